@@ -1,0 +1,10 @@
+#!/bin/sh
+# Installs what Talvine needs to build, test and run its demo on Debian 12.
+set -e
+if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends \
+    g++ cmake ninja-build pkg-config \
+    libgtest-dev libgmock-dev libbenchmark-dev \
+    libpng-dev libjpeg62-turbo-dev libfreetype-dev fonts-dejavu-core >/dev/null

@@ -1,0 +1,46 @@
+#include "plugin/Library.h"
+
+#include "dialogs/Commands.h"
+#include "plugin/Params.h"
+
+namespace talvine {
+namespace {
+enum class State { NotStarted, Running, Stopped, Failed };
+State gState = State::NotStarted;
+} // namespace
+
+// The sequence, each step once:
+//   1. the C++ runtime (before this runs);
+//   2. the shared memory manager, before anything else of ours allocates
+//      (not set up yet: the module keeps its own allocator);
+//   3. the form toolkit and its application object (arrives with the dialogs);
+//   4. the modules: slider, distortion, perspective, quarter turns, dialog
+//      utilities, crop, resize, tilt;
+//   5. the command table.
+// Shut-down runs the same steps backwards.
+bool startLibrary() {
+    if (gState != State::NotStarted) return gState == State::Running;
+    dialogs::startCorrDistor();
+    dialogs::startPerspective();
+    dialogs::startDecoupImg();
+    dialogs::startTailleImg();
+    dialogs::startModifAngle();
+    params::buildCommandTable();
+    gState = State::Running;
+    return true;
+}
+
+void stopLibrary() {
+    if (gState != State::Running) return;
+    params::releaseCommandTable();
+    dialogs::stopModifAngle();
+    dialogs::stopTailleImg();
+    dialogs::stopDecoupImg();
+    dialogs::stopPerspective();
+    dialogs::stopCorrDistor();
+    gState = State::Stopped;
+}
+
+bool libraryRunning() { return gState == State::Running; }
+
+} // namespace talvine

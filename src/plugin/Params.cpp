@@ -1,0 +1,180 @@
+// The four entry points of the module, the command table and the dispatch of
+// a command.  No exception leaves this file: each entry point has one guard.
+#include "plugin/Params.h"
+
+#include "core/Host.h"
+#include "core/ParamCoul.h"
+#include "dialogs/Commands.h"
+#include "platform/VersionInfo.h"
+#include "plugin/Library.h"
+#include "plugin/RotImg.h"
+#include "talvine/talvine.h"
+
+#include <array>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace talvine::params {
+namespace {
+
+// Texts in code page 1252 ("é" is 0xE9, "°" is 0xB0).
+constexpr const char* kTitre = "G\xE9om\xE9trie";
+constexpr const char* kDescription = "Quilmar (Orvante)";
+constexpr std::array<const char*, kCommandCount> kCaptions = {
+    "Rotation de 90\xB0 anti horaire",
+    "Rotation de 90\xB0 horaire",
+    "Inclinaison horizon",
+    "Miroir Horizontal",
+    "Miroir Vertical",
+    "Rogner format : libre, 2/3, 3/4",
+    "Redimensionner",
+    "Coussinet / Barillet",
+    "Perspective",
+};
+
+// TableCmd: built at start-up, released at unload.  Plain storage: the
+// module's unload hook runs after static destructors.
+std::array<const char*, kCommandCount> gTableCmd{};
+int32_t gCommandCount = 0;
+
+// The version record travels in its own section of the module file.
+[[gnu::used, gnu::section("talvine_version")]] constexpr unsigned char kVersionRecord[] = {
+#include "VersionRecord.inc"
+};
+
+struct Version {
+    int32_t major = 0;
+    int32_t minor = 0;
+};
+
+// Reads "FileVersion" from the module's own record: every zero byte dropped,
+// the 7 characters after the key, the first and third as digits.
+Version readVersion() {
+    const std::string path = platform::moduleFileName(reinterpret_cast<const void*>(&PrmDLL));
+    if (path.empty()) return {};
+    const uint32_t size = platform::fileVersionInfoSize(path);
+    if (size == 0) return {};
+    std::vector<uint8_t> record;
+    if (!platform::fileVersionInfo(path, record)) return {};
+    std::string text;
+    for (uint8_t b : record)
+        if (b != 0) text.push_back(static_cast<char>(b));
+    constexpr std::string_view key = "FileVersion";
+    const auto at = text.find(key);
+    if (at == std::string::npos || text.size() < at + key.size() + 7) return {};
+    const std::string value = text.substr(at + key.size(), 7);
+    auto digit = [](char c) { return c >= '0' && c <= '9' ? c - '0' : -1; };
+    if (digit(value[0]) < 0 || digit(value[2]) < 0) return {};
+    return {digit(value[0]), digit(value[2])};
+}
+
+// A picture that starts a command must be described truthfully: no negative
+// side, a pixel count within 32 bits, and at least that many elements.
+bool validPicture(const TPtImg* img, TDimImg dim) {
+    if (dim.Largeur < 0 || dim.Hauteur < 0) return false;
+    const int64_t count = int64_t{dim.Largeur} * dim.Hauteur;
+    return count <= INT32_MAX && arrayLength(img) >= count;
+}
+
+void dispatch(int32_t cmd, Point pt1, Point pt2, TDimImg dim, int32_t sousMode, int32_t codeSel,
+              TPtImg* img, TPtImg* imgHote) {
+    const bool starts = sousMode == 0 || (cmd != 3 && cmd != 6 && cmd != 9);
+    if (starts && !validPicture(img, dim)) return;
+    switch (cmd) {
+    case 1: TournerAntiHoraire(img, dim); break;
+    case 2: TournerHoraire(img, dim); break;
+    case 4: MiroirHorz(img, dim); break;
+    case 5: MiroirVert(img, dim); break;
+    case 7: dialogs::ouvrirRedimension(img, dim); break;
+    case 8: dialogs::ouvrirDistorsion(img, dim); break;
+    case 3:
+        if (sousMode == 0) dialogs::ouvrirInclinaison(img, dim);
+        else if (sousMode == 1) dialogs::nouveauPointInclinaison(pt2, imgHote);
+        break;
+    case 6:
+        if (sousMode == 0) dialogs::ouvrirRognage(img, dim);
+        else if (sousMode == 1) dialogs::nouvelleSelection(pt1, dim, codeSel, imgHote);
+        break;
+    case 9:
+        if (sousMode == 0) dialogs::ouvrirPerspective(img, dim);
+        else if (sousMode == 1) dialogs::nouveauPointPerspective(pt2, imgHote);
+        break;
+    default: break;
+    }
+}
+
+} // namespace
+
+void buildCommandTable() {
+    gTableCmd = kCaptions;
+    gCommandCount = kCommandCount;
+}
+
+void releaseCommandTable() {
+    gTableCmd = {};
+    gCommandCount = 0;
+}
+
+} // namespace talvine::params
+
+using namespace talvine;
+
+#if defined(_WIN32)
+#define TALVINE_EXPORT __declspec(dllexport)
+#else
+#define TALVINE_EXPORT __attribute__((visibility("default")))
+#endif
+
+extern "C" {
+
+TALVINE_EXPORT void TALVINE_CALL AdrRetour(TProcRetour Retour, int32_t Contexte) {
+    if (!libraryRunning()) return;
+    host::registerCallback(Retour, Contexte);
+}
+
+TALVINE_EXPORT const char* TALVINE_CALL PrmDLL(int32_t* Majeur, int32_t* Mineur,
+                                               const char** Titre) {
+    try {
+        if (!libraryRunning()) return nullptr;
+        const params::Version v = params::readVersion();
+        if (Majeur) *Majeur = v.major;
+        if (Mineur) *Mineur = v.minor;
+        if (Titre) *Titre = params::kTitre;
+        return params::kDescription;
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+TALVINE_EXPORT const char* TALVINE_CALL AddMenu(int32_t* Index) {
+    if (!Index) return nullptr;
+    if (!libraryRunning()) return nullptr; // lists no command
+    const int32_t count = params::gCommandCount;
+    if (*Index == 0) {
+        *Index = count;
+        return params::kTitre;
+    }
+    if (*Index < 1 || *Index > count) return nullptr;
+    return params::gTableCmd[static_cast<size_t>(*Index - 1)];
+}
+
+TALVINE_EXPORT void TALVINE_CALL XchgData(int32_t NumCmd, int32_t Pt1X, int32_t Pt1Y,
+                                          int32_t Pt2X, int32_t Pt2Y, int32_t Largeur,
+                                          int32_t Hauteur, int32_t SousMode, int32_t CodeSel,
+                                          TPtsImg Img, TPtsImg ImgHote, int32_t, int32_t) {
+    if (!libraryRunning()) return;
+    try {
+        // Our own references for the length of the call, released on every path.
+        const PtsImg img = PtsImg::share(Img);
+        const PtsImg imgHote = PtsImg::share(ImgHote);
+        host::ImgModifiee = false;
+        params::dispatch(NumCmd, {Pt1X, Pt1Y}, {Pt2X, Pt2Y}, {Largeur, Hauteur}, SousMode, CodeSel,
+                         img.handle(), imgHote.handle());
+    } catch (...) {
+        // A failed command ends without its callback; nothing crosses the boundary.
+    }
+}
+
+} // extern "C"

@@ -1,0 +1,49 @@
+#include "plugin/RotImg.h"
+
+#include "core/Cursor.h"
+#include "core/ParamCoul.h"
+#include "engines/RotImg.h"
+
+#include <cstring>
+
+namespace talvine {
+namespace {
+
+using Turn = void (*)(const TPtImg*, TPtImg*, int32_t, int32_t);
+
+// A quarter turn reads from a private copy of the picture and writes the
+// host's array in place; the size it reports is the turned one.  When the
+// copy cannot be made the picture is left as it was and no callback is made
+// (std::bad_alloc reaches XchgData's guard).
+void turn(TPtImg* img, TDimImg dim, Turn kernel) {
+    BusyCursor busy;
+    const int32_t count = dim.Largeur * dim.Hauteur;
+    PtsImg copy(count);
+    if (count > 0) std::memcpy(copy.data(), img, static_cast<size_t>(count) * 3);
+    kernel(copy.data(), img, dim.Largeur, dim.Hauteur);
+    host::ImgModifiee = true;
+    host::sendImage({dim.Hauteur, dim.Largeur}, host::ImgModifiee, true);
+}
+
+
+} // namespace
+
+void TournerAntiHoraire(TPtImg* img, TDimImg dim) { turn(img, dim, engines::quarterTurnCcw); }
+
+void TournerHoraire(TPtImg* img, TDimImg dim) { turn(img, dim, engines::quarterTurnCw); }
+
+// The mirrors swap pixels in place: every pixel ends where the copy-based
+// formulation puts it, without the temporary.
+void MiroirHorz(TPtImg* img, TDimImg dim) {
+    engines::mirrorLeftRight(img, dim.Largeur, dim.Hauteur);
+    host::ImgModifiee = true;
+    host::sendImage(dim, host::ImgModifiee, true);
+}
+
+void MiroirVert(TPtImg* img, TDimImg dim) {
+    engines::mirrorTopBottom(img, dim.Largeur, dim.Hauteur);
+    host::ImgModifiee = true;
+    host::sendImage(dim, host::ImgModifiee, true);
+}
+
+} // namespace talvine

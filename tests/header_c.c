@@ -1,0 +1,16 @@
+/* Compiled as C99: the public header is plain C. */
+#include "talvine/talvine.h"
+
+static void TALVINE_CALL callback(int32_t c, int32_t a, int32_t b, int32_t d, int32_t e, int32_t n,
+                                  intptr_t p, int32_t m, int32_t f) {
+    (void)c; (void)a; (void)b; (void)d; (void)e; (void)n; (void)p; (void)m; (void)f;
+}
+
+typedef char pixel_is_three_bytes[sizeof(TPtImg) == 3 ? 1 : -1];
+
+void talvine_header_c_check(void);
+void talvine_header_c_check(void) {
+    TProcRetour r = callback;
+    (void)r;
+    (void)sizeof(pixel_is_three_bytes);
+}
