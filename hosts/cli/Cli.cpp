@@ -1,0 +1,80 @@
+#include "Cli.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+
+namespace talvine::cli {
+
+std::optional<std::string> Args::option(const std::string& name) {
+    auto values = options(name, 1);
+    if (!values) return std::nullopt;
+    return values->front();
+}
+
+std::optional<std::vector<std::string>> Args::options(const std::string& name, size_t count) {
+    const auto it = std::find(words_.begin(), words_.end(), name);
+    if (it == words_.end()) return std::nullopt;
+    if (static_cast<size_t>(words_.end() - it) <= count)
+        throw UsageError(name + " needs " + std::to_string(count) + " value(s)");
+    std::vector<std::string> values(it + 1, it + 1 + static_cast<long>(count));
+    words_.erase(it, it + 1 + static_cast<long>(count));
+    if (std::find(words_.begin(), words_.end(), name) != words_.end())
+        throw UsageError(name + " is given twice");
+    return values;
+}
+
+bool Args::flag(const std::string& name) {
+    const auto it = std::find(words_.begin(), words_.end(), name);
+    if (it == words_.end()) return false;
+    words_.erase(it);
+    return true;
+}
+
+std::vector<std::string> Args::positional(size_t expected) {
+    for (const auto& w : words_)
+        if (w.size() > 1 && w[0] == '-' && w[1] == '-') throw UsageError("unknown option " + w);
+    if (words_.size() != expected)
+        throw UsageError("expected " + std::to_string(expected) + " argument(s), got " +
+                         std::to_string(words_.size()));
+    return words_;
+}
+
+int parseInt(const std::string& text, const std::string& what, int lo, int hi) {
+    errno = 0;
+    char* end = nullptr;
+    const long value = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || errno == ERANGE || value < lo || value > hi)
+        throw UsageError(what + " must be a whole number from " + std::to_string(lo) + " to " +
+                         std::to_string(hi) + ", not '" + text + "'");
+    return static_cast<int>(value);
+}
+
+IntPoint parsePoint(const std::string& text, const std::string& what) {
+    const auto comma = text.find(',');
+    if (comma == std::string::npos) throw UsageError(what + " must be X,Y, not '" + text + "'");
+    constexpr int kMax = 2147483647;
+    return {parseInt(text.substr(0, comma), what + " x", -kMax, kMax),
+            parseInt(text.substr(comma + 1), what + " y", -kMax, kMax)};
+}
+
+std::vector<Subcommand>& registry() {
+    static std::vector<Subcommand> all;
+    return all;
+}
+
+Registration::Registration(Subcommand subcommand) {
+    registry().push_back(std::move(subcommand));
+}
+
+const std::vector<Subcommand>& subcommands() {
+    return registry();
+}
+
+OutputOptions outputOptions(Args& args) {
+    OutputOptions o;
+    if (auto q = args.option("--quality")) o.jpegQuality = parseInt(*q, "--quality", 1, 100);
+    return o;
+}
+
+} // namespace talvine::cli

@@ -1,0 +1,69 @@
+// The command-line host's frame: a registry of subcommands, their arguments,
+// and the one error type that becomes a single line on stderr.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace talvine::cli {
+
+// A failure for the user: printed as "talvine: <message>", exit code 1.
+struct UserError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+// A command line that does not parse: printed with the usage, exit code 2.
+struct UsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// The arguments after the subcommand's name: options (--name or --name value)
+// and positional words, in order.
+class Args {
+  public:
+    explicit Args(std::vector<std::string> words) : words_(std::move(words)) {}
+    // Removes and returns "--name"'s value (the next word), if present.
+    std::optional<std::string> option(const std::string& name);
+    // Removes and returns the `count` words after "--name".
+    std::optional<std::vector<std::string>> options(const std::string& name, size_t count);
+    // Removes "--name" and says whether it was there.
+    bool flag(const std::string& name);
+    // The remaining words; any left-over "--option" is a usage error.
+    std::vector<std::string> positional(size_t expected);
+
+  private:
+    std::vector<std::string> words_;
+};
+
+// Parsers for option values; each throws UsageError naming the option.
+int parseInt(const std::string& text, const std::string& what, int lo, int hi);
+struct IntPoint {
+    int x;
+    int y;
+};
+IntPoint parsePoint(const std::string& text, const std::string& what); // "X,Y"
+
+struct Subcommand {
+    std::string name;
+    std::string synopsis; // one line, after "talvine NAME "
+    std::string help;     // what it does, options
+    std::function<int(Args&)> run;
+};
+
+// Subcommands register themselves from their own files.
+struct Registration {
+    explicit Registration(Subcommand subcommand);
+};
+const std::vector<Subcommand>& subcommands();
+
+// The options every picture-writing subcommand shares.
+struct OutputOptions {
+    int jpegQuality = 92;
+};
+OutputOptions outputOptions(Args& args);
+inline constexpr const char* kOutputHelp =
+    "  --quality Q   JPEG quality of the output, 1 to 100 (default 92)\n";
+
+} // namespace talvine::cli

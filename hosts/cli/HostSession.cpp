@@ -1,0 +1,142 @@
+#include "HostSession.h"
+
+#include "plugin/Library.h"
+
+#include <cstring>
+
+namespace talvine::cli {
+namespace {
+
+constexpr int32_t kContext = 0x54564C31; // an arbitrary tag, checked on every callback
+HostSession* gSession = nullptr;
+
+} // namespace
+
+std::string fromCp1252(const char* text) {
+    // 0x80..0x9F differ from Latin-1; the rest of the upper half maps directly.
+    static constexpr char16_t kHigh[32] = {
+        0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+        0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD, 0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
+    std::string out;
+    if (!text) return out;
+    for (const char* p = text; *p; ++p) {
+        const auto c = static_cast<unsigned char>(*p);
+        const char32_t cp = c < 0x80 ? c : c < 0xA0 ? kHigh[c - 0x80] : c;
+        if (cp < 0x80) {
+            out.push_back(static_cast<char>(cp));
+        } else if (cp < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | cp >> 6));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xE0 | cp >> 12));
+            out.push_back(static_cast<char>(0x80 | (cp >> 6 & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        }
+    }
+    return out;
+}
+
+HostSession::HostSession() {
+    if (gSession) throw std::logic_error("one host session at a time");
+    if (!startLibrary()) throw UserError("the plug-in library could not start");
+    gSession = this;
+    AdrRetour(&HostSession::onCallback, kContext);
+}
+
+HostSession::~HostSession() {
+    AdrRetour(nullptr, 0);
+    gSession = nullptr;
+}
+
+Identity HostSession::identity() const {
+    Identity id;
+    int32_t major = 0, minor = 0;
+    const char* title = nullptr;
+    id.description = fromCp1252(PrmDLL(&major, &minor, &title));
+    id.major = major;
+    id.minor = minor;
+    id.title = fromCp1252(title);
+    int32_t count = 0;
+    AddMenu(&count);
+    for (int32_t n = 1; n <= count; ++n) {
+        int32_t index = n;
+        id.captions.push_back(fromCp1252(AddMenu(&index)));
+    }
+    return id;
+}
+
+void HostSession::setPicture(const Picture& picture) {
+    picture_ = PtsImg(picture.width * picture.height);
+    if (!picture.rgb.empty()) std::memcpy(picture_.data(), picture.rgb.data(), picture.rgb.size());
+    size_ = {picture.width, picture.height};
+}
+
+Picture HostSession::picture() const {
+    Picture p;
+    p.width = size_.Largeur;
+    p.height = size_.Hauteur;
+    const auto* bytes = reinterpret_cast<const uint8_t*>(picture_.data());
+    p.rgb.assign(bytes, bytes + int64_t{p.width} * p.height * 3);
+    return p;
+}
+
+void HostSession::start(int command) {
+    before_ = picture_.clone();
+    sizeBefore_ = size_;
+    ended_ = applied_ = false;
+    callbacks_.clear();
+    XchgData(command, 0, 0, 0, 0, size_.Largeur, size_.Hauteur, 0, 0, picture_.handle(), nullptr, 0,
+             0);
+    // A modal command is over when XchgData returns; a cancelled resize says
+    // nothing at all, so the picture goes back as for any cancel.
+    if ((command == 7 || command == 8) && !ended_) {
+        picture_ = before_;
+        size_ = sizeBefore_;
+        ended_ = true;
+    }
+}
+
+void HostSession::reportPoint(int command, Point point) {
+    XchgData(command, 0, 0, point.x, point.y, size_.Largeur, size_.Hauteur, 1, 0, nullptr,
+             picture_.handle(), 0, 0);
+}
+
+void HostSession::reportSelection(Point corner, TDimImg size, int codeSel) {
+    XchgData(6, corner.x, corner.y, 0, 0, size.Largeur, size.Hauteur, 1, codeSel, nullptr,
+             picture_.handle(), 0, 0);
+}
+
+void TALVINE_CALL HostSession::onCallback(int32_t contexte, int32_t pt1x, int32_t pt1y,
+                                          int32_t pt2x, int32_t pt2y, int32_t nature,
+                                          intptr_t param, int32_t modifiee, int32_t fin) {
+    if (contexte != kContext || !gSession) return;
+    gSession->handle({{pt1x, pt1y}, {pt2x, pt2y}, nature, param, (modifiee & 0xFF) != 0, fin != 0});
+}
+
+void HostSession::handle(const CallbackRecord& call) {
+    callbacks_.push_back(call);
+    if (call.nature != rtImage || !call.fin) return;
+    ended_ = true;
+    applied_ = call.modifiee;
+    if (!call.modifiee) {
+        picture_ = before_;
+        size_ = sizeBefore_;
+        return;
+    }
+    const int64_t count = int64_t{call.pt1.x} * call.pt1.y;
+    if (call.pt1.x < 0 || call.pt1.y < 0 || count > INT32_MAX) return;
+    if (call.param != 0) {
+        // A new array (the resize): keep our own reference to it.
+        PtsImg result = PtsImg::share(reinterpret_cast<TPtImg*>(call.param));
+        if (result.size() < count) return;
+        picture_ = std::move(result);
+    } else {
+        // The result is the first width x height pixels of the buffer.
+        if (picture_.size() < count) return;
+        if (count < picture_.size()) picture_.setLength(static_cast<int32_t>(count));
+    }
+    size_ = {call.pt1.x, call.pt1.y};
+}
+
+} // namespace talvine::cli

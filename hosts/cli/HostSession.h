@@ -1,0 +1,79 @@
+// The command-line host's side of the plug-in boundary.  It behaves as a host
+// editor does: it starts the library, registers its callback, reads the
+// identity through PrmDLL and AddMenu, and runs commands through XchgData on
+// its current picture, keeping the result when a command ends applied and
+// going back to the picture it had when a command ends cancelled.
+#pragma once
+
+#include "Cli.h"
+#include "ImageIO.h"
+#include "core/Host.h"
+#include "core/ParamCoul.h"
+
+#include <string>
+#include <vector>
+
+namespace talvine::cli {
+
+struct Identity {
+    std::string description; // UTF-8
+    int major = 0;
+    int minor = 0;
+    std::string title;                 // UTF-8
+    std::vector<std::string> captions; // UTF-8, command n is captions[n - 1]
+};
+
+struct CallbackRecord {
+    Point pt1;
+    Point pt2;
+    int32_t nature;
+    intptr_t param;
+    bool modifiee;
+    bool fin;
+};
+
+class HostSession {
+  public:
+    // Starts the library in this process (once) and registers the callback.
+    HostSession();
+    ~HostSession();
+    HostSession(const HostSession&) = delete;
+    HostSession& operator=(const HostSession&) = delete;
+
+    Identity identity() const;
+
+    void setPicture(const Picture& picture);
+    Picture picture() const;
+    TDimImg size() const { return size_; }
+
+    // XchgData with sub-mode 0 on the current picture (a fresh command).
+    void start(int command);
+    // Reports (sub-mode 1) with the current buffer.
+    void reportPoint(int command, Point point);
+    void reportSelection(Point corner, TDimImg size, int codeSel);
+
+    // The last command sent its final callback (or, for a modal command,
+    // XchgData returned); and whether it was applied.
+    bool ended() const { return ended_; }
+    bool applied() const { return applied_; }
+    const std::vector<CallbackRecord>& callbacks() const { return callbacks_; }
+
+  private:
+    static void TALVINE_CALL onCallback(int32_t contexte, int32_t pt1x, int32_t pt1y, int32_t pt2x,
+                                        int32_t pt2y, int32_t nature, intptr_t param,
+                                        int32_t modifiee, int32_t fin);
+    void handle(const CallbackRecord& call);
+
+    PtsImg picture_;
+    TDimImg size_;
+    PtsImg before_; // the picture when the command started, for a cancel
+    TDimImg sizeBefore_;
+    bool ended_ = false;
+    bool applied_ = false;
+    std::vector<CallbackRecord> callbacks_;
+};
+
+// Code page 1252 text (the plug-in's menu texts) as UTF-8.
+std::string fromCp1252(const char* text);
+
+} // namespace talvine::cli
