@@ -16,14 +16,16 @@ std::vector<Call>& Recorder::calls() {
     return recorded;
 }
 
-void Recorder::setHook(Hook hook) { gHook = hook; }
+void Recorder::setHook(Hook hook) {
+    gHook = hook;
+}
 
 void TALVINE_CALL Recorder::callback(int32_t contexte, int32_t pt1x, int32_t pt1y, int32_t pt2x,
-                                     int32_t pt2y, int32_t nature, intptr_t param,
-                                     int32_t modifiee, int32_t fin) {
+                                     int32_t pt2y, int32_t nature, intptr_t param, int32_t modifiee,
+                                     int32_t fin) {
     const auto* array = reinterpret_cast<const TPtImg*>(param);
-    const Call call{contexte, {pt1x, pt1y}, {pt2x, pt2y}, nature, param, modifiee,
-                    fin,      param ? referenceCount(array) : 0};
+    const Call call{contexte, {pt1x, pt1y}, {pt2x, pt2y}, nature,
+                    param,    modifiee,     fin,          param ? referenceCount(array) : 0};
     calls().push_back(call);
     if (gHook) gHook(call);
 }
@@ -35,7 +37,8 @@ TPtImg coordinatePixel(int32_t x, int32_t y) {
 PtsImg coordinatePicture(int32_t w, int32_t h) {
     PtsImg picture(w * h);
     for (int32_t y = 0; y < h; ++y)
-        for (int32_t x = 0; x < w; ++x) picture[int64_t{y} * w + x] = coordinatePixel(x, y);
+        for (int32_t x = 0; x < w; ++x)
+            picture[int64_t{y} * w + x] = coordinatePixel(x, y);
     return picture;
 }
 
@@ -43,7 +46,8 @@ PtsImg randomPicture(int32_t w, int32_t h, uint32_t seed) {
     PtsImg picture(w * h);
     std::mt19937 rng(seed);
     auto* bytes = reinterpret_cast<uint8_t*>(picture.data());
-    for (int64_t i = 0; i < int64_t{w} * h * 3; ++i) bytes[i] = static_cast<uint8_t>(rng());
+    for (int64_t i = 0; i < int64_t{w} * h * 3; ++i)
+        bytes[i] = static_cast<uint8_t>(rng());
     return picture;
 }
 
@@ -52,7 +56,9 @@ std::vector<uint8_t> bytesOf(const TPtImg* handle, int64_t count) {
     return handle ? std::vector<uint8_t>(bytes, bytes + count * 3) : std::vector<uint8_t>{};
 }
 
-std::vector<uint8_t> bytesOf(const PtsImg& picture) { return bytesOf(picture.data(), picture.size()); }
+std::vector<uint8_t> bytesOf(const PtsImg& picture) {
+    return bytesOf(picture.data(), picture.size());
+}
 
 Module::Module(const std::string& path) {
     handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
