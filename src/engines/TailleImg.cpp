@@ -1,0 +1,231 @@
+#include "engines/TailleImg.h"
+
+#include "core/ParamCoul.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+// Where the edges go (docs/RESAMPLING.md has the pictures):
+//
+// - Nearest pixel: a rounded row sy = H (possible when the height is at least
+//   doubled) reads row H - 1; a rounded column sx = W reads the first pixel of
+//   the next row, except on the last row, where it reads the last pixel.
+// - Bilinear: the row below the last source row is the last row again, so the
+//   bottom output rows blend along the last row only; a right neighbour past
+//   the last pixel (last column of the last row, or the diagonal neighbour of
+//   the last pixel of the row above it) is the last pixel.
+//
+// With x <= NW - 1, x * rx stays below W by at least W / NW (far above the
+// rounding error of two extended operations), so Trunc(fx) <= W - 1 and
+// Round(fx) <= W; the same holds for the rows.
+
+namespace talvine::engines {
+namespace {
+
+void checkSizes(int32_t w, int32_t h, int32_t nw, int32_t nh) {
+    if (w < 0 || h < 0 || nw < 0 || nh < 0)
+        throw std::invalid_argument("negative picture dimension");
+    if (nw == 0 || nh == 0) throw ZeroDimension();
+    if (w == 0 || h == 0) throw std::invalid_argument("empty source picture");
+}
+
+uint8_t clampByte(int64_t v) {
+    return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
+}
+
+} // namespace
+
+namespace reference {
+
+void retaillerBasique(const TPtImg* src, int32_t w, int32_t h, TPtImg* dst, int32_t nw,
+                      int32_t nh) {
+    checkSizes(w, h, nw, nh);
+    const long double rx = static_cast<long double>(w) / nw;
+    const long double ry = static_cast<long double>(h) / nh;
+    const int64_t total = int64_t{w} * h;
+    for (int64_t y = 0; y < nh; ++y) {
+        for (int64_t x = 0; x < nw; ++x) {
+            const auto sx = static_cast<int64_t>(rintl(static_cast<long double>(x) * rx));
+            auto sy = static_cast<int64_t>(rintl(static_cast<long double>(y) * ry));
+            int64_t index = sy * w + sx;
+            if (index >= total) {
+                sy = std::min<int64_t>(sy, h - 1);
+                index = std::min(sy * w + sx, total - 1);
+            }
+            dst[y * nw + x] = src[index];
+        }
+    }
+}
+
+void retaillerLisse(const TPtImg* src, int32_t w, int32_t h, TPtImg* dst, int32_t nw, int32_t nh) {
+    checkSizes(w, h, nw, nh);
+    const long double rx = static_cast<long double>(w) / nw;
+    const long double ry = static_cast<long double>(h) / nh;
+    const int64_t total = int64_t{w} * h;
+    const int64_t count = int64_t{nw} * nh;
+    for (int64_t i = 0; i < count; ++i) {
+        const int64_t x = i % nw, y = i / nw;
+        const long double fx = static_cast<long double>(x) * rx;
+        const long double fy = static_cast<long double>(y) * ry;
+        const auto tx = static_cast<int64_t>(fx); // Trunc: fx >= 0
+        const auto ty = static_cast<int64_t>(fy);
+        const int64_t m = ty * w + tx;
+        const long double u = fx - static_cast<long double>(tx);
+        const long double v = fy - static_cast<long double>(ty);
+        int64_t c = m, b = m + 1, d = m + w, a = m + w + 1;
+        if (m >= total - w) { // last source row: the row below is the same row
+            b = std::min(b, total - 1);
+            d = c;
+            a = b;
+        } else {
+            a = std::min(a, total - 1);
+        }
+        const long double wA = u * v;
+        const long double wB = u - u * v;
+        const long double wC = 1 - u - v + u * v;
+        const long double wD = v - u * v;
+        const TCompPt A = DecompPt(packPixel(src[a])), B = DecompPt(packPixel(src[b])),
+                      C = DecompPt(packPixel(src[c])), D = DecompPt(packPixel(src[d]));
+        auto blend = [&](int32_t ca, int32_t cb, int32_t cc, int32_t cd) {
+            const long double value = ca * wA + cb * wB + cc * wC + cd * wD;
+            return clampByte(static_cast<int64_t>(rintl(value)));
+        };
+        dst[i].octets[2] = blend(A.octet2, B.octet2, C.octet2, D.octet2);
+        dst[i].octets[1] = blend(A.octet1, B.octet1, C.octet1, D.octet1);
+        dst[i].octets[0] = blend(A.octet0, B.octet0, C.octet0, D.octet0);
+    }
+}
+
+} // namespace reference
+
+namespace {
+
+// Round to nearest, ties to even, as rintl in the default rounding mode: adding
+// 1.5 * 2^63 leaves no fraction bits in the 64-bit mantissa, so the sum is
+// rounded to an integer by the addition itself; exact for |r| < 2^62.
+inline long double roundEven(long double r) {
+    constexpr long double kShift = 0x1.8p63L;
+    return (r + kShift) - kShift;
+}
+
+inline uint8_t toByte(long double r) {
+    return clampByte(static_cast<int64_t>(roundEven(r)));
+}
+
+} // namespace
+
+void retaillerBasique(const TPtImg* src, int32_t w, int32_t h, TPtImg* dst, int32_t nw,
+                      int32_t nh) {
+    checkSizes(w, h, nw, nh);
+    const long double rx = static_cast<long double>(w) / nw;
+    const long double ry = static_cast<long double>(h) / nh;
+
+    // Column offsets within a row; sx = W runs into the next row except on the
+    // last row, where it stops at the last pixel.
+    std::vector<int32_t> sx(static_cast<size_t>(nw)), sxLast(static_cast<size_t>(nw));
+    for (int64_t x = 0; x < nw; ++x) {
+        sx[x] = static_cast<int32_t>(rintl(static_cast<long double>(x) * rx));
+        sxLast[x] = std::min(sx[x], w - 1);
+    }
+    int64_t previous = -1;
+    for (int64_t y = 0; y < nh; ++y) {
+        const auto sy =
+            std::min<int64_t>(static_cast<int64_t>(rintl(static_cast<long double>(y) * ry)), h - 1);
+        TPtImg* out = dst + y * nw;
+        if (sy == previous) { // same source row as the row above: same pixels
+            std::memcpy(out, out - nw, static_cast<size_t>(nw) * sizeof(TPtImg));
+            continue;
+        }
+        previous = sy;
+        const TPtImg* row = src + sy * w;
+        const int32_t* cols = sy == h - 1 ? sxLast.data() : sx.data();
+        for (int64_t x = 0; x < nw; ++x)
+            out[x] = row[cols[x]];
+    }
+}
+
+void retaillerLisse(const TPtImg* src, int32_t w, int32_t h, TPtImg* dst, int32_t nw, int32_t nh) {
+    checkSizes(w, h, nw, nh);
+    const long double rx = static_cast<long double>(w) / nw;
+    const long double ry = static_cast<long double>(h) / nh;
+    const int64_t total = int64_t{w} * h;
+
+    struct Column {
+        int32_t tx;
+        bool whole; // u == 0
+        long double u;
+        long double oneMinusU;
+    };
+    std::vector<Column> cols(static_cast<size_t>(nw));
+    for (int64_t x = 0; x < nw; ++x) {
+        const long double fx = static_cast<long double>(x) * rx;
+        const auto tx = static_cast<int64_t>(fx);
+        const long double u = fx - static_cast<long double>(tx);
+        cols[x] = {static_cast<int32_t>(tx), u == 0, u, 1 - u};
+    }
+
+    int64_t previousTy = -1;
+    long double previousV = -1;
+    for (int64_t y = 0; y < nh; ++y) {
+        const long double fy = static_cast<long double>(y) * ry;
+        const auto ty = static_cast<int64_t>(fy);
+        const long double v = fy - static_cast<long double>(ty);
+        TPtImg* out = dst + y * nw;
+        if (ty == previousTy && v == previousV) {
+            std::memcpy(out, out - nw, static_cast<size_t>(nw) * sizeof(TPtImg));
+            continue;
+        }
+        previousTy = ty;
+        previousV = v;
+
+        const int64_t rowStart = ty * w;
+        const bool lastRow = ty == h - 1;
+        const int64_t below = lastRow ? 0 : w; // offset of D from C
+        const long double oneMinusV = 1 - v;
+
+        for (int64_t x = 0; x < nw; ++x) {
+            const Column& col = cols[x];
+            const int64_t c = rowStart + col.tx;
+            const int64_t b = std::min(c + 1, total - 1);
+            const int64_t d = c + below;
+            const int64_t a = lastRow ? b : std::min(d + 1, total - 1);
+            TPtImg& o = out[x];
+            if (v == 0) {
+                if (col.whole) { // weights 0, 0, 1, 0: the base pixel itself
+                    o = src[c];
+                    continue;
+                }
+                // wA = 0, wB = u, wC = 1 - u, wD = 0
+                const TPtImg& B = src[b];
+                const TPtImg& C = src[c];
+                for (int k = 0; k < 3; ++k)
+                    o.octets[k] = toByte(B.octets[k] * col.u + C.octets[k] * col.oneMinusU);
+                continue;
+            }
+            if (col.whole) {
+                // wA = 0, wB = 0, wC = 1 - v, wD = v
+                const TPtImg& C = src[c];
+                const TPtImg& D = src[d];
+                for (int k = 0; k < 3; ++k)
+                    o.octets[k] = toByte(C.octets[k] * oneMinusV + D.octets[k] * v);
+                continue;
+            }
+            const long double u = col.u;
+            const long double wA = u * v;
+            const long double wB = u - u * v;
+            const long double wC = 1 - u - v + u * v;
+            const long double wD = v - u * v;
+            const TPtImg& A = src[a];
+            const TPtImg& B = src[b];
+            const TPtImg& C = src[c];
+            const TPtImg& D = src[d];
+            for (int k = 0; k < 3; ++k)
+                o.octets[k] = toByte(A.octets[k] * wA + B.octets[k] * wB + C.octets[k] * wC +
+                                     D.octets[k] * wD);
+        }
+    }
+}
+
+} // namespace talvine::engines
