@@ -93,6 +93,82 @@ void TALVINE_CALL XchgData(int32_t NumCmd, int32_t Pt1X, int32_t Pt1Y, int32_t P
                            int32_t CodeSel, TPtsImg Img, TPtsImg ImgHote, int32_t Reserve1,
                            int32_t Reserve2);
 
+/* The shared allocator block, TBlocPartage.
+ *
+ * Every module of the process (the host and each plug-in) must allocate and
+ * free pixel arrays through one allocator.  The first module to start
+ * publishes its allocator in a block of one page at a computed address; every
+ * later module finds the block there and routes its allocations through it.
+ * A host that links none of Talvine's code can publish or use the block from
+ * this header alone.
+ *
+ * Slots are pointer-sized (P = 4 bytes on 32-bit systems, 8 on 64-bit),
+ * little-endian:
+ *
+ *     offset       size  field
+ *     0            4     Compteur: modules now using the block, publisher included
+ *     4            4     unused (0)
+ *     8            4     first signature, low word:   process id ^ 0x4567FEED
+ *     12           4     first signature, high word:  0xBABE0123
+ *     16           P     allocate entry
+ *     16 + P       P     free entry
+ *     16 + 2P      P     reallocate entry
+ *     16 + 3P      P     unused (0)
+ *     16 + 4P      4     second signature, low word:  process id ^ 0x3210B00B
+ *     20 + 4P      4     second signature, high word: 0xF00D7654
+ *
+ * (32-bit: the entries at 16, 20, 24, the second signature at 32 and 36;
+ * 64-bit: the entries at 16, 24, 32, the second signature at 48 and 52.)  The
+ * rest of the page is unused.  The process id is the system's 32-bit id of
+ * the current process.  A block is valid only when all four signature words
+ * match the current process.
+ *
+ * Candidate addresses: take the highest address available to applications
+ * (on x86-64 Linux 0x7FFFFFFFFFFF), clear its low 16 bits, then step down by
+ * TALVINE_PARTAGE_PAS bytes, TALVINE_PARTAGE_ESSAIS candidates in all; round
+ * each down to a multiple of the page size.  For each candidate in turn:
+ *   - ask the system for one read/write page exactly there (Linux: mmap with
+ *     MAP_FIXED_NOREPLACE); if granted there, publish: write the three entries,
+ *     both signatures, and Compteur = 1;
+ *   - if refused and the candidate holds a valid block, use it: allocate
+ *     through its entries from then on and add 1 to Compteur;
+ *   - otherwise (refused, or granted somewhere else) try the next candidate.
+ * At shut-down a user subtracts 1 from Compteur and returns to its own
+ * allocator.  The publisher subtracts 1 and releases the page only when
+ * Compteur is then 0; while users remain, the block and the publisher's
+ * entries must stay in place and callable (Talvine keeps the publisher's code
+ * loaded for that).  Start-up and shut-down run while the system loads or
+ * unloads the module.
+ *
+ * The entries use the platform's C calling convention:
+ *   allocate(size): size > 0 bytes; a new block, or null when memory is exhausted;
+ *   free(block): 0 on success, anything else on failure;
+ *   reallocate(block, size): the block resized to size bytes (possibly moved),
+ *     content kept up to the smaller size; null on failure (block untouched). */
+typedef void* (*TPartageAllouer)(intptr_t Taille);
+typedef int (*TPartageLiberer)(void* Bloc);
+typedef void* (*TPartageReallouer)(void* Bloc, intptr_t Taille);
+
+typedef struct TBlocPartage {
+    int32_t Compteur;
+    int32_t Inutilise1;
+    uint32_t Signature1Bas;
+    uint32_t Signature1Haut;
+    TPartageAllouer Allouer;
+    TPartageLiberer Liberer;
+    TPartageReallouer Reallouer;
+    void* Inutilise2;
+    uint32_t Signature2Bas;
+    uint32_t Signature2Haut;
+} TBlocPartage;
+
+#define TALVINE_PARTAGE_SIGNATURE1_BAS_XOR 0x4567FEEDu
+#define TALVINE_PARTAGE_SIGNATURE1_HAUT 0xBABE0123u
+#define TALVINE_PARTAGE_SIGNATURE2_BAS_XOR 0x3210B00Bu
+#define TALVINE_PARTAGE_SIGNATURE2_HAUT 0xF00D7654u
+#define TALVINE_PARTAGE_PAS 65536u
+#define TALVINE_PARTAGE_ESSAIS 16
+
 #ifdef __cplusplus
 }
 #endif

@@ -1,6 +1,7 @@
 #include "plugin/Library.h"
 
 #include "dialogs/Commands.h"
+#include "platform/PartageMem.h"
 #include "plugin/Params.h"
 
 namespace talvine {
@@ -12,7 +13,7 @@ State gState = State::NotStarted;
 // The sequence, each step once:
 //   1. the C++ runtime (before this runs);
 //   2. the shared memory manager, before anything else of ours allocates
-//      (not set up yet: the module keeps its own allocator);
+//      (when it fails, nothing else starts and the entry points do nothing);
 //   3. the form toolkit and its application object (arrives with the dialogs);
 //   4. the modules: slider, distortion, perspective, quarter turns, dialog
 //      utilities, crop, resize, tilt;
@@ -20,6 +21,10 @@ State gState = State::NotStarted;
 // Shut-down runs the same steps backwards.
 bool startLibrary() {
     if (gState != State::NotStarted) return gState == State::Running;
+    if (!platform::startPartageMem()) {
+        gState = State::Failed;
+        return false;
+    }
     dialogs::startCorrDistor();
     dialogs::startPerspective();
     dialogs::startDecoupImg();
@@ -38,6 +43,7 @@ void stopLibrary() {
     dialogs::stopDecoupImg();
     dialogs::stopPerspective();
     dialogs::stopCorrDistor();
+    platform::stopPartageMem();
     gState = State::Stopped;
 }
 
