@@ -32,6 +32,7 @@ class Args {
     bool flag(const std::string& name);
     // The remaining words; any left-over "--option" is a usage error.
     std::vector<std::string> positional(size_t expected);
+    size_t positional_count() const { return words_.size(); }
 
   private:
     std::vector<std::string> words_;

@@ -1,5 +1,6 @@
 // talvine info, and the four commands that need no dialog.
 #include "Cli.h"
+#include "Demo.h"
 #include "HostSession.h"
 #include "ImageIO.h"
 #include "Run.h"
@@ -42,6 +43,14 @@ const Registration kCcw{
 const Registration kCw{instant("rotate-cw", 2, "Turns the picture a quarter turn clockwise.")};
 const Registration kMirrorH{instant("mirror-h", 4, "Mirrors the picture left to right.")};
 const Registration kMirrorV{instant("mirror-v", 5, "Mirrors the picture top to bottom.")};
+
+DemoStep demoStep(int command, const char* file) {
+    return {command, file, [command](HostSession& host) { host.start(command); }};
+}
+const DemoRegistration kDemo1{demoStep(1, "01-rotate-ccw.png")};
+const DemoRegistration kDemo2{demoStep(2, "02-rotate-cw.png")};
+const DemoRegistration kDemo4{demoStep(4, "04-mirror-h.png")};
+const DemoRegistration kDemo5{demoStep(5, "05-mirror-v.png")};
 
 } // namespace
 } // namespace talvine::cli
