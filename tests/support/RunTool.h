@@ -1,0 +1,95 @@
+// Runs the command-line tool as a program, as a user would, and captures its
+// exit code and output.  For tests named cli_*_test (TALVINE_CLI_PATH).
+#pragma once
+
+#include "ImageIO.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace talvine::test {
+
+struct ToolResult {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+inline std::string slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+inline ToolResult runTool(const std::vector<std::string>& args) {
+    const std::string base =
+        std::filesystem::temp_directory_path() / ("talvine-tool-" + std::to_string(getpid()));
+    const std::string outPath = base + ".out", errPath = base + ".err";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    std::vector<std::string> words{TALVINE_CLI_PATH};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& w : words)
+        argv.push_back(w.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    ToolResult result;
+    if (posix_spawn(&pid, TALVINE_CLI_PATH, &actions, nullptr, argv.data(), environ) == 0) {
+        int status = 0;
+        waitpid(pid, &status, 0);
+        result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    result.out = slurp(outPath);
+    result.err = slurp(errPath);
+    std::remove(outPath.c_str());
+    std::remove(errPath.c_str());
+    return result;
+}
+
+// A fresh directory for one test's files, removed afterwards.
+class TempDir {
+  public:
+    TempDir() {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "talvine-test-XXXXXX").string();
+        path_ = mkdtemp(pattern.data());
+    }
+    ~TempDir() { std::filesystem::remove_all(path_); }
+    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+    const std::filesystem::path& path() const { return path_; }
+
+  private:
+    std::filesystem::path path_;
+};
+
+// A picture whose pixel (x, y) is (x, y, x ^ y): results name their sources.
+inline cli::Picture coordinateRgb(int w, int h) {
+    cli::Picture p{w, h, std::vector<uint8_t>(size_t(w) * size_t(h) * 3)};
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            uint8_t* px = &p.rgb[(size_t(y) * size_t(w) + size_t(x)) * 3];
+            px[0] = static_cast<uint8_t>(x);
+            px[1] = static_cast<uint8_t>(y);
+            px[2] = static_cast<uint8_t>(x ^ y);
+        }
+    return p;
+}
+
+} // namespace talvine::test
