@@ -1,0 +1,50 @@
+// Radial distortion correction: every destination pixel is fetched from the
+// same ray through the picture's centre, at a radius given by the law.  Pure
+// pixel work: no dialog, no host, no cursor.
+//
+// Coordinates.  The centre is (cx, cy) = (W div 2, H div 2): for an even
+// side, the right-hand (lower) of the two middle columns (rows).  Rmax is
+// half the diagonal, sqrt(W*W + H*H) / 2.  For a destination pixel at the
+// integer offset (dx, dy) from the centre and r = sqrt(dx*dx + dy*dy):
+//
+//     law 0  ("1 + a.R"):   rho = r / (k*r + 1),     k = a / Rmax,  a = P / 125
+//     law 1  ("1 + a.R^2"): rho = r / (k*r*r + 1),   k = a / Rmax^2, a = P / 250
+//     s = (1 + a) * rho,  X = dx*s / r,  Y = dy*s / r
+//
+// all in 80-bit arithmetic, left to right as written.  The source offset is
+// (Trunc(X), Trunc(Y)), towards the centre; the bilinear weights take the
+// fractional parts, 1 added to a negative one.  The flat source index
+// u = (cx + sx) + W*(cy + sy) is accepted when 0 <= u < W*H - W: a point
+// beyond a side border wraps into the neighbouring row, the last row is never
+// a source, and a destination pixel without a source keeps what `dst` held.
+//
+// `src` and `dst` hold W*H pixels each and must not overlap.
+#pragma once
+
+#include "engines/ModifAngle.h"
+#include "talvine/talvine.h"
+
+#include <cstdint>
+
+namespace talvine::engines {
+
+enum class DistortionLaw { Linear = 0, Square = 1 };
+
+struct DistortionParams {
+    int32_t position; // the rate slider, -100 to 100
+    DistortionLaw law;
+    Sampling sampling;
+};
+
+// Throws std::invalid_argument for a position outside -100..100 or a size
+// whose pixel count exceeds 32 bits.
+void corrigerDistorsion(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h,
+                        const DistortionParams& p);
+
+namespace reference {
+// The plain per-pixel loop, in increasing destination index.
+void corrigerDistorsion(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h,
+                        const DistortionParams& p);
+} // namespace reference
+
+} // namespace talvine::engines

@@ -1,0 +1,87 @@
+// Perspective correction: columns that converge towards a vanishing point
+// above the picture are made vertical, with an optional vertical stretch.
+// Pure pixel work: no dialog, no host, no cursor.
+//
+// The picked trapezoid is brought into a frame whose origin is the
+// bottom-left corner, y pointing up, scaled so that the bottom edge is W long
+// (calculerFuite):
+//
+//        (XG, h) ______ (XD, h)          s  = W / (BD.x - BG.x)
+//               /      \                 h  = ((BD.y + BG.y) - (HG.y + HD.y)) * s / 2
+//              /        \                XG = (HG.x - BG.x) * s
+//       (0, 0) ---------- (W, 0)         XD = W - (BD.x - HD.x) * s
+//
+//   K = W / (XD - XG), B = (K - 1) * 2 / h, and the sides meet at
+//   (Vx, Vy) = (-XG*W, -W*h) / ((XD - XG) - W).
+//
+// Backward lookup for the destination pixel (x, y), with f = H - y its height
+// above the line just below the picture:
+//
+//   stretch (v > 0):  B' = v*B/10,  f <- (sqrt(B'*2*f + 1) - 1) / B'
+//   column:           X = ((Vy - f)*x + f*Vx) / Vy
+//   source index:     u = Trunc(H - f)*W + Trunc(X)
+//
+// Nearest sampling accepts 0 <= u <= W*H - 1, bilinear 0 <= u < W*H - W (the
+// diagonal neighbour one past the end reads the last pixel); a destination
+// pixel without a source keeps what `dst` held.
+//
+// A run whose corners leave the mapping undefined (equal bottom x, a top edge
+// of zero width, a zero mean height, parallel sides, a negative square-root
+// argument, or anything else not finite) writes nothing at all.
+//
+// `src` and `dst` hold W*H pixels each and must not overlap.
+#pragma once
+
+#include "core/Host.h"
+#include "engines/ModifAngle.h"
+#include "talvine/talvine.h"
+
+#include <array>
+#include <cstdint>
+#include <optional>
+
+namespace talvine::engines {
+
+struct Corners {
+    Point hg; // top-left
+    Point hd; // top-right
+    Point bd; // bottom-right
+    Point bg; // bottom-left
+};
+
+struct PointR {
+    long double x;
+    long double y;
+};
+
+struct Fuite {
+    // Top-left, top-right, bottom-right, bottom-left in the normalised frame.
+    std::array<PointR, 4> trapeze;
+    long double K;
+    long double B;
+    long double Vx;
+    long double Vy;
+};
+
+// None when the corners leave the mapping undefined.
+std::optional<Fuite> calculerFuite(const Corners& c, int32_t w);
+
+struct PerspectiveParams {
+    Corners corners;
+    int32_t vertical; // the vertical correction slider, 0 to 10
+    Sampling sampling;
+};
+
+// Returns false, with `dst` untouched, for a degenerate run.  Throws
+// std::invalid_argument for a vertical correction outside 0..10 or a size
+// whose pixel count exceeds 32 bits.
+bool corrigerPerspective(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h,
+                         const PerspectiveParams& p);
+
+namespace reference {
+// The plain per-pixel loop, in increasing destination index.
+bool corrigerPerspective(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h,
+                         const PerspectiveParams& p);
+} // namespace reference
+
+} // namespace talvine::engines
