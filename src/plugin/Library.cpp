@@ -3,6 +3,7 @@
 #include "dialogs/Commands.h"
 #include "platform/PartageMem.h"
 #include "plugin/Params.h"
+#include "toolkit/Application.h"
 
 namespace talvine {
 namespace {
@@ -14,7 +15,7 @@ State gState = State::NotStarted;
 //   1. the C++ runtime (before this runs);
 //   2. the shared memory manager, before anything else of ours allocates
 //      (when it fails, nothing else starts and the entry points do nothing);
-//   3. the form toolkit and its application object (arrives with the dialogs);
+//   3. the form toolkit's application object, which owns the dialogs;
 //   4. the modules: slider, distortion, perspective, quarter turns, dialog
 //      utilities, crop, resize, tilt;
 //   5. the command table.
@@ -25,6 +26,7 @@ bool startLibrary() {
         gState = State::Failed;
         return false;
     }
+    tk::startApplication();
     dialogs::startCorrDistor();
     dialogs::startPerspective();
     dialogs::startDecoupImg();
@@ -43,6 +45,7 @@ void stopLibrary() {
     dialogs::stopDecoupImg();
     dialogs::stopPerspective();
     dialogs::stopCorrDistor();
+    tk::stopApplication(); // and the dialogs it owns
     platform::stopPartageMem();
     gState = State::Stopped;
 }
