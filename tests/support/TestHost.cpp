@@ -24,8 +24,10 @@ void TALVINE_CALL Recorder::callback(int32_t contexte, int32_t pt1x, int32_t pt1
                                      int32_t pt2y, int32_t nature, intptr_t param, int32_t modifiee,
                                      int32_t fin) {
     const auto* array = reinterpret_cast<const TPtImg*>(param);
-    const Call call{contexte, {pt1x, pt1y}, {pt2x, pt2y}, nature,
-                    param,    modifiee,     fin,          param ? referenceCount(array) : 0};
+    const Call call{contexte,     {pt1x, pt1y},
+                    {pt2x, pt2y}, nature,
+                    param,        modifiee,
+                    fin,          nature == rtImage && param ? referenceCount(array) : 0};
     calls().push_back(call);
     if (gHook) gHook(call);
 }

@@ -21,7 +21,8 @@ struct Call {
     intptr_t param;
     int32_t modifiee;
     int32_t fin;
-    // Reference count of the array in Param while the callback ran (0 if none).
+    // Reference count of the array in Param of an rtImage call while the
+    // callback ran (0 if none; the other kinds carry a code in Param).
     int32_t paramRefs;
     friend bool operator==(const Call&, const Call&) = default;
 };
