@@ -1,5 +1,6 @@
 #include "HostSession.h"
 
+#include "platform/PartageMem.h"
 #include "plugin/Library.h"
 
 #include <cstring>
@@ -39,6 +40,10 @@ std::string fromCp1252(const char* text) {
 
 HostSession::HostSession() {
     if (gSession) throw std::logic_error("one host session at a time");
+    // As any host: publish the process's shared allocator before the plug-in
+    // starts, so that pictures can cross the boundary both ways.
+    if (!platform::startPartageMem())
+        throw UserError("the shared memory allocator could not be set up");
     if (!startLibrary()) throw UserError("the plug-in library could not start");
     gSession = this;
     AdrRetour(&HostSession::onCallback, kContext);
