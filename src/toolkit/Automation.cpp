@@ -118,6 +118,8 @@ void Automation::focus(Control& c) {
 
 void Automation::keyTo(Form& f, Key key) {
     app_.dispatch([&] { f.keyDown(key); });
+    // A key that ended a modal form is released after the form has gone.
+    if (f.modal() && f.modalResult() != ModalResult::None) return;
     app_.dispatch([&] { f.keyUp(key); });
 }
 
