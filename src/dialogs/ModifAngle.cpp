@@ -1,11 +1,174 @@
-// Not built yet: the command does nothing until its dialog lands.
+#include "dialogs/ModifAngle.h"
+
+#include "core/Cursor.h"
 #include "dialogs/Commands.h"
+#include "engines/ModifAngle.h"
+#include "toolkit/Application.h"
+
+#include <algorithm>
 
 namespace talvine::dialogs {
+namespace {
 
-void startModifAngle() {}
-void stopModifAngle() {}
-void ouvrirInclinaison(TPtImg*, TDimImg) {}
-void nouveauPointInclinaison(Point, TPtImg*) {}
+TInclineHorz* gInclineHorz = nullptr;
+
+tk::HandlerTable handlers(TInclineHorz* d) {
+    tk::HandlerTable t;
+    t.add("FormShow", d, &TInclineHorz::FormShow)
+        .add("FormClose", d, &TInclineHorz::FormClose)
+        .add("PtRot2Click", d, &TInclineHorz::PtRot2Click)
+        .add("TimerTimer", d, &TInclineHorz::TimerTimer)
+        .add("ReInitClick", d, &TInclineHorz::ReInitClick)
+        .add("AppliquerClick", d, &TInclineHorz::AppliquerClick)
+        .add("AnnulerClick", d, &TInclineHorz::AnnulerClick);
+    return t;
+}
+
+// A buffer the host sends with a point must hold the picture given at
+// opening; anything shorter (or none) would be written past its end.
+bool holdsPicture(const TPtImg* buffer, int32_t w, int32_t h) {
+    return buffer != nullptr && arrayLength(buffer) >= int64_t{w} * h;
+}
+
+} // namespace
+
+TInclineHorz::TInclineHorz(tk::Application& app)
+    : tk::Form(app, inclineHorzForm(), handlers(this)), ReInit(get<tk::Button>("ReInit")),
+      Appliquer(get<tk::Button>("Appliquer")), Annuler(get<tk::Button>("Annuler")),
+      PtRot2(get<tk::CheckBox>("PtRot2")), PtRot1(get<tk::CheckBox>("PtRot1")),
+      Timer(get<tk::Timer>("Timer")), AngleRot(get<tk::Image>("AngleRot")),
+      TypeProcess(get<tk::GroupBox>("TypeProcess")), Basique(get<tk::RadioButton>("Basique")),
+      InterBiLin(get<tk::RadioButton>("InterBiLin")) {
+    AngleRot.setPicture(angleRotPicture());
+}
+
+void TInclineHorz::Ouvrir(TPtImg* img, TDimImg dimImg) {
+    try {
+        Largeur = dimImg.Largeur;
+        Hauteur = dimImg.Hauteur;
+        PtsTravail = PtsImg::share(img);
+        PtsInit = PtsTravail.clone();
+        host::callBack({Largeur, Hauteur}, PtReserve, rtSaisie, 0, false, false);
+        show();
+    } catch (...) {
+        // A failed opening ends quietly; the dialog may not appear.
+    }
+}
+
+void TInclineHorz::FormShow() {
+    host::ImgModifiee = false;
+    if (CasePrecedente) CasePrecedente->setVisible(true);
+    CaseEnCours = nullptr;
+    {
+        // The clicks that unchecking raises must not make a box wait.
+        tk::Control::QuietScope quiet1(PtRot1), quiet2(PtRot2);
+        PtRot1.setChecked(false);
+        PtRot2.setChecked(false);
+    }
+    IgnorerClic = false;
+    Timer.setEnabled(false);
+    PtRot1.setVisible(true);
+    PtRot2.setVisible(true);
+    Basique.setChecked(true);
+}
+
+void TInclineHorz::PtRot2Click(tk::Control& sender) {
+    if (IgnorerClic) {
+        IgnorerClic = false;
+        return;
+    }
+    CasePrecedente = CaseEnCours;
+    CaseEnCours = &dynamic_cast<tk::CheckBox&>(sender);
+    Timer.setEnabled(true);
+}
+
+void TInclineHorz::TimerTimer() {
+    if (!CaseEnCours) return;
+    if (CasePrecedente) CasePrecedente->setVisible(true);
+    CaseEnCours->setVisible(!CaseEnCours->visible());
+    if (CaseEnCours->checked()) {
+        IgnorerClic = true;
+        CaseEnCours->setChecked(false);
+    }
+}
+
+void TInclineHorz::NouveauPoint(Point point, TPtImg* imgHote) {
+    if (!visible() || !holdsPicture(imgHote, Largeur, Hauteur)) return;
+    if (tk::CheckBox* box = CaseEnCours) {
+        box->setChecked(true);
+        Timer.setEnabled(false);
+        box->setVisible(true);
+    }
+    if (CaseEnCours == &PtRot1) Point1 = point;
+    if (CaseEnCours == &PtRot2) Point2 = point;
+    CaseEnCours = nullptr;
+    PtsTravail = PtsImg::share(imgHote);
+    if (PtRot1.checked() && PtRot2.checked()) {
+        const auto angle = engines::tiltAngle(Point1, Point2);
+        if (!angle) {
+            // The warning must not hide behind the dialog.
+            setStayOnTop(false);
+            app().showWarning(kEcartNul);
+            setStayOnTop(true);
+            return;
+        }
+        Angle = *angle;
+        Pivoter();
+    }
+}
+
+void TInclineHorz::Pivoter() {
+    {
+        BusyCursor busy;
+        const engines::Sampling sampling =
+            InterBiLin.checked() ? engines::Sampling::Bilinear : engines::Sampling::Nearest;
+        engines::pivoter(PtsInit.data(), PtsTravail.data(), Largeur, Hauteur,
+                         {Point1, Angle, sampling});
+    }
+    host::sendImage({Largeur, Hauteur}, host::ImgModifiee, false);
+}
+
+void TInclineHorz::ReInitClick() {
+    FormShow();
+    const int64_t count = std::min(PtsInit.size(), PtsTravail.size());
+    std::copy_n(PtsInit.data(), count, PtsTravail.data());
+    host::sendImage({Largeur, Hauteur}, false, false);
+}
+
+void TInclineHorz::AppliquerClick() {
+    host::ImgModifiee = true;
+    close();
+}
+
+void TInclineHorz::AnnulerClick() {
+    host::ImgModifiee = false;
+    close();
+}
+
+void TInclineHorz::FormClose() {
+    PtsInit.clear();
+    host::sendImage({Largeur, Hauteur}, host::ImgModifiee, true);
+}
+
+TInclineHorz* inclineHorz() {
+    return gInclineHorz;
+}
+
+void startModifAngle() {
+    gInclineHorz = &tk::application().createForm<TInclineHorz>();
+}
+
+// The application object destroys the dialog with every form it owns.
+void stopModifAngle() {
+    gInclineHorz = nullptr;
+}
+
+void ouvrirInclinaison(TPtImg* img, TDimImg dim) {
+    if (gInclineHorz) gInclineHorz->Ouvrir(img, dim);
+}
+
+void nouveauPointInclinaison(Point point, TPtImg* imgHote) {
+    if (gInclineHorz) gInclineHorz->NouveauPoint(point, imgHote);
+}
 
 } // namespace talvine::dialogs
