@@ -68,10 +68,13 @@ std::int32_t strToIntDef(std::string_view text, std::int32_t fallback) {
 }
 
 void TEditVal::setTitre(std::string_view titre) {
-    std::size_t n = std::min<std::size_t>(titre.size(), 32);
-    while (n > 0 && n < titre.size() && (static_cast<unsigned char>(titre[n]) & 0xC0) == 0x80)
-        --n;
-    titre_ = std::string(titre.substr(0, n));
+    // At most 32 characters.
+    std::size_t end = 0;
+    for (int count = 0; end < titre.size() && count < 32; ++count) {
+        ++end;
+        while (end < titre.size() && (static_cast<unsigned char>(titre[end]) & 0xC0) == 0x80) ++end;
+    }
+    titre_ = std::string(titre.substr(0, end));
 }
 
 void TEditVal::Initialiser(std::int32_t valeur, std::int32_t mini, std::int32_t maxi) {

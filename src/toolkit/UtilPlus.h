@@ -45,7 +45,7 @@ class TEditVal : public Edit {
     std::int32_t Mini = 0;
     std::int32_t Maxi = 0;
 
-    // Stored, never used; at most 32 bytes (cut at a character boundary).
+    // Stored, never used; at most 32 characters (longer titles are cut).
     const std::string& Titre() const { return titre_; }
     void setTitre(std::string_view titre);
 
