@@ -1,11 +1,177 @@
-// Not built yet: the command does nothing until its dialog lands.
+#include "dialogs/Perspective.h"
+
+#include "core/Cursor.h"
 #include "dialogs/Commands.h"
+#include "toolkit/Application.h"
+
+#include <algorithm>
+#include <string>
 
 namespace talvine::dialogs {
+namespace {
 
-void startPerspective() {}
-void stopPerspective() {}
-void ouvrirPerspective(TPtImg*, TDimImg) {}
-void nouveauPointPerspective(Point, TPtImg*) {}
+TCorrPerspect* gCorrPerspect = nullptr;
+
+tk::HandlerTable handlers(TCorrPerspect* d) {
+    tk::HandlerTable t;
+    t.add("FormShow", d, &TCorrPerspect::FormShow)
+        .add("FormClose", d, &TCorrPerspect::FormClose)
+        .add("PosHGClick", d, &TCorrPerspect::PosHGClick)
+        .add("TimerTimer", d, &TCorrPerspect::TimerTimer)
+        .add("CorrVertChange", d, &TCorrPerspect::CorrVertChange)
+        .add("ReInitClick", d, &TCorrPerspect::ReInitClick)
+        .add("AnnulerClick", d, &TCorrPerspect::AnnulerClick)
+        .add("AppliquerClick", d, &TCorrPerspect::AppliquerClick);
+    return t;
+}
+
+bool holdsPicture(const TPtImg* buffer, int32_t w, int32_t h) {
+    return buffer != nullptr && arrayLength(buffer) >= int64_t{w} * h;
+}
+
+} // namespace
+
+TCorrPerspect::TCorrPerspect(tk::Application& app)
+    : tk::Form(app, corrPerspectForm(), handlers(this)),
+      TypeProcess(get<tk::GroupBox>("TypeProcess")), Basique(get<tk::RadioButton>("Basique")),
+      InterQuad(get<tk::RadioButton>("InterQuad")), Label1(get<tk::Label>("Label1")),
+      CorrVert(get<tk::TBarreCurseur>("CorrVert")), TxCrVert(get<tk::Label>("TxCrVert")),
+      Fond(get<tk::Image>("Fond")), PosHG(get<tk::CheckBox>("PosHG")),
+      PosHD(get<tk::CheckBox>("PosHD")), PosBD(get<tk::CheckBox>("PosBD")),
+      PosBG(get<tk::CheckBox>("PosBG")), ReInit(get<tk::Button>("ReInit")),
+      Annuler(get<tk::Button>("Annuler")), Appliquer(get<tk::Button>("Appliquer")),
+      Timer(get<tk::Timer>("Timer")) {
+    Fond.setPicture(fondPicture());
+}
+
+void TCorrPerspect::Ouvrir(TPtImg* img, TDimImg dimImg) {
+    try {
+        Largeur = dimImg.Largeur;
+        Hauteur = dimImg.Hauteur;
+        PtsTravail = PtsImg::share(img);
+        PtsInit = PtsTravail.clone();
+        host::callBack({Largeur, Hauteur}, PtReserve, rtSaisie, 0, false, false);
+        show();
+    } catch (...) {
+        // A failed opening ends quietly; the dialog may not appear.
+    }
+}
+
+void TCorrPerspect::FormShow() {
+    host::ImgModifiee = false;
+    Basique.setChecked(true);
+    CorrVert.setPosition(5);
+    if (CasePrecedente) CasePrecedente->setVisible(true);
+    CaseEnCours = nullptr;
+    for (tk::CheckBox* box : {&PosHG, &PosHD, &PosBD, &PosBG}) {
+        // The click that unchecking raises must not make the box wait.
+        tk::Control::QuietScope quiet(*box);
+        box->setChecked(false);
+    }
+    IgnorerClic = false;
+    Timer.setEnabled(false);
+    for (tk::CheckBox* box : {&PosHG, &PosHD, &PosBD, &PosBG})
+        box->setVisible(true);
+}
+
+void TCorrPerspect::PosHGClick(tk::Control& sender) {
+    if (IgnorerClic) {
+        IgnorerClic = false;
+        return;
+    }
+    CasePrecedente = CaseEnCours;
+    CaseEnCours = &dynamic_cast<tk::CheckBox&>(sender);
+    Timer.setEnabled(true);
+}
+
+void TCorrPerspect::TimerTimer() {
+    if (!CaseEnCours) return;
+    if (CasePrecedente) CasePrecedente->setVisible(true);
+    CaseEnCours->setVisible(!CaseEnCours->visible());
+    if (CaseEnCours->checked()) {
+        IgnorerClic = true;
+        CaseEnCours->setChecked(false);
+    }
+}
+
+void TCorrPerspect::CorrVertChange() {
+    TxCrVert.setText(std::to_string(CorrVert.position() * 10) + " %");
+}
+
+void TCorrPerspect::NouveauPoint(Point point, TPtImg* imgHote) {
+    if (!visible() || !holdsPicture(imgHote, Largeur, Hauteur)) return;
+    if (tk::CheckBox* box = CaseEnCours) {
+        box->setChecked(true);
+        Timer.setEnabled(false);
+        box->setVisible(true);
+    }
+    if (CaseEnCours == &PosHG) CoinHG = point;
+    if (CaseEnCours == &PosHD) CoinHD = point;
+    if (CaseEnCours == &PosBD) CoinBD = point;
+    if (CaseEnCours == &PosBG) CoinBG = point;
+    CaseEnCours = nullptr;
+    PtsTravail = PtsImg::share(imgHote);
+    if (PosHG.checked() && PosHD.checked() && PosBD.checked() && PosBG.checked())
+        CorrigerPerspective();
+}
+
+void TCorrPerspect::CorrigerPerspective() {
+    const engines::Corners corners{CoinHG, CoinHD, CoinBD, CoinBG};
+    bool drawn = false;
+    {
+        BusyCursor busy;
+        if (const auto fuite = engines::calculerFuite(corners, Largeur)) Trapeze = fuite->trapeze;
+        const engines::Sampling sampling =
+            Basique.checked() ? engines::Sampling::Nearest : engines::Sampling::Bilinear;
+        drawn = engines::corrigerPerspective(PtsInit.data(), PtsTravail.data(), Largeur, Hauteur,
+                                             {corners, CorrVert.position(), sampling});
+    }
+    if (!drawn) return;
+    host::ImgModifiee = true;
+    host::sendImage({Largeur, Hauteur}, host::ImgModifiee, false);
+}
+
+void TCorrPerspect::ReInitClick() {
+    FormShow();
+    const int64_t count = std::min(PtsInit.size(), PtsTravail.size());
+    std::copy_n(PtsInit.data(), count, PtsTravail.data());
+    host::sendImage({Largeur, Hauteur}, false, false);
+}
+
+void TCorrPerspect::AnnulerClick() {
+    host::ImgModifiee = false;
+    close();
+}
+
+void TCorrPerspect::AppliquerClick() {
+    host::ImgModifiee = true;
+    close();
+}
+
+void TCorrPerspect::FormClose() {
+    PtsInit.clear();
+    host::sendImage({Largeur, Hauteur}, host::ImgModifiee, true);
+}
+
+TCorrPerspect* corrPerspect() {
+    return gCorrPerspect;
+}
+
+void startPerspective() {
+    gCorrPerspect = &tk::application().createForm<TCorrPerspect>();
+}
+
+// The application object destroys the dialog with every form it owns.
+void stopPerspective() {
+    gCorrPerspect = nullptr;
+}
+
+void ouvrirPerspective(TPtImg* img, TDimImg dim) {
+    if (gCorrPerspect) gCorrPerspect->Ouvrir(img, dim);
+}
+
+void nouveauPointPerspective(Point point, TPtImg* imgHote) {
+    if (gCorrPerspect) gCorrPerspect->NouveauPoint(point, imgHote);
+}
 
 } // namespace talvine::dialogs

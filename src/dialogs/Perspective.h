@@ -1,0 +1,86 @@
+// TCorrPerspect, the modeless dialog of command 9 ("Perspective"): the user
+// marks the four corners of a trapezoid on the picture, one at a time, and
+// the picture is mapped so that its sides come out vertical.
+//
+// Picking works as in the tilt dialog, with four boxes sitting on the corners
+// of the grid drawn in Fond: a click makes a box wait (and blink), the timer
+// unchecks it if the click checked it (IgnorerClic swallows that click), and
+// the host's next point checks it and stores its corner.  With all four
+// boxes checked, every point draws the preview from PtsInit again, with the
+// sampling choice and vertical correction of the moment.
+#pragma once
+
+#include "core/Host.h"
+#include "core/ParamCoul.h"
+#include "engines/Perspective.h"
+#include "toolkit/BarreCurseur.h"
+#include "toolkit/Form.h"
+
+#include <array>
+#include <cstdint>
+
+namespace talvine::dialogs {
+
+tk::FormDesc corrPerspectForm();
+// The picture of Fond: a grid whose vertical lines converge upwards.
+tk::Picture fondPicture();
+
+class TCorrPerspect : public tk::Form {
+  public:
+    explicit TCorrPerspect(tk::Application& app);
+
+    // Command 9, sub-mode 0.  Nothing escapes.
+    void Ouvrir(TPtImg* img, TDimImg dimImg);
+    // Command 9, sub-mode 1.  A report while the dialog is closed, or whose
+    // buffer cannot hold the picture, is ignored.
+    void NouveauPoint(Point point, TPtImg* imgHote);
+
+    // Controls, in declaration order.
+    tk::GroupBox& TypeProcess;
+    tk::RadioButton& Basique;
+    tk::RadioButton& InterQuad;
+    tk::Label& Label1;
+    tk::TBarreCurseur& CorrVert;
+    tk::Label& TxCrVert;
+    tk::Image& Fond;
+    tk::CheckBox& PosHG;
+    tk::CheckBox& PosHD;
+    tk::CheckBox& PosBD;
+    tk::CheckBox& PosBG;
+    tk::Button& ReInit;
+    tk::Button& Annuler;
+    tk::Button& Appliquer;
+    tk::Timer& Timer;
+
+    PtsImg PtsInit;
+    PtsImg PtsTravail;
+    int32_t Largeur = 0;
+    int32_t Hauteur = 0;
+    Point CoinHG;
+    Point CoinHD;
+    Point CoinBD;
+    Point CoinBG;
+    // The normalised trapezoid of the last run.
+    std::array<engines::PointR, 4> Trapeze{};
+    tk::CheckBox* CaseEnCours = nullptr;
+    tk::CheckBox* CasePrecedente = nullptr;
+    bool IgnorerClic = false;
+
+    // Event handlers.
+    void FormShow();
+    void PosHGClick(tk::Control& sender);
+    void TimerTimer();
+    void CorrVertChange();
+    void ReInitClick();
+    void AnnulerClick();
+    void AppliquerClick();
+    void FormClose();
+
+    // Maps PtsInit into PtsTravail and sends the preview.  Corners that
+    // leave the mapping undefined give no preview and no callback.
+    void CorrigerPerspective();
+};
+
+TCorrPerspect* corrPerspect();
+
+} // namespace talvine::dialogs
