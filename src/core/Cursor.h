@@ -1,7 +1,8 @@
 // The application-wide cursor as the commands see it: the hourglass while a
 // picture is computed, then the default arrow (not whatever was there before).
-// The form toolkit installs the sink that shows it; without one the setting
-// is only recorded.
+// The form toolkit's application object owns the cursor: it installs itself
+// as the sink, so views and tests see every change there.  Without an
+// application the setting is only recorded.
 #pragma once
 
 namespace talvine {
