@@ -1,10 +1,217 @@
-// Not built yet: the command does nothing until its dialog lands.
+#include "dialogs/TailleImg.h"
+
+#include "core/Cursor.h"
 #include "dialogs/Commands.h"
+#include "dialogs/DecoupImg.h"
+#include "engines/TailleImg.h"
+#include "toolkit/Application.h"
+
+#include <climits>
+#include <cmath>
+#include <new>
+#include <string>
 
 namespace talvine::dialogs {
+namespace {
 
-void startTailleImg() {}
-void stopTailleImg() {}
-void ouvrirRedimension(TPtImg*, TDimImg) {}
+TChangeDim* gChangeDim = nullptr;
+
+tk::HandlerTable handlers(TChangeDim* d) {
+    tk::HandlerTable t;
+    t.add("FormShow", d, &TChangeDim::FormShow)
+        .add("FormClose", d, &TChangeDim::FormClose)
+        .add("TauxHChange", d, &TChangeDim::TauxHChange)
+        .add("TauxVChange", d, &TChangeDim::TauxVChange)
+        .add("DimHorzChange", d, &TChangeDim::DimHorzChange)
+        .add("DimVertChange", d, &TChangeDim::DimVertChange)
+        .add("LienHsurLClick", d, &TChangeDim::LienHsurLClick)
+        .add("AppliquerClick", d, &TChangeDim::AppliquerClick)
+        .add("AnnulerClick", d, &TChangeDim::AnnulerClick);
+    return t;
+}
+
+// Round(a / b), ties to even, with the division in extended precision.
+int64_t roundedQuotient(int64_t a, int32_t b) {
+    return static_cast<int64_t>(rintl(static_cast<long double>(a) / b));
+}
+
+// Eight times a side, kept within the field's 32 bits.
+int32_t eightTimes(int32_t side) {
+    return static_cast<int32_t>(std::min<int64_t>(int64_t{side} * 8, INT32_MAX));
+}
+
+int clampToInt(int64_t v) {
+    return static_cast<int>(std::clamp<int64_t>(v, INT_MIN, INT_MAX));
+}
+
+} // namespace
+
+struct TChangeDim::Axis {
+    tk::TEditVal& pixels;
+    tk::SpinEdit& percent;
+    tk::SpinEdit& otherPercent;
+    int32_t size;
+    bool& listening;
+};
+
+TChangeDim::TChangeDim(tk::Application& app)
+    : tk::Form(app, changeDimForm(), handlers(this)), Dimensions(get<tk::GroupBox>("Dimensions")),
+      Appliquer(get<tk::Button>("Appliquer")), Annuler(get<tk::Button>("Annuler")),
+      Label3(get<tk::Label>("Label3")), Label4(get<tk::Label>("Label4")),
+      DimHorz(get<tk::TEditVal>("DimHorz")), DimVert(get<tk::TEditVal>("DimVert")),
+      Label7(get<tk::Label>("Label7")), Label8(get<tk::Label>("Label8")),
+      LienHsurL(get<tk::CheckBox>("LienHsurL")), Lissage(get<tk::CheckBox>("Lissage")),
+      TauxH(get<tk::SpinEdit>("TauxH")), TauxV(get<tk::SpinEdit>("TauxV")) {
+    Appliquer.setGlyph(scissorsGlyph());
+}
+
+TChangeDim::Axis TChangeDim::horizontal() {
+    return {DimHorz, TauxH, TauxV, Largeur, EcouteH};
+}
+TChangeDim::Axis TChangeDim::vertical() {
+    return {DimVert, TauxV, TauxH, Hauteur, EcouteV};
+}
+
+void TChangeDim::Ouvrir(TPtImg* img, TDimImg dimImg) {
+    // An empty picture has nothing to resample and no size to take
+    // percentages of: the command ends at once, as a cancel would.
+    if (dimImg.Largeur <= 0 || dimImg.Hauteur <= 0) return;
+    try {
+        Largeur = dimImg.Largeur;
+        Hauteur = dimImg.Hauteur;
+        PtsTravail = PtsImg::share(img);
+        PtsInit = PtsTravail.clone();
+        showModal();
+    } catch (...) {
+        // Whatever ends the modal loop abnormally ends the command quietly.
+    }
+    PtsInit.clear();
+}
+
+void TChangeDim::FormShow() {
+    EcouteH = true;
+    EcouteV = true;
+    GarderRapport = true;
+    LienHsurL.setChecked(true);
+    DimHorz.Initialiser(Largeur, 0, eightTimes(Largeur));
+    DimVert.Initialiser(Hauteur, 0, eightTimes(Hauteur));
+    TauxH.setValue(100);
+    TauxV.setValue(100);
+    EcouteH = true;
+    EcouteV = true;
+}
+
+void TChangeDim::percentChanged(const Axis& axis) {
+    if (!axis.listening) { // the echo of our own update of the pixel field
+        axis.listening = true;
+        return;
+    }
+    axis.listening = false;
+    const int64_t p = axis.percent.value();
+    axis.pixels.setText(std::to_string(roundedQuotient(p * axis.size, 100)));
+    if (GarderRapport) axis.otherPercent.setValue(axis.percent.value());
+}
+
+void TChangeDim::pixelsChanged(const Axis& axis) {
+    if (!axis.listening || axis.pixels.text().empty()) {
+        axis.listening = true;
+        return;
+    }
+    axis.listening = false;
+    axis.pixels.Verifier(); // a failure leaves the axis deaf for its next change
+    axis.percent.setValue(
+        clampToInt(roundedQuotient(int64_t{axis.pixels.Valeur} * 100, axis.size)));
+    if (GarderRapport) axis.otherPercent.setValue(axis.percent.value());
+}
+
+void TChangeDim::TauxHChange() {
+    percentChanged(horizontal());
+}
+void TChangeDim::TauxVChange() {
+    percentChanged(vertical());
+}
+void TChangeDim::DimHorzChange() {
+    pixelsChanged(horizontal());
+}
+void TChangeDim::DimVertChange() {
+    pixelsChanged(vertical());
+}
+
+void TChangeDim::LienHsurLClick() {
+    if (LienHsurL.checked()) {
+        GarderRapport = true;
+        TauxV.setValue(TauxH.value());
+    } else {
+        GarderRapport = false;
+    }
+}
+
+void TChangeDim::AppliquerClick() {
+    host::ImgModifiee = true;
+}
+
+void TChangeDim::AnnulerClick() {
+    host::ImgModifiee = false;
+}
+
+void TChangeDim::FormClose() {
+    if (host::ImgModifiee) {
+        {
+            BusyCursor busy;
+            DimHorz.Verifier();
+            DimVert.Verifier();
+            NouvLargeur = DimHorz.Valeur;
+            NouvHauteur = DimVert.Valeur;
+            if (Lissage.checked())
+                RetaillerLisse();
+            else
+                RetaillerBasique();
+        }
+        host::callBack({NouvLargeur, NouvHauteur}, PtReserve, rtImage,
+                       reinterpret_cast<intptr_t>(PtsTravail.handle()), host::ImgModifiee, true);
+    }
+    PtsInit.clear();
+}
+
+template <class Kernel> void TChangeDim::retailler(Kernel kernel) {
+    // The steps W / NW and H / NH come first: a zero side fails before the
+    // new array exists.
+    if (NouvLargeur == 0 || NouvHauteur == 0) throw tk::Exception(kDivisionParZero);
+    const int64_t length = engines::resizedLength(NouvLargeur, NouvHauteur);
+    if (length > INT32_MAX) throw tk::Exception(kMemoireInsuffisante);
+    PtsImg fresh;
+    try {
+        fresh = PtsImg(static_cast<int32_t>(length));
+    } catch (const std::bad_alloc&) {
+        throw tk::Exception(kMemoireInsuffisante);
+    }
+    kernel(PtsInit.data(), Largeur, Hauteur, fresh.data(), NouvLargeur, NouvHauteur);
+    // The host's array stays as it was; the dialog now holds the new one alone.
+    PtsTravail = std::move(fresh);
+}
+
+void TChangeDim::RetaillerBasique() {
+    retailler(engines::retaillerBasique);
+}
+void TChangeDim::RetaillerLisse() {
+    retailler(engines::retaillerLisse);
+}
+
+TChangeDim* changeDim() {
+    return gChangeDim;
+}
+
+void startTailleImg() {
+    gChangeDim = &tk::application().createForm<TChangeDim>();
+}
+
+// The application object destroys the dialog with every form it owns.
+void stopTailleImg() {
+    gChangeDim = nullptr;
+}
+
+void ouvrirRedimension(TPtImg* img, TDimImg dim) {
+    if (gChangeDim) gChangeDim->Ouvrir(img, dim);
+}
 
 } // namespace talvine::dialogs

@@ -1,0 +1,95 @@
+// TChangeDim, the modal dialog of command 7 ("Redimensionner"): the new size
+// in pixels or in percent, linked or not, plain or smoothed resampling.
+//
+// The two axes are kept in step by their listening flags.  Each axis has a
+// pixel field and a percentage; a handler that updates the other control of
+// its axis clears the axis's flag first, so that the echo of its own update
+// only sets the flag again:
+//
+//   user types in DimHorz -> DimHorzChange (EcouteH true): EcouteH := false,
+//     TauxH := Round(pixels * 100 / W) -> TauxHChange finds EcouteH false,
+//     sets it true and stops; with the link on, TauxV := TauxH, whose own
+//     handler (EcouteV true) recomputes DimVert.
+//
+// An update that leaves the other control's text as it was raises no echo,
+// so its axis stays deaf for the next change (which only sets the flag).
+#pragma once
+
+#include "core/Host.h"
+#include "core/ParamCoul.h"
+#include "toolkit/Form.h"
+#include "toolkit/UtilPlus.h"
+
+#include <cstdint>
+
+namespace talvine::dialogs {
+
+// The form as data: controls, captions, ranges and handler names.
+tk::FormDesc changeDimForm();
+
+inline constexpr const char* kDivisionParZero = "Division par z\xC3\xA9ro en virgule flottante";
+inline constexpr const char* kMemoireInsuffisante = "M\xC3\xA9moire insuffisante";
+
+class TChangeDim : public tk::Form {
+  public:
+    explicit TChangeDim(tk::Application& app);
+
+    // Shows the dialog modally on the host's picture; returns when it has
+    // closed.  Nothing escapes.
+    void Ouvrir(TPtImg* img, TDimImg dimImg);
+
+    // Controls, in declaration order.
+    tk::GroupBox& Dimensions;
+    tk::Button& Appliquer;
+    tk::Button& Annuler;
+    tk::Label& Label3;
+    tk::Label& Label4;
+    tk::TEditVal& DimHorz;
+    tk::TEditVal& DimVert;
+    tk::Label& Label7;
+    tk::Label& Label8;
+    tk::CheckBox& LienHsurL;
+    tk::CheckBox& Lissage;
+    tk::SpinEdit& TauxH;
+    tk::SpinEdit& TauxV;
+
+    PtsImg PtsInit;
+    PtsImg PtsTravail;
+    int32_t Largeur = 0;
+    int32_t Hauteur = 0;
+    int32_t NouvLargeur = 0;
+    int32_t NouvHauteur = 0;
+    bool EcouteH = true;
+    bool EcouteV = true;
+    bool GarderRapport = true;
+
+    // Event handlers.
+    void FormShow();
+    void TauxHChange();
+    void TauxVChange();
+    void DimHorzChange();
+    void DimVertChange();
+    void LienHsurLClick();
+    void AppliquerClick();
+    void AnnulerClick();
+    void FormClose();
+
+    // Replace PtsTravail by a new NouvLargeur x NouvHauteur picture resampled
+    // from PtsInit.  A zero dimension or a picture too large to allocate
+    // raises a tk::Exception and leaves PtsTravail as it was.
+    void RetaillerBasique();
+    void RetaillerLisse();
+
+  private:
+    struct Axis;
+    void percentChanged(const Axis& axis);
+    void pixelsChanged(const Axis& axis);
+    Axis horizontal();
+    Axis vertical();
+    template <class Kernel> void retailler(Kernel kernel);
+};
+
+// The dialog made at start-up, or null outside the library's life.
+TChangeDim* changeDim();
+
+} // namespace talvine::dialogs
