@@ -36,97 +36,49 @@ File openForReading(const std::string& path) {
     return f;
 }
 
-// ---- PNG ----------------------------------------------------------------
-
-[[noreturn]] void pngError(png_structp png, png_const_charp message) {
-    auto* text = static_cast<std::string*>(png_get_error_ptr(png));
-    *text = message;
-    png_longjmp(png, 1);
-}
-void pngWarning(png_structp, png_const_charp) {}
+// ---- PNG: libpng's simplified interface (no setjmp on our side) ---------
 
 Picture readPng(const std::string& path, std::vector<std::string>* notes) {
-    File file = openForReading(path);
-    std::string error;
-    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &error, pngError, pngWarning);
-    png_infop info = png ? png_create_info_struct(png) : nullptr;
-    if (!info) {
-        png_destroy_read_struct(&png, nullptr, nullptr);
-        throw PictureError(path + ": out of memory");
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&image, path.c_str()))
+        throw PictureError(path + ": not a readable PNG picture (" + image.message + ")");
+    const png_uint_32 format = image.format;
+    if (notes) {
+        if (format & PNG_FORMAT_FLAG_COLORMAP) notes->push_back("palette picture expanded to RGB");
+        if (!(format & PNG_FORMAT_FLAG_COLOR)) notes->push_back("grey picture converted to RGB");
+        if (format & PNG_FORMAT_FLAG_LINEAR) notes->push_back("16-bit channels reduced to 8 bits");
+        if (format & PNG_FORMAT_FLAG_ALPHA) notes->push_back("transparency flattened onto white");
+    }
+    try {
+        checkSize(image.width, image.height, path);
+    } catch (...) {
+        png_image_free(&image);
+        throw;
     }
     Picture picture;
-    std::vector<png_bytep> rows;
-    std::vector<uint8_t> raw;
-    if (setjmp(png_jmpbuf(png))) {
-        png_destroy_read_struct(&png, &info, nullptr);
-        throw PictureError(path + ": not a readable PNG picture (" + error + ")");
-    }
-    png_init_io(png, file.get());
-    png_read_info(png, info);
-    const png_uint_32 w = png_get_image_width(png, info), h = png_get_image_height(png, info);
-    const int depth = png_get_bit_depth(png, info), type = png_get_color_type(png, info);
-    const bool trns = png_get_valid(png, info, PNG_INFO_tRNS) != 0;
-    if (notes) {
-        if (type == PNG_COLOR_TYPE_PALETTE) notes->push_back("palette picture expanded to RGB");
-        if (type == PNG_COLOR_TYPE_GRAY || type == PNG_COLOR_TYPE_GRAY_ALPHA)
-            notes->push_back("grey picture converted to RGB");
-        if (depth == 16) notes->push_back("16-bit channels reduced to 8 bits");
-        if ((type & PNG_COLOR_MASK_ALPHA) || trns)
-            notes->push_back("transparency flattened onto white");
-    }
-    png_set_expand(png);
-    png_set_strip_16(png);
-    png_set_gray_to_rgb(png);
-    if ((type & PNG_COLOR_MASK_ALPHA) || trns) {
-        png_color_16 white{};
-        white.red = white.green = white.blue = white.gray = 255;
-        png_set_background(png, &white, PNG_BACKGROUND_GAMMA_SCREEN, 0, 1.0);
-    }
-    png_set_interlace_handling(png);
-    png_read_update_info(png, info);
-    checkSize(w, h, path);
-    if (png_get_rowbytes(png, info) != size_t{w} * 3) {
-        png_destroy_read_struct(&png, &info, nullptr);
-        throw PictureError(path + ": unsupported PNG layout");
-    }
-    picture.width = static_cast<int32_t>(w);
-    picture.height = static_cast<int32_t>(h);
-    picture.rgb.resize(size_t{w} * h * 3);
-    rows.resize(h);
-    for (png_uint_32 y = 0; y < h; ++y)
-        rows[y] = picture.rgb.data() + size_t{y} * w * 3;
-    png_read_image(png, rows.data());
-    png_read_end(png, nullptr);
-    png_destroy_read_struct(&png, &info, nullptr);
+    picture.width = static_cast<int32_t>(image.width);
+    picture.height = static_cast<int32_t>(image.height);
+    picture.rgb.resize(size_t{image.width} * image.height * 3);
+    image.format = PNG_FORMAT_RGB;
+    const png_color white{255, 255, 255};
+    if (!png_image_finish_read(&image, &white, picture.rgb.data(), 0, nullptr))
+        throw PictureError(path + ": not a readable PNG picture (" + image.message + ")");
     return picture;
 }
 
-void writePng(FILE* file, const Picture& picture, std::string& error) {
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &error, pngError, pngWarning);
-    png_infop info = png ? png_create_info_struct(png) : nullptr;
-    if (!info) {
-        png_destroy_write_struct(&png, nullptr);
-        throw PictureError("out of memory");
-    }
-    std::vector<png_bytep> rows(static_cast<size_t>(picture.height));
-    if (setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
-        throw PictureError("cannot write PNG (" + error + ")");
-    }
-    png_init_io(png, file);
-    png_set_IHDR(png, info, static_cast<png_uint_32>(picture.width),
-                 static_cast<png_uint_32>(picture.height), 8, PNG_COLOR_TYPE_RGB,
-                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_set_compression_level(png, 6);
-    png_write_info(png, info);
-    for (size_t y = 0; y < rows.size(); ++y)
-        rows[y] = const_cast<png_bytep>(picture.rgb.data() + y * size_t(picture.width) * 3);
-    png_write_image(png, rows.data());
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
+void writePng(FILE* file, const Picture& picture) {
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    image.width = static_cast<png_uint_32>(picture.width);
+    image.height = static_cast<png_uint_32>(picture.height);
+    image.format = PNG_FORMAT_RGB;
+    if (!png_image_write_to_stdio(&image, file, 0, picture.rgb.data(), 0, nullptr))
+        throw PictureError(std::string("cannot write PNG (") + image.message + ")");
 }
 
-// ---- JPEG ---------------------------------------------------------------
+// ---- JPEG: libjpeg reports errors by longjmp, so each step that may fail
+// sits in a small function whose locals are all set before its setjmp. ----
 
 struct JpegErrorManager {
     jpeg_error_mgr base;
@@ -140,65 +92,89 @@ struct JpegErrorManager {
     std::longjmp(manager->jump, 1);
 }
 
-Picture readJpeg(const std::string& path, std::vector<std::string>* notes) {
-    File file = openForReading(path);
+struct JpegReader {
     jpeg_decompress_struct cinfo{};
     JpegErrorManager errors{};
-    cinfo.err = jpeg_std_error(&errors.base);
-    errors.base.error_exit = jpegError;
-    Picture picture;
-    if (setjmp(errors.jump)) {
-        jpeg_destroy_decompress(&cinfo);
-        throw PictureError(path + ": not a readable JPEG picture (" + errors.message + ")");
+    JpegReader() {
+        cinfo.err = jpeg_std_error(&errors.base);
+        errors.base.error_exit = jpegError;
     }
-    jpeg_create_decompress(&cinfo);
-    jpeg_stdio_src(&cinfo, file.get());
-    jpeg_read_header(&cinfo, TRUE);
-    if (notes && cinfo.jpeg_color_space == JCS_GRAYSCALE)
-        notes->push_back("grey picture converted to RGB");
-    if (notes && (cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK))
+    ~JpegReader() { jpeg_destroy_decompress(&cinfo); }
+};
+
+bool jpegStart(JpegReader& r, FILE* file) {
+    if (setjmp(r.errors.jump)) return false;
+    jpeg_create_decompress(&r.cinfo);
+    jpeg_stdio_src(&r.cinfo, file);
+    jpeg_read_header(&r.cinfo, TRUE);
+    return true;
+}
+
+bool jpegDecode(JpegReader& r, uint8_t* out, size_t stride) {
+    if (setjmp(r.errors.jump)) return false;
+    r.cinfo.out_color_space = JCS_RGB;
+    jpeg_start_decompress(&r.cinfo);
+    while (r.cinfo.output_scanline < r.cinfo.output_height) {
+        JSAMPROW row = out + size_t(r.cinfo.output_scanline) * stride;
+        jpeg_read_scanlines(&r.cinfo, &row, 1);
+    }
+    jpeg_finish_decompress(&r.cinfo);
+    return true;
+}
+
+Picture readJpeg(const std::string& path, std::vector<std::string>* notes) {
+    File file = openForReading(path);
+    JpegReader reader;
+    if (!jpegStart(reader, file.get()))
+        throw PictureError(path + ": not a readable JPEG picture (" + reader.errors.message + ")");
+    const J_COLOR_SPACE space = reader.cinfo.jpeg_color_space;
+    if (space == JCS_CMYK || space == JCS_YCCK)
         throw PictureError(path + ": CMYK JPEG pictures are not supported");
-    cinfo.out_color_space = JCS_RGB;
-    jpeg_start_decompress(&cinfo);
-    checkSize(cinfo.output_width, cinfo.output_height, path);
-    picture.width = static_cast<int32_t>(cinfo.output_width);
-    picture.height = static_cast<int32_t>(cinfo.output_height);
+    if (notes && space == JCS_GRAYSCALE) notes->push_back("grey picture converted to RGB");
+    // Output size is the picture size: no scaling is asked of the decoder.
+    checkSize(reader.cinfo.image_width, reader.cinfo.image_height, path);
+    Picture picture;
+    picture.width = static_cast<int32_t>(reader.cinfo.image_width);
+    picture.height = static_cast<int32_t>(reader.cinfo.image_height);
     picture.rgb.resize(size_t(picture.width) * size_t(picture.height) * 3);
-    while (cinfo.output_scanline < cinfo.output_height) {
-        JSAMPROW row =
-            picture.rgb.data() + size_t(cinfo.output_scanline) * size_t(picture.width) * 3;
-        jpeg_read_scanlines(&cinfo, &row, 1);
-    }
-    jpeg_finish_decompress(&cinfo);
-    jpeg_destroy_decompress(&cinfo);
+    if (!jpegDecode(reader, picture.rgb.data(), size_t(picture.width) * 3))
+        throw PictureError(path + ": not a readable JPEG picture (" + reader.errors.message + ")");
     return picture;
 }
 
-void writeJpeg(FILE* file, const Picture& picture, int quality) {
+struct JpegWriter {
     jpeg_compress_struct cinfo{};
     JpegErrorManager errors{};
-    cinfo.err = jpeg_std_error(&errors.base);
-    errors.base.error_exit = jpegError;
-    if (setjmp(errors.jump)) {
-        jpeg_destroy_compress(&cinfo);
-        throw PictureError(std::string("cannot write JPEG (") + errors.message + ")");
+    JpegWriter() {
+        cinfo.err = jpeg_std_error(&errors.base);
+        errors.base.error_exit = jpegError;
     }
-    jpeg_create_compress(&cinfo);
-    jpeg_stdio_dest(&cinfo, file);
-    cinfo.image_width = static_cast<JDIMENSION>(picture.width);
-    cinfo.image_height = static_cast<JDIMENSION>(picture.height);
-    cinfo.input_components = 3;
-    cinfo.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, quality, TRUE);
-    jpeg_start_compress(&cinfo, TRUE);
-    while (cinfo.next_scanline < cinfo.image_height) {
-        auto* row = const_cast<JSAMPROW>(picture.rgb.data() +
-                                         size_t(cinfo.next_scanline) * size_t(picture.width) * 3);
-        jpeg_write_scanlines(&cinfo, &row, 1);
+    ~JpegWriter() { jpeg_destroy_compress(&cinfo); }
+};
+
+bool jpegEncode(JpegWriter& w, FILE* file, const uint8_t* rgb, int width, int height, int quality) {
+    if (setjmp(w.errors.jump)) return false;
+    jpeg_create_compress(&w.cinfo);
+    jpeg_stdio_dest(&w.cinfo, file);
+    w.cinfo.image_width = static_cast<JDIMENSION>(width);
+    w.cinfo.image_height = static_cast<JDIMENSION>(height);
+    w.cinfo.input_components = 3;
+    w.cinfo.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&w.cinfo);
+    jpeg_set_quality(&w.cinfo, quality, TRUE);
+    jpeg_start_compress(&w.cinfo, TRUE);
+    while (w.cinfo.next_scanline < w.cinfo.image_height) {
+        auto* row = const_cast<JSAMPROW>(rgb + size_t(w.cinfo.next_scanline) * size_t(width) * 3);
+        jpeg_write_scanlines(&w.cinfo, &row, 1);
     }
-    jpeg_finish_compress(&cinfo);
-    jpeg_destroy_compress(&cinfo);
+    jpeg_finish_compress(&w.cinfo);
+    return true;
+}
+
+void writeJpeg(FILE* file, const Picture& picture, int quality) {
+    JpegWriter writer;
+    if (!jpegEncode(writer, file, picture.rgb.data(), picture.width, picture.height, quality))
+        throw PictureError(std::string("cannot write JPEG (") + writer.errors.message + ")");
 }
 
 std::string lower(std::string s) {
@@ -240,9 +216,8 @@ void writePicture(const std::string& path, const Picture& picture, int jpegQuali
             close(fd);
             throw PictureError(std::strerror(errno));
         }
-        std::string error;
         if (format == Format::Png)
-            writePng(file, picture, error);
+            writePng(file, picture);
         else
             writeJpeg(file, picture, jpegQuality);
         const bool flushed = std::fflush(file) == 0 && fsync(fd) == 0;
