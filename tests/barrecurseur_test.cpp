@@ -88,6 +88,16 @@ TEST_F(BarreCurseurTest, DragBeyondTheEndsStopsAtThem) {
     EXPECT_EQ(events.back(), "up -100");
 }
 
+TEST_F(BarreCurseurTest, ClickOnTheTrackMovesAPageThenReleases) {
+    form.show();
+    ui.clickSliderTrack("CorrDist.TauxCorr", 50);
+    EXPECT_EQ(slider().position(), 2);
+    ui.clickSliderTrack("CorrDist.TauxCorr", 3);
+    EXPECT_EQ(slider().position(), 3); // not past the pointer
+    EXPECT_THAT(events,
+                ElementsAre("change 2", "change 2", "up 2", "change 3", "change 3", "up 3"));
+}
+
 TEST_F(BarreCurseurTest, KeysMoveTheThumbWithoutMouseUp) {
     slider().setPosition(30);
     form.show();

@@ -26,7 +26,7 @@ Application::~Application() {
     // Forms made last go first.
     while (!owned_.empty())
         owned_.pop_back();
-    gCurrent = previous_;
+    if (gCurrent == this) gCurrent = previous_;
     if (!gCurrent) setCursorSink(nullptr);
 }
 

@@ -177,6 +177,15 @@ void Automation::dragSlider(Control& c, int position) {
     app_.dispatch([&] { bar->userMouseUp(); });
 }
 
+void Automation::clickSliderTrack(Control& c, int towards) {
+    auto* bar = dynamic_cast<TrackBar*>(&c);
+    if (!bar) throw ToolkitError(pathOf(c) + " is not a slider");
+    requireUsable(c, "click");
+    app_.dispatch([&] { c.form().setFocus(&c); });
+    app_.dispatch([&] { bar->userTrackDown(towards); });
+    app_.dispatch([&] { bar->userMouseUp(); });
+}
+
 void Automation::pressSpin(Control& c, bool up, int holdMs) {
     auto* spin = dynamic_cast<SpinEdit*>(&c);
     if (!spin) throw ToolkitError(pathOf(c) + " is not a spin edit");

@@ -71,6 +71,13 @@ class Automation {
     void dragSlider(Control& c, int position);
     void dragSlider(std::string_view path, int position) { dragSlider(control(path), position); }
 
+    // Clicks the track on the side of `towards`: the thumb moves a page
+    // that way (not past `towards`), then the mouse is released.
+    void clickSliderTrack(Control& c, int towards);
+    void clickSliderTrack(std::string_view path, int towards) {
+        clickSliderTrack(control(path), towards);
+    }
+
     // Presses a spin arrow, holds it for `holdMs` of virtual time (a step
     // at once, then after 400 ms and every 100 ms), then releases it.
     void pressSpin(Control& c, bool up, int holdMs = 0);

@@ -485,6 +485,17 @@ void TrackBar::userMouseDown(MouseButton button) {
     dragButton_ = button;
 }
 
+void TrackBar::userTrackDown(int towards) {
+    dragging_ = true;
+    dragButton_ = MouseButton::Left;
+    if (towards > position_)
+        userMoveTo(
+            saturate(std::min<long long>(static_cast<long long>(position_) + pageSize_, towards)));
+    else if (towards < position_)
+        userMoveTo(
+            saturate(std::max<long long>(static_cast<long long>(position_) - pageSize_, towards)));
+}
+
 void TrackBar::userMoveTo(int position) {
     position = std::clamp(position, min_, max_);
     if (position != position_) {

@@ -346,8 +346,10 @@ class TrackBar : public Control {
     int thumbLength() const { return thumbLength_; }
     void setThumbLength(int l) { thumbLength_ = l; }
 
-    // A drag: press on the thumb, moves, release.
+    // A drag: press on the thumb, moves, release.  A press on the track
+    // instead moves the thumb a page towards the pointer first.
     void userMouseDown(MouseButton button);
+    void userTrackDown(int towards);
     void userMouseMove(int position);
     void userMouseUp();
     bool dragging() const { return dragging_; }

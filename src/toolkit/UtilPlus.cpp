@@ -72,7 +72,8 @@ void TEditVal::setTitre(std::string_view titre) {
     std::size_t end = 0;
     for (int count = 0; end < titre.size() && count < 32; ++count) {
         ++end;
-        while (end < titre.size() && (static_cast<unsigned char>(titre[end]) & 0xC0) == 0x80) ++end;
+        while (end < titre.size() && (static_cast<unsigned char>(titre[end]) & 0xC0) == 0x80)
+            ++end;
     }
     titre_ = std::string(titre.substr(0, end));
 }

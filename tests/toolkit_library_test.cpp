@@ -1,0 +1,32 @@
+// The application object as the library starts and stops it: it owns the
+// five dialogs, hidden, and takes the engines' busy cursor.
+#include "plugin/Library.h"
+#include "toolkit/Application.h"
+
+#include <gtest/gtest.h>
+
+namespace talvine {
+namespace {
+
+TEST(ToolkitInLibrary, ApplicationOwnsTheHiddenDialogsUntilShutDown) {
+    ASSERT_TRUE(startLibrary());
+    ASSERT_TRUE(tk::hasApplication());
+    tk::Application& app = tk::application();
+    for (const char* name : {"InclineHorz", "RogneImg", "ChangeDim", "CorrDist", "CorrPerspect"}) {
+        tk::Form* form = app.findForm(name);
+        ASSERT_NE(form, nullptr) << name;
+        EXPECT_FALSE(form->visible()) << name;
+    }
+    {
+        BusyCursor busy;
+        EXPECT_EQ(app.cursor(), Cursor::Hourglass);
+    }
+    EXPECT_EQ(app.cursor(), Cursor::Default);
+
+    stopLibrary();
+    EXPECT_FALSE(tk::hasApplication());
+    EXPECT_THROW(tk::application(), tk::ToolkitError);
+}
+
+} // namespace
+} // namespace talvine
