@@ -33,12 +33,12 @@ bool PartageMem::holdsValidBlock(uintptr_t address, TBlocPartage& copy) const {
     // through the safe read, then look at the copy only.
     if (!services_->readMemory(address, &copy, sizeof copy)) return false;
     const uint32_t pid = services_->processId();
-    const bool signed_ = copy.Signature1Haut == TALVINE_PARTAGE_SIGNATURE1_HAUT &&
+    const bool matches = copy.Signature1Haut == TALVINE_PARTAGE_SIGNATURE1_HAUT &&
                          copy.Signature1Bas == (pid ^ TALVINE_PARTAGE_SIGNATURE1_BAS_XOR) &&
                          copy.Signature2Haut == TALVINE_PARTAGE_SIGNATURE2_HAUT &&
                          copy.Signature2Bas == (pid ^ TALVINE_PARTAGE_SIGNATURE2_BAS_XOR);
     // A block without all three entries could only make us call address 0.
-    return signed_ && copy.Allouer && copy.Liberer && copy.Reallouer;
+    return matches && copy.Allouer && copy.Liberer && copy.Reallouer;
 }
 
 bool PartageMem::start() {

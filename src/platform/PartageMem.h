@@ -48,7 +48,8 @@ class PartageMem {
     constexpr explicit PartageMem(const SystemServices* services) : services_(services) {}
 
     // Publishes this module's current allocator record or starts using a
-    // published one.  Runs once; later calls return the first outcome.  False
+    // published one.  Runs once; later calls only tell whether the manager
+    // is running (publisher or user).  False
     // (with one of the two set-up failure messages shown) when no candidate
     // address could be published or used.
     bool start();
