@@ -9,6 +9,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <map>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -663,6 +665,74 @@ TEST_F(Fixture, ObserversSeeEveryStateChangeOnce) {
     app.removeObserver(&w);
 }
 
+// A view ----------------------------------------------------------------------------------
+
+// What a real view does: shows forms, runs the modal loop on its own input,
+// drives timers with its own clock.
+class FakeView : public Backend {
+  public:
+    std::vector<std::string> calls;
+    std::vector<std::function<void()>> input; // what the user will do, in order
+    std::map<TimerId, std::function<void()>> timers;
+
+    void showForm(Form& f) override { calls.push_back("show " + f.name()); }
+    void hideForm(Form& f) override { calls.push_back("hide " + f.name()); }
+    void runModalStep(Form& f) override {
+        calls.push_back("turn " + f.name());
+        if (input.empty()) throw ToolkitError("the user has nothing left to do");
+        auto next = input.front();
+        input.erase(input.begin());
+        next();
+    }
+    void startTimer(TimerId id, int ms, std::function<void()> tick) override {
+        calls.push_back("start " + std::to_string(ms));
+        timers[id] = std::move(tick);
+    }
+    void stopTimer(TimerId id) override {
+        if (timers.erase(id)) calls.push_back("stop");
+    }
+    void showBox(const Box& b) override { calls.push_back("box " + b.text); }
+    void showCursor(Cursor c) override {
+        calls.push_back(c == Cursor::Hourglass ? "busy" : "arrow");
+    }
+};
+
+TEST(View, DrivesFormsTimersBoxesAndTheCursorThroughTheBackend) {
+    auto owned = std::make_unique<FakeView>();
+    FakeView& view = *owned;
+    Application app(std::move(owned));
+    Automation ui(app);
+    EXPECT_EQ(app.headless(), nullptr);
+    EXPECT_THROW(ui.advance(10), ToolkitError);
+
+    int ticks = 0;
+    HandlerTable t;
+    t.add("Tic", [&] { ++ticks; });
+    t.add("Echec", [] { throw Exception("Echec"); });
+    Form& f = app.createForm<Form>(
+        FormDesc{
+            .name = "F",
+            .controls = {{.kind = K::Timer,
+                          .name = "T",
+                          .enabled = false,
+                          .interval = 200,
+                          .events = {{"OnTimer", "Tic"}}},
+                         {.kind = K::Button, .name = "Echec", .events = {{"OnClick", "Echec"}}},
+                         {.kind = K::BitBtn, .name = "Ok", .buttonKind = ButtonKind::Ok}}},
+        t);
+    view.input.push_back([&] { f.get<Timer>("T").setEnabled(true); });
+    view.input.push_back([&] { view.timers.begin()->second(); }); // the view's clock fires
+    view.input.push_back([&] { ui.click("F.Echec"); });           // real input, routed
+    view.input.push_back([&] { ui.click("F.Ok"); });
+    {
+        BusyCursor busy;
+        EXPECT_EQ(f.showModal(), ModalResult::Ok);
+    }
+    EXPECT_EQ(ticks, 1);
+    EXPECT_THAT(view.calls, ElementsAre("busy", "show F", "turn F", "start 200", "turn F", "turn F",
+                                        "box Echec.", "turn F", "hide F", "arrow"));
+}
+
 // Locale ------------------------------------------------------------------------------------
 
 TEST(FormatFixed, WritesTwoDecimalsWithTheUsersSeparator) {
@@ -687,6 +757,9 @@ TEST(FormatFixed, WritesTwoDecimalsWithTheUsersSeparator) {
 TEST(DecimalSeparator, ComesFromTheEnvironmentsLocale) {
     resetDecimalSeparator();
     ::setenv("LC_ALL", "C", 1);
+    EXPECT_EQ(decimalSeparator(), ".");
+    ::setenv("LC_ALL", "xx_NOWHERE.UTF-8", 1); // not installed: the plain point
+    resetDecimalSeparator();
     EXPECT_EQ(decimalSeparator(), ".");
     ::unsetenv("LC_ALL");
     resetDecimalSeparator();

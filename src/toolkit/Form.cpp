@@ -220,7 +220,9 @@ void Form::setShown(bool shown) {
 
 void Form::show() {
     if (visible_) {
-        app_.formShown(this); // brought to the front
+        // Brought to the front.
+        app_.formShown(this);
+        app_.backend().showForm(*this);
         return;
     }
     // OnShow runs before the form appears; what escapes it is shown in a box

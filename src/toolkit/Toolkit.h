@@ -181,6 +181,7 @@ class Backend {
     using TimerId = std::uint64_t;
     virtual ~Backend() = default;
 
+    // Also called for a form already shown: bring it to the front.
     virtual void showForm(Form& form) = 0;
     virtual void hideForm(Form& form) = 0;
     // One turn of a modal loop: wait for and dispatch the next input (or
