@@ -1,0 +1,249 @@
+// talvine resize and crop: the two size-changing dialogs driven through the
+// entry points and the automation API, typed into as a user would.
+#include "Cli.h"
+#include "Demo.h"
+#include "HostSession.h"
+#include "ImageIO.h"
+#include "Run.h"
+#include "toolkit/Application.h"
+#include "toolkit/Automation.h"
+
+#include <array>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace talvine::cli {
+namespace {
+
+constexpr int kMaxInt = 2147483647;
+
+// Collects the dialog's error boxes (instead of the headless backend printing
+// them) for the length of one command.
+class ErrorBoxes {
+  public:
+    explicit ErrorBoxes(tk::Automation& ui) : ui_(ui) {
+        ui_.headless().listen([this](const tk::Box& box) {
+            if (!first_) first_ = box.text;
+        });
+    }
+    ~ErrorBoxes() { ui_.headless().listen(nullptr); }
+    ErrorBoxes(const ErrorBoxes&) = delete;
+    ErrorBoxes& operator=(const ErrorBoxes&) = delete;
+    const std::optional<std::string>& first() const { return first_; }
+
+  private:
+    tk::Automation& ui_;
+    std::optional<std::string> first_;
+};
+
+// Resize ----------------------------------------------------------------------
+
+enum class SizeBy { Width, Height, Both, Percent };
+
+struct ResizeOptions {
+    SizeBy by = SizeBy::Percent;
+    int first = 100; // the width, the height, or the percentage
+    int second = 0;  // the height, for SizeBy::Both
+    bool smooth = false;
+};
+
+// Enters a whole value in one edit, as a paste does.  Typed key by key, each
+// prefix would move the linked fields too, and a prefix that leaves the other
+// control as it was makes the axis miss the next key (2 then 20 then 200 in
+// TauxH on a picture 2 pixels high leaves the height at 0).
+void paste(tk::Automation& ui, const std::string& path, int value) {
+    ui.focus(path);
+    auto& field = ui.get<tk::Edit>(path);
+    ui.app().dispatch([&] {
+        field.selectAll();
+        field.replaceSelection(std::to_string(value));
+    });
+}
+
+void driveResize(HostSession& host, const ResizeOptions& o) {
+    tk::Automation ui(tk::application());
+    ErrorBoxes errors(ui);
+    ui.headless().clearFailures();
+    // The dialog is modal: the user's actions wait in the queue for its loop.
+    ui.queue([&ui, o] {
+        ui.setChecked("ChangeDim.Lissage", o.smooth);
+        switch (o.by) {
+        case SizeBy::Width:
+            paste(ui, "ChangeDim.DimHorz", o.first);
+            break;
+        case SizeBy::Height:
+            paste(ui, "ChangeDim.DimVert", o.first);
+            break;
+        case SizeBy::Percent:
+            paste(ui, "ChangeDim.TauxH", o.first);
+            break;
+        case SizeBy::Both:
+            ui.setChecked("ChangeDim.LienHsurL", false);
+            paste(ui, "ChangeDim.DimHorz", o.first);
+            paste(ui, "ChangeDim.DimVert", o.second);
+            break;
+        }
+        ui.click("ChangeDim.Appliquer");
+    });
+    // Still open after the apply: it failed, and the user gives up.
+    ui.queue([&ui] { ui.click("ChangeDim.Annuler"); });
+    host.start(7);
+    ui.headless().clearActions();
+    if (errors.first()) throw UserError(*errors.first());
+    if (!ui.failures().empty())
+        throw UserError("the resize dialog could not be driven: " + ui.failures().front());
+}
+
+ResizeOptions resizeOptions(Args& args) {
+    const auto width = args.option("--width");
+    const auto height = args.option("--height");
+    const auto size = args.option("--size");
+    const auto percent = args.option("--percent");
+    ResizeOptions o;
+    o.smooth = args.flag("--smooth");
+    if (int(width.has_value()) + int(height.has_value()) + int(size.has_value()) +
+            int(percent.has_value()) !=
+        1)
+        throw UsageError("give exactly one of --width, --height, --size and --percent");
+    if (width) {
+        o.by = SizeBy::Width;
+        o.first = parseInt(*width, "--width", 0, kMaxInt);
+    } else if (height) {
+        o.by = SizeBy::Height;
+        o.first = parseInt(*height, "--height", 0, kMaxInt);
+    } else if (percent) {
+        o.by = SizeBy::Percent;
+        o.first = parseInt(*percent, "--percent", 0, 800);
+    } else {
+        const auto x = size->find('x');
+        if (x == std::string::npos) throw UsageError("--size must be WxH, not '" + *size + "'");
+        o.by = SizeBy::Both;
+        o.first = parseInt(size->substr(0, x), "--size width", 0, kMaxInt);
+        o.second = parseInt(size->substr(x + 1), "--size height", 0, kMaxInt);
+    }
+    return o;
+}
+
+int resize(Args& args) {
+    const OutputOptions out = outputOptions(args);
+    const ResizeOptions o = resizeOptions(args);
+    const auto files = args.positional(2);
+    const Picture picture = readInput(files[0]);
+    HostSession host;
+    host.setPicture(picture);
+    driveResize(host, o);
+    return finish(host, files[1], out);
+}
+
+// Crop ------------------------------------------------------------------------
+
+constexpr std::array<const char*, 5> kFormats = {"FREE", "2/3H", "2/3V", "3/4H", "3/4V"};
+constexpr std::array<const char*, 4> kCropFields = {"RogneImg.MrgG", "RogneImg.MrgH",
+                                                    "RogneImg.DimHorz", "RogneImg.DimVert"};
+
+struct CropOptions {
+    std::array<int, 4> rect{}; // left margin, top margin, width, height
+    int format = 0;
+};
+
+void driveCrop(HostSession& host, const CropOptions& o) {
+    tk::Automation ui(tk::application());
+    ErrorBoxes errors(ui);
+    host.start(6);
+    if (!ui.visible("RogneImg")) throw UserError("the crop dialog did not open");
+    if (o.format != 0) ui.clickItem("RogneImg.FormatImg", o.format);
+    for (size_t k = 0; k < kCropFields.size(); ++k)
+        ui.replaceText(kCropFields[k], std::to_string(o.rect[k]));
+    ui.click("RogneImg.Appliquer");
+    if (errors.first()) {
+        // A field in error holds the close back: put the fields right, then cancel.
+        if (ui.visible("RogneImg")) {
+            for (const char* field : kCropFields)
+                ui.replaceText(field, "0");
+            ui.click("RogneImg.Annuler");
+        }
+        throw UserError(*errors.first());
+    }
+}
+
+CropOptions cropOptions(Args& args) {
+    const auto rect = args.option("--rect");
+    const auto format = args.option("--format");
+    if (!rect) throw UsageError("--rect is needed");
+    CropOptions o;
+    static constexpr std::array<const char*, 4> kNames = {"--rect x", "--rect y", "--rect width",
+                                                          "--rect height"};
+    size_t start = 0;
+    for (size_t k = 0; k < 4; ++k) {
+        const size_t comma = k < 3 ? rect->find(',', start) : rect->size();
+        if (comma == std::string::npos || (k == 3 && rect->find(',', start) != std::string::npos))
+            throw UsageError("--rect must be X,Y,W,H, not '" + *rect + "'");
+        o.rect[k] = parseInt(rect->substr(start, comma - start), kNames[k], 0, kMaxInt);
+        start = comma + 1;
+    }
+    if (format) {
+        size_t k = 0;
+        while (k < kFormats.size() && *format != kFormats[k])
+            ++k;
+        if (k == kFormats.size())
+            throw UsageError("--format must be FREE, 2/3H, 2/3V, 3/4H or 3/4V, not '" + *format +
+                             "'");
+        o.format = static_cast<int>(k);
+    }
+    return o;
+}
+
+int crop(Args& args) {
+    const OutputOptions out = outputOptions(args);
+    const CropOptions o = cropOptions(args);
+    const auto files = args.positional(2);
+    const Picture picture = readInput(files[0]);
+    HostSession host;
+    host.setPicture(picture);
+    driveCrop(host, o);
+    return finish(host, files[1], out);
+}
+
+const Registration kResize{
+    {"resize", "IN OUT (--width N | --height N | --size WxH | --percent P) [--smooth]",
+     std::string("Resamples the picture to a new size (command 7), entered into the dialog as\n"
+                 "a user would, each value in one edit.  With --width or --height the\n"
+                 "proportions stay linked, so the other side follows through the whole\n"
+                 "percentage the dialog shows.\n\nOptions:\n"
+                 "  --width N     the new width in pixels, at most 8 times the current one\n"
+                 "  --height N    the new height in pixels, at most 8 times the current one\n"
+                 "  --size WxH    both sides, unlinked\n"
+                 "  --percent P   both sides as a percentage of the current size, 0 to 800\n"
+                 "  --smooth      interpolate between neighbouring pixels\n") +
+         kOutputHelp,
+     resize}};
+
+const Registration kCrop{
+    {"crop", "IN OUT --rect X,Y,W,H [--format FREE|2/3H|2/3V|3/4H|3/4V]",
+     std::string("Cuts the picture down to a rectangle (command 6): left margin X, top margin\n"
+                 "Y, width W and height H, typed into the dialog.  A rectangle reaching past\n"
+                 "the right or bottom edge keeps the part inside the picture.\n\nOptions:\n"
+                 "  --rect X,Y,W,H  the rectangle, in pixels\n"
+                 "  --format F      the proportion offered to the host's selection tool\n"
+                 "                  (the typed rectangle is kept as typed)\n") +
+         kOutputHelp,
+     crop}};
+
+// The demo's sample is 640 x 480.
+const DemoRegistration kDemo6{{6, "06-crop.png", [](HostSession& host) {
+                                   try {
+                                       driveCrop(host, {{80, 60, 480, 360}, 3});
+                                   } catch (const UserError&) {
+                                       // Not applied: the demo reports the step as such.
+                                   }
+                               }}};
+const DemoRegistration kDemo7{{7, "07-resize.png", [](HostSession& host) {
+                                   try {
+                                       driveResize(host, {SizeBy::Percent, 50, 0, true});
+                                   } catch (const UserError&) {
+                                   }
+                               }}};
+
+} // namespace
+} // namespace talvine::cli
