@@ -124,6 +124,31 @@ TEST(TiltBilinear, WrapsSideSourcesIntoTheNeighbouringRow) {
     EXPECT_EQ(bytes(bilinear[18 * w + 0]), std::make_tuple(18, 16, 11));
 }
 
+// The blend rounds with lrintl; it must agree with rintl (ties to even) and
+// clamp, over the whole range a blend can produce.
+TEST(BilinearRounding, TiesGoToEvenAndValuesClampToAByte) {
+    auto expected = [](long double v) {
+        const long double r = rintl(v);
+        return r < 0 ? 0 : r > 255 ? 255 : static_cast<int>(r);
+    };
+    EXPECT_EQ(engines::detail::clampRound(2.5L), 2);
+    EXPECT_EQ(engines::detail::clampRound(3.5L), 4);
+    EXPECT_EQ(engines::detail::clampRound(255.5L), 255);
+    EXPECT_EQ(engines::detail::clampRound(-0.5L), 0);
+    EXPECT_EQ(engines::detail::clampRound(-0.7L), 0);
+    EXPECT_EQ(engines::detail::clampRound(256.2L), 255);
+    for (int k = -3; k <= 258; ++k)
+        for (long double v : {k + 0.5L, nextafterl(k + 0.5L, -1000), nextafterl(k + 0.5L, 1000),
+                              static_cast<long double>(k)})
+            ASSERT_EQ(engines::detail::clampRound(v), expected(v)) << static_cast<double>(v);
+    std::mt19937_64 rng(5);
+    std::uniform_real_distribution<long double> any(-4, 260);
+    for (int i = 0; i < 100000; ++i) {
+        const long double v = any(rng);
+        ASSERT_EQ(engines::detail::clampRound(v), expected(v)) << static_cast<double>(v);
+    }
+}
+
 TEST(TiltEngine, RefusesANonFiniteAngleWithoutWriting) {
     const PtsImg src = test::randomPicture(4, 4, 1);
     PtsImg dst = test::randomPicture(4, 4, 2);

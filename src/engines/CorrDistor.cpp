@@ -112,12 +112,16 @@ void corrigerDistorsion(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h,
     struct Entry {
         long double X, Y;   // offsets for (|dx|, |dy|), both >= 0
         long double tX, tY; // their truncations
+        int64_t sx, sy;     // the same truncations as integers
     };
     std::vector<Entry> table(static_cast<size_t>(cx + 1));
+    const int64_t last = count - 1;
     for (int64_t ady = 0; ady <= cy; ++ady) {
         for (int64_t adx = 0; adx <= cx; ++adx) {
             const Offset o = sourceOffset(law, adx, ady);
-            table[static_cast<size_t>(adx)] = {o.X, o.Y, truncl(o.X), truncl(o.Y)};
+            const long double tX = truncl(o.X), tY = truncl(o.Y);
+            table[static_cast<size_t>(adx)] = {
+                o.X, o.Y, tX, tY, static_cast<int64_t>(tX), static_cast<int64_t>(tY)};
         }
         const Entry* e = table.data();
         for (int side = 0; side < 2; ++side) {
@@ -126,6 +130,17 @@ void corrigerDistorsion(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h,
             if (y >= H) continue;
             const bool up = side == 1;
             TPtImg* row = dst + y * W;
+            if (p.sampling == Sampling::Nearest) {
+                // Negating an offset negates its truncation: integers suffice.
+                for (int64_t x = 0; x < W; ++x) {
+                    const bool left = x < cx;
+                    const Entry& q = e[left ? cx - x : x - cx];
+                    const int64_t sx = left ? -q.sx : q.sx, sy = up ? -q.sy : q.sy;
+                    const int64_t u = (cx + sx) + W * (cy + sy);
+                    if (u >= 0 && u < limit) row[x] = src[u];
+                }
+                continue;
+            }
             for (int64_t x = 0; x < W; ++x) {
                 const bool left = x < cx;
                 const Entry& q = e[left ? cx - x : x - cx];
@@ -134,8 +149,8 @@ void corrigerDistorsion(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h,
                 long double fx = X - tX, fy = Y - tY;
                 if (fx < 0) fx += 1;
                 if (fy < 0) fy += 1;
-                sample(src, row + x, W, cx, cy, limit, count - 1, p.sampling,
-                       static_cast<int64_t>(tX), static_cast<int64_t>(tY), fx, fy);
+                sample(src, row + x, W, cx, cy, limit, last, p.sampling, left ? -q.sx : q.sx,
+                       up ? -q.sy : q.sy, fx, fy);
             }
         }
     }

@@ -79,16 +79,20 @@ long double rowFraction(long double f) {
     return fr != 0 ? 1 - fr : 0;
 }
 
+// Fast: Trunc by a conversion to 64 bits (one fisttp), exact within the
+// bounds checked first; otherwise truncl.
+template <bool Fast>
 void sample(const TPtImg* src, TPtImg* dst, int64_t W, int64_t count, Sampling sampling,
             long double rowPos, long double column, long double fy) {
     if (!inBounds(rowPos, column)) return;
-    const long double tColumn = truncl(column);
-    const int64_t u = static_cast<int64_t>(truncl(rowPos)) * W + static_cast<int64_t>(tColumn);
+    const int64_t column64 = static_cast<int64_t>(Fast ? column : truncl(column));
+    const int64_t u = static_cast<int64_t>(Fast ? rowPos : truncl(rowPos)) * W + column64;
     if (sampling == Sampling::Nearest) {
         if (u >= 0 && u <= count - 1) *dst = src[u];
         return;
     }
     if (u < 0 || u >= count - W) return;
+    const long double tColumn = Fast ? static_cast<long double>(column64) : truncl(column);
     long double fx = column - tColumn;
     if (fx < 0) fx += 1;
     // At u = count - W - 1 the diagonal neighbour is one past the end: the
@@ -136,8 +140,8 @@ bool corrigerPerspective(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h,
         const int64_t x = i % W, y = i / W;
         const long double f = sourceHeight(*plan, H - y);
         const long double X = sourceColumn(*plan, f, x);
-        sample(src, dst + i, W, count, p.sampling, H - f, X,
-               p.sampling == Sampling::Bilinear ? rowFraction(f) : 0);
+        sample<false>(src, dst + i, W, count, p.sampling, H - f, X,
+                      p.sampling == Sampling::Bilinear ? rowFraction(f) : 0);
     }
     return true;
 }
@@ -162,7 +166,7 @@ bool corrigerPerspective(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h,
         const long double fy = p.sampling == Sampling::Bilinear ? rowFraction(f) : 0;
         TPtImg* row = dst + y * W;
         for (int64_t x = 0; x < W; ++x)
-            sample(src, row + x, W, count, p.sampling, rowPos, (vyf * x + fvx) / Vy, fy);
+            sample<true>(src, row + x, W, count, p.sampling, rowPos, (vyf * x + fvx) / Vy, fy);
     }
     return true;
 }
