@@ -225,13 +225,26 @@ TEST(ResamplingFastForm, GivesTheBytesOfThePlainLoopForManySizesAndRatios) {
 }
 
 TEST(ResamplingFastForm, MatchesThePlainLoopOnRoundingTies) {
-    // Ratios whose positions fall on .5 and on blends whose sums end in .5.
-    const PtsImg src = pictureOf({grey(1), grey(2), grey(3), grey(4), grey(5), grey(6)});
-    for (auto [nw, nh] : {std::pair{4, 2}, {12, 4}, {2, 2}, {6, 4}, {9, 6}}) {
-        for (const Method& m : {kBasique, kLisse})
-            EXPECT_EQ(bytesOf(resized(m.fast, src, 3, 2, nw, nh)),
-                      bytesOf(resized(m.plain, src, 3, 2, nw, nh)))
-                << m.name << " " << nw << "x" << nh;
+    // Positions on .5, and blends whose exact sums end in .5: with fractions
+    // of 1/10 (not exact in binary) 5 * 0.1, 5 * 0.3, ... land a hair off the
+    // tie, with 1/2 and 1/4 they land on it.
+    const PtsImg levels = pictureOf({grey(1), grey(2), grey(3), grey(4), grey(5), grey(6)});
+    const PtsImg fives = pictureOf({grey(0), grey(5), grey(15), grey(10), grey(5), grey(0)});
+    for (const PtsImg* src : {&levels, &fives}) {
+        for (auto [nw, nh] : {std::pair{4, 2},
+                              {12, 4},
+                              {2, 2},
+                              {6, 4},
+                              {9, 6},
+                              {30, 20},
+                              {15, 10},
+                              {24, 16},
+                              {3, 20}}) {
+            for (const Method& m : {kBasique, kLisse})
+                EXPECT_EQ(bytesOf(resized(m.fast, *src, 3, 2, nw, nh)),
+                          bytesOf(resized(m.plain, *src, 3, 2, nw, nh)))
+                    << m.name << " " << nw << "x" << nh;
+        }
     }
 }
 

@@ -118,15 +118,31 @@ inline uint8_t toByte(long double r) {
 // rounded to double) lies within 1e-11 of the extended blend: every weight is
 // off by a few units of 2^-53 and there are at most four products of a byte.
 // So unless the double sum comes within kTieMargin of a rounding tie, both
-// round to the same integer; near a tie the extended sum decides.
+// round to the same integer.  Near a tie the extended sum decides, unless
+// both sums are exact (see dyadic): then they are equal, and the double one
+// is rounded to even directly.
 constexpr double kTieMargin = 1e-9;
 
-template <class Exact> inline uint8_t screened(double approx, Exact exact) {
+template <class Exact> inline uint8_t screened(double approx, bool exactSum, Exact exact) {
     const double s = approx + 0.5;
     const double f = std::floor(s);
     const double frac = s - f;
     if (frac > kTieMargin && frac < 1 - kTieMargin) return clampByte(static_cast<int64_t>(f));
+    if (exactSum) {
+        constexpr double kShift = 0x1.8p52; // as roundEven, in double: exact below 2^51
+        return clampByte(static_cast<int64_t>((approx + kShift) - kShift));
+    }
     return toByte(exact());
+}
+
+// Whether a fraction is a multiple of 2^-20.  When u and v both are, every
+// weight is a multiple of 2^-40 below 2, every product of a byte and a weight
+// fits in 49 bits and every sum of four in 51: the blend is computed without
+// any rounding, in double as in extended precision.  Halving and doubling
+// give such fractions (0, 1/2, 1/4, ...).
+bool dyadic(long double fraction) {
+    const long double scaled = fraction * 0x1p20L;
+    return scaled == static_cast<long double>(static_cast<int64_t>(scaled));
 }
 
 } // namespace
@@ -170,6 +186,7 @@ void retaillerLisse(const TPtImg* src, int32_t w, int32_t h, TPtImg* dst, int32_
     struct Column {
         int32_t tx;
         bool whole; // u == 0
+        bool exact; // dyadic(u)
         long double u;
         long double oneMinusU;
         double uApprox;
@@ -180,7 +197,7 @@ void retaillerLisse(const TPtImg* src, int32_t w, int32_t h, TPtImg* dst, int32_
         const long double fx = static_cast<long double>(x) * rx;
         const auto tx = static_cast<int64_t>(fx);
         const long double u = fx - static_cast<long double>(tx);
-        cols[x] = {static_cast<int32_t>(tx),  u == 0, u, 1 - u, static_cast<double>(u),
+        cols[x] = {static_cast<int32_t>(tx),  u == 0, dyadic(u), u, 1 - u, static_cast<double>(u),
                    static_cast<double>(1 - u)};
     }
 
@@ -204,6 +221,7 @@ void retaillerLisse(const TPtImg* src, int32_t w, int32_t h, TPtImg* dst, int32_
         const long double oneMinusV = 1 - v;
         const auto vApprox = static_cast<double>(v);
         const auto oneMinusVApprox = static_cast<double>(oneMinusV);
+        const bool rowExact = dyadic(v);
 
         for (int64_t x = 0; x < nw; ++x) {
             const Column& col = cols[x];
@@ -222,7 +240,7 @@ void retaillerLisse(const TPtImg* src, int32_t w, int32_t h, TPtImg* dst, int32_
                 const TPtImg& C = src[c];
                 for (int k = 0; k < 3; ++k) {
                     const int cb = B.octets[k], cc = C.octets[k];
-                    o.octets[k] = screened(cb * col.uApprox + cc * col.oneMinusUApprox,
+                    o.octets[k] = screened(cb * col.uApprox + cc * col.oneMinusUApprox, col.exact,
                                            [&] { return cb * col.u + cc * col.oneMinusU; });
                 }
                 continue;
@@ -233,7 +251,7 @@ void retaillerLisse(const TPtImg* src, int32_t w, int32_t h, TPtImg* dst, int32_
                 const TPtImg& D = src[d];
                 for (int k = 0; k < 3; ++k) {
                     const int cc = C.octets[k], cd = D.octets[k];
-                    o.octets[k] = screened(cc * oneMinusVApprox + cd * vApprox,
+                    o.octets[k] = screened(cc * oneMinusVApprox + cd * vApprox, rowExact,
                                            [&] { return cc * oneMinusV + cd * v; });
                 }
                 continue;
@@ -250,14 +268,15 @@ void retaillerLisse(const TPtImg* src, int32_t w, int32_t h, TPtImg* dst, int32_
             for (int k = 0; k < 3; ++k) {
                 const int ca = A.octets[k], cb = B.octets[k], cc = C.octets[k], cd = D.octets[k];
                 o.octets[k] =
-                    screened(ca * wAApprox + cb * wBApprox + cc * wCApprox + cd * wDApprox, [&] {
-                        const long double u = col.u;
-                        const long double wA = u * v;
-                        const long double wB = u - u * v;
-                        const long double wC = 1 - u - v + u * v;
-                        const long double wD = v - u * v;
-                        return ca * wA + cb * wB + cc * wC + cd * wD;
-                    });
+                    screened(ca * wAApprox + cb * wBApprox + cc * wCApprox + cd * wDApprox,
+                             col.exact && rowExact, [&] {
+                                 const long double u = col.u;
+                                 const long double wA = u * v;
+                                 const long double wB = u - u * v;
+                                 const long double wC = 1 - u - v + u * v;
+                                 const long double wD = v - u * v;
+                                 return ca * wA + cb * wB + cc * wC + cd * wD;
+                             });
             }
         }
     }
