@@ -428,6 +428,20 @@ TEST_F(Fixture, TypingChangesTheTextThenReleasesEachKey) {
                                  "TexteKeyUp:Texte"));
 }
 
+TEST_F(Fixture, TabMovesTheFocusAndTheReleaseGoesToTheNewControl) {
+    Form& f = build();
+    f.get<Edit>("Texte").setText("640");
+    f.show();
+    ui.focus("Dlg.Case");
+    log.clear();
+    ui.press(KeyCode::Tab);
+    EXPECT_TRUE(f.get<Edit>("Texte").focused());
+    EXPECT_EQ(f.get<Edit>("Texte").selLength(), 3u); // all selected
+    EXPECT_THAT(log, ElementsAre("TexteKeyUp:Texte"));
+    ui.press(KeyCode::Tab);
+    EXPECT_TRUE(f.get<SpinEdit>("Taux").focused());
+}
+
 TEST_F(Fixture, TypingIntoAFieldReplacesWhatTheFocusSelected) {
     Form& f = build();
     f.get<Edit>("Texte").setText("640");
