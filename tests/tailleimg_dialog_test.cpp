@@ -105,6 +105,21 @@ TEST_F(ResizeDialog, OpensAtTheCurrentSizeLinkedWithRangesUpToEightTimes) {
     EXPECT_FALSE(dialog().visible());
 }
 
+TEST_F(ResizeDialog, SpinArrowsStepTenPercentWithinTheRange) {
+    const PtsImg pic = test::coordinatePicture(200, 150);
+    Shown up, top;
+    run(pic, 200, 150, {[&] {
+            ui().pressSpin("ChangeDim.TauxV", true);
+            up = shown();
+            type("TauxH", "795");
+            ui().pressSpin("ChangeDim.TauxH", true);
+            top = shown();
+            click("Annuler");
+        }});
+    EXPECT_EQ(up, (Shown{"220", "165", "110", "110"}));
+    EXPECT_EQ(top, (Shown{"1600", "1200", "800", "800"}));
+}
+
 TEST_F(ResizeDialog, TypedPixelsReachTheOtherAxisOnlyAsAnIntegerPercentage) {
     const PtsImg pic = test::coordinatePicture(200, 150);
     Shown after;
