@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace talvine {
 namespace {
 
@@ -280,6 +282,26 @@ TEST_F(TiltDialog, OpeningWhileShownTakesThePictureButKeepsThePicking) {
     pick("PtRot2", {200, 110}, second);
     EXPECT_EQ(bytesOf(second),
               bytesOf(rotated(secondCopy, {100, 100}, {200, 110}, engines::Sampling::Nearest)));
+}
+
+TEST_F(TiltDialog, AngleRotShowsALevelLineOnPaleYellow) {
+    const tk::Picture& p = dlg->AngleRot.picture();
+    ASSERT_EQ(p.width, 168);
+    ASSERT_EQ(p.height, 112);
+    auto rgb = [&](int x, int y) {
+        const uint8_t* px = &p.rgb[(size_t(y) * 168 + size_t(x)) * 3];
+        return std::make_tuple(px[0], px[1], px[2]);
+    };
+    const auto yellow = std::make_tuple(uint8_t{255}, uint8_t{255}, uint8_t{192});
+    const auto black = std::make_tuple(uint8_t{0}, uint8_t{0}, uint8_t{0});
+    EXPECT_EQ(rgb(0, 0), yellow);
+    EXPECT_EQ(rgb(167, 111), yellow);
+    for (int x : {14, 77, 140})
+        for (int y : {54, 55, 56})
+            EXPECT_EQ(rgb(x, y), black) << x << "," << y;
+    EXPECT_EQ(rgb(13, 55), yellow);
+    EXPECT_EQ(rgb(77, 53), yellow);
+    EXPECT_EQ(rgb(77, 57), yellow);
 }
 
 // A report whose buffer is missing or too short for the picture would be
