@@ -1,5 +1,9 @@
 // Horizon tilt on a 6000 x 4000 picture, each sampling mode, the plain
 // per-pixel loop against the loop with the products hoisted out.
+// Measured (release, 2 shared cores, CPU time): nearest 59 ms both (the
+// compiler already hoists the row products of the plain loop); bilinear
+// 1290 ms reference, 990 ms fast.
+
 #include "core/ParamCoul.h"
 #include "engines/ModifAngle.h"
 
