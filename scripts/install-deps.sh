@@ -7,4 +7,5 @@ $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq --no-install-recommends \
     g++ cmake ninja-build pkg-config \
     libgtest-dev libgmock-dev libbenchmark-dev \
-    libpng-dev libjpeg62-turbo-dev libfreetype-dev fonts-dejavu-core >/dev/null
+    libpng-dev libjpeg62-turbo-dev libfreetype-dev fonts-dejavu-core \
+    qt6-base-dev >/dev/null

@@ -8,6 +8,7 @@
 #include "platform/VersionInfo.h"
 #include "plugin/Library.h"
 #include "plugin/RotImg.h"
+#include "plugin/ViewChoice.h"
 #include "talvine/talvine.h"
 
 #include <array>
@@ -166,6 +167,7 @@ TALVINE_EXPORT void TALVINE_CALL XchgData(int32_t NumCmd, int32_t Pt1X, int32_t 
                                           TPtsImg Img, TPtsImg ImgHote, int32_t, int32_t) {
     if (!libraryRunning()) return;
     try {
+        plugin::chooseView(); // the Qt view when the host runs Qt, once
         // Our own references for the length of the call, released on every path.
         const PtsImg img = PtsImg::share(Img);
         const PtsImg imgHote = PtsImg::share(ImgHote);

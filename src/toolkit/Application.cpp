@@ -30,6 +30,13 @@ Application::~Application() {
     if (!gCurrent) setCursorSink(nullptr);
 }
 
+void Application::setBackend(std::unique_ptr<Backend> backend) {
+    if (!backend) backend = std::make_unique<HeadlessBackend>();
+    backend_ = std::move(backend);
+    headless_ = dynamic_cast<HeadlessBackend*>(backend_.get());
+    backend_->showCursor(cursor_);
+}
+
 void Application::adopt(std::unique_ptr<Form> form) {
     if (!form) return;
     if (&form->app() != this)

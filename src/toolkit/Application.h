@@ -27,6 +27,8 @@ class Application {
     Application& operator=(const Application&) = delete;
 
     Backend& backend() { return *backend_; }
+    // Plugs in another view (null: the headless one), before any timer runs.
+    void setBackend(std::unique_ptr<Backend> backend);
     // The headless backend, or null when a view is plugged in.
     HeadlessBackend* headless() { return headless_; }
 

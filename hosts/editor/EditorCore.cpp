@@ -1,0 +1,382 @@
+#include "EditorCore.h"
+
+#include "platform/PartageMem.h"
+
+#include <algorithm>
+#include <atomic>
+#include <climits>
+#include <cstring>
+#include <dlfcn.h>
+#include <new>
+
+namespace talvine::editor {
+namespace {
+
+constexpr int32_t kContext = 0x45445452; // checked on every callback
+EditorCore* gEditor = nullptr;
+
+// The block this process's allocator is published in.
+const TBlocPartage& block() {
+    const uintptr_t address = platform::modulePartageMem().blockAddress();
+    if (!address) throw EditorError("the shared memory allocator is not running");
+    return *reinterpret_cast<const TBlocPartage*>(address);
+}
+
+int32_t* header(TPtsImg handle) {
+    return reinterpret_cast<int32_t*>(reinterpret_cast<uint8_t*>(handle) - 8);
+}
+
+void TALVINE_CALL onCallback(int32_t contexte, int32_t pt1x, int32_t pt1y, int32_t pt2x,
+                             int32_t pt2y, int32_t nature, intptr_t param, int32_t modifiee,
+                             int32_t fin) {
+    if (contexte != kContext || !gEditor) return;
+    gEditor->callback(pt1x, pt1y, pt2x, pt2y, nature, param, (modifiee & 0xFF) != 0, fin != 0);
+}
+
+template <class F> F symbol(void* module, const char* name) {
+    void* p = dlsym(module, name);
+    if (!p) throw EditorError(std::string("the module has no entry point ") + name);
+    return reinterpret_cast<F>(p);
+}
+
+} // namespace
+
+PixelArray PixelArray::make(int32_t count) {
+    PixelArray a;
+    if (count <= 0) return a;
+    const auto bytes = static_cast<intptr_t>(8 + int64_t{count} * 3);
+    auto* raw = static_cast<uint8_t*>(block().Allouer(bytes));
+    if (!raw) throw std::bad_alloc();
+    auto* fields = reinterpret_cast<int32_t*>(raw);
+    fields[0] = 1;
+    fields[1] = count;
+    a.handle_ = reinterpret_cast<TPtsImg>(raw + 8);
+    return a;
+}
+
+PixelArray PixelArray::share(TPtsImg handle) {
+    PixelArray a;
+    if (handle) {
+        std::atomic_ref<int32_t>(header(handle)[0]).fetch_add(1);
+        a.handle_ = handle;
+    }
+    return a;
+}
+
+PixelArray::PixelArray(const PixelArray& other) : PixelArray(share(other.handle_)) {}
+
+PixelArray& PixelArray::operator=(const PixelArray& other) {
+    if (this != &other) *this = share(other.handle_);
+    return *this;
+}
+
+PixelArray::PixelArray(PixelArray&& other) noexcept : handle_(other.handle_) {
+    other.handle_ = nullptr;
+}
+
+PixelArray& PixelArray::operator=(PixelArray&& other) noexcept {
+    if (this != &other) {
+        release();
+        handle_ = other.handle_;
+        other.handle_ = nullptr;
+    }
+    return *this;
+}
+
+PixelArray::~PixelArray() {
+    release();
+}
+
+void PixelArray::release() {
+    if (!handle_) return;
+    if (std::atomic_ref<int32_t>(header(handle_)[0]).fetch_sub(1) == 1)
+        block().Liberer(header(handle_));
+    handle_ = nullptr;
+}
+
+int32_t PixelArray::size() const {
+    return handle_ ? header(handle_)[1] : 0;
+}
+
+std::string fromCp1252(const char* text) {
+    // 0x80..0x9F differ from Latin-1; the rest of the upper half is Latin-1.
+    static constexpr char16_t kHigh[32] = {
+        0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+        0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD, 0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
+    std::string out;
+    if (!text) return out;
+    for (const char* p = text; *p; ++p) {
+        const auto c = static_cast<unsigned char>(*p);
+        const char32_t cp = c < 0x80 ? c : c < 0xA0 ? kHigh[c - 0x80] : c;
+        if (cp < 0x80) {
+            out.push_back(static_cast<char>(cp));
+        } else if (cp < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | cp >> 6));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xE0 | cp >> 12));
+            out.push_back(static_cast<char>(0x80 | (cp >> 6 & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        }
+    }
+    return out;
+}
+
+EditorCore::EditorCore(const std::string& modulePath) {
+    if (gEditor) throw EditorError("one editor at a time");
+    // As every host: the process's allocator is published before the module
+    // starts, so that pictures cross the boundary both ways.
+    if (!platform::startPartageMem())
+        throw EditorError("the shared memory allocator could not be set up");
+    module_ = dlopen(modulePath.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!module_) {
+        const char* why = dlerror();
+        throw EditorError("cannot load " + modulePath + ": " + (why ? why : "unknown error"));
+    }
+    try {
+        adrRetour_ = symbol<decltype(adrRetour_)>(module_, "AdrRetour");
+        xchgData_ = symbol<decltype(xchgData_)>(module_, "XchgData");
+        auto prmDll =
+            symbol<const char*(TALVINE_CALL*)(int32_t*, int32_t*, const char**)>(module_, "PrmDLL");
+        auto addMenu = symbol<const char*(TALVINE_CALL*)(int32_t*)>(module_, "AddMenu");
+        const char* title = nullptr;
+        identity_.description = fromCp1252(prmDll(&identity_.major, &identity_.minor, &title));
+        int32_t count = 0;
+        identity_.title = fromCp1252(addMenu(&count));
+        for (int32_t n = 1; n <= count; ++n) {
+            int32_t index = n;
+            identity_.captions.push_back(fromCp1252(addMenu(&index)));
+        }
+    } catch (...) {
+        dlclose(module_);
+        throw;
+    }
+    gEditor = this;
+    adrRetour_(&onCallback, kContext);
+}
+
+EditorCore::~EditorCore() {
+    adrRetour_(nullptr, 0);
+    gEditor = nullptr;
+    // Our arrays go back before the module (which uses our allocator) goes.
+    buffer_ = PixelArray();
+    dlclose(module_);
+}
+
+void EditorCore::setBuffer(const Picture& p) {
+    PixelArray a = PixelArray::make(p.width * p.height);
+    if (!p.rgb.empty()) std::memcpy(a.bytes(), p.rgb.data(), p.rgb.size());
+    buffer_ = std::move(a);
+    width_ = p.width;
+    height_ = p.height;
+}
+
+void EditorCore::open(const Picture& picture) {
+    if (busy()) throw EditorError("a command is running");
+    if (picture.width < 0 || picture.height < 0 ||
+        int64_t{picture.width} * picture.height > INT32_MAX / 3 ||
+        picture.rgb.size() != static_cast<size_t>(picture.width) * picture.height * 3)
+        throw EditorError("the picture's size does not match its pixels");
+    setBuffer(picture);
+    undo_.clear();
+    redo_.clear();
+    changed();
+    stateChanged();
+}
+
+Picture EditorCore::picture() const {
+    Picture p;
+    p.width = width_;
+    p.height = height_;
+    const size_t bytes = static_cast<size_t>(width_) * static_cast<size_t>(height_) * 3;
+    if (bytes) p.rgb.assign(buffer_.bytes(), buffer_.bytes() + bytes);
+    return p;
+}
+
+std::string EditorCore::status() const {
+    switch (mode_) {
+    case Mode::PickPoint:
+        return "Click a point on the picture";
+    case Mode::SelectRect:
+        return "Draw a rectangle on the picture";
+    case Mode::Idle:
+        break;
+    }
+    if (busy()) return "Working...";
+    return "Ready";
+}
+
+void EditorCore::run(int command) {
+    if (busy()) throw EditorError("a command is running");
+    if (command < 1 || command > static_cast<int>(identity_.captions.size()))
+        throw EditorError("no such command");
+    before_ = picture();
+    command_ = command;
+    ended_ = false;
+    frame_.reset();
+    selection_.reset();
+    stateChanged();
+    xchgData_(command, 0, 0, 0, 0, width_, height_, 0, 0, buffer_.handle(), nullptr, 0, 0);
+    // A command that returns without its final callback and without asking
+    // for picks is over (a closed modal dialog): whatever its previews left
+    // in the buffer goes.
+    if (!ended_ && mode_ == Mode::Idle) {
+        setBuffer(before_);
+        endCommand();
+        changed();
+    }
+}
+
+void EditorCore::pickPoint(int32_t x, int32_t y) {
+    if (mode_ != Mode::PickPoint) return;
+    if (x < 0 || y < 0 || x >= width_ || y >= height_) return;
+    const PixelArray buffer = buffer_; // ours for the call, whatever the callbacks do
+    xchgData_(command_, 0, 0, x, y, width_, height_, 1, 0, nullptr, buffer.handle(), 0, 0);
+}
+
+void EditorCore::dragSelection(int32_t ax, int32_t ay, int32_t tx, int32_t ty) {
+    if (mode_ != Mode::SelectRect || width_ <= 0 || height_ <= 0) return;
+    ax = std::clamp(ax, 0, width_);
+    ay = std::clamp(ay, 0, height_);
+    tx = std::clamp(tx, 0, width_);
+    ty = std::clamp(ty, 0, height_);
+    int64_t w = tx > ax ? tx - ax : ax - tx;
+    int64_t h = ty > ay ? ty - ay : ay - ty;
+    // width : height of each format: 2/3 and 3/4, lying or standing.
+    static constexpr int kRatio[5][2] = {{0, 0}, {3, 2}, {2, 3}, {4, 3}, {3, 4}};
+    if (format_ >= 1 && format_ <= 4) {
+        const int rw = kRatio[format_][0], rh = kRatio[format_][1];
+        if (w * rh <= h * rw) {
+            h = w * rh / rw;
+        } else {
+            w = h * rw / rh;
+        }
+    }
+    PixelRect r;
+    r.width = static_cast<int32_t>(w);
+    r.height = static_cast<int32_t>(h);
+    r.x = tx >= ax ? ax : ax - r.width;
+    r.y = ty >= ay ? ay : ay - r.height;
+    selection_ = r;
+    stateChanged();
+}
+
+void EditorCore::finishSelection() {
+    if (mode_ != Mode::SelectRect || !selection_) return;
+    const PixelRect r = *selection_;
+    if (r.width <= 0 || r.height <= 0) return;
+    const PixelArray buffer = buffer_;
+    xchgData_(command_, r.x, r.y, 0, 0, r.width, r.height, 1, 4, nullptr, buffer.handle(), 0, 0);
+}
+
+void EditorCore::undo() {
+    if (!canUndo()) return;
+    redo_.push_back(picture());
+    setBuffer(undo_.back());
+    undo_.pop_back();
+    changed();
+    stateChanged();
+}
+
+void EditorCore::redo() {
+    if (!canRedo()) return;
+    undo_.push_back(picture());
+    setBuffer(redo_.back());
+    redo_.pop_back();
+    changed();
+    stateChanged();
+}
+
+void EditorCore::endCommand() {
+    command_ = 0;
+    ended_ = true;
+    mode_ = Mode::Idle;
+    frame_.reset();
+    selection_.reset();
+    before_ = Picture();
+    stateChanged();
+}
+
+void EditorCore::callback(int32_t pt1x, int32_t pt1y, int32_t pt2x, int32_t pt2y, int32_t nature,
+                          intptr_t param, bool modifiee, bool fin) {
+    switch (nature) {
+    case rtSaisie:
+        if (!busy()) return;
+        mode_ = (param & 0xFF) == 1 ? Mode::SelectRect : Mode::PickPoint;
+        if (mode_ == Mode::SelectRect) format_ = static_cast<int>(param >> 8 & 0xFF);
+        selection_.reset();
+        stateChanged();
+        return;
+    case rtFormat:
+        format_ = static_cast<int>(param >> 8 & 0xFF);
+        if (format_ > 4) format_ = 0;
+        selection_.reset();
+        stateChanged();
+        return;
+    case rtCadre: {
+        PixelRect r{std::min(pt1x, pt2x), std::min(pt1y, pt2y), 0, 0};
+        r.width = static_cast<int32_t>(std::abs(int64_t{pt2x} - pt1x));
+        r.height = static_cast<int32_t>(std::abs(int64_t{pt2y} - pt1y));
+        frame_ = r;
+        stateChanged();
+        return;
+    }
+    case rtImage:
+        break;
+    default:
+        return;
+    }
+    const int64_t count = int64_t{pt1x} * pt1y;
+    const bool sizeOk = pt1x >= 0 && pt1y >= 0 && count <= INT32_MAX;
+    if (!fin) {
+        // A preview in the buffer, at the size given.
+        if (sizeOk && count <= buffer_.size()) {
+            width_ = pt1x;
+            height_ = pt1y;
+        }
+        changed();
+        return;
+    }
+    if (!busy()) return;
+    if (!modifiee) {
+        setBuffer(before_);
+    } else if (sizeOk) {
+        Picture previous = before_;
+        bool kept = false;
+        if (param != 0) {
+            // A new array: our own reference to it.
+            PixelArray result = PixelArray::share(reinterpret_cast<TPtsImg>(param));
+            if (result.size() >= count) {
+                buffer_ = std::move(result);
+                kept = true;
+            }
+        } else if (buffer_.size() >= count) {
+            kept = true;
+        }
+        if (kept) {
+            width_ = pt1x;
+            height_ = pt1y;
+            undo_.push_back(std::move(previous));
+            redo_.clear();
+        } else {
+            setBuffer(before_); // a result the buffer cannot hold: nothing lost
+        }
+    } else {
+        setBuffer(before_);
+    }
+    (void)pt2x;
+    (void)pt2y;
+    endCommand();
+    changed();
+}
+
+void EditorCore::changed() {
+    if (onPictureChanged) onPictureChanged();
+}
+
+void EditorCore::stateChanged() {
+    if (onStateChanged) onStateChanged();
+}
+
+} // namespace talvine::editor

@@ -1,0 +1,162 @@
+// The editor's logic, apart from its widgets: the plug-in module it loaded,
+// the picture (a pixel array shared with the module), the undo and redo
+// history of whole pictures, what the module's callbacks asked for (pick a
+// point, draw a rectangle of a given proportion, show a frame) and the
+// reports the canvas sends back.  Everything here runs without a display;
+// the widgets only forward input and redraw.
+//
+// The editor sees the module through the public C header only.
+#pragma once
+
+#include "talvine/talvine.h"
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace talvine::editor {
+
+struct EditorError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// 8-bit RGB, row-major, top row first.
+struct Picture {
+    int32_t width = 0;
+    int32_t height = 0;
+    std::vector<uint8_t> rgb;
+    friend bool operator==(const Picture&, const Picture&) = default;
+};
+
+struct PixelRect {
+    int32_t x = 0;
+    int32_t y = 0;
+    int32_t width = 0;
+    int32_t height = 0;
+    friend bool operator==(const PixelRect&, const PixelRect&) = default;
+};
+
+// A reference to a pixel array of the process-wide shared allocator, laid out
+// as the public header says (count at -4, reference count at -8).
+class PixelArray {
+  public:
+    PixelArray() = default;
+    // A new array of `count` pixels (not cleared); throws when memory fails.
+    static PixelArray make(int32_t count);
+    // Another reference to an existing array (null: the empty array).
+    static PixelArray share(TPtsImg handle);
+    PixelArray(const PixelArray& other);
+    PixelArray& operator=(const PixelArray& other);
+    PixelArray(PixelArray&& other) noexcept;
+    PixelArray& operator=(PixelArray&& other) noexcept;
+    ~PixelArray();
+
+    TPtsImg handle() const { return handle_; }
+    int32_t size() const;
+    uint8_t* bytes() const { return reinterpret_cast<uint8_t*>(handle_); }
+
+  private:
+    void release();
+    TPtsImg handle_ = nullptr;
+};
+
+// Text of code page 1252 as UTF-8.
+std::string fromCp1252(const char* text);
+
+enum class Mode { Idle, PickPoint, SelectRect };
+
+struct Identity {
+    std::string description; // UTF-8
+    int32_t major = 0;
+    int32_t minor = 0;
+    std::string title;                 // UTF-8: the menu's title
+    std::vector<std::string> captions; // UTF-8: command n is captions[n - 1]
+};
+
+class EditorCore {
+  public:
+    // Publishes the process's shared allocator (the first time), loads the
+    // module at `modulePath` and registers the callback.  One editor at a
+    // time.  Throws EditorError with a line for the user.
+    explicit EditorCore(const std::string& modulePath);
+    ~EditorCore();
+    EditorCore(const EditorCore&) = delete;
+    EditorCore& operator=(const EditorCore&) = delete;
+
+    const Identity& identity() const { return identity_; }
+
+    // What the widgets redraw from.  Each is called after the change.
+    std::function<void()> onPictureChanged;
+    std::function<void()> onStateChanged; // mode, frame, selection, history
+
+    // A new picture: the history starts again.
+    void open(const Picture& picture);
+    // The picture shown: the first width x height pixels of the buffer.
+    Picture picture() const;
+    int32_t width() const { return width_; }
+    int32_t height() const { return height_; }
+    const uint8_t* pixels() const { return buffer_.bytes(); }
+
+    // Starts command n (1..count) on the picture.  Modal commands return
+    // when their dialog closes; modeless ones leave the editor in a picking
+    // mode until their final callback.
+    void run(int command);
+    // A command started and not yet over.
+    bool busy() const { return command_ != 0; }
+    int command() const { return command_; }
+    Mode mode() const { return mode_; }
+    // What the status bar says.
+    std::string status() const;
+
+    // The canvas: a point picked (picture pixels) ...
+    void pickPoint(int32_t x, int32_t y);
+    // ... or a rectangle dragged from `anchor` to `to`, kept inside the
+    // picture and to the proportion of the last format asked for.
+    void dragSelection(int32_t anchorX, int32_t anchorY, int32_t toX, int32_t toY);
+    void finishSelection();
+    std::optional<PixelRect> selection() const { return selection_; }
+    // The proportion index of the last rtFormat (0: free).
+    int format() const { return format_; }
+    // The rectangle of the last rtCadre (right and bottom exclusive).
+    std::optional<PixelRect> frame() const { return frame_; }
+
+    bool canUndo() const { return !undo_.empty() && !busy(); }
+    bool canRedo() const { return !redo_.empty() && !busy(); }
+    void undo();
+    void redo();
+
+    // The callback, routed here by the registered function.
+    void callback(int32_t pt1x, int32_t pt1y, int32_t pt2x, int32_t pt2y, int32_t nature,
+                  intptr_t param, bool modifiee, bool fin);
+
+  private:
+    void setBuffer(const Picture& picture);
+    void endCommand();
+    void changed();
+    void stateChanged();
+
+    void* module_ = nullptr;
+    void(TALVINE_CALL* adrRetour_)(TProcRetour, int32_t) = nullptr;
+    void(TALVINE_CALL* xchgData_)(int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t,
+                                  int32_t, int32_t, TPtsImg, TPtsImg, int32_t, int32_t) = nullptr;
+    Identity identity_;
+
+    PixelArray buffer_;
+    int32_t width_ = 0;
+    int32_t height_ = 0;
+    Picture before_; // the picture when the command started
+    std::vector<Picture> undo_;
+    std::vector<Picture> redo_;
+
+    int command_ = 0;
+    bool ended_ = false;
+    Mode mode_ = Mode::Idle;
+    int format_ = 0;
+    std::optional<PixelRect> frame_;
+    std::optional<PixelRect> selection_;
+};
+
+} // namespace talvine::editor

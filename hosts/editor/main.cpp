@@ -1,0 +1,63 @@
+// talvine-editor: the reference host.  Loads the plug-in module, shows its
+// "Géométrie" menu and runs its commands on a picture.
+//
+//   talvine-editor [--module PATH] [PICTURE]
+//   talvine-editor --screenshots DIR     (saves the editor with each dialog open)
+#include "EditorCore.h"
+#include "MainWindow.h"
+#include "Screenshots.h"
+
+#include "platform/PartageMem.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QMessageBox>
+
+#include <memory>
+
+#ifndef TALVINE_DEFAULT_MODULE
+#define TALVINE_DEFAULT_MODULE "Talvine.so"
+#endif
+
+int main(int argc, char** argv) {
+    int status = 0;
+    {
+        QApplication app(argc, argv);
+        QApplication::setApplicationName("talvine-editor");
+        QCommandLineParser parser;
+        parser.setApplicationDescription("The Talvine reference editor");
+        parser.addHelpOption();
+        QCommandLineOption module("module", "The plug-in module to load.", "path",
+                                  TALVINE_DEFAULT_MODULE);
+        QCommandLineOption shots("screenshots", "Save the editor with each dialog open into dir.",
+                                 "dir");
+        parser.addOption(module);
+        parser.addOption(shots);
+        parser.addPositionalArgument("picture", "A PNG or JPEG picture to open.");
+        parser.process(app);
+
+        std::unique_ptr<talvine::editor::EditorCore> core;
+        try {
+            core =
+                std::make_unique<talvine::editor::EditorCore>(parser.value(module).toStdString());
+        } catch (const std::exception& e) {
+            QMessageBox::critical(nullptr, "Talvine editor", QString::fromStdString(e.what()));
+            return 1;
+        }
+        {
+            talvine::editor::MainWindow window(*core);
+            window.show();
+            const QStringList files = parser.positionalArguments();
+            if (files.isEmpty() || !window.openFile(files.front())) window.openSample();
+            if (parser.isSet(shots))
+                status =
+                    talvine::editor::takeScreenshots(window, *core, parser.value(shots)) ? 0 : 1;
+            else
+                status = QApplication::exec();
+        }
+        // The module goes (with its dialogs) while Qt is still running.
+        core.reset();
+    }
+    talvine::platform::stopPartageMem();
+    return status;
+}

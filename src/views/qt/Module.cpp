@@ -1,0 +1,17 @@
+// The view module's entry, looked up by the library when the process runs a
+// Qt Widgets application.
+#include "plugin/ViewChoice.h"
+#include "views/qt/QtView.h"
+
+#include <QApplication>
+
+extern "C" __attribute__((visibility("default"))) void* talvine_qt_view_create(void* application) {
+    if (!application || !qobject_cast<QApplication*>(QCoreApplication::instance())) return nullptr;
+    try {
+        auto* view =
+            new talvine::views::QtView(*static_cast<talvine::tk::Application*>(application));
+        return static_cast<talvine::tk::Backend*>(view);
+    } catch (...) {
+        return nullptr;
+    }
+}
