@@ -6,7 +6,6 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDialog>
-#include <QGridLayout>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QImage>
@@ -25,6 +24,9 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <optional>
 #include <vector>
 
@@ -196,7 +198,8 @@ void QtView::input(tk::Control& c, const std::function<void()>& action) {
     if (syncing_ || closing_) return;
     try {
         action();
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
+        if (std::getenv("TALVINE_VIEW_DEBUG")) std::fprintf(stderr, "view: %s\n", e.what());
         // A script-level refusal (a hidden control, another form is modal):
         // the input is dropped, as a window that cannot take it would.
     }
@@ -279,17 +282,11 @@ QWidget* QtView::buildControl(tk::Control& c, QWidget* parent) {
     case K::RadioGroup: {
         auto& g = static_cast<tk::RadioGroup&>(c);
         e->main = e->box = new QGroupBox(parent);
-        auto* grid = new QGridLayout(e->box);
-        grid->setContentsMargins(8, 4, 8, 4);
-        grid->setSpacing(0);
         const int count = static_cast<int>(g.items().size());
-        const int columns = std::max(1, g.columns());
-        const int rows = (count + columns - 1) / columns;
         for (int i = 0; i < count; ++i) {
             auto* r = new QRadioButton(e->box);
             r->setAutoExclusive(false);
             r->setObjectName(qs(c.name()) + QString::number(i));
-            grid->addWidget(r, i % rows, i / rows);
             e->items.push_back(r);
             byWidget_[r] = cp;
             r->installEventFilter(this);
@@ -389,12 +386,16 @@ void QtView::refresh(tk::Control& c) {
     if (it == entries_.end()) return;
     Entry& e = *it->second;
     ++syncing_;
-    std::vector<std::unique_ptr<QSignalBlocker>> blocks;
+    // Every widget of the control is silent while it is set from the model
+    // (some are the same object twice: each is blocked once).
+    std::vector<QObject*> quiet;
     for (QObject* o :
          std::initializer_list<QObject*>{e.main, e.edit, e.slider, e.button, e.up, e.down})
-        if (o) blocks.push_back(std::make_unique<QSignalBlocker>(o));
-    for (QRadioButton* r : e.items)
-        blocks.push_back(std::make_unique<QSignalBlocker>(r));
+        if (o && std::find(quiet.begin(), quiet.end(), o) == quiet.end()) quiet.push_back(o);
+    quiet.insert(quiet.end(), e.items.begin(), e.items.end());
+    std::vector<std::unique_ptr<QSignalBlocker>> blocks;
+    for (QObject* o : quiet)
+        blocks.push_back(std::make_unique<QSignalBlocker>(o));
 
     const tk::Rect& b = c.bounds();
     e.main->setGeometry(b.left, b.top, b.width, b.height);
@@ -435,6 +436,17 @@ void QtView::refresh(tk::Control& c) {
     case K::RadioGroup: {
         const auto& g = static_cast<tk::RadioGroup&>(c);
         e.box->setTitle(text);
+        // Items fill the box column by column, top to bottom, below the title.
+        const int count = static_cast<int>(e.items.size());
+        const int columns = std::max(1, g.columns());
+        const int rows = std::max(1, (count + columns - 1) / columns);
+        const int top = 16;
+        const int columnWidth = std::max(1, (b.width - 16) / columns);
+        const int rowHeight = std::max(1, (b.height - top - 4) / rows);
+        for (int i = 0; i < count; ++i)
+            e.items[static_cast<size_t>(i)]->setGeometry(8 + i / rows * columnWidth,
+                                                         top + i % rows * rowHeight, columnWidth,
+                                                         std::max(rowHeight, 16));
         for (size_t i = 0; i < e.items.size(); ++i) {
             e.items[i]->setText(i < g.items().size() ? qs(g.items()[i]) : QString());
             e.items[i]->setChecked(static_cast<int>(i) == g.itemIndex());
