@@ -1,0 +1,325 @@
+// The editor end to end: the module loaded as a host loads it, commands
+// picked from the "Géométrie" menu, the real dialog widgets and the canvas
+// used as a user would.  Each result is compared, byte for byte, with what
+// the command-line tool makes of the same picture and the same actions.
+#include "EditorCore.h"
+#include "MainWindow.h"
+#include "Scene.h"
+#include "Screenshots.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QProcess>
+#include <QPushButton>
+#include <QSlider>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+
+namespace talvine::editor {
+namespace {
+
+Picture sample() {
+    const cli::Picture scene = cli::sampleScene();
+    return {scene.width, scene.height, scene.rgb};
+}
+
+class EditorTest : public testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        core_ = new EditorCore(TALVINE_MODULE_PATH);
+        window_ = new MainWindow(*core_);
+        window_->show();
+    }
+    static void TearDownTestSuite() {
+        delete window_;
+        delete core_;
+    }
+    void SetUp() override {
+        ASSERT_TRUE(dir_.isValid());
+        core_->open(sample());
+        window_->canvas().setZoom(1.0);
+    }
+
+    // The module's dialog named `form`, once it shows.
+    static QDialog* dialog(const char* form) {
+        QDialog* found = nullptr;
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] {
+                found = openDialog();
+                return found && found->objectName() == form;
+            },
+            3000))
+            << form << " did not open";
+        return found;
+    }
+    template <class W> static W* in(QDialog* d, const char* name) {
+        W* w = d ? d->findChild<W*>(name) : nullptr;
+        EXPECT_NE(w, nullptr) << name;
+        return w;
+    }
+    static void click(QDialog* d, const char* name) {
+        if (auto* b = in<QAbstractButton>(d, name))
+            QTest::mouseClick(b, Qt::LeftButton, {}, QPoint(6, b->height() / 2));
+    }
+
+    // Picks command n from the menu; `act` runs once its dialog is up (from
+    // the dialog's own loop for a modal one).
+    static void run(int n, const std::function<void()>& act = {}) {
+        bool acted = !act;
+        if (act)
+            QTimer::singleShot(0, [&] {
+                act();
+                acted = true;
+            });
+        QAction* entry = window_->commandAction(n);
+        ASSERT_NE(entry, nullptr);
+        ASSERT_TRUE(entry->isEnabled());
+        entry->trigger();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return acted; }, 10000));
+    }
+
+    static void canvasPress(QEvent::Type type, QPoint at, Qt::MouseButtons held) {
+        Canvas& c = window_->canvas();
+        QMouseEvent e(type, at, c.mapToGlobal(at),
+                      type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, held,
+                      Qt::NoModifier);
+        QCoreApplication::sendEvent(&c, &e);
+    }
+    static void clickCanvas(QPoint at) {
+        canvasPress(QEvent::MouseButtonPress, at, Qt::LeftButton);
+        canvasPress(QEvent::MouseButtonRelease, at, Qt::NoButton);
+    }
+
+    // What the command-line tool makes of the sample with these arguments.
+    Picture tool(const QString& subcommand, const QStringList& options) {
+#ifdef TALVINE_CLI_PATH
+        const QString in = dir_.filePath("in.png");
+        const QString out = dir_.filePath(subcommand + ".png");
+        if (!QFile::exists(in)) {
+            EXPECT_TRUE(toImage(sample()).save(in));
+        }
+        QProcess p;
+        p.start(TALVINE_CLI_PATH, QStringList{subcommand, in, out} + options);
+        EXPECT_TRUE(p.waitForFinished(60000));
+        EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+        return fromImage(QImage(out));
+#else
+        (void)subcommand;
+        (void)options;
+        return {};
+#endif
+    }
+    static bool haveTool() {
+#ifdef TALVINE_CLI_PATH
+        return true;
+#else
+        return false;
+#endif
+    }
+    // Same size and the same bytes (reported as a count, not a dump).
+    static void expectSame(const Picture& got, const Picture& want) {
+        ASSERT_EQ(got.width, want.width);
+        ASSERT_EQ(got.height, want.height);
+        size_t differ = 0;
+        for (size_t i = 0; i < got.rgb.size(); ++i)
+            differ += got.rgb[i] != want.rgb[i];
+        EXPECT_EQ(differ, 0u);
+    }
+
+    static EditorCore* core_;
+    static MainWindow* window_;
+    QTemporaryDir dir_;
+};
+
+EditorCore* EditorTest::core_ = nullptr;
+MainWindow* EditorTest::window_ = nullptr;
+
+TEST_F(EditorTest, MenuAndAboutComeFromTheModule) {
+    const Identity& id = core_->identity();
+    EXPECT_EQ(window_->geometryMenu().title(), QString::fromUtf8("Géométrie"));
+    EXPECT_EQ(id.captions.size(), 9u);
+    EXPECT_FALSE(id.description.empty());
+    EXPECT_EQ(window_->commandAction(1)->text(), QString::fromStdString(id.captions[0]));
+}
+
+TEST_F(EditorTest, InstantCommandsMatchTheToolAndUndoRedoWholePictures) {
+    const std::pair<int, const char*> commands[] = {
+        {1, "rotate-ccw"}, {2, "rotate-cw"}, {4, "mirror-h"}, {5, "mirror-v"}};
+    for (auto [n, name] : commands) {
+        SCOPED_TRACE(name);
+        core_->open(sample());
+        run(n);
+        EXPECT_FALSE(core_->busy());
+        const Picture result = core_->picture();
+        EXPECT_NE(result, sample());
+        if (haveTool()) expectSame(result, tool(name, {}));
+        ASSERT_TRUE(core_->canUndo());
+        core_->undo();
+        EXPECT_EQ(core_->picture(), sample());
+        core_->redo();
+        EXPECT_EQ(core_->picture(), result);
+    }
+}
+
+TEST_F(EditorTest, DistortionDialogAppliesTheDraggedRate) {
+    int rate = 0;
+    run(8, [&] {
+        QDialog* d = dialog("CorrDist");
+        auto* slider = in<QSlider>(d, "TauxCorr");
+        if (!slider) return;
+        // The thumb sits in the middle (rate 0 of -100..100): press it and
+        // drag to the right until the rate passes 10.
+        QPoint at(slider->width() / 2, slider->height() / 2);
+        auto send = [&](QEvent::Type type, Qt::MouseButtons held) {
+            QMouseEvent e(type, at, slider->mapToGlobal(at),
+                          type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, held,
+                          Qt::NoModifier);
+            QCoreApplication::sendEvent(slider, &e);
+        };
+        send(QEvent::MouseButtonPress, Qt::LeftButton);
+        while (slider->value() < 10 && at.x() < slider->width()) {
+            at.rx() += 1;
+            send(QEvent::MouseMove, Qt::LeftButton);
+        }
+        send(QEvent::MouseButtonRelease, Qt::NoButton);
+        rate = slider->value();
+        click(d, "Appliquer");
+    });
+    EXPECT_GE(rate, 10);
+    EXPECT_FALSE(core_->busy());
+    EXPECT_NE(core_->picture(), sample());
+    if (haveTool())
+        expectSame(core_->picture(), tool("distortion", {"--rate", QString::number(rate)}));
+}
+
+TEST_F(EditorTest, CancelledDialogsLeaveThePictureAsItWas) {
+    run(8, [&] {
+        QDialog* d = dialog("CorrDist");
+        if (auto* slider = in<QSlider>(d, "TauxCorr")) {
+            slider->setFocus();
+            QTest::keyClick(slider, Qt::Key_End);
+        }
+        QTest::keyClick(d, Qt::Key_Escape);
+    });
+    EXPECT_FALSE(core_->busy());
+    EXPECT_EQ(core_->picture(), sample());
+    EXPECT_FALSE(core_->canUndo());
+
+    run(3);
+    QDialog* d = dialog("InclineHorz");
+    EXPECT_EQ(window_->statusBar()->findChild<QLabel*>()->text(), "Click a point on the picture");
+    EXPECT_EQ(window_->canvas().cursor().shape(), Qt::CrossCursor);
+    click(d, "PtRot1");
+    QTest::qWait(300);
+    clickCanvas({100, 300});
+    click(d, "PtRot2");
+    QTest::qWait(300);
+    clickCanvas({500, 260});
+    EXPECT_NE(core_->picture(), sample()) << "a preview is shown";
+    click(d, "Annuler");
+    EXPECT_FALSE(core_->busy());
+    EXPECT_EQ(core_->picture(), sample());
+    EXPECT_EQ(window_->canvas().cursor().shape(), Qt::ArrowCursor);
+}
+
+TEST_F(EditorTest, TiltFromTwoPickedPointsMatchesTheTool) {
+    run(3);
+    QDialog* d = dialog("InclineHorz");
+    click(d, "PtRot1");
+    QTest::qWait(300);
+    clickCanvas({100, 300});
+    click(d, "PtRot2");
+    QTest::qWait(300);
+    clickCanvas({500, 260});
+    click(d, "Appliquer");
+    EXPECT_FALSE(core_->busy());
+    EXPECT_NE(core_->picture(), sample());
+    if (haveTool())
+        expectSame(core_->picture(), tool("tilt", {"--from", "100,300", "--to", "500,260"}));
+}
+
+TEST_F(EditorTest, CropFromADraggedSelectionMatchesTheTool) {
+    run(6);
+    QDialog* d = dialog("RogneImg");
+    EXPECT_EQ(window_->statusBar()->findChild<QLabel*>()->text(),
+              "Draw a rectangle on the picture");
+    canvasPress(QEvent::MouseButtonPress, {100, 80}, Qt::LeftButton);
+    canvasPress(QEvent::MouseMove, {250, 200}, Qt::LeftButton);
+    canvasPress(QEvent::MouseMove, {400, 300}, Qt::LeftButton);
+    canvasPress(QEvent::MouseButtonRelease, {400, 300}, Qt::NoButton);
+    ASSERT_TRUE(core_->selection());
+    EXPECT_EQ(*core_->selection(), (PixelRect{100, 80, 300, 220}));
+    EXPECT_EQ(in<QLineEdit>(d, "MrgG")->text(), "100") << "the report fills the fields";
+    EXPECT_EQ(in<QLineEdit>(d, "DimVert")->text(), "220");
+    click(d, "Appliquer");
+    EXPECT_FALSE(core_->busy());
+    EXPECT_EQ(core_->width(), 300);
+    EXPECT_EQ(core_->height(), 220);
+    if (haveTool()) expectSame(core_->picture(), tool("crop", {"--rect", "100,80,300,220"}));
+}
+
+TEST_F(EditorTest, CropSelectionKeepsTheChosenProportion) {
+    run(6);
+    QDialog* d = dialog("RogneImg");
+    auto items = in<QWidget>(d, "FormatImg")->findChildren<QAbstractButton*>();
+    ASSERT_EQ(items.size(), 5);
+    QTest::mouseClick(items[3], Qt::LeftButton, {}, QPoint(6, items[3]->height() / 2));
+    EXPECT_EQ(core_->format(), 3) << "3/4 Horizontal";
+    canvasPress(QEvent::MouseButtonPress, {10, 10}, Qt::LeftButton);
+    canvasPress(QEvent::MouseButtonRelease, {410, 410}, Qt::NoButton);
+    ASSERT_TRUE(core_->selection());
+    EXPECT_EQ(*core_->selection(), (PixelRect{10, 10, 400, 300}));
+    click(d, "Annuler");
+    EXPECT_EQ(core_->picture(), sample());
+}
+
+TEST_F(EditorTest, ResizeTypedIntoTheDialogMatchesTheTool) {
+    run(7, [&] {
+        QDialog* d = dialog("ChangeDim");
+        auto* width = in<QLineEdit>(d, "DimHorz");
+        if (!width) return;
+        QTest::mouseClick(width, Qt::LeftButton);
+        QTest::keyClicks(width, "320");
+        click(d, "Appliquer");
+    });
+    EXPECT_FALSE(core_->busy());
+    EXPECT_EQ(core_->width(), 320);
+    EXPECT_EQ(core_->height(), 240);
+    if (haveTool()) expectSame(core_->picture(), tool("resize", {"--width", "320"}));
+    core_->undo();
+    EXPECT_EQ(core_->picture(), sample());
+}
+
+TEST_F(EditorTest, PerspectiveFromFourPickedCornersMatchesTheTool) {
+    run(9);
+    QDialog* d = dialog("CorrPerspect");
+    const char* boxes[] = {"PosHG", "PosHD", "PosBD", "PosBG"};
+    const QPoint corners[] = {{200, 60}, {440, 60}, {470, 420}, {170, 420}};
+    for (int k = 0; k < 4; ++k) {
+        click(d, boxes[k]);
+        QTest::qWait(300);
+        clickCanvas(corners[k]);
+    }
+    click(d, "Appliquer");
+    EXPECT_FALSE(core_->busy());
+    EXPECT_NE(core_->picture(), sample());
+    if (haveTool())
+        expectSame(core_->picture(),
+                   tool("perspective", {"--corners", "200,60", "440,60", "470,420", "170,420"}));
+}
+
+} // namespace
+} // namespace talvine::editor
