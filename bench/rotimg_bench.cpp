@@ -16,7 +16,8 @@ using namespace talvine;
 PtsImg picture(int32_t w, int32_t h) {
     PtsImg p(w * h);
     auto* b = reinterpret_cast<uint8_t*>(p.data());
-    for (int64_t i = 0; i < int64_t{w} * h * 3; ++i) b[i] = static_cast<uint8_t>(i * 31 + (i >> 9));
+    for (int64_t i = 0; i < int64_t{w} * h * 3; ++i)
+        b[i] = static_cast<uint8_t>(i * 31 + (i >> 9));
     return p;
 }
 
@@ -72,5 +73,35 @@ BENCHMARK(BM_MirrorTopBottom)->SIZES;
 BENCHMARK(BM_MirrorLeftRight)->SIZES;
 BENCHMARK(BM_QuarterTurn<engines::quarterTurnCcw>)->Name("BM_QuarterTurnCcw")->SIZES;
 BENCHMARK(BM_QuarterTurn<engines::quarterTurnCw>)->Name("BM_QuarterTurnCw")->SIZES;
+
+} // namespace
+
+// The whole command as a host calls it: XchgData, the library's own copy of
+// the picture (a fresh allocation each time), the kernel and the callback.
+#include "plugin/Library.h"
+
+namespace {
+
+void BM_Command(benchmark::State& state) {
+    const auto cmd = static_cast<int32_t>(state.range(0));
+    const int32_t w = 6000, h = 4000;
+    talvine::startLibrary();
+    PtsImg img = picture(w, h);
+    bool turned = false;
+    for (auto _ : state) {
+        const bool swap = turned && (cmd == 1 || cmd == 2);
+        XchgData(cmd, 0, 0, 0, 0, swap ? h : w, swap ? w : h, 0, 0, img.handle(), nullptr, 0, 0);
+        turned = !turned;
+        benchmark::ClobberMemory();
+    }
+    setBytes(state, w, h);
+}
+BENCHMARK(BM_Command)
+    ->ArgName("command")
+    ->Arg(1)
+    ->Arg(2)
+    ->Arg(4)
+    ->Arg(5)
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace

@@ -1,8 +1,8 @@
 #include "plugin/RotImg.h"
 
 #include "core/Cursor.h"
-#include "core/ParamCoul.h"
 #include "engines/RotImg.h"
+#include "platform/Scratch.h"
 
 #include <cstring>
 
@@ -17,20 +17,23 @@ using Turn = void (*)(const TPtImg*, TPtImg*, int32_t, int32_t);
 // (std::bad_alloc reaches XchgData's guard).
 void turn(TPtImg* img, TDimImg dim, Turn kernel) {
     BusyCursor busy;
-    const int32_t count = dim.Largeur * dim.Hauteur;
-    PtsImg copy(count);
-    if (count > 0) std::memcpy(copy.data(), img, static_cast<size_t>(count) * 3);
-    kernel(copy.data(), img, dim.Largeur, dim.Hauteur);
+    const size_t bytes = static_cast<size_t>(dim.Largeur) * static_cast<size_t>(dim.Hauteur) * 3;
+    platform::Scratch copy(bytes);
+    if (bytes > 0) std::memcpy(copy.data(), img, bytes);
+    kernel(static_cast<const TPtImg*>(copy.data()), img, dim.Largeur, dim.Hauteur);
     host::ImgModifiee = true;
     host::sendImage({dim.Hauteur, dim.Largeur}, host::ImgModifiee, true);
 }
 
-
 } // namespace
 
-void TournerAntiHoraire(TPtImg* img, TDimImg dim) { turn(img, dim, engines::quarterTurnCcw); }
+void TournerAntiHoraire(TPtImg* img, TDimImg dim) {
+    turn(img, dim, engines::quarterTurnCcw);
+}
 
-void TournerHoraire(TPtImg* img, TDimImg dim) { turn(img, dim, engines::quarterTurnCw); }
+void TournerHoraire(TPtImg* img, TDimImg dim) {
+    turn(img, dim, engines::quarterTurnCw);
+}
 
 // The mirrors swap pixels in place: every pixel ends where the copy-based
 // formulation puts it, without the temporary.
