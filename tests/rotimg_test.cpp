@@ -7,7 +7,13 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <functional>
+#include <string_view>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace talvine {
 namespace {
@@ -168,6 +174,38 @@ TEST_F(InstantCommands, AnySubModeRunsTheCommand) {
     run(2, img, 2, 3, 7);
     EXPECT_EQ(lettersOf(img), "abcdef");
 }
+
+#if !defined(__SANITIZE_ADDRESS__)
+// When the private copy cannot be made, the turn leaves the picture as it was
+// and makes no callback.  Run in a child whose address space is capped just
+// above what it already uses.
+TEST_F(InstantCommands, TurnWithoutMemoryForItsCopyChangesNothing) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        PtsImg img = test::randomPicture(3000, 2000, 4);
+        auto digest = [&img] {
+            return std::hash<std::string_view>{}(std::string_view(
+                reinterpret_cast<const char*>(img.data()), static_cast<size_t>(img.size()) * 3));
+        };
+        const size_t before = digest();
+        long pages = 0;
+        std::ifstream("/proc/self/statm") >> pages;
+        const rlim_t cap = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) +
+                           (rlim_t{4} << 20);
+        const rlimit limit{cap, cap};
+        if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(3);
+        Recorder::calls().reserve(16);
+        run(2, img, 3000, 2000);
+        const bool unchanged = digest() == before;
+        _exit(Recorder::calls().empty() && unchanged ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+#endif
 
 } // namespace
 } // namespace talvine
