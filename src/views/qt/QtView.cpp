@@ -221,7 +221,7 @@ QDialog* QtView::build(tk::Form& form) {
     auto* w = new FormWindow(*this, form);
     w->setObjectName(qs(form.name()));
     QFont font = w->font();
-    font.setPixelSize(11); // the forms are laid out for an 8-point dialog font
+    font.setPixelSize(10); // the forms are laid out for an 8-point dialog font
     w->setFont(font);
     windows_[&form] = w;
     byWidget_[w] = &form;
