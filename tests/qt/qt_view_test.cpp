@@ -91,6 +91,8 @@ tk::FormDesc sampleForm() {
                      .max = 10,
                      .value = 0,
                      .events = {{"OnChange", "Count"}, {"OnMouseUp", "Count"}}},
+                    // Declared after the check box it lies under.
+                    {.kind = K::Image, .name = "Apercu", .bounds = {160, 0, 150, 28}},
                     {.kind = K::Timer,
                      .name = "Horloge",
                      .enabled = false,
@@ -214,6 +216,22 @@ TEST_F(QtViewTest, ClicksOnWidgetsReachTheModel) {
     QTest::mouseClick(widget<QPushButton>("Appliquer"), Qt::LeftButton);
     EXPECT_EQ(form->count("Appliquer"), 1);
     EXPECT_EQ(form->focusedControl(), &form->control("Appliquer"));
+}
+
+TEST_F(QtViewTest, PicturesLieUnderTheControlsTheyShareRoomWith) {
+    showModeless();
+    QCheckBox* coche = widget<QCheckBox>("Coche");
+    QWidget* apercu = qt->widget(form->control("Apercu"));
+    const QPoint onBoth = coche->geometry().topLeft() + QPoint(6, 8);
+    EXPECT_EQ(window()->childAt(onBoth), coche);
+    clickIndicator(coche);
+    EXPECT_TRUE(form->get<tk::CheckBox>("Coche").checked());
+
+    tk::Picture red{2, 1, {255, 0, 0, 255, 0, 0}};
+    form->get<tk::Image>("Apercu").setPicture(red);
+    const QPixmap shown = qobject_cast<QLabel*>(apercu)->pixmap();
+    ASSERT_FALSE(shown.isNull());
+    EXPECT_EQ(shown.toImage().pixelColor(1, 0), QColor(255, 0, 0));
 }
 
 TEST_F(QtViewTest, ModelChangesShowInWidgetsWithoutComingBackAsInput) {

@@ -353,6 +353,9 @@ QWidget* QtView::buildControl(tk::Control& c, QWidget* parent) {
     e->main->setFocusPolicy(c.focusable() ? Qt::ClickFocus : Qt::NoFocus);
     byWidget_[e->main] = cp;
     e->main->installEventFilter(this);
+    // Labels and images are drawn under the other controls of their parent,
+    // whatever their order in the description (check boxes over a preview).
+    if (c.kind() == K::Label || c.kind() == K::Image) e->main->lower();
     QWidget* main = e->main;
     entries_[&c] = std::move(e);
     for (tk::Control* child : c.children())
