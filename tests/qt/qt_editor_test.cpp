@@ -321,5 +321,70 @@ TEST_F(EditorTest, PerspectiveFromFourPickedCornersMatchesTheTool) {
                    tool("perspective", {"--corners", "200,60", "440,60", "470,420", "170,420"}));
 }
 
+TEST_F(EditorTest, AResultArrayHandedInParamBecomesThePictureUnderTheEditorsOwnReference) {
+    run(3);
+    QDialog* d = dialog("InclineHorz");
+    {
+        PixelArray result = PixelArray::make(6);
+        for (int i = 0; i < 18; ++i)
+            result.bytes()[i] = static_cast<uint8_t>(i * 10);
+        core_->callback(3, 2, 0, 0, rtImage, reinterpret_cast<intptr_t>(result.handle()), true,
+                        true);
+    } // the sender lets go of its reference
+    EXPECT_FALSE(core_->busy());
+    const Picture p = core_->picture();
+    EXPECT_EQ(p.width, 3);
+    EXPECT_EQ(p.height, 2);
+    ASSERT_EQ(p.rgb.size(), 18u);
+    EXPECT_EQ(p.rgb[17], 170);
+    core_->undo();
+    EXPECT_EQ(core_->picture(), sample());
+    click(d, "Annuler"); // the dialog's own end comes after: ignored
+    EXPECT_EQ(core_->picture(), sample());
+}
+
+TEST_F(EditorTest, AResultTheBufferCannotHoldIsRefusedAndNothingIsLost) {
+    run(3);
+    QDialog* d = dialog("InclineHorz");
+    core_->callback(5000, 5000, 0, 0, rtImage, 0, true, false); // a preview too large
+    EXPECT_EQ(core_->width(), 640);
+    core_->callback(5000, 5000, 0, 0, rtImage, 0, true, true);
+    EXPECT_FALSE(core_->busy());
+    EXPECT_EQ(core_->picture(), sample());
+    EXPECT_FALSE(core_->canUndo());
+    click(d, "Annuler");
+}
+
+TEST_F(EditorTest, SelectionKeepsEachFormatsProportionInsideThePicture) {
+    run(6);
+    QDialog* d = dialog("RogneImg");
+    struct Case {
+        int format;
+        PixelRect want;
+    };
+    // Dragged from (600, 470) up and left to (0, 0): a 600 x 470 box.
+    const Case cases[] = {{0, {0, 0, 600, 470}},
+                          {1, {0, 70, 600, 400}},   // 3 : 2
+                          {2, {287, 0, 313, 470}},  // 2 : 3
+                          {3, {0, 20, 600, 450}},   // 4 : 3
+                          {4, {248, 0, 352, 470}}}; // 3 : 4
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.format);
+        core_->callback(0, 0, 0, 0, rtFormat, c.format * 256 + 1, false, false);
+        EXPECT_EQ(core_->format(), c.format);
+        core_->dragSelection(600, 470, -50, -80); // past the corner: kept inside
+        ASSERT_TRUE(core_->selection());
+        EXPECT_EQ(*core_->selection(), c.want);
+    }
+    click(d, "Annuler");
+    EXPECT_EQ(core_->picture(), sample());
+}
+
+TEST(Cp1252, MenuTextsBecomeUtf8) {
+    EXPECT_EQ(fromCp1252("G\xE9om\xE9trie"), "G\xC3\xA9om\xC3\xA9trie");
+    EXPECT_EQ(fromCp1252("\x80 \x92"), "\xE2\x82\xAC \xE2\x80\x99");
+    EXPECT_EQ(fromCp1252(nullptr), "");
+}
+
 } // namespace
 } // namespace talvine::editor
