@@ -51,5 +51,31 @@ TEST(ViewChoice, SettingABackendReplacesTheHeadlessOneAndNullRestoresIt) {
     EXPECT_NE(app.headless(), nullptr);
 }
 
+TEST(ViewChoice, AReplacedViewStopsWatchingTheModel) {
+    struct Watching : tk::Backend, tk::Observer {
+        void showForm(tk::Form&) override {}
+        void hideForm(tk::Form&) override {}
+        void runModalStep(tk::Form&) override {}
+        void startTimer(TimerId, int, std::function<void()>) override {}
+        void stopTimer(TimerId) override {}
+        void showBox(const tk::Box&) override {}
+        void showCursor(Cursor) override {}
+        void changed(tk::Control&, tk::Change) override {}
+        void cursorChanged(Cursor) override { ++*seen; }
+        int* seen = nullptr;
+    };
+    int seen = 0;
+    tk::Application app;
+    auto view = std::make_unique<Watching>();
+    view->seen = &seen;
+    app.addObserver(view.get());
+    app.setBackend(std::move(view));
+    app.setCursor(Cursor::Hourglass);
+    EXPECT_EQ(seen, 1);
+    app.setBackend(nullptr); // the view is gone: nothing may call it now
+    app.setCursor(Cursor::Default);
+    EXPECT_EQ(seen, 1);
+}
+
 } // namespace
 } // namespace talvine

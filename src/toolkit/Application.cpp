@@ -32,6 +32,8 @@ Application::~Application() {
 
 void Application::setBackend(std::unique_ptr<Backend> backend) {
     if (!backend) backend = std::make_unique<HeadlessBackend>();
+    // A view that also watched the model stops watching with it.
+    if (auto* watcher = dynamic_cast<Observer*>(backend_.get())) removeObserver(watcher);
     backend_ = std::move(backend);
     headless_ = dynamic_cast<HeadlessBackend*>(backend_.get());
     backend_->showCursor(cursor_);
