@@ -169,8 +169,8 @@ QtView::QtView(tk::Application& app) : app_(app), ui_(app) {
 }
 
 QtView::~QtView() {
-    // The application is being destroyed with its forms: nothing of the
-    // model is touched from here on.
+    // The forms may be gone already (the application destroys its view
+    // last): nothing of the model is touched from here on.
     closing_ = true;
     if (hourglass_ && qApp) QGuiApplication::restoreOverrideCursor();
     for (auto& [form, window] : windows_)

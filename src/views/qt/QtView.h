@@ -32,7 +32,8 @@ namespace talvine::views {
 class QtView final : public QObject, public tk::Backend, public tk::Observer {
   public:
     // Registers itself as an observer of `app`; the application owns the
-    // view (Application::setBackend) and the view lives as long as it.
+    // view (Application::setBackend), stops the watching when it replaces
+    // the view, and otherwise destroys it last, after its forms.
     explicit QtView(tk::Application& app);
     ~QtView() override;
 
