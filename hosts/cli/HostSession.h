@@ -10,6 +10,8 @@
 #include "core/Host.h"
 #include "core/ParamCoul.h"
 
+#include "Cp1252.h"
+
 #include <string>
 #include <vector>
 
@@ -73,7 +75,6 @@ class HostSession {
     std::vector<CallbackRecord> callbacks_;
 };
 
-// Code page 1252 text (the plug-in's menu texts) as UTF-8.
-std::string fromCp1252(const char* text);
+using hosts::fromCp1252;
 
 } // namespace talvine::cli

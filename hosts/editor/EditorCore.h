@@ -10,10 +10,12 @@
 
 #include "talvine/talvine.h"
 
+#include "Cp1252.h"
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <stdexcept>
+
 #include <string>
 #include <vector>
 
@@ -63,8 +65,7 @@ class PixelArray {
     TPtsImg handle_ = nullptr;
 };
 
-// Text of code page 1252 as UTF-8.
-std::string fromCp1252(const char* text);
+using hosts::fromCp1252;
 
 enum class Mode { Idle, PickPoint, SelectRect };
 
