@@ -32,6 +32,12 @@ TPtImg* newArray(int32_t length);
 // other holders keep the old block and its content.
 void setArrayLength(TPtImg*& handle, int32_t length);
 
+// A buffer a host reports with a pick: present and holding at least the
+// w x h pixels of the picture it stands for.
+inline bool holdsPicture(const TPtImg* buffer, int32_t w, int32_t h) {
+    return buffer != nullptr && arrayLength(buffer) >= int64_t{w} * h;
+}
+
 // One pixel split into integer channels, byte 2 first.
 struct TCompPt {
     int32_t octet2;

@@ -61,7 +61,7 @@ void TRogneImg::Ouvrir(TPtImg* img, TDimImg dimImg) {
 
 void TRogneImg::NouvelleSelection(Point pt1, Point, TDimImg dimImg, int32_t codeSel,
                                   TPtImg* imgHote) {
-    if (!imgHote || arrayLength(imgHote) < int64_t{Largeur} * Hauteur) return;
+    if (!holdsPicture(imgHote, Largeur, Hauteur)) return;
     if (codeSel == 4) {
         MrgG.setText(std::to_string(pt1.x));
         MrgH.setText(std::to_string(pt1.y));

@@ -24,12 +24,6 @@ tk::HandlerTable handlers(TInclineHorz* d) {
     return t;
 }
 
-// A buffer the host sends with a point must hold the picture given at
-// opening; anything shorter (or none) would be written past its end.
-bool holdsPicture(const TPtImg* buffer, int32_t w, int32_t h) {
-    return buffer != nullptr && arrayLength(buffer) >= int64_t{w} * h;
-}
-
 } // namespace
 
 TInclineHorz::TInclineHorz(tk::Application& app)

@@ -25,10 +25,6 @@ tk::HandlerTable handlers(TCorrPerspect* d) {
     return t;
 }
 
-bool holdsPicture(const TPtImg* buffer, int32_t w, int32_t h) {
-    return buffer != nullptr && arrayLength(buffer) >= int64_t{w} * h;
-}
-
 } // namespace
 
 TCorrPerspect::TCorrPerspect(tk::Application& app)
