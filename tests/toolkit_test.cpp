@@ -514,6 +514,28 @@ TEST_F(Fixture, SpinArrowsStepWithinTheRange) {
     EXPECT_EQ(ui.text("Dlg.Taux"), "800");
 }
 
+TEST_F(Fixture, SpinArrowsSaturateAtTheEndsOfInt) {
+    Form& f = build();
+    f.show();
+    auto& spin = f.get<SpinEdit>("Taux");
+    // A range that does not clamp: the step alone decides the result.
+    spin.setRange(0, 0);
+    spin.setText("2147483647");
+    ui.pressSpin("Dlg.Taux", true);
+    EXPECT_EQ(ui.text("Dlg.Taux"), "2147483647");
+    spin.setText("-2147483648");
+    ui.pressSpin("Dlg.Taux", false);
+    EXPECT_EQ(ui.text("Dlg.Taux"), "-2147483648");
+    // Within a range, a step past the top of int ends at the top of the range.
+    spin.setRange(-50, 50);
+    spin.setText("2147483647");
+    ui.pressSpin("Dlg.Taux", true);
+    EXPECT_EQ(ui.text("Dlg.Taux"), "50");
+    spin.setText("-2147483648");
+    ui.pressSpin("Dlg.Taux", false);
+    EXPECT_EQ(ui.text("Dlg.Taux"), "-50");
+}
+
 TEST_F(Fixture, HeldSpinArrowRepeatsAfter400MsThenEvery100Ms) {
     Form& f = build();
     f.show();

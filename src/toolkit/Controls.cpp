@@ -396,6 +396,14 @@ void SpinEdit::initValue(int value) {
     setValue(value);
 }
 
+void SpinEdit::stepUp() {
+    setValue(saturate(static_cast<long long>(value()) + increment_));
+}
+
+void SpinEdit::stepDown() {
+    setValue(saturate(static_cast<long long>(value()) - increment_));
+}
+
 void SpinEdit::userButtonDown(bool up) {
     userButtonUp();
     repeatUp_ = up;
@@ -421,15 +429,14 @@ void SpinEdit::repeat() {
         backend.startTimer(repeatTimer_, 100,
                            [this] { application().dispatch([this] { repeat(); }); });
     }
-    repeatUp_ ? setValue(saturate(static_cast<long long>(value()) + increment_))
-              : setValue(saturate(static_cast<long long>(value()) - increment_));
+    repeatUp_ ? stepUp() : stepDown();
 }
 
 void SpinEdit::userKeyDown(Key key) {
     if (key.code == KeyCode::Up)
-        setValue(saturate(static_cast<long long>(value()) + increment_));
+        stepUp();
     else if (key.code == KeyCode::Down)
-        setValue(saturate(static_cast<long long>(value()) - increment_));
+        stepDown();
     else
         Edit::userKeyDown(key);
 }

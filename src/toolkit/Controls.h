@@ -296,9 +296,10 @@ class SpinEdit : public Edit {
     void initValue(int value);
 
     // The arrows: one step at once, then, while the button stays down, a
-    // step after 400 ms and then every 100 ms.
-    void stepUp() { setValue(value() + increment_); }
-    void stepDown() { setValue(value() - increment_); }
+    // step after 400 ms and then every 100 ms.  A step from a typed value
+    // near the ends of int saturates there before it is clamped to the range.
+    void stepUp();
+    void stepDown();
     void userButtonDown(bool up);
     void userButtonUp();
     bool buttonHeld() const { return repeatTimer_ != 0; }
