@@ -61,6 +61,27 @@ class DistortionDialog : public ::testing::Test {
     std::unique_ptr<tk::Automation> ui;
 };
 
+// A host with nobody to answer the dialog (the headless backend, nothing
+// scripted): the dialog closes as "Annuler" would, with its final callback,
+// and the host's standard streams stay quiet.
+TEST_F(DistortionDialog, NobodyToAnswerClosesAsACancelWithItsFinalCallback) {
+    const PtsImg picture = test::randomPicture(kW, kH, 8);
+    const auto before = bytesOf(picture);
+    for (int i = 0; i < 2; ++i) {
+        Recorder::clear();
+        ::testing::internal::CaptureStderr();
+        ::testing::internal::CaptureStdout();
+        run(picture, {});
+        EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+        EXPECT_EQ(Recorder::calls(), std::vector<Call>{image(false, true)});
+        EXPECT_EQ(bytesOf(picture), before);
+        EXPECT_FALSE(dlg->visible());
+        ASSERT_EQ(ui->failures().size(), 1u);
+        ui->headless().clearFailures();
+    }
+}
+
 TEST_F(DistortionDialog, ASliderReleasePreviewsAndApplyKeepsIt) {
     const PtsImg picture = test::coordinatePicture(kW, kH);
     const PtsImg original = picture.clone();

@@ -86,6 +86,23 @@ std::ostream& operator<<(std::ostream& os, const Shown& s) {
 // ---------------------------------------------------------------------------
 // Opening and the linked fields
 
+// Nobody to answer (nothing scripted): the dialog closes as a cancel, which
+// for the resize means no callback at all; nothing is written to stderr.
+TEST_F(ResizeDialog, NobodyToAnswerClosesAsACancelWithoutACallback) {
+    const PtsImg picture = test::randomPicture(20, 10, 3);
+    const auto before = bytesOf(picture);
+    ::testing::internal::CaptureStderr();
+    ::testing::internal::CaptureStdout();
+    run(picture, 20, 10, {});
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    EXPECT_TRUE(Recorder::calls().empty());
+    EXPECT_EQ(bytesOf(picture), before);
+    EXPECT_FALSE(dialog().visible());
+    ASSERT_EQ(ui().headless().failures().size(), 1u);
+    ui().headless().clearFailures();
+}
+
 TEST_F(ResizeDialog, OpensAtTheCurrentSizeLinkedWithRangesUpToEightTimes) {
     const PtsImg pic = test::coordinatePicture(200, 150);
     Shown atOpening;

@@ -246,8 +246,23 @@ TEST_F(Fixture, EnterPressesTheFocusedButtonRatherThanTheDefaultOne) {
     EXPECT_TRUE(f.visible());
 }
 
-TEST_F(Fixture, ModalLoopWithNothingQueuedFailsNamingTheForm) {
+TEST_F(Fixture, ModalLoopWithNothingQueuedClosesAsTheCancelButtonWould) {
     Form& f = build();
+    ::testing::internal::CaptureStderr();
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(f.showModal(), ModalResult::Cancel);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    EXPECT_THAT(log, ElementsAre("FormShow:Dlg", "AnnulerClick:Annuler", "FormClose:Dlg"));
+    EXPECT_FALSE(f.visible());
+    EXPECT_EQ(app.modalForm(), nullptr);
+    ASSERT_EQ(ui.failures().size(), 1u);
+    EXPECT_THAT(ui.failures()[0], HasSubstr("'Dlg'"));
+}
+
+TEST_F(Fixture, ModalLoopThatCannotBeCancelledEndsWithAnErrorNamingTheForm) {
+    Form& f = build();
+    f.setHandler(EventKind::Close, [](Event&) { throw Exception("pas maintenant"); });
     try {
         f.showModal();
         FAIL() << "the loop returned";
@@ -256,8 +271,9 @@ TEST_F(Fixture, ModalLoopWithNothingQueuedFailsNamingTheForm) {
     }
     EXPECT_FALSE(f.visible());
     EXPECT_EQ(app.modalForm(), nullptr);
-    ASSERT_EQ(ui.failures().size(), 1u);
-    EXPECT_THAT(ui.failures()[0], HasSubstr("'Dlg'"));
+    // The refused close was shown like any error from OnClose.
+    ASSERT_EQ(ui.boxes().size(), 1u);
+    EXPECT_EQ(ui.boxes()[0].text, "pas maintenant.");
 }
 
 TEST_F(Fixture, AnErrorInOnCloseKeepsTheModalLoopGoing) {

@@ -1,27 +1,47 @@
 #include "toolkit/Headless.h"
 
+#include "toolkit/Application.h"
+#include "toolkit/Controls.h"
 #include "toolkit/Form.h"
 
 #include <algorithm>
-#include <iostream>
 
 namespace talvine::tk {
 
+void HeadlessBackend::showForm(Form& form) {
+    if (cancelling_ == &form) cancelling_ = nullptr;
+}
+
+void HeadlessBackend::hideForm(Form& form) {
+    if (cancelling_ == &form) cancelling_ = nullptr;
+}
+
+// Nothing is written to the process's standard streams: they belong to the
+// host.  Failures and boxes are kept for whoever drives the backend.
 void HeadlessBackend::runModalStep(Form& form) {
     if (actions_.empty()) {
-        std::string message = "the modal form '" + form.name() +
-                              "' waits for user input, but no scripted action is left";
-        failures_.push_back(message);
-        std::cerr << "talvine toolkit: " << message << '\n';
-        throw ToolkitError(message);
+        if (cancelling_ == &form) {
+            // Cancelling did not close it (its OnClose refused): nothing else can.
+            cancelling_ = nullptr;
+            throw ToolkitError("the modal form '" + form.name() + "' cannot be closed");
+        }
+        failures_.push_back("the modal form '" + form.name() +
+                            "' waits for user input, but no scripted action is left");
+        // Nobody can answer: the form closes as its cancel button (Escape)
+        // would close it, with that button's own handler.
+        cancelling_ = &form;
+        Button* cancel = form.cancelButton();
+        if (cancel && cancel->usable()) form.app().dispatch([cancel] { cancel->click(); });
+        if (form.modalResult() == ModalResult::None) form.setModalResult(ModalResult::Cancel);
+        return;
     }
+    cancelling_ = nullptr;
     Action action = std::move(actions_.front());
     actions_.pop_front();
     try {
         action();
     } catch (const ToolkitError& e) {
         failures_.push_back(e.what());
-        std::cerr << "talvine toolkit: " << e.what() << '\n';
         throw;
     }
 }
@@ -61,14 +81,7 @@ void HeadlessBackend::advance(long long ms) {
 
 void HeadlessBackend::showBox(const Box& box) {
     boxes_.push_back(box);
-    if (listener_) {
-        listener_(box);
-        return;
-    }
-    const char* kind = box.kind == BoxKind::Error     ? "error"
-                       : box.kind == BoxKind::Warning ? "warning"
-                                                      : "message";
-    std::cerr << "[" << kind << " box] " << box.caption << ": " << box.text << '\n';
+    if (listener_) listener_(box);
 }
 
 } // namespace talvine::tk

@@ -17,10 +17,12 @@ class HeadlessBackend : public Backend {
     using Action = std::function<void()>;
     using BoxListener = std::function<void(const Box&)>;
 
-    void showForm(Form&) override {}
-    void hideForm(Form&) override {}
-    // Runs the next queued action; throws ToolkitError naming the form when
-    // the queue is empty, since nothing could ever end the loop.
+    void showForm(Form& form) override;
+    void hideForm(Form& form) override;
+    // Runs the next queued action.  When the queue is empty nobody can
+    // answer the form: the failure is recorded (naming the form) and the form
+    // is closed as its cancel button would close it; if that close is
+    // refused too, ToolkitError ends the loop.
     void runModalStep(Form& form) override;
     void startTimer(TimerId id, int intervalMs, std::function<void()> tick) override;
     void stopTimer(TimerId id) override;
@@ -40,8 +42,7 @@ class HeadlessBackend : public Backend {
     std::size_t pendingActions() const { return actions_.size(); }
     void clearActions() { actions_.clear(); }
 
-    // Every box shown, in order.  They go to stderr too, unless someone
-    // listens.
+    // Every box shown, in order, also handed to the listener if there is one.
     const std::vector<Box>& boxes() const { return boxes_; }
     void clearBoxes() { boxes_.clear(); }
     void listen(BoxListener listener) { listener_ = std::move(listener); }
@@ -68,6 +69,7 @@ class HeadlessBackend : public Backend {
     std::deque<Action> actions_;
     std::vector<Box> boxes_;
     std::vector<std::string> failures_;
+    Form* cancelling_ = nullptr; // the modal form closed for want of input
     BoxListener listener_;
     int beeps_ = 0;
 };
