@@ -308,5 +308,46 @@ TEST_F(CropDialog, RectanglePastTheEdgesIsClippedAndTheClippedSizeReported) {
     }());
 }
 
+// A cancel reports the same clipped size an apply would cut out: never
+// negative, never larger than the picture, whatever the host reported.
+TEST_F(CropDialog, CancellingAfterAWildSelectionReportsTheClippedSize) {
+    const PtsImg pic = test::coordinatePicture(40, 30);
+    const auto before = bytesOf(pic);
+    struct Case {
+        Point corner;
+        TDimImg size;
+        Point reported;
+    } cases[] = {
+        {{0, 0}, {-86, 2147483647}, {0, 30}},
+        {{10, 5}, {2147483647, 2147483647}, {30, 25}},
+        {{-2147483647 - 1, -5}, {2147483647, 10}, {0, 5}},
+        {{50, 40}, {10, 10}, {0, 0}},
+    };
+    for (const Case& c : cases) {
+        open(pic, 40, 30);
+        select(c.corner, c.size, 1, pic.handle());
+        Recorder::clear();
+        ui().click("RogneImg.Annuler");
+        EXPECT_EQ(Recorder::calls(), std::vector<Call>{final(c.reported, false)})
+            << c.corner.x << "," << c.corner.y << " " << c.size.Largeur << "x" << c.size.Hauteur;
+    }
+    EXPECT_EQ(bytesOf(pic), before);
+}
+
+TEST_F(CropDialog, SelectionReportWhileClosedIsIgnored) {
+    const PtsImg pic = test::coordinatePicture(40, 30);
+    open(pic, 40, 30);
+    ui().click("RogneImg.Annuler");
+    const PtsImg other = test::coordinatePicture(40, 30);
+    Recorder::clear();
+    select({3, 4}, {5, 6}, 4, other.handle());
+    EXPECT_TRUE(Recorder::calls().empty());
+    EXPECT_EQ(dialog().CadreL, 40);
+    EXPECT_EQ(dialog().CadreH, 30);
+    EXPECT_EQ(dialog().PtsTravail.handle(), pic.handle());
+    EXPECT_EQ(referenceCount(other.handle()), 1);
+    EXPECT_EQ(fields(), (std::vector<std::string>{"0", "0", "40", "30"}));
+}
+
 } // namespace
 } // namespace talvine

@@ -61,7 +61,9 @@ void TRogneImg::Ouvrir(TPtImg* img, TDimImg dimImg) {
 
 void TRogneImg::NouvelleSelection(Point pt1, Point, TDimImg dimImg, int32_t codeSel,
                                   TPtImg* imgHote) {
-    if (!holdsPicture(imgHote, Largeur, Hauteur)) return;
+    // Only an open dialog takes a selection; a report after the command
+    // ended changes nothing, as in the tilt and perspective dialogs.
+    if (!visible() || !holdsPicture(imgHote, Largeur, Hauteur)) return;
     if (codeSel == 4) {
         MrgG.setText(std::to_string(pt1.x));
         MrgH.setText(std::to_string(pt1.y));
@@ -127,7 +129,12 @@ void TRogneImg::AnnulerClick() {
 
 void TRogneImg::FormClose() {
     verifyFields(); // an invalid field holds the close back
-    host::sendImage({CadreL, CadreH}, host::ImgModifiee, true);
+    // After either button the host is told the size of the part of the
+    // rectangle inside the picture (what Appliquer cut out), never a
+    // reported selection as it came.
+    const engines::Cadre kept =
+        engines::clipCadre({CadreX, CadreY, CadreL, CadreH}, Largeur, Hauteur);
+    host::sendImage({kept.largeur, kept.hauteur}, host::ImgModifiee, true);
     PtsInit.clear();
 }
 

@@ -32,9 +32,9 @@ class TRogneImg : public tk::Form {
     // and shows the dialog.  Nothing escapes.
     void Ouvrir(TPtImg* img, TDimImg dimImg);
     // Sub-mode 1: the host's selection, its corner in pt1 and its size in
-    // dimImg.  CodeSel 4 shows it in the fields too.  A report whose buffer
-    // cannot hold the picture (null, or fewer than Largeur x Hauteur pixels)
-    // is ignored.
+    // dimImg.  CodeSel 4 shows it in the fields too.  A report while the
+    // dialog is closed, or whose buffer cannot hold the picture (null, or
+    // fewer than Largeur x Hauteur pixels), is ignored.
     void NouvelleSelection(Point pt1, Point pt2, TDimImg dimImg, int32_t codeSel, TPtImg* imgHote);
 
     tk::GroupBox& Marges;
