@@ -1,7 +1,12 @@
 #include "engines/ModifAngle.h"
 
 #include "core/ParamCoul.h"
+#include "engines/Dispatch.h"
+#include "engines/FastBlend.h"
+#include "engines/FastBlendAvx2.h"
+#include "engines/Parallel.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace talvine::engines {
@@ -89,37 +94,183 @@ bool pivoter(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h, const TiltPar
 
 } // namespace reference
 
-// The same arithmetic, row by row: the row's products (dy*sin, dy*cos) are
-// formed once per row, since a product of the same two values rounds the
-// same wherever it is formed, and the sums and differences stay those of the
-// reference, so the bytes are identical.  The bilinear loop also drops the
-// division and remainder of the flat index and truncates by conversion.
-// (Tables of the column products measured slower than forming them: an
-// 80-bit load costs more than a multiplication.)
+// The same arithmetic, row by row and in double where double decides.
+//
+// The exact path: the row's products (dy*sin, dy*cos) are formed once per
+// row, since a product of the same two values rounds the same wherever it is
+// formed, and the sums and differences stay those of the reference, so the
+// bytes are identical.
+//
+// The fast path forms X and Y in double from sin and cos rounded to double.
+// With c = cos, s = sin (|c|, |s| <= 1) each rounds by at most 2^-54; the
+// products dx*c and dy*s then differ from the 80-bit ones by at most
+// |dx|*(2^-54 + 2^-53 + 2^-64) (conversion, double and 80-bit rounding), and
+// the difference and the addition of the centre round once more in each
+// precision, by 2^-53 of at most |x1| + |dx| + |dy| + 1.  So
+//     |fx_double - fx_80| <= 2^-50 * (|x1| + |dx| + |dy| + 1)
+// and with |dx| <= W + |x1|, |dy| <= H + |y1| for every destination pixel,
+// E = 2^-48 * (W + H + 2*(|x1| + |y1|) + 2) bounds both coordinates
+// (FastBlend.h takes it from there).  The nearest method stays in 80 bits:
+// its two truncations cost less than two screened splits.
+namespace {
+
+// Everything one bilinear run needs, exact and approximate.
+struct TiltRun {
+    const TPtImg* src;
+    int64_t W, count, x1, y1;
+    SinCos sc;
+    double cosD, sinD, x1D, y1D, e, margin;
+};
+
+constexpr int64_t kTileRows = 16, kTileColumns = 128;
+
+struct TiltRow {
+    long double sin, cos; // dy*sin, dy*cos in 80 bits
+    double sinD, cosD;    // the same in double
+};
+
+// One bilinear pixel: in double when double decides, else exactly.  Returns
+// whether the exact formula ran.
+inline bool tiltPixel(const TiltRun& r, const TiltRow& row, int64_t x, TPtImg& out) {
+    const int64_t dx = x - r.x1;
+    const double dxD = static_cast<double>(dx);
+    fast::Split sx, sy;
+    if (fast::splitPosition(r.x1D + (dxD * r.cosD - row.sinD), r.e, sx) &&
+        fast::splitPosition(r.y1D + (dxD * r.sinD + row.cosD), r.e, sy)) {
+        const int64_t m = sy.trunc * r.W + sx.trunc;
+        if (m < r.W || m >= r.count - r.W - 1) {
+            out = kWhite;
+            return false;
+        }
+        if (fast::blendScreened(r.src[m + r.W + 1], r.src[m + 1], r.src[m], r.src[m + r.W], sx.frac,
+                                sy.frac, r.margin, out))
+            return false;
+    }
+    out = bilinearAt<true>(r.src, r.W, r.count, r.x1 + (dx * r.sc.cos - row.sin),
+                           r.y1 + (dx * r.sc.sin + row.cos));
+    return true;
+}
+
+int64_t tiltRowBaseline(const TiltRun& r, const TiltRow& row, int64_t x0, int64_t x1, TPtImg* out) {
+    int64_t exact = 0;
+    for (int64_t x = x0; x < x1; ++x)
+        exact += tiltPixel(r, row, x, out[x]);
+    return exact;
+}
+
+// Four pixels at x in AVX2; false when a lane needs the scalar path (a
+// position or a channel the double values cannot decide, or a base whose
+// four-byte reads would end past the source).
+TALVINE_AVX2 inline bool tiltQuadAvx2(const TiltRun& r, const TiltRow& row, int64_t x,
+                                      TPtImg* out) {
+    const __m256d dx =
+        _mm256_add_pd(_mm256_set1_pd(static_cast<double>(x - r.x1)), _mm256_setr_pd(0, 1, 2, 3));
+    const __m256d fx = _mm256_add_pd(
+        _mm256_set1_pd(r.x1D),
+        _mm256_sub_pd(_mm256_mul_pd(dx, _mm256_set1_pd(r.cosD)), _mm256_set1_pd(row.sinD)));
+    const __m256d fy = _mm256_add_pd(
+        _mm256_set1_pd(r.y1D),
+        _mm256_add_pd(_mm256_mul_pd(dx, _mm256_set1_pd(r.sinD)), _mm256_set1_pd(row.cosD)));
+    const __m256d e = _mm256_set1_pd(r.e);
+    __m256d u, v, decidedX, decidedY;
+    const __m128i tx = fast::split4(fx, e, u, decidedX);
+    const __m128i ty = fast::split4(fy, e, v, decidedY);
+    if (_mm256_movemask_pd(_mm256_and_pd(decidedX, decidedY)) != 0xF) return false;
+    const __m256i m = fast::baseIndex(ty, tx, r.W);
+    const __m256i inside = fast::inRange(m, r.W, r.count - r.W - 1);
+    const __m256i safe = fast::inRange(m, r.W, r.count - r.W - 2);
+    if (_mm256_movemask_pd(_mm256_castsi256_pd(_mm256_xor_si256(inside, safe))) != 0) return false;
+    const __m128i white = _mm_set1_epi32(0xffffff);
+    if (_mm256_testz_si256(inside, inside)) {
+        fast::store4(out + x, white);
+        return true;
+    }
+    __m256d decided = _mm256_castsi256_pd(_mm256_set1_epi64x(-1));
+    const __m128i words =
+        fast::blend4(r.src, r.W, _mm256_blendv_epi8(_mm256_set1_epi64x(r.W), m, inside), u, v,
+                     _mm256_set1_pd(r.margin), decided);
+    decided = _mm256_or_pd(decided,
+                           _mm256_castsi256_pd(_mm256_xor_si256(inside, _mm256_set1_epi64x(-1))));
+    if (_mm256_movemask_pd(decided) != 0xF) return false;
+    fast::store4(out + x, _mm_blendv_epi8(white, words, fast::narrowMask(inside)));
+    return true;
+}
+
+TALVINE_AVX2 int64_t tiltRowAvx2(const TiltRun& r, const TiltRow& row, int64_t x0, int64_t x1,
+                                 TPtImg* out) {
+    int64_t exact = 0, x = x0;
+    for (; x + 4 <= x1; x += 4)
+        if (!tiltQuadAvx2(r, row, x, out))
+            for (int k = 0; k < 4; ++k)
+                exact += tiltPixel(r, row, x + k, out[x + k]);
+    for (; x < x1; ++x)
+        exact += tiltPixel(r, row, x, out[x]);
+    return exact;
+}
+
+} // namespace
+
 bool pivoter(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h, const TiltParams& p) {
     if (!std::isfinite(p.angle)) return false;
     const SinCos sc = sinCos(p.angle);
     const int64_t W = w, H = h, count = W * H;
     const int64_t x1 = p.centre.x, y1 = p.centre.y;
-    for (int64_t y = 0; y < H; ++y) {
-        const int64_t dy = y - y1;
-        const long double rowSin = dy * sc.sin, rowCos = dy * sc.cos;
-        TPtImg* out = dst + y * W;
-        if (p.sampling == Sampling::Nearest) {
-            for (int64_t x = 0; x < W; ++x) {
-                const int64_t dx = x - x1;
-                const int64_t sx = static_cast<int64_t>(dx * sc.cos - rowSin) + x1;
-                const int64_t sy = static_cast<int64_t>(dx * sc.sin + rowCos) + y1;
-                out[x] = sx >= 0 && sx < W && sy >= 0 && sy < H ? src[sy * W + sx] : kWhite;
+    TiltRun run{src,
+                W,
+                count,
+                x1,
+                y1,
+                sc,
+                static_cast<double>(sc.cos),
+                static_cast<double>(sc.sin),
+                static_cast<double>(x1),
+                static_cast<double>(y1),
+                0,
+                0};
+    run.e = 0x1p-48 * (static_cast<double>(W) + static_cast<double>(H) +
+                       2.0 * (std::fabs(run.x1D) + std::fabs(run.y1D)) + 2.0);
+    run.margin = fast::blendMargin(run.e);
+    const bool nearest = p.sampling == Sampling::Nearest;
+    const bool avx2 = activeKernel() == Kernel::Avx2;
+    if (nearest) {
+        parallelFor(H, 16, [&](int64_t rowBegin, int64_t rowEnd) {
+            for (int64_t y = rowBegin; y < rowEnd; ++y) {
+                const int64_t dy = y - y1;
+                const long double rowSin = dy * sc.sin, rowCos = dy * sc.cos;
+                TPtImg* out = dst + y * W;
+                // 80 bits: two truncations cost less than two screened splits.
+                for (int64_t x = 0; x < W; ++x) {
+                    const int64_t dx = x - x1;
+                    const int64_t px = static_cast<int64_t>(dx * sc.cos - rowSin) + x1;
+                    const int64_t py = static_cast<int64_t>(dx * sc.sin + rowCos) + y1;
+                    out[x] = px >= 0 && px < W && py >= 0 && py < H ? src[py * W + px] : kWhite;
+                }
             }
-        } else {
-            for (int64_t x = 0; x < W; ++x) {
-                const int64_t dx = x - x1;
-                out[x] = bilinearAt<true>(src, W, count, x1 + (dx * sc.cos - rowSin),
-                                          y1 + (dx * sc.sin + rowCos));
+        });
+        return true;
+    }
+    // Tiles of 16 rows by 128 columns: the source pixels a tile reads stay
+    // in the cache whatever the angle, where whole rows would sweep across
+    // hundreds of source rows.
+    parallelFor(H, kTileRows, [&](int64_t rowBegin, int64_t rowEnd) {
+        int64_t exact = 0;
+        TiltRow rows[kTileRows];
+        for (int64_t y = rowBegin; y < rowEnd; ++y) {
+            const int64_t dy = y - y1;
+            const double dyD = static_cast<double>(dy);
+            rows[y - rowBegin] = {dy * sc.sin, dy * sc.cos, dyD * run.sinD, dyD * run.cosD};
+        }
+        for (int64_t x0 = 0; x0 < W; x0 += kTileColumns) {
+            const int64_t xEnd = std::min(W, x0 + kTileColumns);
+            for (int64_t y = rowBegin; y < rowEnd; ++y) {
+                const TiltRow& row = rows[y - rowBegin];
+                TPtImg* out = dst + y * W;
+                exact += avx2 ? tiltRowAvx2(run, row, x0, xEnd, out)
+                              : tiltRowBaseline(run, row, x0, xEnd, out);
             }
         }
-    }
+        fast::fallbacks.fetch_add(exact, std::memory_order_relaxed);
+    });
     return true;
 }
 

@@ -56,7 +56,8 @@ bool pivoter(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h, const TiltPar
 namespace detail {
 
 // Round to nearest, ties to even, then clamp to a byte.  A blended value
-// lies within a few units of 0..255, so lrintl (one fistp, rounding in the
+// lies within a few units of 0..255, so lrintl (one fistp, since the engines
+// are built with -fno-math-errno; it rounds in the
 // current mode exactly as rintl does) is exact and far cheaper than frndint.
 inline uint8_t clampRound(long double value) {
     const long r = lrintl(value);

@@ -1,0 +1,19 @@
+// Which vector kernels the engines run: chosen once, from what the
+// processor offers, so the module loads on any x86-64-v2 machine and uses
+// AVX2 where there is one.  Every kernel gives the same bytes; tests run each
+// one the machine supports against the plain loops.
+#pragma once
+
+namespace talvine::engines {
+
+enum class Kernel { Baseline, Avx2 };
+
+bool kernelSupported(Kernel kernel);
+
+// The kernel in use: the best supported one unless a test chose another.
+Kernel activeKernel();
+
+// Chooses the kernel for later runs; an unsupported one is refused (false).
+bool setKernel(Kernel kernel);
+
+} // namespace talvine::engines
