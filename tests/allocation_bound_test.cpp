@@ -1,4 +1,6 @@
-// Every command on a picture without pixels (W x 0 or 0 x H, with a side as
+// PrmDLL on a damaged copy of the module reports 0 and 0 with the title and
+// the description, and allocates nothing larger than the file.  Every
+// command on a picture without pixels (W x 0 or 0 x H, with a side as
 // large as 32 bits allow) allocates almost nothing and still ends as it
 // should.  This program replaces the global operator new: it records the
 // largest single request and refuses any request above a cap, so that a
@@ -11,10 +13,19 @@
 
 #include <gtest/gtest.h>
 
+#include <elf.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
 #include <new>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -132,6 +143,105 @@ TEST_P(EmptyPictures, DialogCommandsOpenAndCloseWithoutLargeBuffers) {
 
 INSTANTIATE_TEST_SUITE_P(WideAndTall, EmptyPictures,
                          ::testing::Values(TDimImg{kBig, 0}, TDimImg{0, kBig}, TDimImg{0, 0}));
+
+// A copy of Talvine.so whose section headers are damaged.  The system's
+// loader never reads section headers, so the copy loads and runs; only the
+// reading of its own version record meets the damage.
+class DamagedModule : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::ifstream in(TALVINE_MODULE_PATH, std::ios::binary);
+        image.assign(std::istreambuf_iterator<char>(in), {});
+        ASSERT_GT(image.size(), sizeof(Elf64_Ehdr));
+        std::memcpy(&header, image.data(), sizeof header);
+        ASSERT_EQ(header.e_shentsize, sizeof(Elf64_Shdr));
+        const Elf64_Shdr names = section(header.e_shstrndx);
+        for (int i = 0; i < header.e_shnum; ++i)
+            if (std::strcmp(image.data() + names.sh_offset + section(i).sh_name,
+                            "talvine_version") == 0)
+                version = i;
+        ASSERT_GT(version, 0);
+        dir = std::filesystem::temp_directory_path() /
+              ("talvine-damaged-" + std::to_string(getpid()));
+        std::filesystem::create_directories(dir);
+    }
+    void TearDown() override { std::filesystem::remove_all(dir); }
+
+    Elf64_Shdr section(int index) const {
+        Elf64_Shdr s;
+        std::memcpy(&s, image.data() + header.e_shoff + size_t(index) * sizeof s, sizeof s);
+        return s;
+    }
+
+    // The texts are copied while the module is still loaded.
+    struct Result {
+        int32_t major = -1, minor = -1;
+        std::string title = "(null)", description = "(null)";
+    };
+    // Writes the copy with `damage` applied to it, loads it and asks PrmDLL.
+    Result prmDLL(const std::string& name, const std::function<void(std::vector<char>&)>& damage) {
+        std::vector<char> copy = image;
+        damage(copy);
+        const auto path = dir / (name + ".so");
+        std::ofstream(path, std::ios::binary).write(copy.data(), std::streamsize(copy.size()));
+        test::Module module(path.string());
+        Result r;
+        const char* title = nullptr;
+        gLargest = 0;
+        const char* description = module.PrmDLL(&r.major, &r.minor, &title);
+        largest = gLargest.load();
+        if (title) r.title = title;
+        if (description) r.description = description;
+        return r;
+    }
+    void patchSection(std::vector<char>& copy, int index, uint64_t offset, uint64_t size) const {
+        Elf64_Shdr s = section(index);
+        s.sh_offset = offset;
+        s.sh_size = size;
+        std::memcpy(copy.data() + header.e_shoff + size_t(index) * sizeof s, &s, sizeof s);
+    }
+    void expectZeroVersion(const Result& r) const {
+        EXPECT_EQ(r.major, 0);
+        EXPECT_EQ(r.minor, 0);
+        EXPECT_EQ(r.title, "G\xE9om\xE9trie");
+        EXPECT_EQ(r.description, "Quilmar (Orvante)");
+        EXPECT_LE(largest, image.size());
+    }
+
+    std::vector<char> image;
+    Elf64_Ehdr header{};
+    int version = -1;
+    std::filesystem::path dir;
+    std::size_t largest = 0;
+};
+
+TEST_F(DamagedModule, IntactCopyReadsItsVersion) {
+    const Result r = prmDLL("intact", [](std::vector<char>&) {});
+    EXPECT_EQ(r.major, 4);
+    EXPECT_EQ(r.minor, 0);
+    EXPECT_EQ(r.description, "Quilmar (Orvante)");
+}
+
+TEST_F(DamagedModule, HeadersWhoseOffsetPlusSizeWrapAroundGiveZeroAndZero) {
+    // The record: offset + size wraps to just below the end of the file.
+    expectZeroVersion(prmDLL("record-wraps", [this](std::vector<char>& c) {
+        patchSection(c, version, 0x100, ~uint64_t{0} - 0x80);
+    }));
+    // The section names: 4 GiB claimed, offset + size wraps to 16.
+    expectZeroVersion(prmDLL("names-wrap", [this](std::vector<char>& c) {
+        patchSection(c, header.e_shstrndx, (~uint64_t{0} - 0xFFFFFFFFu) + 0x11, 0x100000000u);
+    }));
+    // The table of section headers itself, past the end after wrapping.
+    expectZeroVersion(prmDLL("table-wraps", [this](std::vector<char>& c) {
+        Elf64_Ehdr h = header;
+        h.e_shoff = ~uint64_t{0} - 63;
+        std::memcpy(c.data(), &h, sizeof h);
+    }));
+    // A record larger than the file, without wrapping.
+    expectZeroVersion(prmDLL("record-too-large", [this](std::vector<char>& c) {
+        patchSection(c, version, 0x40, image.size());
+    }));
+}
 
 } // namespace
 } // namespace talvine

@@ -45,31 +45,35 @@ int32_t gCommandCount = 0;
 #include "VersionRecord.inc"
 };
 
-struct Version {
-    int32_t major = 0;
-    int32_t minor = 0;
-};
+} // namespace
 
-// Reads "FileVersion" from the module's own record: every zero byte dropped,
-// the 7 characters after the key, the first and third as digits.
-Version readVersion() {
-    const std::string path = platform::moduleFileName(reinterpret_cast<const void*>(&PrmDLL));
-    if (path.empty()) return {};
-    const uint32_t size = platform::fileVersionInfoSize(path);
-    if (size == 0) return {};
-    std::vector<uint8_t> record;
-    if (!platform::fileVersionInfo(path, record)) return {};
-    std::string text;
-    for (uint8_t b : record)
-        if (b != 0) text.push_back(static_cast<char>(b));
-    constexpr std::string_view key = "FileVersion";
-    const auto at = text.find(key);
-    if (at == std::string::npos || text.size() < at + key.size() + 7) return {};
-    const std::string value = text.substr(at + key.size(), 7);
-    auto digit = [](char c) { return c >= '0' && c <= '9' ? c - '0' : -1; };
-    if (digit(value[0]) < 0 || digit(value[2]) < 0) return {};
-    return {digit(value[0]), digit(value[2])};
+// Reads "FileVersion" from the record in a module file: every zero byte
+// dropped, the 7 characters after the key, the first and third as digits.
+// Whatever is wrong with the file (unreadable, damaged headers, memory
+// refused), the version is 0 and 0.
+Version versionOfModuleFile(const std::string& path) noexcept {
+    try {
+        if (path.empty()) return {};
+        const uint32_t size = platform::fileVersionInfoSize(path);
+        if (size == 0) return {};
+        std::vector<uint8_t> record;
+        if (!platform::fileVersionInfo(path, record)) return {};
+        std::string text;
+        for (uint8_t b : record)
+            if (b != 0) text.push_back(static_cast<char>(b));
+        constexpr std::string_view key = "FileVersion";
+        const auto at = text.find(key);
+        if (at == std::string::npos || text.size() < at + key.size() + 7) return {};
+        const std::string value = text.substr(at + key.size(), 7);
+        auto digit = [](char c) { return c >= '0' && c <= '9' ? c - '0' : -1; };
+        if (digit(value[0]) < 0 || digit(value[2]) < 0) return {};
+        return {digit(value[0]), digit(value[2])};
+    } catch (...) {
+        return {};
+    }
 }
+
+namespace {
 
 // A picture that starts a command must be described truthfully: no negative
 // side, a pixel count within 32 bits, and at least that many elements.
@@ -84,25 +88,44 @@ void dispatch(int32_t cmd, Point pt1, Point pt2, TDimImg dim, int32_t sousMode, 
     const bool starts = sousMode == 0 || (cmd != 3 && cmd != 6 && cmd != 9);
     if (starts && !validPicture(img, dim)) return;
     switch (cmd) {
-    case 1: TournerAntiHoraire(img, dim); break;
-    case 2: TournerHoraire(img, dim); break;
-    case 4: MiroirHorz(img, dim); break;
-    case 5: MiroirVert(img, dim); break;
-    case 7: dialogs::ouvrirRedimension(img, dim); break;
-    case 8: dialogs::ouvrirDistorsion(img, dim); break;
+    case 1:
+        TournerAntiHoraire(img, dim);
+        break;
+    case 2:
+        TournerHoraire(img, dim);
+        break;
+    case 4:
+        MiroirHorz(img, dim);
+        break;
+    case 5:
+        MiroirVert(img, dim);
+        break;
+    case 7:
+        dialogs::ouvrirRedimension(img, dim);
+        break;
+    case 8:
+        dialogs::ouvrirDistorsion(img, dim);
+        break;
     case 3:
-        if (sousMode == 0) dialogs::ouvrirInclinaison(img, dim);
-        else if (sousMode == 1) dialogs::nouveauPointInclinaison(pt2, imgHote);
+        if (sousMode == 0)
+            dialogs::ouvrirInclinaison(img, dim);
+        else if (sousMode == 1)
+            dialogs::nouveauPointInclinaison(pt2, imgHote);
         break;
     case 6:
-        if (sousMode == 0) dialogs::ouvrirRognage(img, dim);
-        else if (sousMode == 1) dialogs::nouvelleSelection(pt1, dim, codeSel, imgHote);
+        if (sousMode == 0)
+            dialogs::ouvrirRognage(img, dim);
+        else if (sousMode == 1)
+            dialogs::nouvelleSelection(pt1, dim, codeSel, imgHote);
         break;
     case 9:
-        if (sousMode == 0) dialogs::ouvrirPerspective(img, dim);
-        else if (sousMode == 1) dialogs::nouveauPointPerspective(pt2, imgHote);
+        if (sousMode == 0)
+            dialogs::ouvrirPerspective(img, dim);
+        else if (sousMode == 1)
+            dialogs::nouveauPointPerspective(pt2, imgHote);
         break;
-    default: break;
+    default:
+        break;
     }
 }
 
@@ -139,7 +162,8 @@ TALVINE_EXPORT const char* TALVINE_CALL PrmDLL(int32_t* Majeur, int32_t* Mineur,
                                                const char** Titre) {
     try {
         if (!libraryRunning()) return nullptr;
-        const params::Version v = params::readVersion();
+        const params::Version v = params::versionOfModuleFile(
+            platform::moduleFileName(reinterpret_cast<const void*>(&PrmDLL)));
         if (Majeur) *Majeur = v.major;
         if (Mineur) *Mineur = v.minor;
         if (Titre) *Titre = params::kTitre;
@@ -161,10 +185,10 @@ TALVINE_EXPORT const char* TALVINE_CALL AddMenu(int32_t* Index) {
     return params::gTableCmd[static_cast<size_t>(*Index - 1)];
 }
 
-TALVINE_EXPORT void TALVINE_CALL XchgData(int32_t NumCmd, int32_t Pt1X, int32_t Pt1Y,
-                                          int32_t Pt2X, int32_t Pt2Y, int32_t Largeur,
-                                          int32_t Hauteur, int32_t SousMode, int32_t CodeSel,
-                                          TPtsImg Img, TPtsImg ImgHote, int32_t, int32_t) {
+TALVINE_EXPORT void TALVINE_CALL XchgData(int32_t NumCmd, int32_t Pt1X, int32_t Pt1Y, int32_t Pt2X,
+                                          int32_t Pt2Y, int32_t Largeur, int32_t Hauteur,
+                                          int32_t SousMode, int32_t CodeSel, TPtsImg Img,
+                                          TPtsImg ImgHote, int32_t, int32_t) {
     if (!libraryRunning()) return;
     try {
         plugin::chooseView(); // the Qt view when the host runs Qt, once

@@ -17,13 +17,25 @@ struct Extent {
     uint64_t size;
 };
 
+// Whether `size` bytes from `offset` lie inside a file of `fileSize` bytes,
+// without forming a sum that could wrap.
+bool inside(uint64_t offset, uint64_t size, uint64_t fileSize) {
+    return offset <= fileSize && size <= fileSize - offset;
+}
+
+// Every header and table is checked against the file's size before it is
+// read, so nothing larger than the file is ever allocated, whatever the
+// headers claim.
 template <typename Ehdr, typename Shdr>
 std::optional<Extent> findSection(std::ifstream& file, uint64_t fileSize) {
     Ehdr header{};
+    if (!inside(0, sizeof header, fileSize)) return std::nullopt;
     file.seekg(0);
     if (!file.read(reinterpret_cast<char*>(&header), sizeof header)) return std::nullopt;
-    if (header.e_shentsize != sizeof(Shdr) || header.e_shstrndx >= header.e_shnum) return std::nullopt;
-    if (header.e_shoff + uint64_t{header.e_shnum} * sizeof(Shdr) > fileSize) return std::nullopt;
+    if (header.e_shentsize != sizeof(Shdr) || header.e_shstrndx >= header.e_shnum)
+        return std::nullopt;
+    if (!inside(header.e_shoff, uint64_t{header.e_shnum} * sizeof(Shdr), fileSize))
+        return std::nullopt;
 
     std::vector<Shdr> sections(header.e_shnum);
     file.seekg(static_cast<std::streamoff>(header.e_shoff));
@@ -32,15 +44,16 @@ std::optional<Extent> findSection(std::ifstream& file, uint64_t fileSize) {
         return std::nullopt;
 
     const Shdr& names = sections[header.e_shstrndx];
-    if (names.sh_offset + names.sh_size > fileSize) return std::nullopt;
-    std::vector<char> table(names.sh_size + 1, '\0');
+    if (names.sh_type == SHT_NOBITS || !inside(names.sh_offset, names.sh_size, fileSize))
+        return std::nullopt;
+    std::vector<char> table(static_cast<size_t>(names.sh_size) + 1, '\0');
     file.seekg(static_cast<std::streamoff>(names.sh_offset));
     if (!file.read(table.data(), static_cast<std::streamsize>(names.sh_size))) return std::nullopt;
 
     for (const Shdr& s : sections) {
         if (s.sh_name >= names.sh_size || s.sh_type == SHT_NOBITS) continue;
         if (std::strcmp(table.data() + s.sh_name, kVersionSection) != 0) continue;
-        if (s.sh_offset + s.sh_size > fileSize) return std::nullopt;
+        if (!inside(s.sh_offset, s.sh_size, fileSize)) return std::nullopt;
         return Extent{s.sh_offset, s.sh_size};
     }
     return std::nullopt;
@@ -88,10 +101,10 @@ bool fileVersionInfo(const std::string& path, std::vector<uint8_t>& record) {
     if (!file) return false;
     const auto extent = locate(file);
     if (!extent) return false;
-    record.assign(extent->size, 0);
+    record.assign(static_cast<size_t>(extent->size), 0);
     file.seekg(static_cast<std::streamoff>(extent->offset));
-    return static_cast<bool>(
-        file.read(reinterpret_cast<char*>(record.data()), static_cast<std::streamsize>(extent->size)));
+    return static_cast<bool>(file.read(reinterpret_cast<char*>(record.data()),
+                                       static_cast<std::streamsize>(extent->size)));
 }
 
 } // namespace talvine::platform
