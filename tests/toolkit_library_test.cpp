@@ -26,6 +26,13 @@ TEST(ToolkitInLibrary, ApplicationOwnsTheHiddenDialogsUntilShutDown) {
     stopLibrary();
     EXPECT_FALSE(tk::hasApplication());
     EXPECT_THROW(tk::application(), tk::ToolkitError);
+
+    // Started again, as a module loaded again: five hidden dialogs anew.
+    ASSERT_TRUE(startLibrary());
+    for (const char* name : {"InclineHorz", "RogneImg", "ChangeDim", "CorrDist", "CorrPerspect"})
+        EXPECT_NE(tk::application().findForm(name), nullptr) << name;
+    stopLibrary();
+    EXPECT_FALSE(tk::hasApplication());
 }
 
 } // namespace

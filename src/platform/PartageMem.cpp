@@ -41,8 +41,11 @@ bool PartageMem::holdsValidBlock(uintptr_t address, TBlocPartage& copy) const {
     return matches && copy.Allouer && copy.Liberer && copy.Reallouer;
 }
 
+// Once stopped, a manager may start again (the library started afresh), and
+// looks for its place as it did the first time.
 bool PartageMem::start() {
-    if (role_ != Role::NotStarted) return role_ == Role::Publisher || role_ == Role::User;
+    if (role_ == Role::Publisher || role_ == Role::User) return true;
+    if (role_ == Role::Failed) return false;
 
     const SystemInfo info = services_->systemInfo();
     pageSize_ = info.pageSize;

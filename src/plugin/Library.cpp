@@ -1,5 +1,6 @@
 #include "plugin/Library.h"
 
+#include "core/Host.h"
 #include "dialogs/Commands.h"
 #include "platform/PartageMem.h"
 #include "plugin/Params.h"
@@ -21,7 +22,8 @@ State gState = State::NotStarted;
 //   5. the command table.
 // Shut-down runs the same steps backwards.
 bool startLibrary() {
-    if (gState != State::NotStarted) return gState == State::Running;
+    if (gState == State::Running) return true;
+    if (gState == State::Failed) return false;
     if (!platform::startPartageMem()) {
         gState = State::Failed;
         return false;
@@ -47,9 +49,14 @@ void stopLibrary() {
     dialogs::stopCorrDistor();
     tk::stopApplication(); // and the dialogs it owns
     platform::stopPartageMem();
+    // Started again, the library is as a freshly loaded module: no callback.
+    host::registerCallback(nullptr, 0);
+    host::ImgModifiee = false;
     gState = State::Stopped;
 }
 
-bool libraryRunning() { return gState == State::Running; }
+bool libraryRunning() {
+    return gState == State::Running;
+}
 
 } // namespace talvine

@@ -5,9 +5,10 @@
 
 namespace talvine {
 
-// Runs once; later calls return the first outcome.  False when start-up was
+// Starts the library unless it runs already.  False when start-up was
 // stopped (the shared memory manager could not be set up): every entry point
-// then does nothing.
+// then does nothing, and later calls return false too.  After stopLibrary it
+// starts afresh, as a module that was unloaded and loaded again.
 bool startLibrary();
 void stopLibrary();
 bool libraryRunning();
