@@ -1,6 +1,10 @@
 #include "engines/CorrDistor.h"
 
+#include "engines/FastBlend.h"
+#include "engines/Parallel.h"
+
 #include <cmath>
+#include <cstring>
 #include <stdexcept>
 #include <vector>
 
@@ -94,66 +98,151 @@ void corrigerDistorsion(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h,
 
 } // namespace reference
 
+namespace {
+
+// The law in double, for the fast path.
+struct LawD {
+    bool square;
+    double k, g;
+};
+
+// The source offset of (|dx|, |dy|) in double: within E of the 80-bit one.
+inline void offsetD(const LawD& law, int64_t adx, int64_t ady, double& X, double& Y) {
+    const double r = std::sqrt(static_cast<double>(adx * adx + ady * ady));
+    const double rho = law.square ? r / (law.k * r * r + 1) : r / (law.k * r + 1);
+    const double s = law.g * rho;
+    X = static_cast<double>(adx) * s / r;
+    Y = static_cast<double>(ady) * s / r;
+}
+
+// The split of a signed offset: exact for a zero offset (a zero |dx| gives
+// X = 0 exactly in either precision), screened otherwise.
+inline bool splitOffset(int64_t a, double value, double e, fast::Split& out) {
+    if (a == 0) {
+        out = {0, 0.0};
+        return true;
+    }
+    return fast::splitPosition(value, e, out);
+}
+
+struct DistortionRun {
+    const TPtImg* src;
+    TPtImg* dst;
+    int64_t W, H, cx, cy, limit, last;
+    Sampling sampling;
+    Law law;
+    LawD lawD;
+    double e, margin;
+};
+
+// The exact pixel at the signed offset (dx, dy), as the reference computes it.
+void exactPixel(const DistortionRun& r, int64_t dx, int64_t dy, TPtImg* out) {
+    const Offset o = sourceOffset(r.law, dx, dy);
+    const long double tx = truncl(o.X), ty = truncl(o.Y);
+    long double fx = o.X - tx, fy = o.Y - ty;
+    if (fx < 0) fx += 1;
+    if (fy < 0) fy += 1;
+    sample(r.src, out, r.W, r.cx, r.cy, r.limit, r.last, r.sampling, static_cast<int64_t>(tx),
+           static_cast<int64_t>(ty), fx, fy);
+}
+
+// The rows cy + ady and cy - ady; returns the number of exact pixels.
+int64_t distortionRows(const DistortionRun r, int64_t ady, std::vector<double>& table) {
+    // cx >= W - 1 - cx, so 0..cx covers every |dx|; likewise for rows.
+    for (int64_t adx = 0; adx <= r.cx; ++adx) {
+        if (adx == 0 && ady == 0) {
+            table[0] = table[1] = 0; // the centre: offset (0, 0)
+            continue;
+        }
+        offsetD(r.lawD, adx, ady, table[2 * adx], table[2 * adx + 1]);
+    }
+    int64_t exact = 0;
+    for (int side = 0; side < 2; ++side) {
+        if (side == 1 && ady == 0) break;
+        const int64_t y = side == 0 ? r.cy + ady : r.cy - ady;
+        if (y >= r.H) continue;
+        const bool up = side == 1;
+        TPtImg* row = r.dst + y * r.W;
+        for (int64_t x = 0; x < r.W; ++x) {
+            const bool left = x < r.cx;
+            const int64_t adx = left ? r.cx - x : x - r.cx;
+            const double X = left ? -table[2 * adx] : table[2 * adx];
+            const double Y = up ? -table[2 * adx + 1] : table[2 * adx + 1];
+            fast::Split sx, sy;
+            if (splitOffset(adx, X, r.e, sx) && splitOffset(ady, Y, r.e, sy)) {
+                const int64_t u = (r.cx + sx.trunc) + r.W * (r.cy + sy.trunc);
+                if (u < 0 || u >= r.limit) continue;
+                if (r.sampling == Sampling::Nearest) {
+                    row[x] = r.src[u];
+                    continue;
+                }
+                const int64_t diag = u + r.W + 1 <= r.last ? u + r.W + 1 : r.last;
+                if (fast::blendScreened(r.src[diag], r.src[u + 1], r.src[u], r.src[u + r.W],
+                                        sx.frac, sy.frac, r.margin, row[x]))
+                    continue;
+            }
+            ++exact;
+            exactPixel(r, x - r.cx, y - r.cy, row + x);
+        }
+    }
+    return exact;
+}
+
+} // namespace
+
 // The geometry depends on |dx| and |dy| only up to sign: r is the same for
-// the four mirror offsets, and negating dx negates dx*s and dx*s/r exactly.
-// So the offsets are formed once per (|dx|, |dy|), for a row of |dx| at a
-// time, and the two destination rows cy - |dy| and cy + |dy| are written from
-// that one table.  Signs, truncations and fractions are then formed from the
-// signed value exactly as the reference does, so the bytes are identical;
-// only the order in which destination pixels are written differs, which
-// cannot matter since `src` and `dst` do not overlap.
+// the four mirror offsets, and negating dx negates dx*s and dx*s/r exactly,
+// in 80 bits as in double.  So the offsets are formed once per (|dx|, |dy|),
+// for a row of |dx| at a time, in double, and the two destination rows
+// cy - |dy| and cy + |dy| are written from that one table.  Where double
+// cannot decide a truncation or a rounding, the pixel is computed by the
+// exact formula (FastBlend.h).
+//
+// Error of the double offsets.  Every destination pixel has r <= Rmax, so
+// |k*r| <= 0.8 (|k*r*r| <= 0.4 for the square law) and the denominator
+// k*r + 1 (k*r*r + 1) is at least 0.2 (0.6).  Each operation rounds by at
+// most 2^-53 relatively and k and g are rounded once to double: the
+// denominator then errs by at most 4.2 * 2^-53 absolutely, at most 21 * 2^-53
+// relatively, and rho, s and the offset gather at most 28 * 2^-53 < 2^-48
+// relatively (the 80-bit values err by 2^-64 per operation).  With
+// |X| <= |dx| * g / (k*r + 1) <= 1.8 * |dx| <= 9 * Rmax, the offsets are
+// within 2^-48 * 9 * Rmax < 2^-44 * (W + H) = E of the 80-bit ones.  Zero
+// offsets are exact in both.  Rate 0 is the identity and copies.
 void corrigerDistorsion(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h,
                         const DistortionParams& p) {
     const int64_t count = checkedCount(w, h, p);
     if (count == 0) return;
     const Law law = lawOf(w, h, p);
-    const int64_t W = w, H = h, cx = w / 2, cy = h / 2, limit = count - W;
-    // cx >= W - 1 - cx, so 0..cx covers every |dx|; likewise for rows.
-    struct Entry {
-        long double X, Y;   // offsets for (|dx|, |dy|), both >= 0
-        long double tX, tY; // their truncations
-        int64_t sx, sy;     // the same truncations as integers
-    };
-    std::vector<Entry> table(static_cast<size_t>(cx + 1));
-    const int64_t last = count - 1;
-    for (int64_t ady = 0; ady <= cy; ++ady) {
-        for (int64_t adx = 0; adx <= cx; ++adx) {
-            const Offset o = sourceOffset(law, adx, ady);
-            const long double tX = truncl(o.X), tY = truncl(o.Y);
-            table[static_cast<size_t>(adx)] = {
-                o.X, o.Y, tX, tY, static_cast<int64_t>(tX), static_cast<int64_t>(tY)};
-        }
-        const Entry* e = table.data();
-        for (int side = 0; side < 2; ++side) {
-            if (side == 1 && ady == 0) break;
-            const int64_t y = side == 0 ? cy + ady : cy - ady;
-            if (y >= H) continue;
-            const bool up = side == 1;
-            TPtImg* row = dst + y * W;
-            if (p.sampling == Sampling::Nearest) {
-                // Negating an offset negates its truncation: integers suffice.
-                for (int64_t x = 0; x < W; ++x) {
-                    const bool left = x < cx;
-                    const Entry& q = e[left ? cx - x : x - cx];
-                    const int64_t sx = left ? -q.sx : q.sx, sy = up ? -q.sy : q.sy;
-                    const int64_t u = (cx + sx) + W * (cy + sy);
-                    if (u >= 0 && u < limit) row[x] = src[u];
-                }
-                continue;
-            }
-            for (int64_t x = 0; x < W; ++x) {
-                const bool left = x < cx;
-                const Entry& q = e[left ? cx - x : x - cx];
-                const long double X = left ? -q.X : q.X, tX = left ? -q.tX : q.tX;
-                const long double Y = up ? -q.Y : q.Y, tY = up ? -q.tY : q.tY;
-                long double fx = X - tX, fy = Y - tY;
-                if (fx < 0) fx += 1;
-                if (fy < 0) fy += 1;
-                sample(src, row + x, W, cx, cy, limit, last, p.sampling, left ? -q.sx : q.sx,
-                       up ? -q.sy : q.sy, fx, fy);
-            }
-        }
+    const int64_t W = w, H = h, limit = count - W;
+    if (law.identity) {
+        // Offsets (0, 0) everywhere: u = i, fractions 0, so every pixel below
+        // the limit is its own source, in either sampling.
+        if (limit > 0) std::memcpy(dst, src, static_cast<size_t>(limit) * sizeof(TPtImg));
+        return;
     }
+    DistortionRun run{src,
+                      dst,
+                      W,
+                      H,
+                      w / 2,
+                      h / 2,
+                      limit,
+                      count - 1,
+                      p.sampling,
+                      law,
+                      {law.square, static_cast<double>(law.k), static_cast<double>(law.g)},
+                      0x1p-44 * (static_cast<double>(W) + static_cast<double>(H)),
+                      0};
+    run.margin = fast::blendMargin(run.e);
+    // distortionRows takes the run by value: a copy of its own, which its
+    // byte stores cannot alias, stays in registers.
+    parallelFor(run.cy + 1, 8, [&](int64_t begin, int64_t end) {
+        std::vector<double> table(static_cast<size_t>(2 * (run.cx + 1)));
+        int64_t exact = 0;
+        for (int64_t ady = begin; ady < end; ++ady)
+            exact += distortionRows(run, ady, table);
+        fast::fallbacks.fetch_add(exact, std::memory_order_relaxed);
+    });
 }
 
 } // namespace talvine::engines

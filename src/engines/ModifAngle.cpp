@@ -114,7 +114,9 @@ bool pivoter(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h, const TiltPar
 // its two truncations cost less than two screened splits.
 namespace {
 
-// Everything one bilinear run needs, exact and approximate.
+// Everything one bilinear run needs, exact and approximate.  The span
+// functions take it by value: a copy of their own, which their byte stores
+// cannot alias, stays in registers.
 struct TiltRun {
     const TPtImg* src;
     int64_t W, count, x1, y1;
@@ -151,7 +153,7 @@ inline bool tiltPixel(const TiltRun& r, const TiltRow& row, int64_t x, TPtImg& o
     return true;
 }
 
-int64_t tiltRowBaseline(const TiltRun& r, const TiltRow& row, int64_t x0, int64_t x1, TPtImg* out) {
+int64_t tiltRowBaseline(const TiltRun r, const TiltRow& row, int64_t x0, int64_t x1, TPtImg* out) {
     int64_t exact = 0;
     for (int64_t x = x0; x < x1; ++x)
         exact += tiltPixel(r, row, x, out[x]);
@@ -196,7 +198,7 @@ TALVINE_AVX2 inline bool tiltQuadAvx2(const TiltRun& r, const TiltRow& row, int6
     return true;
 }
 
-TALVINE_AVX2 int64_t tiltRowAvx2(const TiltRun& r, const TiltRow& row, int64_t x0, int64_t x1,
+TALVINE_AVX2 int64_t tiltRowAvx2(const TiltRun r, const TiltRow& row, int64_t x0, int64_t x1,
                                  TPtImg* out) {
     int64_t exact = 0, x = x0;
     for (; x + 4 <= x1; x += 4)
@@ -233,17 +235,23 @@ bool pivoter(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h, const TiltPar
     const bool nearest = p.sampling == Sampling::Nearest;
     const bool avx2 = activeKernel() == Kernel::Avx2;
     if (nearest) {
+        // Each block copies what it reads into locals: its byte stores could
+        // otherwise alias the captured values and force 80-bit reloads.
         parallelFor(H, 16, [&](int64_t rowBegin, int64_t rowEnd) {
+            const TPtImg* const src_ = src;
+            TPtImg* const dst_ = dst;
+            const int64_t W_ = W, H_ = H, x1_ = x1, y1_ = y1;
+            const long double cos_ = sc.cos, sin_ = sc.sin;
             for (int64_t y = rowBegin; y < rowEnd; ++y) {
-                const int64_t dy = y - y1;
-                const long double rowSin = dy * sc.sin, rowCos = dy * sc.cos;
-                TPtImg* out = dst + y * W;
+                const int64_t dy = y - y1_;
+                const long double rowSin = dy * sin_, rowCos = dy * cos_;
+                TPtImg* out = dst_ + y * W_;
                 // 80 bits: two truncations cost less than two screened splits.
-                for (int64_t x = 0; x < W; ++x) {
-                    const int64_t dx = x - x1;
-                    const int64_t px = static_cast<int64_t>(dx * sc.cos - rowSin) + x1;
-                    const int64_t py = static_cast<int64_t>(dx * sc.sin + rowCos) + y1;
-                    out[x] = px >= 0 && px < W && py >= 0 && py < H ? src[py * W + px] : kWhite;
+                for (int64_t x = 0; x < W_; ++x) {
+                    const int64_t dx = x - x1_;
+                    const int64_t px = static_cast<int64_t>(dx * cos_ - rowSin) + x1_;
+                    const int64_t py = static_cast<int64_t>(dx * sin_ + rowCos) + y1_;
+                    out[x] = px >= 0 && px < W_ && py >= 0 && py < H_ ? src_[py * W_ + px] : kWhite;
                 }
             }
         });

@@ -1,5 +1,11 @@
 #include "engines/Perspective.h"
 
+#include "engines/Dispatch.h"
+#include "engines/FastBlend.h"
+#include "engines/FastBlendAvx2.h"
+#include "engines/Parallel.h"
+
+#include <algorithm>
 #include <cmath>
 #include <stdexcept>
 #include <vector>
@@ -148,10 +154,119 @@ bool corrigerPerspective(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h,
 
 } // namespace reference
 
+namespace {
+
+// One destination row of a run: its exact 80-bit quantities, and the double
+// ones of the fast path.
+struct PerspectiveRow {
+    long double vyf, fvx, rowPos, fy; // Vy - f, f*Vx, H - f, row fraction
+    bool fast;                        // the row's truncation is known
+    int64_t rowBase;                  // Trunc(H - f) * W
+    double vyfD, fvxD, fyD, e, margin;
+};
+
+struct PerspectiveRun {
+    const TPtImg* src;
+    int64_t W, count;
+    Sampling sampling;
+    long double Vy;
+    double VyD;
+};
+
+// The exact pixel, as the reference computes it.
+inline void exactPixel(const PerspectiveRun& r, const PerspectiveRow& row, int64_t x, TPtImg* out) {
+    sample<true>(r.src, out, r.W, r.count, r.sampling, row.rowPos, (row.vyf * x + row.fvx) / r.Vy,
+                 row.fy);
+}
+
+// One pixel in double where double decides; returns whether the exact
+// formula ran.
+inline bool perspectivePixel(const PerspectiveRun& r, const PerspectiveRow& row, int64_t x,
+                             TPtImg* out) {
+    fast::Split sx;
+    if (row.fast &&
+        fast::splitPosition((row.vyfD * static_cast<double>(x) + row.fvxD) / r.VyD, row.e, sx)) {
+        const int64_t u = row.rowBase + sx.trunc;
+        if (r.sampling == Sampling::Nearest) {
+            if (u >= 0 && u <= r.count - 1) *out = r.src[u];
+            return false;
+        }
+        if (u < 0 || u >= r.count - r.W) return false;
+        const int64_t diag = u + r.W + 1 <= r.count - 1 ? u + r.W + 1 : r.count - 1;
+        if (fast::blendScreened(r.src[diag], r.src[u + 1], r.src[u], r.src[u + r.W], sx.frac,
+                                row.fyD, row.margin, *out))
+            return false;
+    }
+    exactPixel(r, row, x, out);
+    return true;
+}
+
+int64_t perspectiveSpanBaseline(const PerspectiveRun r, const PerspectiveRow row, int64_t x0,
+                                int64_t x1, TPtImg* out) {
+    int64_t exact = 0;
+    for (int64_t x = x0; x < x1; ++x)
+        exact += perspectivePixel(r, row, x, out + x);
+    return exact;
+}
+
+// Four bilinear pixels at x in AVX2; false when a lane needs the scalar path.
+TALVINE_AVX2 inline bool perspectiveQuadAvx2(const PerspectiveRun& r, const PerspectiveRow& row,
+                                             int64_t x, TPtImg* out) {
+    const __m256d xs =
+        _mm256_add_pd(_mm256_set1_pd(static_cast<double>(x)), _mm256_setr_pd(0, 1, 2, 3));
+    const __m256d column = _mm256_div_pd(
+        _mm256_add_pd(_mm256_mul_pd(_mm256_set1_pd(row.vyfD), xs), _mm256_set1_pd(row.fvxD)),
+        _mm256_set1_pd(r.VyD));
+    __m256d u, decided;
+    const __m128i tx = fast::split4(column, _mm256_set1_pd(row.e), u, decided);
+    if (_mm256_movemask_pd(decided) != 0xF) return false;
+    const __m256i m = _mm256_add_epi64(_mm256_set1_epi64x(row.rowBase), _mm256_cvtepi32_epi64(tx));
+    const __m256i inside = fast::inRange(m, 0, r.count - r.W);
+    const __m256i safe = fast::inRange(m, 0, r.count - r.W - 2);
+    if (_mm256_movemask_pd(_mm256_castsi256_pd(_mm256_xor_si256(inside, safe))) != 0) return false;
+    if (_mm256_testz_si256(inside, inside)) return true; // no source: left as it was
+    __m256d ok = _mm256_castsi256_pd(_mm256_set1_epi64x(-1));
+    const __m128i words =
+        fast::blend4(r.src, r.W, _mm256_blendv_epi8(_mm256_setzero_si256(), m, inside), u,
+                     _mm256_set1_pd(row.fyD), _mm256_set1_pd(row.margin), ok);
+    ok = _mm256_or_pd(ok, _mm256_castsi256_pd(_mm256_xor_si256(inside, _mm256_set1_epi64x(-1))));
+    if (_mm256_movemask_pd(ok) != 0xF) return false;
+    fast::store4(out + x, _mm_blendv_epi8(fast::load4(out + x), words, fast::narrowMask(inside)));
+    return true;
+}
+
+TALVINE_AVX2 int64_t perspectiveSpanAvx2(const PerspectiveRun r, const PerspectiveRow row,
+                                         int64_t x0, int64_t x1, TPtImg* out) {
+    int64_t exact = 0, x = x0;
+    if (row.fast && r.sampling == Sampling::Bilinear)
+        for (; x + 4 <= x1; x += 4)
+            if (!perspectiveQuadAvx2(r, row, x, out))
+                for (int k = 0; k < 4; ++k)
+                    exact += perspectivePixel(r, row, x + k, out + x + k);
+    for (; x < x1; ++x)
+        exact += perspectivePixel(r, row, x, out + x);
+    return exact;
+}
+
+constexpr int64_t kTileRows = 16, kTileColumns = 128;
+
+} // namespace
+
 // The same arithmetic with everything that depends on the row alone (the
-// source height with its square root, Vy - f, f*Vx, H - f and the row
-// fraction) formed once per row.  Each per-pixel expression keeps the
-// reference's operands and order, so the bytes are identical.
+// source height with its square root, Vy - f, f*Vx, H - f, its truncation
+// and the row fraction) formed once per row in 80 bits, and the column
+// X = ((Vy - f)*x + f*Vx) / Vy in double where double decides.
+//
+// Error of the double column: Vy - f, f*Vx and Vy rounded to double are
+// each within 2^-53 of their 80-bit values (relatively); the product with
+// the integer x, the sum and the quotient round once each by 2^-53, and the
+// 80-bit expression itself rounds three times by 2^-64.  With
+// Q = (|Vy - f|*W + |f*Vx|) / |Vy|, which bounds |X| and the quotient of
+// every partial sum, |X_double - X_80| <= 5 * 2^-53 * Q + 2^-60 < 2^-50 * Q +
+// 2^-60.  Each row takes E = 2^-48 * Q + 2^-52, which leaves room for the
+// rounding of Q itself.  The row's own truncation and fraction stay 80-bit,
+// so the fraction v is within 2^-54 of its value in double.  Rows whose
+// height is beyond 2^31 go through the exact formula.
 bool corrigerPerspective(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h,
                          const PerspectiveParams& p) {
     const int64_t count = checkedCount(w, h, p);
@@ -159,15 +274,42 @@ bool corrigerPerspective(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h,
     const std::optional<Plan> plan = planOf(p, w, h);
     if (!plan) return false;
     const int64_t W = w, H = h;
-    const long double Vy = plan->Vy;
-    for (int64_t y = 0; y < H; ++y) {
-        const long double f = sourceHeight(*plan, H - y);
-        const long double vyf = Vy - f, fvx = f * plan->Vx, rowPos = H - f;
-        const long double fy = p.sampling == Sampling::Bilinear ? rowFraction(f) : 0;
-        TPtImg* row = dst + y * W;
-        for (int64_t x = 0; x < W; ++x)
-            sample<true>(src, row + x, W, count, p.sampling, rowPos, (vyf * x + fvx) / Vy, fy);
-    }
+    const PerspectiveRun run{src, W, count, p.sampling, plan->Vy, static_cast<double>(plan->Vy)};
+    const bool avx2 = activeKernel() == Kernel::Avx2;
+    // The span functions take the run and the row by value: copies of their
+    // own, which their byte stores cannot alias, stay in registers.
+    parallelFor(H, kTileRows, [&](int64_t rowBegin, int64_t rowEnd) {
+        PerspectiveRow rows[kTileRows];
+        for (int64_t y = rowBegin; y < rowEnd; ++y) {
+            PerspectiveRow& row = rows[y - rowBegin];
+            const long double f = sourceHeight(*plan, H - y);
+            row.vyf = plan->Vy - f;
+            row.fvx = f * plan->Vx;
+            row.rowPos = H - f;
+            row.fy = p.sampling == Sampling::Bilinear ? rowFraction(f) : 0;
+            row.fast = fabsl(row.rowPos) < kRowBound;
+            row.rowBase = row.fast ? static_cast<int64_t>(row.rowPos) * W : 0;
+            row.vyfD = static_cast<double>(row.vyf);
+            row.fvxD = static_cast<double>(row.fvx);
+            row.fyD = static_cast<double>(row.fy);
+            const double q = (std::fabs(row.vyfD) * static_cast<double>(W) + std::fabs(row.fvxD)) /
+                             std::fabs(run.VyD);
+            row.e = 0x1p-48 * q + 0x1p-52;
+            row.margin = fast::blendMargin(row.e);
+            row.fast = row.fast && std::isfinite(row.e);
+        }
+        int64_t exact = 0;
+        for (int64_t x0 = 0; x0 < W; x0 += kTileColumns) {
+            const int64_t x1 = std::min(W, x0 + kTileColumns);
+            for (int64_t y = rowBegin; y < rowEnd; ++y) {
+                TPtImg* out = dst + y * W;
+                const PerspectiveRow& row = rows[y - rowBegin];
+                exact += avx2 ? perspectiveSpanAvx2(run, row, x0, x1, out)
+                              : perspectiveSpanBaseline(run, row, x0, x1, out);
+            }
+        }
+        fast::fallbacks.fetch_add(exact, std::memory_order_relaxed);
+    });
     return true;
 }
 

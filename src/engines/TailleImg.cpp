@@ -1,6 +1,7 @@
 #include "engines/TailleImg.h"
 
 #include "core/ParamCoul.h"
+#include "engines/Parallel.h"
 
 #include <algorithm>
 #include <cmath>
@@ -160,21 +161,31 @@ void retaillerBasique(const TPtImg* src, int32_t w, int32_t h, TPtImg* dst, int3
         sx[x] = static_cast<int32_t>(rintl(static_cast<long double>(x) * rx));
         sxLast[x] = std::min(sx[x], w - 1);
     }
-    int64_t previous = -1;
-    for (int64_t y = 0; y < nh; ++y) {
-        const auto sy =
-            std::min<int64_t>(static_cast<int64_t>(rintl(static_cast<long double>(y) * ry)), h - 1);
-        TPtImg* out = dst + y * nw;
-        if (sy == previous) { // same source row as the row above: same pixels
-            std::memcpy(out, out - nw, static_cast<size_t>(nw) * sizeof(TPtImg));
-            continue;
+    // Blocks of output rows over the pool; within a block, a row that
+    // samples the same source row as the one above copies it.
+    parallelFor(nh, 64, [&](int64_t rowBegin, int64_t rowEnd) {
+        const TPtImg* const source = src;
+        TPtImg* const target = dst;
+        const int64_t width = w, height = h, newWidth = nw;
+        const long double stepY = ry;
+        const int32_t* const colsAll = sx.data();
+        const int32_t* const colsLast = sxLast.data();
+        int64_t previous = -1;
+        for (int64_t y = rowBegin; y < rowEnd; ++y) {
+            const auto sy = std::min<int64_t>(
+                static_cast<int64_t>(rintl(static_cast<long double>(y) * stepY)), height - 1);
+            TPtImg* out = target + y * newWidth;
+            if (sy == previous) {
+                std::memcpy(out, out - newWidth, static_cast<size_t>(newWidth) * sizeof(TPtImg));
+                continue;
+            }
+            previous = sy;
+            const TPtImg* row = source + sy * width;
+            const int32_t* cols = sy == height - 1 ? colsLast : colsAll;
+            for (int64_t x = 0; x < newWidth; ++x)
+                out[x] = row[cols[x]];
         }
-        previous = sy;
-        const TPtImg* row = src + sy * w;
-        const int32_t* cols = sy == h - 1 ? sxLast.data() : sx.data();
-        for (int64_t x = 0; x < nw; ++x)
-            out[x] = row[cols[x]];
-    }
+    });
 }
 
 void retaillerLisse(const TPtImg* src, int32_t w, int32_t h, TPtImg* dst, int32_t nw, int32_t nh) {
@@ -201,85 +212,96 @@ void retaillerLisse(const TPtImg* src, int32_t w, int32_t h, TPtImg* dst, int32_
                    static_cast<double>(1 - u)};
     }
 
-    int64_t previousTy = -1;
-    long double previousV = -1;
-    for (int64_t y = 0; y < nh; ++y) {
-        const long double fy = static_cast<long double>(y) * ry;
-        const auto ty = static_cast<int64_t>(fy);
-        const long double v = fy - static_cast<long double>(ty);
-        TPtImg* out = dst + y * nw;
-        if (ty == previousTy && v == previousV) {
-            std::memcpy(out, out - nw, static_cast<size_t>(nw) * sizeof(TPtImg));
-            continue;
-        }
-        previousTy = ty;
-        previousV = v;
+    // Blocks of output rows over the pool; within a block, a row with the
+    // same source row and fraction as the one above copies it.
+    parallelFor(nh, 32, [&](int64_t rowBegin, int64_t rowEnd) {
+        const Column* const columns = cols.data();
+        const TPtImg* const source = src;
+        TPtImg* const target = dst;
+        const int64_t width = w, height = h, newWidth = nw, last = total - 1;
+        const long double stepY = ry;
+        int64_t previousTy = -1;
+        long double previousV = -1;
+        for (int64_t y = rowBegin; y < rowEnd; ++y) {
+            const long double fy = static_cast<long double>(y) * stepY;
+            const auto ty = static_cast<int64_t>(fy);
+            const long double v = fy - static_cast<long double>(ty);
+            TPtImg* out = target + y * newWidth;
+            if (ty == previousTy && v == previousV) {
+                std::memcpy(out, out - newWidth, static_cast<size_t>(newWidth) * sizeof(TPtImg));
+                continue;
+            }
+            previousTy = ty;
+            previousV = v;
 
-        const int64_t rowStart = ty * w;
-        const bool lastRow = ty == h - 1;
-        const int64_t below = lastRow ? 0 : w; // offset of D from C
-        const long double oneMinusV = 1 - v;
-        const auto vApprox = static_cast<double>(v);
-        const auto oneMinusVApprox = static_cast<double>(oneMinusV);
-        const bool rowExact = dyadic(v);
+            const int64_t rowStart = ty * width;
+            const bool lastRow = ty == height - 1;
+            const int64_t below = lastRow ? 0 : width; // offset of D from C
+            const long double oneMinusV = 1 - v;
+            const auto vApprox = static_cast<double>(v);
+            const auto oneMinusVApprox = static_cast<double>(oneMinusV);
+            const bool rowExact = dyadic(v);
 
-        for (int64_t x = 0; x < nw; ++x) {
-            const Column& col = cols[x];
-            const int64_t c = rowStart + col.tx;
-            const int64_t b = std::min(c + 1, total - 1);
-            const int64_t d = c + below;
-            const int64_t a = lastRow ? b : std::min(d + 1, total - 1);
-            TPtImg& o = out[x];
-            if (v == 0) {
-                if (col.whole) { // weights 0, 0, 1, 0: the base pixel itself
-                    o = src[c];
+            for (int64_t x = 0; x < newWidth; ++x) {
+                const Column& col = columns[x];
+                const int64_t c = rowStart + col.tx;
+                const int64_t b = std::min(c + 1, last);
+                const int64_t d = c + below;
+                const int64_t a = lastRow ? b : std::min(d + 1, last);
+                TPtImg& o = out[x];
+                if (v == 0) {
+                    if (col.whole) { // weights 0, 0, 1, 0: the base pixel itself
+                        o = source[c];
+                        continue;
+                    }
+                    // wA = 0, wB = u, wC = 1 - u, wD = 0
+                    const TPtImg& B = source[b];
+                    const TPtImg& C = source[c];
+                    for (int k = 0; k < 3; ++k) {
+                        const int cb = B.octets[k], cc = C.octets[k];
+                        o.octets[k] =
+                            screened(cb * col.uApprox + cc * col.oneMinusUApprox, col.exact,
+                                     [&] { return cb * col.u + cc * col.oneMinusU; });
+                    }
                     continue;
                 }
-                // wA = 0, wB = u, wC = 1 - u, wD = 0
-                const TPtImg& B = src[b];
-                const TPtImg& C = src[c];
-                for (int k = 0; k < 3; ++k) {
-                    const int cb = B.octets[k], cc = C.octets[k];
-                    o.octets[k] = screened(cb * col.uApprox + cc * col.oneMinusUApprox, col.exact,
-                                           [&] { return cb * col.u + cc * col.oneMinusU; });
+                if (col.whole) {
+                    // wA = 0, wB = 0, wC = 1 - v, wD = v
+                    const TPtImg& C = source[c];
+                    const TPtImg& D = source[d];
+                    for (int k = 0; k < 3; ++k) {
+                        const int cc = C.octets[k], cd = D.octets[k];
+                        o.octets[k] = screened(cc * oneMinusVApprox + cd * vApprox, rowExact,
+                                               [&] { return cc * oneMinusV + cd * v; });
+                    }
+                    continue;
                 }
-                continue;
-            }
-            if (col.whole) {
-                // wA = 0, wB = 0, wC = 1 - v, wD = v
-                const TPtImg& C = src[c];
-                const TPtImg& D = src[d];
+                const double uA = col.uApprox;
+                const double wAApprox = uA * vApprox;
+                const double wBApprox = uA - wAApprox;
+                const double wCApprox = 1 - uA - vApprox + wAApprox;
+                const double wDApprox = vApprox - wAApprox;
+                const TPtImg& A = source[a];
+                const TPtImg& B = source[b];
+                const TPtImg& C = source[c];
+                const TPtImg& D = source[d];
                 for (int k = 0; k < 3; ++k) {
-                    const int cc = C.octets[k], cd = D.octets[k];
-                    o.octets[k] = screened(cc * oneMinusVApprox + cd * vApprox, rowExact,
-                                           [&] { return cc * oneMinusV + cd * v; });
+                    const int ca = A.octets[k], cb = B.octets[k], cc = C.octets[k],
+                              cd = D.octets[k];
+                    o.octets[k] =
+                        screened(ca * wAApprox + cb * wBApprox + cc * wCApprox + cd * wDApprox,
+                                 col.exact && rowExact, [&] {
+                                     const long double u = col.u;
+                                     const long double wA = u * v;
+                                     const long double wB = u - u * v;
+                                     const long double wC = 1 - u - v + u * v;
+                                     const long double wD = v - u * v;
+                                     return ca * wA + cb * wB + cc * wC + cd * wD;
+                                 });
                 }
-                continue;
-            }
-            const double uA = col.uApprox;
-            const double wAApprox = uA * vApprox;
-            const double wBApprox = uA - wAApprox;
-            const double wCApprox = 1 - uA - vApprox + wAApprox;
-            const double wDApprox = vApprox - wAApprox;
-            const TPtImg& A = src[a];
-            const TPtImg& B = src[b];
-            const TPtImg& C = src[c];
-            const TPtImg& D = src[d];
-            for (int k = 0; k < 3; ++k) {
-                const int ca = A.octets[k], cb = B.octets[k], cc = C.octets[k], cd = D.octets[k];
-                o.octets[k] =
-                    screened(ca * wAApprox + cb * wBApprox + cc * wCApprox + cd * wDApprox,
-                             col.exact && rowExact, [&] {
-                                 const long double u = col.u;
-                                 const long double wA = u * v;
-                                 const long double wB = u - u * v;
-                                 const long double wC = 1 - u - v + u * v;
-                                 const long double wD = v - u * v;
-                                 return ca * wA + cb * wB + cc * wC + cd * wD;
-                             });
             }
         }
-    }
+    });
 }
 
 } // namespace talvine::engines
