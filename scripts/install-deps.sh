@@ -8,4 +8,4 @@ $SUDO apt-get install -y -qq --no-install-recommends \
     g++ cmake ninja-build pkg-config \
     libgtest-dev libgmock-dev libbenchmark-dev \
     libpng-dev libjpeg62-turbo-dev libfreetype-dev fonts-dejavu-core \
-    qt6-base-dev >/dev/null
+    qt6-base-dev libexiv2-dev >/dev/null

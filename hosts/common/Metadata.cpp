@@ -1,0 +1,401 @@
+#include "Metadata.h"
+
+#include <algorithm>
+#include <array>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#ifdef TALVINE_HAVE_EXIV2
+// exiv2 0.27 still hands out std::auto_ptr, deprecated in C++20.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+#include <exiv2/exiv2.hpp>
+#endif
+
+namespace talvine::hosts {
+
+struct PhotoMetadata::Data {
+#ifdef TALVINE_HAVE_EXIV2
+    Exiv2::ExifData exif;
+    Exiv2::XmpData xmp;
+    Exiv2::IptcData iptc;
+#endif
+    std::vector<uint8_t> icc;
+};
+
+namespace {
+
+const std::vector<uint8_t> kNoProfile;
+
+#ifdef TALVINE_HAVE_EXIV2
+void quiet() {
+    static const bool once = [] {
+        Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
+        return true;
+    }();
+    (void)once;
+}
+
+template <class Container, class Key> const auto* find(Container& c, const char* key) {
+    auto it = c.findKey(Key(key));
+    return it == c.end() ? nullptr : &*it;
+}
+
+Exiv2::Image::AutoPtr openBytes(const std::vector<uint8_t>& file) {
+    if (file.empty() || file.size() > static_cast<size_t>(LONG_MAX))
+        throw MetadataError("not a picture file");
+    quiet();
+    Exiv2::Image::AutoPtr image =
+        Exiv2::ImageFactory::open(file.data(), static_cast<long>(file.size()));
+    if (!image.get()) throw MetadataError("not a picture file");
+    return image;
+}
+#endif
+
+} // namespace
+
+PhotoMetadata::PhotoMetadata() : data_(std::make_shared<Data>()) {}
+PhotoMetadata::~PhotoMetadata() = default;
+PhotoMetadata::PhotoMetadata(const PhotoMetadata&) = default;
+PhotoMetadata& PhotoMetadata::operator=(const PhotoMetadata&) = default;
+
+bool PhotoMetadata::supported() {
+#ifdef TALVINE_HAVE_EXIV2
+    return true;
+#else
+    return false;
+#endif
+}
+
+PhotoMetadata PhotoMetadata::read(const std::string& path) {
+#ifdef TALVINE_HAVE_EXIV2
+    try {
+        quiet();
+        Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(path);
+        if (!image.get()) throw MetadataError("cannot read " + path);
+        image->readMetadata();
+        auto data = std::make_shared<Data>();
+        data->exif = image->exifData();
+        data->xmp = image->xmpData();
+        data->iptc = image->iptcData();
+        if (image->iccProfileDefined()) {
+            const Exiv2::DataBuf* icc = image->iccProfile();
+            data->icc.assign(icc->pData_, icc->pData_ + icc->size_);
+        }
+        PhotoMetadata m;
+        m.data_ = std::move(data);
+        return m;
+    } catch (const MetadataError&) {
+        throw;
+    } catch (const std::exception& e) {
+        throw MetadataError(path + ": " + e.what());
+    }
+#else
+    (void)path;
+    return {};
+#endif
+}
+
+PhotoMetadata PhotoMetadata::fromBytes(const std::vector<uint8_t>& file) {
+#ifdef TALVINE_HAVE_EXIV2
+    try {
+        Exiv2::Image::AutoPtr image = openBytes(file);
+        image->readMetadata();
+        auto data = std::make_shared<Data>();
+        data->exif = image->exifData();
+        data->xmp = image->xmpData();
+        data->iptc = image->iptcData();
+        if (image->iccProfileDefined()) {
+            const Exiv2::DataBuf* icc = image->iccProfile();
+            data->icc.assign(icc->pData_, icc->pData_ + icc->size_);
+        }
+        PhotoMetadata m;
+        m.data_ = std::move(data);
+        return m;
+    } catch (const MetadataError&) {
+        throw;
+    } catch (const std::exception& e) {
+        throw MetadataError(e.what());
+    }
+#else
+    (void)file;
+    return {};
+#endif
+}
+
+bool PhotoMetadata::hasExif() const {
+#ifdef TALVINE_HAVE_EXIV2
+    return !data_->exif.empty();
+#else
+    return false;
+#endif
+}
+
+bool PhotoMetadata::hasXmp() const {
+#ifdef TALVINE_HAVE_EXIV2
+    return !data_->xmp.empty();
+#else
+    return false;
+#endif
+}
+
+bool PhotoMetadata::hasIptc() const {
+#ifdef TALVINE_HAVE_EXIV2
+    return !data_->iptc.empty();
+#else
+    return false;
+#endif
+}
+
+bool PhotoMetadata::hasIcc() const {
+    return !data_->icc.empty();
+}
+
+const std::vector<uint8_t>& PhotoMetadata::icc() const {
+    return data_ ? data_->icc : kNoProfile;
+}
+
+int PhotoMetadata::orientation() const {
+#ifdef TALVINE_HAVE_EXIV2
+    auto& exif = const_cast<Exiv2::ExifData&>(data_->exif);
+    if (const auto* o = find<Exiv2::ExifData, Exiv2::ExifKey>(exif, "Exif.Image.Orientation")) {
+        if (o->count() == 0) return 1;
+        const long v = o->toLong();
+        return v >= 1 && v <= 8 ? static_cast<int>(v) : 1;
+    }
+#endif
+    return 1;
+}
+
+std::string PhotoMetadata::camera() const {
+    std::string text;
+#ifdef TALVINE_HAVE_EXIV2
+    auto& exif = const_cast<Exiv2::ExifData&>(data_->exif);
+    for (const char* key : {"Exif.Image.Make", "Exif.Image.Model"}) {
+        if (const auto* d = find<Exiv2::ExifData, Exiv2::ExifKey>(exif, key)) {
+            std::string part = d->toString();
+            while (!part.empty() && (part.back() == '\0' || part.back() == ' '))
+                part.pop_back();
+            if (part.empty()) continue;
+            if (!text.empty()) text += ' ';
+            text += part;
+        }
+    }
+#endif
+    return text;
+}
+
+std::vector<uint8_t> PhotoMetadata::writeInto(const std::vector<uint8_t>& file, int32_t width,
+                                              int32_t height) const {
+#ifdef TALVINE_HAVE_EXIV2
+    if (empty()) return file;
+    try {
+        Exiv2::Image::AutoPtr image = openBytes(file);
+        image->readMetadata();
+        Exiv2::ExifData exif = data_->exif;
+        if (!exif.empty()) {
+            // The pixels are written upright, at their new size.
+            if (find<Exiv2::ExifData, Exiv2::ExifKey>(exif, "Exif.Image.Orientation"))
+                exif["Exif.Image.Orientation"] = static_cast<uint16_t>(1);
+            exif["Exif.Photo.PixelXDimension"] = static_cast<uint32_t>(width);
+            exif["Exif.Photo.PixelYDimension"] = static_cast<uint32_t>(height);
+            for (auto [key, value] : {std::pair{"Exif.Image.ImageWidth", width},
+                                      std::pair{"Exif.Image.ImageLength", height}})
+                if (find<Exiv2::ExifData, Exiv2::ExifKey>(exif, key))
+                    exif[key] = static_cast<uint32_t>(value);
+            Exiv2::ExifThumb(exif).erase();
+        }
+        Exiv2::XmpData xmp = data_->xmp;
+        if (!xmp.empty()) {
+            if (find<Exiv2::XmpData, Exiv2::XmpKey>(xmp, "Xmp.tiff.Orientation"))
+                xmp["Xmp.tiff.Orientation"] = "1";
+            for (auto [key, value] : {std::pair{"Xmp.exif.PixelXDimension", width},
+                                      std::pair{"Xmp.exif.PixelYDimension", height},
+                                      std::pair{"Xmp.tiff.ImageWidth", width},
+                                      std::pair{"Xmp.tiff.ImageLength", height}})
+                if (find<Exiv2::XmpData, Exiv2::XmpKey>(xmp, key)) xmp[key] = std::to_string(value);
+        }
+        image->setExifData(exif);
+        image->setXmpData(xmp);
+        image->setIptcData(data_->iptc);
+        if (!data_->icc.empty()) {
+            Exiv2::DataBuf icc(data_->icc.data(), static_cast<long>(data_->icc.size()));
+            image->setIccProfile(icc, false);
+        }
+        image->writeMetadata();
+        Exiv2::BasicIo& io = image->io();
+        if (io.open() != 0) throw MetadataError("the written picture cannot be read back");
+        io.seek(0, Exiv2::BasicIo::beg);
+        const size_t size = io.size();
+        std::vector<uint8_t> out(size);
+        const long got = io.read(out.data(), static_cast<long>(size));
+        io.close();
+        if (got < 0 || static_cast<size_t>(got) != size)
+            throw MetadataError("the written picture cannot be read back");
+        return out;
+    } catch (const MetadataError&) {
+        throw;
+    } catch (const std::exception& e) {
+        throw MetadataError(e.what());
+    }
+#else
+    (void)width;
+    (void)height;
+    return file;
+#endif
+}
+
+namespace {
+
+// Where the k-th value of a table, as stored in the file, lies in the 8 x 8
+// block (row-major).
+constexpr std::array<int, 64> kZigzag = {
+    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
+    41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
+    30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
+
+// The example tables of the JPEG standard (Annex K), row-major.
+constexpr std::array<int, 64> kLuminance = {
+    16, 11, 10, 16, 24,  40,  51,  61,  12, 12, 14, 19, 26,  58,  60,  55,
+    14, 13, 16, 24, 40,  57,  69,  56,  14, 17, 22, 29, 51,  87,  80,  62,
+    18, 22, 37, 56, 68,  109, 103, 77,  24, 35, 55, 64, 81,  104, 113, 92,
+    49, 64, 78, 87, 103, 121, 120, 101, 72, 92, 95, 98, 112, 100, 103, 99};
+constexpr std::array<int, 64> kChrominance = {
+    17, 18, 24, 47, 99, 99, 99, 99, 18, 21, 26, 66, 99, 99, 99, 99, 24, 26, 56, 99, 99, 99,
+    99, 99, 47, 66, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99,
+    99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99};
+
+int scaled(int base, int quality) {
+    const int scale = quality < 50 ? 5000 / quality : 200 - quality * 2;
+    return std::clamp((base * scale + 50) / 100, 1, 255);
+}
+
+} // namespace
+
+int estimateJpegQuality(const std::vector<uint8_t>& file) {
+    const size_t n = file.size();
+    if (n < 4 || file[0] != 0xFF || file[1] != 0xD8) return 0;
+    std::array<std::array<int, 64>, 2> tables{};
+    std::array<bool, 2> found{};
+    size_t at = 2;
+    while (at + 4 <= n) {
+        if (file[at] != 0xFF) return 0;
+        const uint8_t marker = file[at + 1];
+        if (marker == 0xFF) {
+            ++at; // fill byte
+            continue;
+        }
+        if (marker == 0xDA || marker == 0xD9) break; // the scan: no tables after it count
+        const size_t length = size_t{file[at + 2]} << 8 | file[at + 3];
+        if (length < 2 || at + 2 + length > n) return 0;
+        if (marker == 0xDB) {
+            size_t p = at + 4;
+            const size_t end = at + 2 + length;
+            while (p < end) {
+                const int precision = file[p] >> 4, id = file[p] & 0x0F;
+                const size_t bytes = precision ? 128 : 64;
+                if (p + 1 + bytes > end) return 0;
+                if (id < 2) {
+                    for (int k = 0; k < 64; ++k) {
+                        const size_t v = p + 1 + static_cast<size_t>(precision ? 2 * k : k);
+                        tables[id][kZigzag[k]] = precision ? (file[v] << 8 | file[v + 1]) : file[v];
+                    }
+                    found[id] = true;
+                }
+                p += 1 + bytes;
+            }
+        }
+        at += 2 + length;
+    }
+    if (!found[0]) return 0;
+    int best = 0;
+    long bestError = 0;
+    for (int q = 1; q <= 100; ++q) {
+        long error = 0;
+        for (int i = 0; i < 64; ++i) {
+            error += std::abs(tables[0][i] - scaled(kLuminance[i], q));
+            if (found[1]) error += std::abs(tables[1][i] - scaled(kChrominance[i], q));
+        }
+        if (best == 0 || error < bestError) {
+            best = q;
+            bestError = error;
+        }
+    }
+    return best;
+}
+
+void applyOrientation(std::vector<uint8_t>& rgb, int32_t& width, int32_t& height, int orientation) {
+    if (orientation < 2 || orientation > 8 || width <= 0 || height <= 0) return;
+    const size_t w = static_cast<size_t>(width), h = static_cast<size_t>(height);
+    if (rgb.size() < w * h * 3) throw std::invalid_argument("the pixels do not fill the picture");
+    const bool swap = orientation >= 5;
+    const size_t ow = swap ? h : w, oh = swap ? w : h;
+    std::vector<uint8_t> out(w * h * 3);
+    for (size_t y = 0; y < oh; ++y) {
+        for (size_t x = 0; x < ow; ++x) {
+            size_t sx = 0, sy = 0;
+            switch (orientation) {
+            case 2:
+                sx = w - 1 - x;
+                sy = y;
+                break;
+            case 3:
+                sx = w - 1 - x;
+                sy = h - 1 - y;
+                break;
+            case 4:
+                sx = x;
+                sy = h - 1 - y;
+                break;
+            case 5:
+                sx = y;
+                sy = x;
+                break;
+            case 6:
+                sx = y;
+                sy = h - 1 - x;
+                break;
+            case 7:
+                sx = w - 1 - y;
+                sy = h - 1 - x;
+                break;
+            default:
+                sx = w - 1 - y;
+                sy = x;
+                break; // 8
+            }
+            std::memcpy(&out[(y * ow + x) * 3], &rgb[(sy * w + sx) * 3], 3);
+        }
+    }
+    rgb = std::move(out);
+    width = static_cast<int32_t>(ow);
+    height = static_cast<int32_t>(oh);
+}
+
+std::string orientationText(int orientation) {
+    switch (orientation) {
+    case 2:
+        return "mirrored left to right";
+    case 3:
+        return "turned half a turn";
+    case 4:
+        return "mirrored top to bottom";
+    case 5:
+        return "turned 90° clockwise and mirrored left to right";
+    case 6:
+        return "turned 90° clockwise";
+    case 7:
+        return "turned 90° anticlockwise and mirrored left to right";
+    case 8:
+        return "turned 90° anticlockwise";
+    default:
+        return {};
+    }
+}
+
+} // namespace talvine::hosts
+
+#ifdef TALVINE_HAVE_EXIV2
+#pragma GCC diagnostic pop
+#endif
