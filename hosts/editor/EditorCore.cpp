@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <climits>
 #include <cstring>
 #include <dlfcn.h>
@@ -156,6 +157,7 @@ void EditorCore::open(const Picture& picture) {
     setBuffer(picture);
     undo_.clear();
     redo_.clear();
+    revision_ = savedRevision_ = nextRevision_++;
     changed();
     stateChanged();
 }
@@ -169,12 +171,77 @@ Picture EditorCore::picture() const {
     return p;
 }
 
+const std::vector<EditorCore::Box>& EditorCore::boxes() const {
+    // The pick boxes of this module's two point-picking dialogs, in the
+    // order of their numbers.
+    static const std::vector<Box> tilt = {
+        {"PtRot1", "the left box on the line", "a point at the left of the horizon"},
+        {"PtRot2", "the right box on the line", "a point at the right of the horizon"}};
+    static const std::vector<Box> perspective = {
+        {"PosHG", "the top-left box", "the top-left corner of the trapezoid"},
+        {"PosHD", "the top-right box", "the top-right corner"},
+        {"PosBD", "the bottom-right box", "the bottom-right corner"},
+        {"PosBG", "the bottom-left box", "the bottom-left corner"}};
+    static const std::vector<Box> none;
+    if (mode_ != Mode::PickPoint) return none;
+    const int n = static_cast<int>(identity_.captions.size());
+    if (command_ == 3 && n == 9) return tilt;
+    if (command_ == 9 && n == 9) return perspective;
+    return none;
+}
+
+int EditorCore::boxNumber(const std::string& name) const {
+    const auto& b = boxes();
+    for (size_t k = 0; k < b.size(); ++k)
+        if (name == b[k].name) return static_cast<int>(k) + 1;
+    return 0;
+}
+
+std::vector<Marker> EditorCore::markers() const {
+    std::vector<Marker> shown;
+    const auto& b = boxes();
+    for (size_t k = 0; k < b.size() && k < stored_.size(); ++k) {
+        if (!stored_[k] || waiting_ == static_cast<int>(k) + 1) continue;
+        if (probe_ && probe_(b[k].name) != 1) continue; // unchecked: not used
+        shown.push_back(*stored_[k]);
+    }
+    return shown;
+}
+
+void EditorCore::dialogClicked(const std::string& name) {
+    if (mode_ != Mode::PickPoint) return;
+    if (const int k = boxNumber(name)) {
+        waiting_ = k;
+        missed_ = false;
+    } else if (name == "ReInit") {
+        waiting_ = 0;
+        missed_ = false;
+        stored_.assign(boxes().size(), std::nullopt);
+    }
+    stateChanged();
+}
+
 std::string EditorCore::status() const {
     switch (mode_) {
-    case Mode::PickPoint:
-        return "Click a point on the picture";
+    case Mode::PickPoint: {
+        const auto& b = boxes();
+        if (b.empty()) return "Click a point on the picture";
+        if (waiting_) return "Click " + std::string(b[waiting_ - 1].point) + " on the picture";
+        const std::vector<Marker> shown = markers();
+        if (shown.size() == b.size())
+            return std::to_string(b.size()) +
+                   " points set: a click on the picture redraws the preview with the dialog's "
+                   "current settings; Appliquer keeps it";
+        size_t next = 0;
+        while (next < shown.size() && shown[next].number == static_cast<int>(next) + 1)
+            ++next;
+        const std::string step = "click " + std::string(b[next].box) + " in the dialog, then " +
+                                 b[next].point + " on the picture";
+        if (missed_) return "That click was not taken: first " + step;
+        return std::string(1, static_cast<char>(std::toupper(step[0]))) + step.substr(1);
+    }
     case Mode::SelectRect:
-        return "Draw a rectangle on the picture";
+        return "Drag a rectangle on the picture, or type it in the dialog; Appliquer crops to it";
     case Mode::Idle:
         break;
     }
@@ -191,6 +258,9 @@ void EditorCore::run(int command) {
     ended_ = false;
     frame_.reset();
     selection_.reset();
+    waiting_ = 0;
+    missed_ = false;
+    stored_.clear();
     stateChanged();
     xchgData_(command, 0, 0, 0, 0, width_, height_, 0, 0, buffer_.handle(), nullptr, 0, 0);
     // A command that returns without its final callback and without asking
@@ -207,7 +277,28 @@ void EditorCore::pickPoint(int32_t x, int32_t y) {
     if (mode_ != Mode::PickPoint) return;
     if (x < 0 || y < 0 || x >= width_ || y >= height_) return;
     const PixelArray buffer = buffer_; // ours for the call, whatever the callbacks do
+    const auto& b = boxes();
+    stored_.resize(b.size());
+    std::vector<int> before;
+    for (const Box& box : b)
+        before.push_back(probe_ ? probe_(box.name) : -1);
+    const int waited = waiting_;
+    const bool wasComplete = !b.empty() && markers().size() == b.size();
     xchgData_(command_, 0, 0, x, y, width_, height_, 1, 0, nullptr, buffer.handle(), 0, 0);
+    if (mode_ != Mode::PickPoint || &boxes() != &b) return; // the command ended meanwhile
+    // The box that took the point is the one waiting, now checked.
+    bool taken = false;
+    for (size_t k = 0; k < b.size(); ++k) {
+        const int number = static_cast<int>(k) + 1;
+        const bool checked = probe_ ? probe_(b[k].name) == 1 : number == waited;
+        if (checked && (before[k] != 1 || number == waited)) {
+            stored_[k] = Marker{number, x, y};
+            taken = true;
+        }
+    }
+    waiting_ = 0;
+    missed_ = !taken && !wasComplete && !b.empty();
+    stateChanged();
 }
 
 void EditorCore::dragSelection(int32_t ax, int32_t ay, int32_t tx, int32_t ty) {
@@ -247,19 +338,28 @@ void EditorCore::finishSelection() {
 
 void EditorCore::undo() {
     if (!canUndo()) return;
-    redo_.push_back(picture());
-    setBuffer(undo_.back());
+    Step step = std::move(undo_.back());
     undo_.pop_back();
+    redo_.push_back({picture(), step.name, revision_});
+    setBuffer(step.picture);
+    revision_ = step.revision;
     changed();
     stateChanged();
 }
 
 void EditorCore::redo() {
     if (!canRedo()) return;
-    undo_.push_back(picture());
-    setBuffer(redo_.back());
+    Step step = std::move(redo_.back());
     redo_.pop_back();
+    undo_.push_back({picture(), step.name, revision_});
+    setBuffer(step.picture);
+    revision_ = step.revision;
     changed();
+    stateChanged();
+}
+
+void EditorCore::markSaved() {
+    savedRevision_ = revision_;
     stateChanged();
 }
 
@@ -269,6 +369,9 @@ void EditorCore::endCommand() {
     mode_ = Mode::Idle;
     frame_.reset();
     selection_.reset();
+    waiting_ = 0;
+    missed_ = false;
+    stored_.clear();
     before_ = Picture();
     stateChanged();
 }
@@ -332,7 +435,8 @@ void EditorCore::callback(int32_t pt1x, int32_t pt1y, int32_t pt2x, int32_t pt2y
         if (kept) {
             width_ = pt1x;
             height_ = pt1y;
-            undo_.push_back(std::move(previous));
+            undo_.push_back({std::move(previous), identity_.captions[command_ - 1], revision_});
+            revision_ = nextRevision_++;
             redo_.clear();
         } else {
             setBuffer(before_); // a result the buffer cannot hold: nothing lost

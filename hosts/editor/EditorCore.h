@@ -11,6 +11,7 @@
 #include "talvine/talvine.h"
 
 #include "Cp1252.h"
+#include <climits>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -69,6 +70,21 @@ using hosts::fromCp1252;
 
 enum class Mode { Idle, PickPoint, SelectRect };
 
+// A point stored by the open dialog: the number of its pick box (1, 2 for
+// the tilt's ends; 1 to 4 for the perspective's corners, clockwise from top
+// left) and where it lies in picture pixels.
+struct Marker {
+    int number = 0;
+    int32_t x = 0;
+    int32_t y = 0;
+    friend bool operator==(const Marker&, const Marker&) = default;
+};
+
+// How the open dialog's pick boxes look: 1 checked, 0 unchecked, -1 no such
+// box shown.  The widgets answer it; without an answer no point is taken as
+// stored.
+using BoxProbe = std::function<int(const std::string& box)>;
+
 struct Identity {
     std::string description; // UTF-8
     int32_t major = 0;
@@ -83,6 +99,9 @@ class EditorCore {
     // module at `modulePath` and registers the callback.  One editor at a
     // time.  Throws EditorError with a line for the user.
     explicit EditorCore(const std::string& modulePath);
+    // The largest picture the module can be handed: its arrays count pixels
+    // of 3 bytes in 32 bits.
+    static constexpr int64_t kMaxPixels = INT32_MAX / 3;
     ~EditorCore();
     EditorCore(const EditorCore&) = delete;
     EditorCore& operator=(const EditorCore&) = delete;
@@ -109,8 +128,19 @@ class EditorCore {
     bool busy() const { return command_ != 0; }
     int command() const { return command_; }
     Mode mode() const { return mode_; }
-    // What the status bar says.
+    // What the status bar says: for a picking dialog, what to do next in
+    // its own terms.
     std::string status() const;
+
+    // The pick boxes of the open dialog, as the widgets see them.
+    void setBoxProbe(BoxProbe probe) { probe_ = std::move(probe); }
+    // The user clicked control `name` in the open dialog: a pick box now
+    // waits for its point; "ReInit" starts the picking again.
+    void dialogClicked(const std::string& name);
+    // The points stored by the open dialog, by box number.
+    std::vector<Marker> markers() const;
+    // The pick box waiting for a point (its number), 0 for none.
+    int waitingBox() const { return waiting_; }
 
     // The canvas: a point picked (picture pixels) ...
     void pickPoint(int32_t x, int32_t y);
@@ -128,6 +158,16 @@ class EditorCore {
     bool canRedo() const { return !redo_.empty() && !busy(); }
     void undo();
     void redo();
+    // The caption of the command that undo or redo would take back or make
+    // again (empty when there is none).
+    std::string undoName() const { return undo_.empty() ? std::string() : undo_.back().name; }
+    std::string redoName() const { return redo_.empty() ? std::string() : redo_.back().name; }
+
+    // Whether the picture differs from the one last opened or saved (an
+    // undo back to it counts as unchanged).
+    bool modified() const { return revision_ != savedRevision_; }
+    // The picture shown is the one now in its file.
+    void markSaved();
 
     // The callback, routed here by the registered function.
     void callback(int32_t pt1x, int32_t pt1y, int32_t pt2x, int32_t pt2y, int32_t nature,
@@ -148,9 +188,31 @@ class EditorCore {
     PixelArray buffer_;
     int32_t width_ = 0;
     int32_t height_ = 0;
+    // A whole picture of the history, the command that left it and its
+    // revision (every state of the picture has its own).
+    struct Step {
+        Picture picture;
+        std::string name;
+        uint64_t revision = 0;
+    };
     Picture before_; // the picture when the command started
-    std::vector<Picture> undo_;
-    std::vector<Picture> redo_;
+    std::vector<Step> undo_;
+    std::vector<Step> redo_;
+    uint64_t revision_ = 0;
+    uint64_t savedRevision_ = 0;
+    uint64_t nextRevision_ = 1;
+
+    struct Box {
+        const char* name;  // the dialog's control
+        const char* box;   // the control, for the status bar
+        const char* point; // what its point is
+    };
+    const std::vector<Box>& boxes() const;
+    int boxNumber(const std::string& name) const;
+    BoxProbe probe_;
+    int waiting_ = 0;
+    std::vector<std::optional<Marker>> stored_;
+    bool missed_ = false; // the last click came while no box waited
 
     int command_ = 0;
     bool ended_ = false;

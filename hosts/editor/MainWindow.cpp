@@ -1,29 +1,67 @@
 #include "MainWindow.h"
 
 #include "Scene.h"
+#include "Screenshots.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QBuffer>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QDialog>
+#include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QImageWriter>
+#include <QInputDialog>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPainterPath>
+#include <QSaveFile>
+#include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStatusBar>
 
 #include <cmath>
 #include <cstring>
+#include <new>
 
 namespace talvine::editor {
+namespace {
+
+const char* const kTitle = "Talvine editor";
+
+// The commands of this module that open a dialog.
+bool opensDialog(int command) {
+    return command == 3 || command >= 6;
+}
+
+QString megapixels(int64_t pixels) {
+    return QString::number(static_cast<double>(pixels) / 1e6, 'f', 1);
+}
+
+std::vector<uint8_t> bytesOf(const QByteArray& a) {
+    return {reinterpret_cast<const uint8_t*>(a.constData()),
+            reinterpret_cast<const uint8_t*>(a.constData()) + a.size()};
+}
+
+bool isJpeg(const QString& path) {
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    return suffix == "jpg" || suffix == "jpeg";
+}
+
+} // namespace
 
 Picture fromImage(const QImage& image) {
     const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
+    if (rgb.isNull() && !image.isNull()) throw std::bad_alloc();
     Picture p;
     p.width = rgb.width();
     p.height = rgb.height();
@@ -41,19 +79,21 @@ QImage toImage(const Picture& p) {
 }
 
 Canvas::Canvas(EditorCore& core, QWidget* parent) : QWidget(parent), core_(core) {
-    setMouseTracking(false);
+    setMouseTracking(true);
     updateSize();
 }
 
 void Canvas::setZoom(double zoom) {
-    zoom_ = std::clamp(zoom, 1.0 / 16, 16.0);
+    zoom_ = std::clamp(zoom, 1.0 / 64, 16.0);
     updateSize();
     update();
 }
 
 void Canvas::updateSize() {
-    setFixedSize(std::max(1, static_cast<int>(std::ceil(core_.width() * zoom_))),
-                 std::max(1, static_cast<int>(std::ceil(core_.height() * zoom_))));
+    // A hair under the exact product, so that a fitted picture never gets a
+    // scroll bar from rounding.
+    setFixedSize(std::max(1, static_cast<int>(std::ceil(core_.width() * zoom_ - 1e-6))),
+                 std::max(1, static_cast<int>(std::ceil(core_.height() * zoom_ - 1e-6))));
     setCursor(core_.mode() == Mode::Idle ? Qt::ArrowCursor : Qt::CrossCursor);
 }
 
@@ -62,8 +102,53 @@ QPoint Canvas::toPicture(QPointF at) const {
             static_cast<int>(std::floor(at.y() / zoom_))};
 }
 
+QPointF Canvas::toWidget(QPointF pixel) const {
+    return {(pixel.x() + 0.5) * zoom_, (pixel.y() + 0.5) * zoom_};
+}
+
 QRectF Canvas::onScreen(const PixelRect& r) const {
     return {r.x * zoom_, r.y * zoom_, r.width * zoom_, r.height * zoom_};
+}
+
+void Canvas::paintMarkers(QPainter& p) {
+    const std::vector<Marker> markers = core_.markers();
+    if (markers.empty()) return;
+    p.setRenderHint(QPainter::Antialiasing);
+    // Lines first: the tilt's two ends, or the trapezoid's sides between
+    // corners that are set.  A dark casing under a light line reads on sky
+    // and on shadow.
+    QPainterPath path;
+    const bool closed = core_.command() == 9;
+    auto at = [&](int number) -> const Marker* {
+        for (const Marker& m : markers)
+            if (m.number == number) return &m;
+        return nullptr;
+    };
+    const int count = closed ? 4 : 2;
+    for (int k = 1; k <= count; ++k) {
+        const Marker* a = at(k);
+        const Marker* b = at(k == count ? 1 : k + 1);
+        if (!a || !b || (!closed && k == count)) continue;
+        path.moveTo(toWidget(QPointF(a->x, a->y)));
+        path.lineTo(toWidget(QPointF(b->x, b->y)));
+    }
+    p.setPen(QPen(QColor(0, 0, 0, 200), 4));
+    p.drawPath(path);
+    p.setPen(QPen(QColor(255, 210, 0), 2));
+    p.drawPath(path);
+    QFont font = p.font();
+    font.setBold(true);
+    p.setFont(font);
+    for (const Marker& m : markers) {
+        const QPointF c = toWidget(QPointF(m.x, m.y));
+        p.setPen(QPen(Qt::black, 3));
+        p.setBrush(QColor(255, 210, 0));
+        p.drawEllipse(c, 9, 9);
+        p.setPen(Qt::black);
+        p.drawText(QRectF(c.x() - 9, c.y() - 9, 18, 18), Qt::AlignCenter,
+                   QString::number(m.number));
+    }
+    p.setBrush(Qt::NoBrush);
 }
 
 void Canvas::paintEvent(QPaintEvent*) {
@@ -82,6 +167,7 @@ void Canvas::paintEvent(QPaintEvent*) {
         p.setPen(QPen(Qt::cyan, 1, Qt::DotLine));
         p.drawRect(onScreen(*sel).adjusted(0, 0, -1, -1));
     }
+    paintMarkers(p);
 }
 
 void Canvas::mousePressEvent(QMouseEvent* e) {
@@ -97,8 +183,12 @@ void Canvas::mousePressEvent(QMouseEvent* e) {
 }
 
 void Canvas::mouseMoveEvent(QMouseEvent* e) {
-    if (!dragging_) return;
     const QPoint at = toPicture(e->position());
+    if (at.x() >= 0 && at.y() >= 0 && at.x() < core_.width() && at.y() < core_.height())
+        emit pointerMoved(at);
+    else
+        emit pointerLeft();
+    if (!dragging_) return;
     core_.dragSelection(anchor_.x(), anchor_.y(), at.x(), at.y());
 }
 
@@ -110,8 +200,16 @@ void Canvas::mouseReleaseEvent(QMouseEvent* e) {
     core_.finishSelection();
 }
 
+void Canvas::leaveEvent(QEvent*) {
+    emit pointerLeft();
+}
+
 MainWindow::MainWindow(EditorCore& core) : core_(core) {
     setObjectName("TalvineEditor");
+    // Qt refuses pictures over 128 MB by default; the editor takes as many
+    // pixels as the module can be handed (checked before reading).
+    QImageReader::setAllocationLimit(
+        static_cast<int>(EditorCore::kMaxPixels * 4 / (1024 * 1024) + 1));
     canvas_ = new Canvas(core_);
     scroll_ = new QScrollArea;
     scroll_->setWidget(canvas_);
@@ -121,15 +219,14 @@ MainWindow::MainWindow(EditorCore& core) : core_(core) {
 
     QMenu* file = menuBar()->addMenu(tr("&File"));
     file->addAction(tr("&Open..."), QKeySequence::Open, this, [this] {
-        const QString path = QFileDialog::getOpenFileName(this, tr("Open a picture"), QString(),
-                                                          tr("Pictures (*.png *.jpg *.jpeg)"));
+        if (!maybeSave()) return;
+        const QString path = QFileDialog::getOpenFileName(
+            this, tr("Open a picture"), file_.isEmpty() ? QString() : QFileInfo(file_).path(),
+            tr("Pictures (*.png *.jpg *.jpeg)"));
         if (!path.isEmpty()) openFile(path);
     });
-    save_ = file->addAction(tr("&Save as..."), QKeySequence::SaveAs, this, [this] {
-        const QString path = QFileDialog::getSaveFileName(this, tr("Save the picture"), file_,
-                                                          tr("Pictures (*.png *.jpg *.jpeg)"));
-        if (!path.isEmpty()) saveFile(path);
-    });
+    save_ = file->addAction(tr("&Save"), QKeySequence::Save, this, [this] { save(); });
+    saveAs_ = file->addAction(tr("Save &as..."), QKeySequence::SaveAs, this, [this] { saveAs(); });
     file->addSeparator();
     file->addAction(tr("&Quit"), QKeySequence::Quit, this, &QWidget::close);
 
@@ -139,11 +236,11 @@ MainWindow::MainWindow(EditorCore& core) : core_(core) {
 
     QMenu* view = menuBar()->addMenu(tr("&View"));
     view->addAction(tr("Zoom &in"), QKeySequence::ZoomIn, this,
-                    [this] { canvas_->setZoom(canvas_->zoom() * 1.25); });
+                    [this] { setZoomByHand(canvas_->zoom() * 1.25); });
     view->addAction(tr("Zoom &out"), QKeySequence::ZoomOut, this,
-                    [this] { canvas_->setZoom(canvas_->zoom() / 1.25); });
+                    [this] { setZoomByHand(canvas_->zoom() / 1.25); });
     view->addAction(tr("&Actual size"), QKeySequence(Qt::CTRL | Qt::Key_0), this,
-                    [this] { canvas_->setZoom(1.0); });
+                    [this] { setZoomByHand(1.0); });
     view->addAction(tr("&Fit"), QKeySequence(Qt::CTRL | Qt::Key_9), this, [this] { fit(); });
 
     geometry_ = menuBar()->addMenu(QString::fromStdString(core_.identity().title));
@@ -151,26 +248,39 @@ MainWindow::MainWindow(EditorCore& core) : core_(core) {
     int n = 0;
     for (const std::string& caption : core_.identity().captions) {
         const int command = ++n;
-        QAction* a = geometry_->addAction(QString::fromStdString(caption), this, [this, command] {
-            try {
-                core_.run(command);
-            } catch (const EditorError& e) {
-                QMessageBox::warning(this, tr("Talvine editor"), QString::fromStdString(e.what()));
-            }
-        });
+        QString text = QString::fromStdString(caption);
+        if (core_.identity().captions.size() == 9 && opensDialog(command)) text += QChar(0x2026);
+        QAction* a = geometry_->addAction(text, this, [this, command] { runCommand(command); });
+        if (command <= 9) a->setShortcut(QKeySequence(Qt::ALT | (Qt::Key_0 + command)));
         commands_.push_back(a);
     }
 
     QMenu* help = menuBar()->addMenu(tr("&Help"));
-    help->addAction(tr("&About..."), this, [this] { about(); });
+    help->addAction(tr("&About Talvine..."), this, [this] { about(); });
 
     status_ = new QLabel;
+    status_->setObjectName("status");
+    size_ = new QLabel;
+    size_->setObjectName("size");
+    zoomLabel_ = new QLabel;
+    zoomLabel_->setObjectName("zoom");
+    pointer_ = new QLabel;
+    pointer_->setObjectName("pointer");
+    pointer_->setMinimumWidth(pointer_->fontMetrics().horizontalAdvance("00000, 00000"));
     statusBar()->addWidget(status_, 1);
+    statusBar()->addPermanentWidget(size_);
+    statusBar()->addPermanentWidget(zoomLabel_);
+    statusBar()->addPermanentWidget(pointer_);
+    connect(canvas_, &Canvas::pointerMoved, this,
+            [this](QPoint at) { pointer_->setText(QString("%1, %2").arg(at.x()).arg(at.y())); });
+    connect(canvas_, &Canvas::pointerLeft, this, [this] { pointer_->clear(); });
 
-    core_.onPictureChanged = [this] {
-        canvas_->updateSize();
-        canvas_->update();
-    };
+    core_.setBoxProbe([](const std::string& name) {
+        QDialog* d = openDialog();
+        auto* box = d ? d->findChild<QCheckBox*>(QString::fromStdString(name)) : nullptr;
+        return box ? (box->isChecked() ? 1 : 0) : -1;
+    });
+    core_.onPictureChanged = [this] { pictureChanged(); };
     core_.onStateChanged = [this] { refresh(); };
     refresh();
     resize(900, 700);
@@ -179,10 +289,50 @@ MainWindow::MainWindow(EditorCore& core) : core_(core) {
 MainWindow::~MainWindow() {
     core_.onPictureChanged = nullptr;
     core_.onStateChanged = nullptr;
+    core_.setBoxProbe(nullptr);
 }
 
 QAction* MainWindow::commandAction(int n) const {
     return n >= 1 && n <= commands_.size() ? commands_[n - 1] : nullptr;
+}
+
+void MainWindow::runCommand(int command) {
+    try {
+        core_.run(command);
+    } catch (const EditorError& e) {
+        QMessageBox::warning(this, tr(kTitle), QString::fromStdString(e.what()));
+        return;
+    }
+    if (core_.busy()) watchDialog();
+}
+
+// A modeless dialog is up: its clicks tell which pick box waits, and it is
+// moved off the picture.
+void MainWindow::watchDialog() {
+    QDialog* d = openDialog();
+    if (!d) return;
+    bool known = false;
+    for (const QPointer<QDialog>& w : watched_)
+        known = known || w == d;
+    if (!known) {
+        watched_.push_back(d);
+        for (QAbstractButton* b : d->findChildren<QAbstractButton*>()) {
+            connect(b, &QAbstractButton::clicked, this,
+                    [this, b] { core_.dialogClicked(b->objectName().toStdString()); });
+        }
+    }
+    refresh();
+}
+
+void MainWindow::pictureChanged() {
+    const QSize now(core_.width(), core_.height());
+    if (now != shown_) {
+        shown_ = now;
+        if (fitted_) fit();
+    }
+    canvas_->updateSize();
+    canvas_->update();
+    refresh();
 }
 
 void MainWindow::refresh() {
@@ -191,42 +341,204 @@ void MainWindow::refresh() {
         a->setEnabled(idle && core_.width() > 0);
     undo_->setEnabled(core_.canUndo());
     redo_->setEnabled(core_.canRedo());
+    const QString undoName = QString::fromStdString(core_.undoName());
+    const QString redoName = QString::fromStdString(core_.redoName());
+    undo_->setText(undoName.isEmpty() ? tr("&Undo") : tr("&Undo %1").arg(undoName));
+    redo_->setText(redoName.isEmpty() ? tr("&Redo") : tr("&Redo %1").arg(redoName));
     save_->setEnabled(idle);
+    saveAs_->setEnabled(idle);
     status_->setText(QString::fromStdString(core_.status()));
+    size_->setText(QString("%1 × %2").arg(core_.width()).arg(core_.height()));
+    zoomLabel_->setText(QString("%1 %").arg(std::lround(canvas_->zoom() * 100)));
+    setWindowTitle(tr("%1[*] - %2").arg(name_.isEmpty() ? tr("Untitled") : name_, tr(kTitle)));
+    setWindowModified(core_.modified());
     canvas_->updateSize();
     canvas_->update();
 }
 
+bool MainWindow::maybeSave() {
+    if (!core_.modified()) return true;
+    QMessageBox box(QMessageBox::Warning, tr(kTitle),
+                    tr("%1 has changes that are not saved.").arg(name_),
+                    QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
+    box.setObjectName("UnsavedChanges");
+    box.setInformativeText(tr("Save them first?"));
+    box.setDefaultButton(QMessageBox::Save);
+    switch (box.exec()) {
+    case QMessageBox::Save:
+        return save();
+    case QMessageBox::Discard:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void MainWindow::closeEvent(QCloseEvent* e) {
+    if (core_.busy()) {
+        QMessageBox::information(this, tr(kTitle),
+                                 tr("A command is still open: apply or cancel its dialog first."));
+        e->ignore();
+        return;
+    }
+    if (maybeSave())
+        e->accept();
+    else
+        e->ignore();
+}
+
 bool MainWindow::openFile(const QString& path) {
+    if (core_.busy()) return false;
+    if (!maybeSave()) return false;
+    auto fail = [&](const QString& why) {
+        QMessageBox::warning(this, tr(kTitle), tr("Cannot open %1: %2").arg(path, why));
+        return false;
+    };
     QImageReader reader(path);
-    reader.setAutoTransform(true);
-    const QImage image = reader.read();
-    if (image.isNull()) {
-        QMessageBox::warning(this, tr("Talvine editor"),
-                             tr("Cannot open %1: %2").arg(path, reader.errorString()));
-        return false;
+    // The orientation is applied below, from the same tag that is written
+    // back as upright.
+    reader.setAutoTransform(false);
+    const QSize size = reader.size();
+    if (size.isValid()) {
+        const int64_t pixels = int64_t{size.width()} * size.height();
+        if (pixels > EditorCore::kMaxPixels)
+            return fail(tr("the picture is %1 × %2 pixels (%3 megapixels); the editor takes "
+                           "pictures of up to %4 megapixels")
+                            .arg(size.width())
+                            .arg(size.height())
+                            .arg(megapixels(pixels), megapixels(EditorCore::kMaxPixels)));
     }
+    Picture picture;
     try {
-        core_.open(fromImage(image));
-    } catch (const EditorError& e) {
-        QMessageBox::warning(this, tr("Talvine editor"), QString::fromStdString(e.what()));
-        return false;
+        QImage image = reader.read();
+        if (image.isNull()) return fail(reader.errorString());
+        picture = fromImage(image);
+    } catch (const std::bad_alloc&) {
+        return fail(tr("not enough memory for a picture of %1 × %2 pixels")
+                        .arg(size.width())
+                        .arg(size.height()));
     }
+    hosts::PhotoMetadata metadata;
+    QString note;
+    try {
+        metadata = hosts::PhotoMetadata::read(QFile::encodeName(path).toStdString());
+    } catch (const hosts::MetadataError&) {
+        note = tr("its metadata could not be read and will not be saved");
+    }
+    const int orientation = metadata.orientation();
+    try {
+        hosts::applyOrientation(picture.rgb, picture.width, picture.height, orientation);
+        core_.open(picture);
+    } catch (const std::bad_alloc&) {
+        return fail(tr("not enough memory"));
+    } catch (const std::exception& e) {
+        return fail(QString::fromStdString(e.what()));
+    }
+    quality_ = 0;
+    if (isJpeg(path) || reader.format() == "jpeg") {
+        QFile f(path);
+        if (f.open(QIODevice::ReadOnly))
+            quality_ = hosts::estimateJpegQuality(bytesOf(f.readAll()));
+    }
+    metadata_ = metadata;
     file_ = path;
-    setWindowTitle(tr("%1 - Talvine editor").arg(QFileInfo(path).fileName()));
-    fit();
+    name_ = QFileInfo(path).fileName();
+    fitted_ = true;
+    shown_ = QSize();
+    pictureChanged();
+    if (orientation != 1)
+        note = tr("Shown upright: its EXIF orientation says it is %1")
+                   .arg(QString::fromStdString(hosts::orientationText(orientation)));
+    statusBar()->showMessage(note, 15000);
     return true;
 }
 
-bool MainWindow::saveFile(const QString& path) {
-    QImageWriter writer(path);
-    if (writer.format() == "jpg" || writer.format() == "jpeg") writer.setQuality(92);
-    if (!writer.write(toImage(core_.picture()))) {
-        QMessageBox::warning(this, tr("Talvine editor"),
-                             tr("Cannot save %1: %2").arg(path, writer.errorString()));
-        return false;
+QString MainWindow::proposedName() const {
+    if (file_.isEmpty()) return QDir::home().filePath("picture.png");
+    const QFileInfo info(file_);
+    QString suffix = info.suffix();
+    if (suffix.isEmpty()) suffix = "png";
+    return info.dir().filePath(info.completeBaseName() + "-edited." + suffix);
+}
+
+bool MainWindow::save() {
+    if (file_.isEmpty()) return saveAs();
+    return saveFile(file_);
+}
+
+bool MainWindow::saveAs() {
+    QFileDialog dialog(this, tr("Save the picture"), proposedName(),
+                       tr("Pictures (*.png *.jpg *.jpeg)"));
+    dialog.setObjectName("SaveAs");
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.selectFile(proposedName());
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
+    const QString path = dialog.selectedFiles().front();
+    int quality = 0;
+    if (isJpeg(path)) {
+        QInputDialog ask(this);
+        ask.setObjectName("JpegQuality");
+        ask.setWindowTitle(tr("JPEG quality"));
+        ask.setLabelText(quality_ > 0 ? tr("Quality (the opened file's: %1):").arg(quality_)
+                                      : tr("Quality:"));
+        ask.setInputMode(QInputDialog::IntInput);
+        ask.setIntRange(1, 100);
+        ask.setIntValue(jpegQuality());
+        if (ask.exec() != QDialog::Accepted) return false;
+        quality = ask.intValue();
     }
+    return saveFile(path, quality);
+}
+
+bool MainWindow::saveFile(const QString& path, int quality) {
+    auto fail = [&](const QString& why) {
+        QMessageBox::warning(this, tr(kTitle), tr("Cannot save %1: %2").arg(path, why));
+        return false;
+    };
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    const bool jpeg = isJpeg(path);
+    if (!jpeg && suffix != "png") return fail(tr("the name must end in .png, .jpg or .jpeg"));
+    if (quality <= 0) quality = jpegQuality();
+    quality = std::clamp(quality, 1, 100);
+    std::vector<uint8_t> bytes;
+    try {
+        QBuffer encoded;
+        encoded.open(QIODevice::WriteOnly);
+        QImageWriter writer(&encoded, jpeg ? "jpeg" : "png");
+        if (jpeg) writer.setQuality(quality);
+        if (!writer.write(toImage(core_.picture()))) return fail(writer.errorString());
+        bytes = bytesOf(encoded.data());
+    } catch (const std::bad_alloc&) {
+        return fail(tr("not enough memory"));
+    }
+    QString kept;
+    if (!metadata_.empty()) {
+        try {
+            bytes = metadata_.writeInto(bytes, core_.width(), core_.height());
+            QStringList parts;
+            if (metadata_.hasExif()) parts << tr("EXIF");
+            if (metadata_.hasIcc()) parts << tr("colour profile");
+            if (metadata_.hasXmp() || metadata_.hasIptc()) parts << tr("XMP and IPTC");
+            kept = tr("%1 kept").arg(parts.join(tr(", ")));
+        } catch (const hosts::MetadataError& e) {
+            kept = tr("the metadata could not be kept (%1)").arg(QString::fromStdString(e.what()));
+        }
+    }
+    QSaveFile out(path);
+    if (!out.open(QIODevice::WriteOnly)) return fail(out.errorString());
+    if (out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size())) !=
+            static_cast<qint64>(bytes.size()) ||
+        !out.commit())
+        return fail(out.errorString());
     file_ = path;
+    name_ = QFileInfo(path).fileName();
+    if (jpeg) quality_ = quality;
+    core_.markSaved();
+    QString message = tr("Saved %1: %2 × %3").arg(name_).arg(core_.width()).arg(core_.height());
+    if (jpeg) message += tr(", JPEG quality %1").arg(quality);
+    if (!kept.isEmpty()) message += ", " + kept;
+    statusBar()->showMessage(message, 15000);
     return true;
 }
 
@@ -234,25 +546,41 @@ void MainWindow::openSample() {
     const cli::Picture scene = cli::sampleScene();
     core_.open({scene.width, scene.height, scene.rgb});
     file_.clear();
-    setWindowTitle(tr("Sample picture - Talvine editor"));
-    fit();
+    name_ = tr("Sample picture");
+    metadata_ = hosts::PhotoMetadata();
+    quality_ = 0;
+    fitted_ = true;
+    shown_ = QSize();
+    pictureChanged();
+}
+
+void MainWindow::setZoomByHand(double zoom) {
+    fitted_ = false;
+    canvas_->setZoom(zoom);
+    refresh();
 }
 
 void MainWindow::fit() {
+    fitted_ = true;
     if (core_.width() <= 0 || core_.height() <= 0) return;
-    const QSize room = scroll_->viewport()->size();
+    // The room without scroll bars: a fitted picture needs none.
+    const QSize room = scroll_->maximumViewportSize();
     const double z = std::min(room.width() / static_cast<double>(core_.width()),
                               room.height() / static_cast<double>(core_.height()));
     canvas_->setZoom(z);
+    refresh();
 }
 
 void MainWindow::about() {
     const Identity& id = core_.identity();
-    QMessageBox::about(this, tr("About the module"),
-                       tr("%1\nVersion %2.%3")
-                           .arg(QString::fromStdString(id.description))
-                           .arg(id.major)
-                           .arg(id.minor));
+    QMessageBox box(QMessageBox::Information, tr("About Talvine"),
+                    tr("<b>Talvine</b> %1.%2").arg(id.major).arg(id.minor), QMessageBox::Ok, this);
+    box.setObjectName("About");
+    box.setInformativeText(
+        tr("%1\n\nThe %2 menu comes from the plug-in module; this editor is "
+           "its reference host.")
+            .arg(QString::fromStdString(id.description), QString::fromStdString(id.title)));
+    box.exec();
 }
 
 } // namespace talvine::editor

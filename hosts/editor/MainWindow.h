@@ -1,14 +1,19 @@
 // The editor's window: the canvas in a scroll area, the menus (file, edit,
-// view, the module's "Géométrie" menu, help) and the status bar.  It only
-// forwards input to EditorCore and redraws from it.
+// view, the module's "Géométrie" menu, help) and the status bar (what to do
+// next, the picture's size, the zoom, the pointer's pixel).  It forwards
+// input to EditorCore, redraws from it, and reads and writes picture files
+// with their metadata.
 #pragma once
 
 #include "EditorCore.h"
+#include "Metadata.h"
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QWidget>
 
 class QAction;
+class QDialog;
 class QLabel;
 class QMenu;
 class QScrollArea;
@@ -26,16 +31,25 @@ class Canvas : public QWidget {
     void setZoom(double zoom);
     // The picture pixel under a point of the widget.
     QPoint toPicture(QPointF at) const;
+    // Where the centre of a picture pixel lies on the widget.
+    QPointF toWidget(QPointF pixel) const;
     void updateSize();
+
+  signals:
+    // The pointer moved over the picture (picture pixels), or left it.
+    void pointerMoved(QPoint pixel);
+    void pointerLeft();
 
   protected:
     void paintEvent(QPaintEvent*) override;
     void mousePressEvent(QMouseEvent* e) override;
     void mouseMoveEvent(QMouseEvent* e) override;
     void mouseReleaseEvent(QMouseEvent* e) override;
+    void leaveEvent(QEvent* e) override;
 
   private:
     QRectF onScreen(const PixelRect& r) const;
+    void paintMarkers(QPainter& p);
     EditorCore& core_;
     double zoom_ = 1.0;
     bool dragging_ = false;
@@ -48,18 +62,47 @@ class MainWindow : public QMainWindow {
     explicit MainWindow(EditorCore& core);
     ~MainWindow() override;
 
+    // Opens a picture file, after asking what becomes of unsaved changes.
+    // False (with a message box) when it cannot be read or the user kept the
+    // picture shown.
     bool openFile(const QString& path);
-    bool saveFile(const QString& path);
+    // Writes the picture to `path` (PNG or JPEG by its suffix) with the
+    // metadata of the file it came from; `quality` 1 to 100 for a JPEG, or
+    // 0 for the opened file's own (92 when it cannot be told).  Nothing is
+    // replaced unless the whole file could be written.
+    bool saveFile(const QString& path, int quality = 0);
+    // Save: to the picture's file, or Save As when it has none.
+    bool save();
+    bool saveAs();
     void openSample();
     void fit();
+    // Whether the zoom follows the window (after Fit, until zoomed by hand).
+    bool fitted() const { return fitted_; }
     Canvas& canvas() { return *canvas_; }
     QMenu& geometryMenu() { return *geometry_; }
     // The menu entry of command n.
     QAction* commandAction(int n) const;
+    QAction* undoAction() const { return undo_; }
+    QAction* redoAction() const { return redo_; }
+    // The file the picture was opened from or saved to (empty for the sample).
+    const QString& file() const { return file_; }
+    // The JPEG quality a save keeps when none is chosen.
+    int jpegQuality() const { return quality_ > 0 ? quality_ : 92; }
+    // The name Save As proposes.
+    QString proposedName() const;
+
+  protected:
+    void closeEvent(QCloseEvent* e) override;
 
   private:
+    // Asks what becomes of unsaved changes; false when the user cancels.
+    bool maybeSave();
+    void runCommand(int command);
+    void watchDialog();
+    void pictureChanged();
     void refresh();
     void about();
+    void setZoomByHand(double zoom);
     EditorCore& core_;
     Canvas* canvas_ = nullptr;
     QScrollArea* scroll_ = nullptr;
@@ -68,8 +111,18 @@ class MainWindow : public QMainWindow {
     QAction* undo_ = nullptr;
     QAction* redo_ = nullptr;
     QAction* save_ = nullptr;
+    QAction* saveAs_ = nullptr;
     QLabel* status_ = nullptr;
+    QLabel* size_ = nullptr;
+    QLabel* zoomLabel_ = nullptr;
+    QLabel* pointer_ = nullptr;
     QString file_;
+    QString name_; // shown in the title
+    hosts::PhotoMetadata metadata_;
+    int quality_ = 0; // of the opened JPEG, 0 when unknown
+    bool fitted_ = true;
+    QSize shown_;
+    QList<QPointer<QDialog>> watched_;
 };
 
 } // namespace talvine::editor

@@ -9,14 +9,18 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QBuffer>
 #include <QCheckBox>
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QProcess>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSlider>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -91,6 +95,25 @@ class EditorTest : public testing::Test {
         ASSERT_TRUE(QTest::qWaitFor([&] { return acted; }, 10000));
     }
 
+    // Answers the next message box with `button`, keeping its texts.
+    static void answerBox(QMessageBox::StandardButton button, QString* text = nullptr) {
+        QTimer::singleShot(0, [=] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box) return;
+            if (text) *text = box->text() + "\n" + box->informativeText();
+            if (QAbstractButton* b = box->button(button))
+                b->click();
+            else
+                box->reject();
+        });
+    }
+    // A marker's colour, as drawn over the picture.
+    static bool markerColour(QColor c) { return c.red() > 200 && c.green() > 160 && c.blue() < 90; }
+
+    static QString statusText() {
+        return window_->statusBar()->findChild<QLabel*>("status")->text();
+    }
+
     static void canvasPress(QEvent::Type type, QPoint at, Qt::MouseButtons held) {
         Canvas& c = window_->canvas();
         QMouseEvent e(type, at, c.mapToGlobal(at),
@@ -153,6 +176,188 @@ TEST_F(EditorTest, MenuAndAboutComeFromTheModule) {
     EXPECT_EQ(id.captions.size(), 9u);
     EXPECT_FALSE(id.description.empty());
     EXPECT_EQ(window_->commandAction(1)->text(), QString::fromStdString(id.captions[0]));
+    // Those that open a dialog say so; each has its shortcut.
+    for (int n = 1; n <= 9; ++n) {
+        SCOPED_TRACE(n);
+        const QAction* a = window_->commandAction(n);
+        EXPECT_EQ(a->text().endsWith(QChar(0x2026)), n == 3 || n >= 6);
+        EXPECT_EQ(a->shortcut(), QKeySequence(Qt::ALT | (Qt::Key_0 + n)));
+    }
+}
+
+TEST_F(EditorTest, TiltPickingSaysWhatToDoNextAndMarksEachStoredPoint) {
+    run(3);
+    QDialog* d = dialog("InclineHorz");
+    clickCanvas({50, 50}); // before any box waits: stored nowhere
+    EXPECT_TRUE(statusText().startsWith("That click was not taken: first click the left box"))
+        << statusText().toStdString();
+    EXPECT_TRUE(core_->markers().empty());
+    click(d, "PtRot1");
+    QTest::qWait(300);
+    EXPECT_EQ(statusText(), "Click a point at the left of the horizon on the picture");
+    const QImage plain = window_->canvas().grab().toImage();
+    clickCanvas({100, 300});
+    EXPECT_EQ(core_->markers(), (std::vector<Marker>{{1, 100, 300}}));
+    EXPECT_EQ(statusText(), "Click the right box on the line in the dialog, then a point at the "
+                            "right of the horizon on the picture");
+    click(d, "PtRot2");
+    QTest::qWait(300);
+    clickCanvas({500, 260});
+    EXPECT_EQ(core_->markers(), (std::vector<Marker>{{1, 100, 300}, {2, 500, 260}}));
+    EXPECT_TRUE(statusText().startsWith(
+        "2 points set: a click on the picture redraws the preview with the dialog's current"))
+        << statusText().toStdString();
+    // Drawn over the picture: the disc of each point and the line between.
+    const QImage marked = window_->canvas().grab().toImage();
+    EXPECT_TRUE(markerColour(marked.pixelColor(94, 300)));
+    EXPECT_FALSE(markerColour(plain.pixelColor(94, 300)));
+    EXPECT_TRUE(markerColour(marked.pixelColor(300, 280)));
+    EXPECT_FALSE(markerColour(plain.pixelColor(300, 280)));
+    const uint8_t* under = core_->pixels() + (300 * 640 + 94) * 3;
+    EXPECT_FALSE(markerColour(QColor(under[0], under[1], under[2]))) << "not drawn into it";
+
+    // A stored box clicked again waits: its old point is no longer shown.
+    click(d, "PtRot1");
+    EXPECT_EQ(core_->markers(), (std::vector<Marker>{{2, 500, 260}}));
+    QTest::qWait(300);
+    clickCanvas({120, 310});
+    EXPECT_EQ(core_->markers(), (std::vector<Marker>{{1, 120, 310}, {2, 500, 260}}));
+    click(d, "ReInit");
+    EXPECT_TRUE(core_->markers().empty());
+    EXPECT_TRUE(statusText().startsWith("Click the left box")) << statusText().toStdString();
+    click(d, "Annuler");
+    EXPECT_TRUE(core_->markers().empty());
+}
+
+TEST_F(EditorTest, UnsavedChangesAreAskedAboutAndSavingIsConfirmed) {
+    const QString first = dir_.filePath("first.png"), second = dir_.filePath("second.png");
+    ASSERT_TRUE(toImage(sample()).save(first));
+    ASSERT_TRUE(toImage(sample()).save(second));
+    ASSERT_TRUE(window_->openFile(first));
+    EXPECT_FALSE(window_->isWindowModified());
+    EXPECT_TRUE(window_->windowTitle().startsWith("first.png[*]"));
+    EXPECT_EQ(window_->proposedName(), dir_.filePath("first-edited.png"));
+
+    const QString mirror = QString::fromStdString(core_->identity().captions[3]);
+    run(4);
+    const Picture mirrored = core_->picture();
+    EXPECT_TRUE(window_->isWindowModified());
+    EXPECT_EQ(window_->undoAction()->text(), "&Undo " + mirror);
+    core_->undo();
+    EXPECT_FALSE(window_->isWindowModified()) << "back to the picture in the file";
+    EXPECT_EQ(window_->redoAction()->text(), "&Redo " + mirror);
+    core_->redo();
+    EXPECT_TRUE(window_->isWindowModified());
+
+    // Cancel keeps everything: opening another picture, closing.
+    QString asked;
+    answerBox(QMessageBox::Cancel, &asked);
+    EXPECT_FALSE(window_->openFile(second));
+    EXPECT_TRUE(asked.contains("first.png has changes that are not saved")) << asked.toStdString();
+    EXPECT_EQ(window_->file(), first);
+    EXPECT_EQ(core_->picture(), mirrored);
+    asked.clear();
+    answerBox(QMessageBox::Cancel, &asked);
+    EXPECT_FALSE(window_->close());
+    EXPECT_FALSE(asked.isEmpty());
+    EXPECT_TRUE(window_->isVisible());
+
+    // Save from the question, then the other picture opens.
+    answerBox(QMessageBox::Save);
+    EXPECT_TRUE(window_->openFile(second));
+    expectSame(fromImage(QImage(first)), mirrored);
+    EXPECT_EQ(window_->file(), second);
+    EXPECT_EQ(core_->picture(), sample());
+
+    // Ctrl+S saves into the picture's own file, and says so.
+    run(5);
+    window_->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window_));
+    QTest::keyClick(window_, Qt::Key_S, Qt::ControlModifier);
+    EXPECT_FALSE(window_->isWindowModified());
+    EXPECT_TRUE(window_->statusBar()->currentMessage().startsWith("Saved second.png: 640 × 480"))
+        << window_->statusBar()->currentMessage().toStdString();
+    expectSame(fromImage(QImage(second)), core_->picture());
+
+    // Discard opens without saving.
+    const Picture saved = core_->picture();
+    run(4);
+    answerBox(QMessageBox::Discard);
+    EXPECT_TRUE(window_->openFile(first));
+    expectSame(fromImage(QImage(second)), saved);
+    EXPECT_EQ(core_->picture(), mirrored);
+    EXPECT_FALSE(window_->isWindowModified());
+}
+
+TEST_F(EditorTest, TheViewRefitsAfterSizeChangesAndShowsSizeZoomAndPointer) {
+    auto* scroll = qobject_cast<QScrollArea*>(window_->centralWidget());
+    ASSERT_NE(scroll, nullptr);
+    auto label = [](const char* name) {
+        return window_->statusBar()->findChild<QLabel*>(name)->text();
+    };
+    window_->fit();
+    QTest::qWait(20);
+    const double fitted = window_->canvas().zoom();
+    EXPECT_FALSE(scroll->horizontalScrollBar()->isVisible());
+    EXPECT_FALSE(scroll->verticalScrollBar()->isVisible());
+    EXPECT_EQ(label("size"), "640 × 480");
+    EXPECT_EQ(label("zoom"), QString("%1 %").arg(std::lround(fitted * 100)));
+
+    run(7, [&] {
+        QDialog* d = dialog("ChangeDim");
+        auto* width = in<QLineEdit>(d, "DimHorz");
+        if (!width) return;
+        QTest::mouseClick(width, Qt::LeftButton);
+        QTest::keyClicks(width, "320");
+        click(d, "Appliquer");
+    });
+    ASSERT_EQ(core_->width(), 320);
+    EXPECT_EQ(label("size"), "320 × 240");
+    EXPECT_DOUBLE_EQ(window_->canvas().zoom(), fitted * 2) << "refitted to the smaller picture";
+    core_->undo();
+    EXPECT_DOUBLE_EQ(window_->canvas().zoom(), fitted);
+    QTest::qWait(20);
+    EXPECT_FALSE(scroll->horizontalScrollBar()->isVisible());
+
+    // Zoomed by hand: the zoom stays through a size change.
+    window_->canvas().setZoom(1.0);
+    for (QAction* a : window_->findChildren<QAction*>())
+        if (a->text() == "Zoom &in") a->trigger();
+    EXPECT_FALSE(window_->fitted());
+    EXPECT_DOUBLE_EQ(window_->canvas().zoom(), 1.25);
+    core_->redo();
+    EXPECT_DOUBLE_EQ(window_->canvas().zoom(), 1.25);
+    EXPECT_EQ(label("zoom"), "125 %");
+
+    const QPoint at = window_->canvas().toWidget(QPointF(10, 20)).toPoint();
+    canvasPress(QEvent::MouseMove, at, Qt::NoButton);
+    EXPECT_EQ(label("pointer"), "10, 20");
+}
+
+TEST_F(EditorTest, APictureTooLargeForTheModuleIsRefusedWithItsSize) {
+    // A JPEG whose frame header says 30000 x 30000 pixels: 900 megapixels.
+    QByteArray jpeg;
+    {
+        QBuffer b(&jpeg);
+        b.open(QIODevice::WriteOnly);
+        ASSERT_TRUE(toImage(sample()).save(&b, "jpeg"));
+    }
+    const qsizetype sof = jpeg.indexOf("\xFF\xC0");
+    ASSERT_GT(sof, 0);
+    for (int k : {5, 7}) {
+        jpeg[sof + k] = static_cast<char>(0x75);
+        jpeg[sof + k + 1] = static_cast<char>(0x30);
+    }
+    const QString path = dir_.filePath("huge.jpg");
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(jpeg);
+    f.close();
+    QString said;
+    answerBox(QMessageBox::Ok, &said);
+    EXPECT_FALSE(window_->openFile(path));
+    EXPECT_TRUE(said.contains("30000 × 30000 pixels (900.0 megapixels)")) << said.toStdString();
+    EXPECT_EQ(core_->picture(), sample());
 }
 
 TEST_F(EditorTest, InstantCommandsMatchTheToolAndUndoRedoWholePictures) {
@@ -220,7 +425,8 @@ TEST_F(EditorTest, CancelledDialogsLeaveThePictureAsItWas) {
 
     run(3);
     QDialog* d = dialog("InclineHorz");
-    EXPECT_EQ(window_->statusBar()->findChild<QLabel*>()->text(), "Click a point on the picture");
+    EXPECT_EQ(statusText(), "Click the left box on the line in the dialog, then a point at the "
+                            "left of the horizon on the picture");
     EXPECT_EQ(window_->canvas().cursor().shape(), Qt::CrossCursor);
     click(d, "PtRot1");
     QTest::qWait(300);
@@ -254,8 +460,8 @@ TEST_F(EditorTest, TiltFromTwoPickedPointsMatchesTheTool) {
 TEST_F(EditorTest, CropFromADraggedSelectionMatchesTheTool) {
     run(6);
     QDialog* d = dialog("RogneImg");
-    EXPECT_EQ(window_->statusBar()->findChild<QLabel*>()->text(),
-              "Draw a rectangle on the picture");
+    EXPECT_EQ(statusText(),
+              "Drag a rectangle on the picture, or type it in the dialog; Appliquer crops to it");
     canvasPress(QEvent::MouseButtonPress, {100, 80}, Qt::LeftButton);
     canvasPress(QEvent::MouseMove, {250, 200}, Qt::LeftButton);
     canvasPress(QEvent::MouseMove, {400, 300}, Qt::LeftButton);
@@ -313,6 +519,14 @@ TEST_F(EditorTest, PerspectiveFromFourPickedCornersMatchesTheTool) {
         QTest::qWait(300);
         clickCanvas(corners[k]);
     }
+    EXPECT_EQ(core_->markers().size(), 4u);
+    EXPECT_TRUE(statusText().startsWith("4 points set: a click on the picture redraws the "
+                                        "preview with the dialog's current settings"))
+        << statusText().toStdString();
+    // The corners joined as the trapezoid, over the preview.
+    const QImage marked = window_->canvas().grab().toImage();
+    EXPECT_TRUE(markerColour(marked.pixelColor(320, 60)));
+    EXPECT_TRUE(markerColour(marked.pixelColor(185, 240)));
     click(d, "Appliquer");
     EXPECT_FALSE(core_->busy());
     EXPECT_NE(core_->picture(), sample());
