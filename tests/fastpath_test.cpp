@@ -1,0 +1,247 @@
+// The engines' fast paths (double precision, AVX2, threads) against their
+// plain 80-bit loops, byte for byte, for every kernel this machine supports
+// and several thread counts, on random cases and on cases built to sit on
+// the boundaries the fast paths must hand back to the exact formula:
+// positions that land exactly on integers or halves, blends of exactly
+// k + 1/2, angle 0, centres and corners far outside, sides of 1 and 2.
+
+#include "core/ParamCoul.h"
+#include "engines/CorrDistor.h"
+#include "engines/Dispatch.h"
+#include "engines/FastBlend.h"
+#include "engines/ModifAngle.h"
+#include "engines/Parallel.h"
+#include "engines/Perspective.h"
+#include "engines/TailleImg.h"
+#include "support/TestHost.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <numbers>
+#include <random>
+#include <string>
+#include <tuple>
+#include <vector>
+
+namespace talvine {
+namespace {
+
+using engines::Kernel;
+using engines::Sampling;
+using test::bytesOf;
+
+// A picture whose channels are 0 and 1 (or 254 and 255): blends of two or
+// four such pixels with fractions of 1/2 are exact ties.
+PtsImg tiePicture(int32_t w, int32_t h, uint32_t seed, uint8_t low) {
+    PtsImg p(int64_t{w} * h);
+    std::mt19937 rng(seed);
+    auto* b = reinterpret_cast<uint8_t*>(p.data());
+    for (int64_t i = 0; i < int64_t{w} * h * 3; ++i)
+        b[i] = static_cast<uint8_t>(low + (rng() & 1));
+    return p;
+}
+
+std::vector<PtsImg> pictures(int32_t w, int32_t h, uint32_t seed) {
+    std::vector<PtsImg> out;
+    out.push_back(test::randomPicture(w, h, seed));
+    out.push_back(tiePicture(w, h, seed + 1, 0));
+    out.push_back(tiePicture(w, h, seed + 2, 254));
+    return out;
+}
+
+const std::pair<int32_t, int32_t> kShapes[] = {{1, 1}, {2, 1},   {1, 2},   {2, 2},  {3, 7},
+                                               {7, 3}, {19, 17}, {131, 9}, {5, 40}, {260, 35}};
+
+struct Setup {
+    Kernel kernel;
+    int threads;
+};
+
+std::string name(const ::testing::TestParamInfo<Setup>& info) {
+    return std::string(info.param.kernel == Kernel::Avx2 ? "Avx2" : "Baseline") + "_" +
+           std::to_string(info.param.threads) + "threads";
+}
+
+std::vector<Setup> setups() {
+    std::vector<Setup> out;
+    for (Kernel k : {Kernel::Baseline, Kernel::Avx2})
+        if (engines::kernelSupported(k))
+            for (int t : {1, 2, 3, 7})
+                out.push_back({k, t});
+    return out;
+}
+
+class FastPath : public ::testing::TestWithParam<Setup> {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(engines::setKernel(GetParam().kernel));
+        engines::setThreadCount(GetParam().threads);
+    }
+    void TearDown() override {
+        engines::setKernel(engines::kernelSupported(Kernel::Avx2) ? Kernel::Avx2
+                                                                  : Kernel::Baseline);
+        engines::setThreadCount(0);
+    }
+};
+
+TEST_P(FastPath, TiltMatchesThePlainLoop) {
+    std::mt19937 rng(7);
+    const long double angles[] = {0.0L,
+                                  1e-15L,
+                                  -1e-15L,
+                                  std::numbers::pi_v<long double> / 4,
+                                  -std::numbers::pi_v<long double> / 6,
+                                  1.5707963267948966L,
+                                  *engines::tiltAngle({100, 100}, {200, 110}),
+                                  *engines::tiltAngle({0, 0}, {3, 4})};
+    for (auto [w, h] : kShapes)
+        for (const PtsImg& src : pictures(w, h, rng())) {
+            for (int k = 0; k < 10; ++k) {
+                std::uniform_int_distribution<int32_t> cx(-w, 2 * w), cy(-h, 2 * h);
+                Point c{cx(rng), cy(rng)};
+                if (k == 0) c = {0, 0};
+                if (k == 1) c = {w - 1, h - 1};
+                if (k == 2) c = {-1000000, 3000000};
+                if (k == 3) c = {INT32_MIN, INT32_MAX};
+                const long double angle =
+                    k < 8 ? angles[k]
+                          : std::uniform_real_distribution<double>(-1.56, 1.56)(rng) + 0.0L;
+                for (Sampling s : {Sampling::Nearest, Sampling::Bilinear}) {
+                    PtsImg fast(int64_t{w} * h), ref(int64_t{w} * h);
+                    engines::pivoter(src.data(), fast.data(), w, h, {c, angle, s});
+                    engines::reference::pivoter(src.data(), ref.data(), w, h, {c, angle, s});
+                    ASSERT_EQ(bytesOf(fast), bytesOf(ref))
+                        << w << "x" << h << " centre " << c.x << "," << c.y << " angle "
+                        << static_cast<double>(angle);
+                }
+            }
+        }
+}
+
+TEST_P(FastPath, DistortionMatchesThePlainLoop) {
+    std::mt19937 rng(11);
+    for (auto [w, h] : kShapes)
+        for (const PtsImg& src : pictures(w, h, rng()))
+            for (int position : {-100, -37, -1, 0, 1, 50, 100})
+                for (auto law : {engines::DistortionLaw::Linear, engines::DistortionLaw::Square})
+                    for (Sampling s : {Sampling::Nearest, Sampling::Bilinear}) {
+                        // Destinations start as other bytes: pixels without a
+                        // source must keep them in both.
+                        PtsImg fast = test::randomPicture(w, h, 5),
+                               ref = test::randomPicture(w, h, 5);
+                        engines::corrigerDistorsion(src.data(), fast.data(), w, h,
+                                                    {position, law, s});
+                        engines::reference::corrigerDistorsion(src.data(), ref.data(), w, h,
+                                                               {position, law, s});
+                        ASSERT_EQ(bytesOf(fast), bytesOf(ref))
+                            << w << "x" << h << " rate " << position << " law "
+                            << static_cast<int>(law) << " bilinear " << (s == Sampling::Bilinear);
+                    }
+}
+
+TEST_P(FastPath, PerspectiveMatchesThePlainLoop) {
+    std::mt19937 rng(13);
+    for (auto [w, h] : kShapes)
+        for (const PtsImg& src : pictures(w, h, rng()))
+            for (int k = 0; k < 8; ++k) {
+                // Corners on the frame (integer and half columns), inside,
+                // far outside, and a top wider than the bottom.
+                engines::Corners c{{w / 5, 0}, {w - w / 5, 0}, {w, h}, {0, h}};
+                if (k == 1) c = {{0, 0}, {w, 0}, {w + 1, h}, {-1, h}};
+                if (k == 2) c = {{-5000, -9000}, {7000, -9000}, {90000, 40000}, {-80000, 40000}};
+                if (k == 3) c = {{-2, 0}, {w + 2, 0}, {w, h}, {0, h}};
+                if (k >= 4) {
+                    std::uniform_int_distribution<int32_t> x(-w, 2 * w), y(-h, 2 * h);
+                    c = {{x(rng), y(rng)}, {x(rng), y(rng)}, {x(rng), y(rng)}, {x(rng), y(rng)}};
+                }
+                for (int v : {0, 5, 10})
+                    for (Sampling s : {Sampling::Nearest, Sampling::Bilinear}) {
+                        PtsImg fast = test::randomPicture(w, h, 3),
+                               ref = test::randomPicture(w, h, 3);
+                        const bool a =
+                            engines::corrigerPerspective(src.data(), fast.data(), w, h, {c, v, s});
+                        const bool b = engines::reference::corrigerPerspective(
+                            src.data(), ref.data(), w, h, {c, v, s});
+                        ASSERT_EQ(a, b);
+                        ASSERT_EQ(bytesOf(fast), bytesOf(ref))
+                            << w << "x" << h << " case " << k << " v " << v;
+                    }
+            }
+}
+
+TEST_P(FastPath, ResamplingMatchesThePlainLoop) {
+    std::mt19937 rng(17);
+    const std::pair<int32_t, int32_t> sizes[] = {{1, 1}, {2, 3}, {7, 5}, {64, 33}, {130, 70}};
+    for (auto [w, h] : sizes)
+        for (const PtsImg& src : pictures(w, h, rng()))
+            for (auto [nw, nh] :
+                 {std::pair{w, h}, std::pair{2 * w, 2 * h}, std::pair{w / 2 + 1, h / 2 + 1},
+                  std::pair{3 * w + 1, h + 7}, std::pair{1, 1}}) {
+                PtsImg fast(int64_t{nw} * nh), ref(int64_t{nw} * nh);
+                engines::retaillerLisse(src.data(), w, h, fast.data(), nw, nh);
+                engines::reference::retaillerLisse(src.data(), w, h, ref.data(), nw, nh);
+                ASSERT_EQ(bytesOf(fast), bytesOf(ref))
+                    << w << "x" << h << " to " << nw << "x" << nh;
+                engines::retaillerBasique(src.data(), w, h, fast.data(), nw, nh);
+                engines::reference::retaillerBasique(src.data(), w, h, ref.data(), nw, nh);
+                ASSERT_EQ(bytesOf(fast), bytesOf(ref))
+                    << w << "x" << h << " to " << nw << "x" << nh;
+            }
+}
+
+INSTANTIATE_TEST_SUITE_P(Kernels, FastPath, ::testing::ValuesIn(setups()), name);
+
+// The worked trapezoid gives columns that are exact integers and exact
+// halves, and a 0/1 picture makes their blends exact ties: the double path
+// must hand those pixels to the exact formula, and does.
+TEST(FastPathFallback, ExactIntegersAndTiesGoThroughTheExactFormula) {
+    const PtsImg src = tiePicture(100, 100, 1, 0);
+    PtsImg fast(100 * 100), ref(100 * 100);
+    const engines::PerspectiveParams p{
+        {{20, 0}, {80, 0}, {100, 100}, {0, 100}}, 0, Sampling::Bilinear};
+    const int64_t before = engines::fast::fallbacks.load();
+    engines::corrigerPerspective(src.data(), fast.data(), 100, 100, p);
+    const int64_t exact = engines::fast::fallbacks.load() - before;
+    engines::reference::corrigerPerspective(src.data(), ref.data(), 100, 100, p);
+    EXPECT_EQ(bytesOf(fast), bytesOf(ref));
+    EXPECT_GT(exact, 100);       // every row has whole and half columns
+    EXPECT_LT(exact, 100 * 100); // but most pixels are decided in double
+}
+
+TEST(FastPathScreen, RefusesPositionsNearIntegersAndBlendsNearTies) {
+    engines::fast::Split s;
+    EXPECT_FALSE(engines::fast::splitPosition(3.0, 1e-9, s));
+    EXPECT_FALSE(engines::fast::splitPosition(3.0 + 1e-10, 1e-9, s));
+    EXPECT_FALSE(engines::fast::splitPosition(-2.0 - 1e-10, 1e-9, s));
+    EXPECT_FALSE(engines::fast::splitPosition(0x1p31 + 0.5, 1e-9, s));
+    ASSERT_TRUE(engines::fast::splitPosition(-2.25, 1e-9, s));
+    EXPECT_EQ(s.trunc, -2);  // towards zero
+    EXPECT_EQ(s.frac, 0.75); // from the floor, as the weights take it
+    EXPECT_EQ(engines::fast::roundedChannel(12.5, 1e-9), -1);
+    EXPECT_EQ(engines::fast::roundedChannel(12.4999, 1e-9), 12);
+    EXPECT_EQ(engines::fast::roundedChannel(300.2, 1e-9), 255);
+    EXPECT_EQ(engines::fast::roundedChannel(-3.2, 1e-9), 0);
+}
+
+TEST(ThreadPool, CoversEveryItemOnceInBlocksOfAtMostTheGrain) {
+    for (int threads : {1, 2, 3, 7}) {
+        engines::setThreadCount(threads);
+        EXPECT_EQ(engines::threadCount(), threads);
+        std::vector<int> seen(1003, 0);
+        std::atomic<int> oversized{0};
+        engines::parallelFor(1003, 16, [&](int64_t b, int64_t e) {
+            if (e - b > 16) ++oversized;
+            for (int64_t i = b; i < e; ++i)
+                ++seen[static_cast<size_t>(i)];
+        });
+        EXPECT_EQ(oversized.load(), 0);
+        EXPECT_EQ(std::count(seen.begin(), seen.end(), 1), 1003) << threads << " threads";
+    }
+    engines::setThreadCount(0);
+}
+
+} // namespace
+} // namespace talvine
