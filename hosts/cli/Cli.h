@@ -2,6 +2,8 @@
 // and the one error type that becomes a single line on stderr.
 #pragma once
 
+#include "ImageIO.h"
+
 #include <functional>
 #include <optional>
 #include <stdexcept>
@@ -59,12 +61,17 @@ struct Registration {
 };
 const std::vector<Subcommand>& subcommands();
 
-// The options every picture-writing subcommand shares.
-struct OutputOptions {
-    int jpegQuality = 92;
+// The options every picture subcommand shares, checked before any work.
+struct FileOptions {
+    ReadOptions read;
+    WriteOptions write;
 };
-OutputOptions outputOptions(Args& args);
-inline constexpr const char* kOutputHelp =
-    "  --quality Q   JPEG quality of the output, 1 to 100 (default 92)\n";
+FileOptions fileOptions(Args& args);
+inline constexpr const char* kFileHelp =
+    "  --quality Q        JPEG quality of the output, 1 to 100 (default 92)\n"
+    "  --compression N    PNG compression of the output, 0 to 9: 0 stores, 1 (default)\n"
+    "                     is the fastest, 2 to 9 are zlib's levels, smaller on drawings\n"
+    "  --max-pixels N     refuse inputs of more pixels than N (default 1073741824,\n"
+    "                     at most 2147483647)\n";
 
 } // namespace talvine::cli

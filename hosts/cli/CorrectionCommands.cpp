@@ -88,16 +88,15 @@ void driveTilt(HostSession& host, const TiltOptions& o) {
 }
 
 int tilt(Args& args) {
-    const OutputOptions out = outputOptions(args);
+    const FileOptions out = fileOptions(args);
     const auto from = args.option("--from");
     const auto to = args.option("--to");
     const bool bilinear = args.flag("--bilinear");
     if (!from || !to) throw UsageError("--from and --to are both needed");
     const IntPoint a = parsePoint(*from, "--from"), b = parsePoint(*to, "--to");
     const auto files = args.positional(2);
-    const Picture picture = readInput(files[0]);
-    HostSession host;
-    host.setPicture(picture);
+    HostSession host(OnCancel::Discard);
+    loadInput(host, files[0], out);
     const TiltOptions o{inside(a, host.size(), "--from"), inside(b, host.size(), "--to"), bilinear};
     driveTilt(host, o);
     return finish(host, files[1], out);
@@ -128,7 +127,7 @@ void driveDistortion(HostSession& host, const DistortionOptions& o) {
 }
 
 int distortion(Args& args) {
-    const OutputOptions out = outputOptions(args);
+    const FileOptions out = fileOptions(args);
     const auto rate = args.option("--rate");
     const auto law = args.option("--law");
     const bool bilinear = args.flag("--bilinear");
@@ -136,9 +135,8 @@ int distortion(Args& args) {
     const DistortionOptions o{parseInt(*rate, "--rate", -100, 100),
                               law ? parseInt(*law, "--law", 1, 2) : 1, bilinear};
     const auto files = args.positional(2);
-    const Picture picture = readInput(files[0]);
-    HostSession host;
-    host.setPicture(picture);
+    HostSession host(OnCancel::Discard);
+    loadInput(host, files[0], out);
     driveDistortion(host, o);
     return finish(host, files[1], out);
 }
@@ -174,7 +172,7 @@ void drivePerspective(HostSession& host, const PerspectiveOptions& o) {
 }
 
 int perspective(Args& args) {
-    const OutputOptions out = outputOptions(args);
+    const FileOptions out = fileOptions(args);
     const auto corners = args.options("--corners", 4);
     const auto vertical = args.option("--vertical");
     const bool bilinear = args.flag("--bilinear");
@@ -186,9 +184,8 @@ int perspective(Args& args) {
         points[k] = parsePoint((*corners)[k], kNames[k]);
     const int v = vertical ? parseInt(*vertical, "--vertical", 0, 10) : 5;
     const auto files = args.positional(2);
-    const Picture picture = readInput(files[0]);
-    HostSession host;
-    host.setPicture(picture);
+    HostSession host(OnCancel::Discard);
+    loadInput(host, files[0], out);
     PerspectiveOptions o{{}, v, bilinear};
     for (size_t k = 0; k < 4; ++k)
         o.corners[k] = inside(points[k], host.size(), kNames[k]);
@@ -204,7 +201,7 @@ const Registration kTilt{
                  "  --from X,Y    the first point of the line, and the centre of the turn\n"
                  "  --to X,Y      a second point of the line, in another column\n"
                  "  --bilinear    interpolate between neighbouring pixels\n") +
-         kOutputHelp,
+         kFileHelp,
      tilt}};
 
 const Registration kDistortion{
@@ -215,7 +212,7 @@ const Registration kDistortion{
                  "  --law 1|2     1: the correction grows as (1 + a.R) (default); 2: as (1 + "
                  "a.R\xC2\xB2)\n"
                  "  --bilinear    interpolate between neighbouring pixels\n") +
-         kOutputHelp,
+         kFileHelp,
      distortion}};
 
 const Registration kPerspective{
@@ -226,7 +223,7 @@ const Registration kPerspective{
                  "  --corners     the four corners, in that order\n"
                  "  --vertical V  vertical stretch, 0 to 10 (default 5, as the dialog opens)\n"
                  "  --bilinear    interpolate between neighbouring pixels\n") +
-         kOutputHelp,
+         kFileHelp,
      perspective}};
 
 // The demo's sample (640 x 480) has its horizon rising 3 degrees to the

@@ -13,7 +13,7 @@ HostSession* gSession = nullptr;
 
 } // namespace
 
-HostSession::HostSession() {
+HostSession::HostSession(OnCancel onCancel) : onCancel_(onCancel) {
     if (gSession) throw std::logic_error("one host session at a time");
     // As any host: publish the process's shared allocator before the plug-in
     // starts, so that pictures can cross the boundary both ways.
@@ -52,6 +52,33 @@ void HostSession::setPicture(const Picture& picture) {
     size_ = {picture.width, picture.height};
 }
 
+void HostSession::adoptPicture(PtsImg pixels, TDimImg size) {
+    if (pixels.size() != int64_t{size.Largeur} * size.Hauteur)
+        throw std::logic_error("the array does not hold the picture's pixels");
+    picture_ = std::move(pixels);
+    size_ = size;
+}
+
+void HostSession::loadPicture(const std::string& path, const ReadOptions& options,
+                              std::vector<std::string>* notes) {
+    PtsImg pixels;
+    TDimImg size{0, 0};
+    readPictureInto(
+        path,
+        [&](int32_t w, int32_t h) {
+            // The decoder writes every pixel: nothing to zero first.
+            pixels = PtsImg::uninitialised(w * h);
+            size = {w, h};
+            return reinterpret_cast<uint8_t*>(pixels.data());
+        },
+        options, notes);
+    adoptPicture(std::move(pixels), size);
+}
+
+PixelsView HostSession::pixels() const {
+    return {size_.Largeur, size_.Hauteur, reinterpret_cast<const uint8_t*>(picture_.data())};
+}
+
 Picture HostSession::picture() const {
     Picture p;
     p.width = size_.Largeur;
@@ -62,7 +89,7 @@ Picture HostSession::picture() const {
 }
 
 void HostSession::start(int command) {
-    before_ = picture_.clone();
+    if (onCancel_ == OnCancel::Restore) before_ = picture_.clone();
     sizeBefore_ = size_;
     ended_ = applied_ = false;
     callbacks_.clear();
@@ -71,8 +98,7 @@ void HostSession::start(int command) {
     // A modal command is over when XchgData returns; a cancelled resize says
     // nothing at all, so the picture goes back as for any cancel.
     if ((command == 7 || command == 8) && !ended_) {
-        picture_ = before_;
-        size_ = sizeBefore_;
+        restore();
         ended_ = true;
     }
 }
@@ -85,6 +111,12 @@ void HostSession::reportPoint(int command, Point point) {
 void HostSession::reportSelection(Point corner, TDimImg size, int codeSel) {
     XchgData(6, corner.x, corner.y, 0, 0, size.Largeur, size.Hauteur, 1, codeSel, nullptr,
              picture_.handle(), 0, 0);
+}
+
+void HostSession::restore() {
+    if (onCancel_ == OnCancel::Restore) picture_ = before_;
+    before_.clear();
+    size_ = sizeBefore_;
 }
 
 void TALVINE_CALL HostSession::onCallback(int32_t contexte, int32_t pt1x, int32_t pt1y,
@@ -100,10 +132,10 @@ void HostSession::handle(const CallbackRecord& call) {
     ended_ = true;
     applied_ = call.modifiee;
     if (!call.modifiee) {
-        picture_ = before_;
-        size_ = sizeBefore_;
+        restore();
         return;
     }
+    before_.clear();
     const int64_t count = int64_t{call.pt1.x} * call.pt1.y;
     if (call.pt1.x < 0 || call.pt1.y < 0 || count > INT32_MAX) return;
     if (call.param != 0) {

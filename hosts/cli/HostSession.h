@@ -34,10 +34,14 @@ struct CallbackRecord {
     bool fin;
 };
 
+// What becomes of the picture when a command ends cancelled: a host keeps a
+// copy to go back to, a one-shot tool that then writes nothing need not.
+enum class OnCancel { Restore, Discard };
+
 class HostSession {
   public:
     // Starts the library in this process (once) and registers the callback.
-    HostSession();
+    explicit HostSession(OnCancel onCancel = OnCancel::Restore);
     ~HostSession();
     HostSession(const HostSession&) = delete;
     HostSession& operator=(const HostSession&) = delete;
@@ -45,7 +49,15 @@ class HostSession {
     Identity identity() const;
 
     void setPicture(const Picture& picture);
+    // Takes an unshared array of size.Largeur x size.Hauteur pixels as the
+    // picture, without a copy.
+    void adoptPicture(PtsImg pixels, TDimImg size);
+    // Reads a picture file straight into a new pixel array.
+    void loadPicture(const std::string& path, const ReadOptions& options,
+                     std::vector<std::string>* notes);
     Picture picture() const;
+    // The current picture's pixels, valid until the next command.
+    PixelsView pixels() const;
     TDimImg size() const { return size_; }
 
     // XchgData with sub-mode 0 on the current picture (a fresh command).
@@ -65,10 +77,12 @@ class HostSession {
                                         int32_t pt2y, int32_t nature, intptr_t param,
                                         int32_t modifiee, int32_t fin);
     void handle(const CallbackRecord& call);
+    void restore();
 
+    OnCancel onCancel_;
     PtsImg picture_;
     TDimImg size_;
-    PtsImg before_; // the picture when the command started, for a cancel
+    PtsImg before_; // the picture when the command started, for a cancel (Restore)
     TDimImg sizeBefore_;
     bool ended_ = false;
     bool applied_ = false;

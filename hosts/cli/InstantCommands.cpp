@@ -23,12 +23,12 @@ int info(Args& args) {
 }
 
 Subcommand instant(const char* name, int command, const char* what) {
-    return {name, "IN OUT", std::string(what) + "\n\nOptions:\n" + kOutputHelp,
+    return {name, "IN OUT", std::string(what) + "\n\nOptions:\n" + kFileHelp,
             [command](Args& args) {
-                const OutputOptions out = outputOptions(args);
+                const FileOptions out = fileOptions(args);
                 const auto files = args.positional(2);
-                HostSession host;
-                host.setPicture(readInput(files[0]));
+                HostSession host(OnCancel::Discard);
+                loadInput(host, files[0], out);
                 host.start(command);
                 return finish(host, files[1], out);
             }};

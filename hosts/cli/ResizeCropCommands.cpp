@@ -126,12 +126,11 @@ ResizeOptions resizeOptions(Args& args) {
 }
 
 int resize(Args& args) {
-    const OutputOptions out = outputOptions(args);
+    const FileOptions out = fileOptions(args);
     const ResizeOptions o = resizeOptions(args);
     const auto files = args.positional(2);
-    const Picture picture = readInput(files[0]);
-    HostSession host;
-    host.setPicture(picture);
+    HostSession host(OnCancel::Discard);
+    loadInput(host, files[0], out);
     driveResize(host, o);
     return finish(host, files[1], out);
 }
@@ -195,12 +194,11 @@ CropOptions cropOptions(Args& args) {
 }
 
 int crop(Args& args) {
-    const OutputOptions out = outputOptions(args);
+    const FileOptions out = fileOptions(args);
     const CropOptions o = cropOptions(args);
     const auto files = args.positional(2);
-    const Picture picture = readInput(files[0]);
-    HostSession host;
-    host.setPicture(picture);
+    HostSession host(OnCancel::Discard);
+    loadInput(host, files[0], out);
     driveCrop(host, o);
     return finish(host, files[1], out);
 }
@@ -216,7 +214,7 @@ const Registration kResize{
                  "  --size WxH    both sides, unlinked\n"
                  "  --percent P   both sides as a percentage of the current size, 0 to 800\n"
                  "  --smooth      interpolate between neighbouring pixels\n") +
-         kOutputHelp,
+         kFileHelp,
      resize}};
 
 const Registration kCrop{
@@ -227,7 +225,7 @@ const Registration kCrop{
                  "  --rect X,Y,W,H  the rectangle, in pixels\n"
                  "  --format F      the proportion offered to the host's selection tool\n"
                  "                  (the typed rectangle is kept as typed)\n") +
-         kOutputHelp,
+         kFileHelp,
      crop}};
 
 // The demo's sample is 640 x 480.

@@ -56,13 +56,17 @@ void releaseReference(TPtImg*& handle) {
     if (old && std::atomic_ref<int32_t>(*countOf(old)).fetch_sub(1) == 1) freeBlock(old);
 }
 
-TPtImg* newArray(int32_t length) {
+TPtImg* newUninitialisedArray(int32_t length) {
     if (length == 0) return nullptr;
     const intptr_t bytes = blockBytes(length);
     void* block = currentAllocator().allocate(bytes);
     if (!block) throw std::bad_alloc();
-    TPtImg* handle = initialise(block, length);
-    std::memset(handle, 0, static_cast<size_t>(length) * 3);
+    return initialise(block, length);
+}
+
+TPtImg* newArray(int32_t length) {
+    TPtImg* handle = newUninitialisedArray(length);
+    if (handle) std::memset(handle, 0, static_cast<size_t>(length) * 3);
     return handle;
 }
 

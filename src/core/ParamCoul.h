@@ -26,6 +26,9 @@ void takeReference(TPtImg* handle);
 void releaseReference(TPtImg*& handle);
 // A new block with count 1 and `length` zeroed elements (null for 0).
 TPtImg* newArray(int32_t length);
+// The same without zeroing the elements, for a writer that fills every one of
+// them before anything reads it (a decoder).
+TPtImg* newUninitialisedArray(int32_t length);
 // Changes the length held through `handle`: to 0 releases it; an unshared
 // block (or null) is reallocated, new elements zeroed; a shared block is
 // copied into a new block of count 1 that only this holder sees, while the
@@ -64,6 +67,10 @@ class PtsImg {
     PtsImg() = default;
     // A new unshared array of `length` zeroed pixels.
     explicit PtsImg(int32_t length) : handle_(newArray(length)) {}
+    // A new unshared array of `length` pixels whose content is left undefined.
+    static PtsImg uninitialised(int32_t length) {
+        return PtsImg(newUninitialisedArray(length), Adopt{});
+    }
     // Takes a new reference on `handle`.
     static PtsImg share(TPtImg* handle) {
         takeReference(handle);
