@@ -86,6 +86,11 @@ TEST_F(CliResizeCrop, CropPastTheEdgesKeepsThePartInside) {
     EXPECT_EQ(p.width, 20);
     EXPECT_EQ(p.height, 10);
     EXPECT_EQ(source(p, 19, 9), std::make_pair(199, 149));
+    // Wider and taller than the whole picture: the part inside is all of it.
+    const cli::Picture all = run({"crop", in, out, "--rect", "0,0,300,151"});
+    EXPECT_EQ(all.width, 200);
+    EXPECT_EQ(all.height, 150);
+    EXPECT_EQ(source(all, 199, 149), std::make_pair(199, 149));
 }
 
 TEST_F(CliResizeCrop, RefusalsAreOneLineAndWriteNothing) {
@@ -95,26 +100,44 @@ TEST_F(CliResizeCrop, RefusalsAreOneLineAndWriteNothing) {
         int exitCode;
         const char* message;
     } cases[] = {
+        // Every refusal names the option and what it allows, in English, before the dialog runs.
         {"a zero side",
          {"resize", in, out, "--size", "100x0"},
-         1,
-         "Division par z\xC3\xA9ro en virgule flottante."},
+         2,
+         "--size height must be a whole number from 1"},
         {"a zero percentage",
          {"resize", in, out, "--percent", "0"},
+         2,
+         "--percent must be a whole number from 1 to 800"},
+        {"a zero width",
+         {"resize", in, out, "--width", "0"},
+         2,
+         "--width must be a whole number from 1"},
+        {"a width whose linked height rounds to 0",
+         {"resize", in, out, "--width", "1"},
          1,
-         "Division par z\xC3\xA9ro en virgule flottante."},
+         "--width 1 makes the 200 x 150 picture 1 x 0 pixels"},
         {"a width beyond 8 times",
          {"resize", in, out, "--width", "1601"},
          1,
-         "1601 n'est pas dans l'intervalle requis 0 .. 1600."},
+         "--width must be from 1 to 8 times the picture's width (1600), not 1601"},
+        {"a size beyond 8 times",
+         {"resize", in, out, "--size", "10x1201"},
+         1,
+         "--size height must be from 1 to 8 times the picture's height (1200), not 1201"},
         {"a margin beyond the picture",
          {"crop", in, out, "--rect", "201,0,10,10"},
          1,
-         "201 n'est pas dans l'intervalle requis 0 .. 200."},
-        {"a height beyond the picture",
-         {"crop", in, out, "--rect", "0,0,10,151"},
+         "--rect 201,0,10,10 lies outside the 200 x 150 picture: X must be from 0 to 199 and Y "
+         "from 0 to 149"},
+        {"a rectangle starting at the bottom edge",
+         {"crop", in, out, "--rect", "0,150,10,10"},
          1,
-         "151 n'est pas dans l'intervalle requis 0 .. 150."},
+         "lies outside the 200 x 150 picture"},
+        {"an empty rectangle",
+         {"crop", in, out, "--rect", "0,0,0,10"},
+         2,
+         "--rect width must be a whole number from 1"},
         {"no size", {"resize", in, out}, 2, "exactly one of"},
         {"two sizes", {"resize", in, out, "--width", "5", "--height", "5"}, 2, "exactly one of"},
         {"a percentage beyond 800", {"resize", in, out, "--percent", "801"}, 2, "--percent"},

@@ -8,7 +8,9 @@
 #include "toolkit/Application.h"
 #include "toolkit/Automation.h"
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <optional>
 #include <string>
 #include <vector>
@@ -108,21 +110,78 @@ ResizeOptions resizeOptions(Args& args) {
         throw UsageError("give exactly one of --width, --height, --size and --percent");
     if (width) {
         o.by = SizeBy::Width;
-        o.first = parseInt(*width, "--width", 0, kMaxInt);
+        o.first = parseInt(*width, "--width", 1, kMaxInt);
     } else if (height) {
         o.by = SizeBy::Height;
-        o.first = parseInt(*height, "--height", 0, kMaxInt);
+        o.first = parseInt(*height, "--height", 1, kMaxInt);
     } else if (percent) {
         o.by = SizeBy::Percent;
-        o.first = parseInt(*percent, "--percent", 0, 800);
+        o.first = parseInt(*percent, "--percent", 1, 800);
     } else {
         const auto x = size->find('x');
         if (x == std::string::npos) throw UsageError("--size must be WxH, not '" + *size + "'");
         o.by = SizeBy::Both;
-        o.first = parseInt(size->substr(0, x), "--size width", 0, kMaxInt);
-        o.second = parseInt(size->substr(x + 1), "--size height", 0, kMaxInt);
+        o.first = parseInt(size->substr(0, x), "--size width", 1, kMaxInt);
+        o.second = parseInt(size->substr(x + 1), "--size height", 1, kMaxInt);
     }
     return o;
+}
+
+// Round(a / b), ties to even, as the dialog computes its linked fields.
+int64_t roundedQuotient(int64_t a, int64_t b) {
+    return static_cast<int64_t>(rintl(static_cast<long double>(a) / static_cast<long double>(b)));
+}
+
+std::string sizeText(int64_t w, int64_t h) {
+    return std::to_string(w) + " x " + std::to_string(h);
+}
+
+// The checks that need the picture's size, made before the dialog opens: the
+// new size the dialog will compute must have no zero side and stay within
+// its fields' range of eight times each side.
+void checkResize(const ResizeOptions& o, TDimImg size) {
+    const int64_t w = size.Largeur, h = size.Hauteur;
+    const auto within = [&](const char* option, int64_t value, int64_t side, const char* name) {
+        if (value > 8 * side)
+            throw UserError(std::string(option) + " must be from 1 to 8 times the picture's " +
+                            name + " (" + std::to_string(8 * side) + "), not " +
+                            std::to_string(value));
+    };
+    int64_t nw = 0, nh = 0;
+    std::string given;
+    switch (o.by) {
+    case SizeBy::Width: {
+        within("--width", o.first, w, "width");
+        const int64_t percent = roundedQuotient(int64_t{o.first} * 100, w);
+        nw = o.first;
+        nh = roundedQuotient(percent * h, 100);
+        given = "--width " + std::to_string(o.first);
+        break;
+    }
+    case SizeBy::Height: {
+        within("--height", o.first, h, "height");
+        const int64_t percent = roundedQuotient(int64_t{o.first} * 100, h);
+        nw = roundedQuotient(percent * w, 100);
+        nh = o.first;
+        given = "--height " + std::to_string(o.first);
+        break;
+    }
+    case SizeBy::Percent:
+        nw = roundedQuotient(int64_t{o.first} * w, 100);
+        nh = roundedQuotient(int64_t{o.first} * h, 100);
+        given = "--percent " + std::to_string(o.first);
+        break;
+    case SizeBy::Both:
+        within("--size width", o.first, w, "width");
+        within("--size height", o.second, h, "height");
+        nw = o.first;
+        nh = o.second;
+        break;
+    }
+    if (nw == 0 || nh == 0)
+        throw UserError(given + " makes the " + sizeText(w, h) + " picture " + sizeText(nw, nh) +
+                        " pixels (the sides stay linked through a whole percentage); give a " +
+                        "size with at least 1 pixel on each side");
 }
 
 int resize(Args& args) {
@@ -131,6 +190,7 @@ int resize(Args& args) {
     const auto files = args.positional(2);
     HostSession host(OnCancel::Discard);
     loadInput(host, files[0], out);
+    checkResize(o, host.size());
     driveResize(host, o);
     return finish(host, files[1], out);
 }
@@ -178,7 +238,7 @@ CropOptions cropOptions(Args& args) {
         const size_t comma = k < 3 ? rect->find(',', start) : rect->size();
         if (comma == std::string::npos || (k == 3 && rect->find(',', start) != std::string::npos))
             throw UsageError("--rect must be X,Y,W,H, not '" + *rect + "'");
-        o.rect[k] = parseInt(rect->substr(start, comma - start), kNames[k], 0, kMaxInt);
+        o.rect[k] = parseInt(rect->substr(start, comma - start), kNames[k], k < 2 ? 0 : 1, kMaxInt);
         start = comma + 1;
     }
     if (format) {
@@ -193,13 +253,28 @@ CropOptions cropOptions(Args& args) {
     return o;
 }
 
+// A rectangle reaching past the right or bottom edge keeps the part inside;
+// one that starts outside the picture keeps nothing and is refused.
+CropOptions clipToPicture(CropOptions o, TDimImg size) {
+    auto& [x, y, w, h] = o.rect;
+    if (x >= size.Largeur || y >= size.Hauteur)
+        throw UserError("--rect " + std::to_string(x) + "," + std::to_string(y) + "," +
+                        std::to_string(w) + "," + std::to_string(h) + " lies outside the " +
+                        sizeText(size.Largeur, size.Hauteur) + " picture: X must be from 0 to " +
+                        std::to_string(size.Largeur - 1) + " and Y from 0 to " +
+                        std::to_string(size.Hauteur - 1));
+    w = std::min(w, size.Largeur - x);
+    h = std::min(h, size.Hauteur - y);
+    return o;
+}
+
 int crop(Args& args) {
     const FileOptions out = fileOptions(args);
     const CropOptions o = cropOptions(args);
     const auto files = args.positional(2);
     HostSession host(OnCancel::Discard);
     loadInput(host, files[0], out);
-    driveCrop(host, o);
+    driveCrop(host, clipToPicture(o, host.size()));
     return finish(host, files[1], out);
 }
 
@@ -212,7 +287,7 @@ const Registration kResize{
                  "  --width N     the new width in pixels, at most 8 times the current one\n"
                  "  --height N    the new height in pixels, at most 8 times the current one\n"
                  "  --size WxH    both sides, unlinked\n"
-                 "  --percent P   both sides as a percentage of the current size, 0 to 800\n"
+                 "  --percent P   both sides as a percentage of the current size, 1 to 800\n"
                  "  --smooth      interpolate between neighbouring pixels\n") +
          kFileHelp,
      resize}};
