@@ -282,11 +282,13 @@ MainWindow::MainWindow(EditorCore& core) : core_(core) {
     });
     core_.onPictureChanged = [this] { pictureChanged(); };
     core_.onStateChanged = [this] { refresh(); };
+    qApp->installEventFilter(this);
     refresh();
     resize(900, 700);
 }
 
 MainWindow::~MainWindow() {
+    qApp->removeEventFilter(this);
     core_.onPictureChanged = nullptr;
     core_.onStateChanged = nullptr;
     core_.setBoxProbe(nullptr);
@@ -322,6 +324,75 @@ void MainWindow::watchDialog() {
         }
     }
     refresh();
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* e) {
+    if (e->type() == QEvent::Show || e->type() == QEvent::Hide) {
+        // The module's dialogs are windows of their own; the editor's boxes
+        // and file dialogs belong to it.
+        auto* d = qobject_cast<QDialog*>(watched);
+        if (d && d->isWindow() && !d->parentWidget() && !qobject_cast<QMessageBox*>(d) &&
+            !qobject_cast<QFileDialog*>(d) && !qobject_cast<QInputDialog*>(d)) {
+            if (e->type() == QEvent::Show)
+                placeDialog(d);
+            else
+                rememberDialog(d);
+        }
+    }
+    return QMainWindow::eventFilter(watched, e);
+}
+
+QRect MainWindow::pictureOnScreen() const {
+    const QRect picture(canvas_->mapToGlobal(QPoint(0, 0)), canvas_->size());
+    const QRect view(scroll_->viewport()->mapToGlobal(QPoint(0, 0)), scroll_->viewport()->size());
+    return picture & view;
+}
+
+void MainWindow::placeDialog(QDialog* d) {
+    const QString name = d->objectName();
+    if (auto it = placed_.find(name); it != placed_.end() && it->moved) {
+        d->move(it->at);
+        return;
+    }
+    const QRect picture = pictureOnScreen();
+    // The frame is not known before the first show: room for a title bar.
+    const QSize size = d->frameGeometry().size().expandedTo(d->size() + QSize(0, 30));
+    const QRect area = screen() ? screen()->availableGeometry() : QRect();
+    const QRect frame = frameGeometry();
+    const QPoint candidates[] = {
+        {frame.right() + 1, frame.top()},                    // beside the window
+        {frame.left() - size.width(), frame.top()},          // on its other side
+        {picture.right() + 1 - size.width(), picture.top()}, // the picture's corners
+        {picture.left(), picture.top()},
+        {picture.right() + 1 - size.width(), picture.bottom() + 1 - size.height()},
+        {picture.left(), picture.bottom() + 1 - size.height()}};
+    QPoint best = d->pos();
+    int64_t least = -1;
+    for (QPoint at : candidates) {
+        QRect r(at, size);
+        if (area.isValid()) {
+            r.moveLeft(std::clamp(r.left(), area.left(),
+                                  std::max(area.left(), area.right() + 1 - r.width())));
+            r.moveTop(std::clamp(r.top(), area.top(),
+                                 std::max(area.top(), area.bottom() + 1 - r.height())));
+        }
+        const QRect over = r & picture;
+        const int64_t covered = over.isEmpty() ? 0 : int64_t{over.width()} * over.height();
+        if (least < 0 || covered < least) {
+            least = covered;
+            best = r.topLeft();
+        }
+    }
+    d->move(best);
+    placed_[name] = {best, false};
+}
+
+void MainWindow::rememberDialog(QDialog* d) {
+    Placement& p = placed_[d->objectName()];
+    if (d->pos() != p.at) {
+        p.at = d->pos();
+        p.moved = true;
+    }
 }
 
 void MainWindow::pictureChanged() {

@@ -8,6 +8,7 @@
 #include "EditorCore.h"
 #include "Metadata.h"
 
+#include <QHash>
 #include <QMainWindow>
 #include <QPointer>
 #include <QWidget>
@@ -93,6 +94,7 @@ class MainWindow : public QMainWindow {
 
   protected:
     void closeEvent(QCloseEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
 
   private:
     // Asks what becomes of unsaved changes; false when the user cancels.
@@ -103,6 +105,11 @@ class MainWindow : public QMainWindow {
     void refresh();
     void about();
     void setZoomByHand(double zoom);
+    // The module's dialogs open beside the picture, or where they cover
+    // the least of it, and where the user last moved them.
+    void placeDialog(QDialog* d);
+    void rememberDialog(QDialog* d);
+    QRect pictureOnScreen() const;
     EditorCore& core_;
     Canvas* canvas_ = nullptr;
     QScrollArea* scroll_ = nullptr;
@@ -123,6 +130,11 @@ class MainWindow : public QMainWindow {
     bool fitted_ = true;
     QSize shown_;
     QList<QPointer<QDialog>> watched_;
+    struct Placement {
+        QPoint at;          // where it was put, or moved to
+        bool moved = false; // by the user
+    };
+    QHash<QString, Placement> placed_;
 };
 
 } // namespace talvine::editor

@@ -229,6 +229,51 @@ TEST_F(EditorTest, TiltPickingSaysWhatToDoNextAndMarksEachStoredPoint) {
     EXPECT_TRUE(core_->markers().empty());
 }
 
+TEST_F(EditorTest, DialogsOpenOffThePictureAndWhereTheyWereMoved) {
+    const QRect screen = window_->screen()->availableGeometry();
+    auto check = [&](bool room) {
+        window_->fit();
+        QTest::qWait(20);
+        const QRect picture(window_->canvas().mapToGlobal(QPoint(0, 0)), window_->canvas().size());
+        auto covered = [&](QRect r) {
+            const QRect over = r & picture;
+            return over.isEmpty() ? 0 : over.width() * over.height();
+        };
+        for (auto [n, form] : {std::pair{3, "InclineHorz"}, {6, "RogneImg"}, {9, "CorrPerspect"}}) {
+            SCOPED_TRACE(form);
+            run(n);
+            QDialog* d = dialog(form);
+            ASSERT_NE(d, nullptr);
+            const QRect centred(picture.center() - QPoint(d->width() / 2, d->height() / 2),
+                                d->size());
+            if (room)
+                EXPECT_EQ(covered(d->geometry()), 0) << "beside the window";
+            else
+                EXPECT_LT(covered(d->geometry()), covered(centred)) << "in a corner";
+            EXPECT_FALSE(d->geometry().contains(picture.center()));
+            EXPECT_TRUE(screen.contains(d->geometry())) << "on the screen";
+            click(d, "Annuler");
+        }
+    };
+    // A window with room beside it on the screen, then one that fills it.
+    window_->move(screen.topLeft());
+    window_->resize(screen.width() / 2, screen.height() / 2);
+    check(true);
+    window_->resize(screen.size());
+    check(false);
+    window_->resize(900, 700);
+
+    run(3);
+    QDialog* d = dialog("InclineHorz");
+    const QPoint moved = d->pos() + QPoint(-40, 25);
+    d->move(moved);
+    click(d, "Annuler");
+    run(3);
+    d = dialog("InclineHorz");
+    EXPECT_EQ(d->pos(), moved);
+    click(d, "Annuler");
+}
+
 TEST_F(EditorTest, UnsavedChangesAreAskedAboutAndSavingIsConfirmed) {
     const QString first = dir_.filePath("first.png"), second = dir_.filePath("second.png");
     ASSERT_TRUE(toImage(sample()).save(first));
