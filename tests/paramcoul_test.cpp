@@ -84,6 +84,14 @@ TEST(PixelArray, CloneIsPrivate) {
     EXPECT_EQ(referenceCount(a.handle()), 1);
 }
 
+TEST(PixelArray, CloneOfAHostBlockWithNoElementIsTheEmptyArray) {
+    TPtImg* block = test::hostArray({});
+    const PtsImg a = PtsImg::adopt(block);
+    EXPECT_EQ(a.size(), 0);
+    EXPECT_EQ(a.clone().handle(), nullptr);
+    EXPECT_EQ(referenceCount(block), 1);
+}
+
 TEST(PixelArray, AbsurdLengthsFailCleanly) {
     PtsImg a;
     EXPECT_THROW(a.setLength(-1), std::length_error);

@@ -20,7 +20,9 @@ int32_t* countOf(const TPtImg* handle) {
 int32_t* lengthOf(const TPtImg* handle) {
     return reinterpret_cast<int32_t*>(reinterpret_cast<uintptr_t>(handle) - 4);
 }
-char* blockOf(TPtImg* handle) { return reinterpret_cast<char*>(handle) - kHeader; }
+char* blockOf(TPtImg* handle) {
+    return reinterpret_cast<char*>(handle) - kHeader;
+}
 
 intptr_t blockBytes(int32_t length) {
     if (length < 0) throw std::length_error("negative array length");
@@ -37,11 +39,15 @@ TPtImg* initialise(void* block, int32_t length) {
     return reinterpret_cast<TPtImg*>(static_cast<char*>(block) + kHeader);
 }
 
-void freeBlock(TPtImg* handle) { currentAllocator().release(blockOf(handle)); }
+void freeBlock(TPtImg* handle) {
+    currentAllocator().release(blockOf(handle));
+}
 
 } // namespace
 
-int32_t arrayLength(const TPtImg* handle) { return handle ? *lengthOf(handle) : 0; }
+int32_t arrayLength(const TPtImg* handle) {
+    return handle ? *lengthOf(handle) : 0;
+}
 
 int32_t referenceCount(const TPtImg* handle) {
     return handle ? std::atomic_ref<int32_t>(*countOf(handle)).load() : 0;
@@ -85,8 +91,7 @@ void setArrayLength(TPtImg*& handle, int32_t length) {
         void* block = currentAllocator().reallocate(blockOf(handle), bytes);
         if (!block) throw std::bad_alloc();
         handle = initialise(block, length);
-        if (length > old)
-            std::memset(handle + old, 0, static_cast<size_t>(length - old) * 3);
+        if (length > old) std::memset(handle + old, 0, static_cast<size_t>(length - old) * 3);
         return;
     }
     TPtImg* fresh = newArray(length);
@@ -97,7 +102,8 @@ void setArrayLength(TPtImg*& handle, int32_t length) {
 
 PtsImg PtsImg::clone() const {
     PtsImg copy(size());
-    if (handle_) std::memcpy(copy.handle_, handle_, static_cast<size_t>(size()) * 3);
+    // A host's block may hold no element: nothing to copy, and no copy made.
+    if (copy.handle_) std::memcpy(copy.handle_, handle_, static_cast<size_t>(size()) * 3);
     return copy;
 }
 
