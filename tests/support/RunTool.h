@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -24,6 +25,7 @@ struct ToolResult {
     int exitCode = -1;
     std::string out;
     std::string err;
+    long peakKb = 0; // the tool's peak resident memory
 };
 
 inline std::string slurp(const std::string& path) {
@@ -52,7 +54,9 @@ inline ToolResult runTool(const std::vector<std::string>& args) {
     ToolResult result;
     if (posix_spawn(&pid, TALVINE_CLI_PATH, &actions, nullptr, argv.data(), environ) == 0) {
         int status = 0;
-        waitpid(pid, &status, 0);
+        rusage usage{};
+        wait4(pid, &status, 0, &usage);
+        result.peakKb = usage.ru_maxrss;
         result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
     posix_spawn_file_actions_destroy(&actions);
