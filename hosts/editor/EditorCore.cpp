@@ -328,8 +328,18 @@ void EditorCore::dragSelection(int32_t ax, int32_t ay, int32_t tx, int32_t ty) {
     stateChanged();
 }
 
+void EditorCore::moveSelectionTo(int32_t x, int32_t y) {
+    if (mode_ != Mode::SelectRect || !selection_) return;
+    PixelRect r = *selection_;
+    r.x = std::clamp(x, 0, std::max(0, width_ - r.width));
+    r.y = std::clamp(y, 0, std::max(0, height_ - r.height));
+    selection_ = r;
+    stateChanged();
+}
+
 void EditorCore::finishSelection() {
     if (mode_ != Mode::SelectRect || !selection_) return;
+    unreported_ = false;
     const PixelRect r = *selection_;
     if (r.width <= 0 || r.height <= 0) return;
     const PixelArray buffer = buffer_;
@@ -372,6 +382,7 @@ void EditorCore::endCommand() {
     waiting_ = 0;
     missed_ = false;
     stored_.clear();
+    unreported_ = false;
     before_ = Picture();
     stateChanged();
 }
@@ -389,7 +400,13 @@ void EditorCore::callback(int32_t pt1x, int32_t pt1y, int32_t pt2x, int32_t pt2y
     case rtFormat:
         format_ = static_cast<int>(param >> 8 & 0xFF);
         if (format_ > 4) format_ = 0;
-        selection_.reset();
+        if (selection_ && mode_ == Mode::SelectRect) {
+            // The rectangle takes the new proportion from its top-left
+            // corner; the dialog hears of it once this call is over.
+            const PixelRect r = *selection_;
+            dragSelection(r.x, r.y, r.x + r.width, r.y + r.height);
+            unreported_ = true;
+        }
         stateChanged();
         return;
     case rtCadre: {
@@ -397,6 +414,8 @@ void EditorCore::callback(int32_t pt1x, int32_t pt1y, int32_t pt2x, int32_t pt2y
         r.width = static_cast<int32_t>(std::abs(int64_t{pt2x} - pt1x));
         r.height = static_cast<int32_t>(std::abs(int64_t{pt2y} - pt1y));
         frame_ = r;
+        selection_ = r; // one rectangle, whichever way it was set
+        unreported_ = false;
         stateChanged();
         return;
     }

@@ -148,6 +148,12 @@ class EditorCore {
     // picture and to the proportion of the last format asked for.
     void dragSelection(int32_t anchorX, int32_t anchorY, int32_t toX, int32_t toY);
     void finishSelection();
+    // The rectangle moved, its size kept, inside the picture (reported by
+    // finishSelection).
+    void moveSelectionTo(int32_t x, int32_t y);
+    // The rectangle changed in a callback (a new format) and the dialog
+    // does not know it yet: finishSelection, once the call is over, tells it.
+    bool selectionUnreported() const { return unreported_; }
     std::optional<PixelRect> selection() const { return selection_; }
     // The proportion index of the last rtFormat (0: free).
     int format() const { return format_; }
@@ -213,6 +219,7 @@ class EditorCore {
     int waiting_ = 0;
     std::vector<std::optional<Marker>> stored_;
     bool missed_ = false; // the last click came while no box waited
+    bool unreported_ = false;
 
     int command_ = 0;
     bool ended_ = false;

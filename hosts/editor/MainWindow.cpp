@@ -28,6 +28,9 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStatusBar>
+#include <QTimer>
+
+#include <array>
 
 #include <cmath>
 #include <cstring>
@@ -158,16 +161,54 @@ void Canvas::paintEvent(QPaintEvent*) {
                            QImage::Format_RGB888);
         p.drawImage(QRectF(0, 0, core_.width() * zoom_, core_.height() * zoom_), image);
     }
-    p.setBrush(Qt::NoBrush);
-    if (auto frame = core_.frame()) {
-        p.setPen(QPen(Qt::yellow, 1, Qt::DashLine));
-        p.drawRect(onScreen(*frame).adjusted(0, 0, -1, -1));
-    }
-    if (auto sel = core_.selection()) {
-        p.setPen(QPen(Qt::cyan, 1, Qt::DotLine));
-        p.drawRect(onScreen(*sel).adjusted(0, 0, -1, -1));
-    }
+    if (auto sel = core_.selection(); sel && core_.mode() == Mode::SelectRect)
+        paintSelection(p, *sel);
     paintMarkers(p);
+}
+
+namespace {
+
+// The eight handles of a rectangle, clockwise from the top-left corner.
+std::array<QPointF, 8> handlesOf(const QRectF& r) {
+    const QPointF c = r.center();
+    return {r.topLeft(),     QPointF(c.x(), r.top()),    r.topRight(),   QPointF(r.right(), c.y()),
+            r.bottomRight(), QPointF(c.x(), r.bottom()), r.bottomLeft(), QPointF(r.left(), c.y())};
+}
+
+constexpr double kHandle = 7; // a handle's side on the screen
+
+} // namespace
+
+void Canvas::paintSelection(QPainter& p, const PixelRect& sel) {
+    // The picture outside darkened, the edge light over a dark casing, so
+    // that it reads on sky and on shadow; handles to move and resize it.
+    const QRectF r = onScreen(sel);
+    QPainterPath outside;
+    outside.setFillRule(Qt::OddEvenFill);
+    outside.addRect(QRectF(0, 0, core_.width() * zoom_, core_.height() * zoom_));
+    outside.addRect(r);
+    p.fillPath(outside, QColor(0, 0, 0, 130));
+    p.setBrush(Qt::NoBrush);
+    p.setPen(QPen(QColor(0, 0, 0, 170), 3));
+    p.drawRect(r);
+    p.setPen(QPen(Qt::white, 1));
+    p.drawRect(r);
+    p.setBrush(Qt::white);
+    p.setPen(QPen(Qt::black, 1));
+    for (QPointF h : handlesOf(r))
+        p.drawRect(QRectF(h.x() - kHandle / 2, h.y() - kHandle / 2, kHandle, kHandle));
+    p.setBrush(Qt::NoBrush);
+}
+
+int Canvas::handleAt(QPointF at) const {
+    const auto sel = core_.selection();
+    if (!sel || core_.mode() != Mode::SelectRect) return -1;
+    const auto handles = handlesOf(onScreen(*sel));
+    for (int k = 0; k < 8; ++k)
+        if (std::abs(handles[k].x() - at.x()) <= kHandle &&
+            std::abs(handles[k].y() - at.y()) <= kHandle)
+            return k;
+    return -1;
 }
 
 void Canvas::mousePressEvent(QMouseEvent* e) {
@@ -175,8 +216,25 @@ void Canvas::mousePressEvent(QMouseEvent* e) {
     const QPoint at = toPicture(e->position());
     if (core_.mode() == Mode::PickPoint) {
         core_.pickPoint(at.x(), at.y());
-    } else if (core_.mode() == Mode::SelectRect) {
-        dragging_ = true;
+        return;
+    }
+    if (core_.mode() != Mode::SelectRect) return;
+    const auto sel = core_.selection();
+    handle_ = handleAt(e->position());
+    if (sel && handle_ >= 0) {
+        // The corner or the side across from the handle stays put.
+        drag_ = Drag::Resize;
+        start_ = *sel;
+        const int x0 = sel->x, y0 = sel->y, x1 = sel->x + sel->width, y1 = sel->y + sel->height;
+        static constexpr int kFixed[8][2] = {{1, 1}, {0, 1}, {0, 1}, {0, 0},
+                                             {0, 0}, {0, 0}, {1, 0}, {1, 0}};
+        anchor_ = QPoint(kFixed[handle_][0] ? x1 : x0, kFixed[handle_][1] ? y1 : y0);
+    } else if (sel && onScreen(*sel).contains(e->position())) {
+        drag_ = Drag::Move;
+        start_ = *sel;
+        grab_ = at - QPoint(sel->x, sel->y);
+    } else {
+        drag_ = Drag::New;
         anchor_ = at;
         core_.dragSelection(at.x(), at.y(), at.x(), at.y());
     }
@@ -188,15 +246,45 @@ void Canvas::mouseMoveEvent(QMouseEvent* e) {
         emit pointerMoved(at);
     else
         emit pointerLeft();
-    if (!dragging_) return;
-    core_.dragSelection(anchor_.x(), anchor_.y(), at.x(), at.y());
+    // Edges lie between pixels: the nearest one to the pointer.
+    const QPoint edge(static_cast<int>(std::lround(e->position().x() / zoom_)),
+                      static_cast<int>(std::lround(e->position().y() / zoom_)));
+    switch (drag_) {
+    case Drag::None: {
+        static const Qt::CursorShape kShapes[8] = {
+            Qt::SizeFDiagCursor, Qt::SizeVerCursor, Qt::SizeBDiagCursor, Qt::SizeHorCursor,
+            Qt::SizeFDiagCursor, Qt::SizeVerCursor, Qt::SizeBDiagCursor, Qt::SizeHorCursor};
+        if (core_.mode() == Mode::SelectRect) {
+            const int h = handleAt(e->position());
+            const auto sel = core_.selection();
+            setCursor(h >= 0                                          ? kShapes[h]
+                      : sel && onScreen(*sel).contains(e->position()) ? Qt::SizeAllCursor
+                                                                      : Qt::CrossCursor);
+        }
+        return;
+    }
+    case Drag::New:
+        core_.dragSelection(anchor_.x(), anchor_.y(), at.x(), at.y());
+        return;
+    case Drag::Move:
+        core_.moveSelectionTo(at.x() - grab_.x(), at.y() - grab_.y());
+        return;
+    case Drag::Resize: {
+        // A side handle moves one coordinate; the other stays on the far side.
+        QPoint to = edge;
+        const int x1 = start_.x + start_.width, y1 = start_.y + start_.height;
+        if (handle_ == 1 || handle_ == 5) to.setX(anchor_.x() == start_.x ? x1 : start_.x);
+        if (handle_ == 3 || handle_ == 7) to.setY(anchor_.y() == start_.y ? y1 : start_.y);
+        core_.dragSelection(anchor_.x(), anchor_.y(), to.x(), to.y());
+        return;
+    }
+    }
 }
 
 void Canvas::mouseReleaseEvent(QMouseEvent* e) {
-    if (e->button() != Qt::LeftButton || !dragging_) return;
-    dragging_ = false;
-    const QPoint at = toPicture(e->position());
-    core_.dragSelection(anchor_.x(), anchor_.y(), at.x(), at.y());
+    if (e->button() != Qt::LeftButton || drag_ == Drag::None) return;
+    mouseMoveEvent(e);
+    drag_ = Drag::None;
     core_.finishSelection();
 }
 
@@ -419,6 +507,10 @@ void MainWindow::refresh() {
     save_->setEnabled(idle);
     saveAs_->setEnabled(idle);
     status_->setText(QString::fromStdString(core_.status()));
+    if (core_.selectionUnreported())
+        QTimer::singleShot(0, this, [this] {
+            if (core_.selectionUnreported()) core_.finishSelection();
+        });
     size_->setText(QString("%1 × %2").arg(core_.width()).arg(core_.height()));
     zoomLabel_->setText(QString("%1 %").arg(std::lround(canvas_->zoom() * 100)));
     setWindowTitle(tr("%1[*] - %2").arg(name_.isEmpty() ? tr("Untitled") : name_, tr(kTitle)));

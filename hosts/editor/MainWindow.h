@@ -51,10 +51,18 @@ class Canvas : public QWidget {
   private:
     QRectF onScreen(const PixelRect& r) const;
     void paintMarkers(QPainter& p);
+    void paintSelection(QPainter& p, const PixelRect& r);
+    // The handle of the rectangle under a point of the widget: 0 to 7
+    // clockwise from the top-left corner, -1 for none.
+    int handleAt(QPointF at) const;
     EditorCore& core_;
     double zoom_ = 1.0;
-    bool dragging_ = false;
-    QPoint anchor_;
+    enum class Drag { None, New, Resize, Move };
+    Drag drag_ = Drag::None;
+    QPoint anchor_;   // the fixed corner (edges in picture pixels)
+    int handle_ = -1; // the handle being dragged
+    QPoint grab_;     // where in the rectangle a move took hold
+    PixelRect start_; // the rectangle when the drag began
 };
 
 class MainWindow : public QMainWindow {

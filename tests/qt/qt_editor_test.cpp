@@ -522,6 +522,60 @@ TEST_F(EditorTest, CropFromADraggedSelectionMatchesTheTool) {
     if (haveTool()) expectSame(core_->picture(), tool("crop", {"--rect", "100,80,300,220"}));
 }
 
+TEST_F(EditorTest, CropRectangleIsOneMovedAndResizedByHandlesAndReadsOnThePicture) {
+    run(6);
+    QDialog* d = dialog("RogneImg");
+    const QImage plain = window_->canvas().grab().toImage();
+    canvasPress(QEvent::MouseButtonPress, {100, 80}, Qt::LeftButton);
+    canvasPress(QEvent::MouseMove, {400, 300}, Qt::LeftButton);
+    canvasPress(QEvent::MouseButtonRelease, {400, 300}, Qt::NoButton);
+    ASSERT_EQ(core_->selection(), (PixelRect{100, 80, 300, 220}));
+
+    // Typed in the dialog: the same one rectangle follows.
+    auto* left = in<QLineEdit>(d, "MrgG");
+    ASSERT_NE(left, nullptr);
+    QTest::mouseClick(left, Qt::LeftButton);
+    QTest::keyClick(left, Qt::Key_End);
+    QTest::keyClick(left, Qt::Key_Backspace);
+    QTest::keyClick(left, Qt::Key_Backspace);
+    QTest::keyClicks(left, "20");
+    EXPECT_EQ(core_->frame(), (PixelRect{120, 80, 300, 220}));
+    EXPECT_EQ(core_->selection(), core_->frame());
+
+    // Dark outside, untouched inside, a light edge.
+    const QImage shown = window_->canvas().grab().toImage();
+    EXPECT_LT(shown.pixelColor(50, 40).value(), plain.pixelColor(50, 40).value() * 3 / 4 + 1);
+    EXPECT_EQ(shown.pixelColor(250, 200), plain.pixelColor(250, 200));
+    EXPECT_GE(shown.pixelColor(250, 80).lightness(), 240);
+
+    // Moved by a drag inside, resized by the bottom-right handle; the dialog
+    // hears of each.
+    canvasPress(QEvent::MouseButtonPress, {250, 200}, Qt::LeftButton);
+    canvasPress(QEvent::MouseMove, {270, 210}, Qt::LeftButton);
+    canvasPress(QEvent::MouseButtonRelease, {270, 210}, Qt::NoButton);
+    EXPECT_EQ(core_->selection(), (PixelRect{140, 90, 300, 220}));
+    EXPECT_EQ(left->text(), "140");
+    canvasPress(QEvent::MouseButtonPress, {441, 311}, Qt::LeftButton);
+    canvasPress(QEvent::MouseMove, {500, 400}, Qt::LeftButton);
+    canvasPress(QEvent::MouseButtonRelease, {500, 400}, Qt::NoButton);
+    EXPECT_EQ(core_->selection(), (PixelRect{140, 90, 360, 310}));
+    EXPECT_EQ(in<QLineEdit>(d, "DimHorz")->text(), "360");
+    // The right side's handle moves the width only.
+    canvasPress(QEvent::MouseButtonPress, {500, 245}, Qt::LeftButton);
+    canvasPress(QEvent::MouseButtonRelease, {460, 245}, Qt::NoButton);
+    EXPECT_EQ(core_->selection(), (PixelRect{140, 90, 320, 310}));
+
+    // A proportion chosen reshapes it, and the dialog shows the new size.
+    auto items = in<QWidget>(d, "FormatImg")->findChildren<QAbstractButton*>();
+    ASSERT_EQ(items.size(), 5);
+    QTest::mouseClick(items[3], Qt::LeftButton, {}, QPoint(6, items[3]->height() / 2));
+    EXPECT_EQ(core_->selection(), (PixelRect{140, 90, 320, 240})) << "3/4 Horizontal";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return in<QLineEdit>(d, "DimVert")->text() == "240"; }));
+    click(d, "Appliquer");
+    EXPECT_EQ(core_->width(), 320);
+    EXPECT_EQ(core_->height(), 240);
+}
+
 TEST_F(EditorTest, CropSelectionKeepsTheChosenProportion) {
     run(6);
     QDialog* d = dialog("RogneImg");
