@@ -61,11 +61,16 @@ TALVINE_AVX2 inline __m256d byteOf(__m256i words, int k) {
 // are cleared in `decided`.
 TALVINE_AVX2 inline __m128i roundChannel(__m256d a, __m256d b, __m256d c, __m256d d, __m256d wA,
                                          __m256d wB, __m256d wC, __m256d wD, __m256d margin,
-                                         __m256d& decided) {
+                                         bool exactSum, __m256d& decided) {
     const __m256d value =
         _mm256_add_pd(_mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(a, wA), _mm256_mul_pd(b, wB)),
                                     _mm256_mul_pd(c, wC)),
                       _mm256_mul_pd(d, wD));
+    if (exactSum) { // the sum is the 80-bit one: round it, ties to even
+        const __m256d r = _mm256_round_pd(value, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+        return _mm256_cvttpd_epi32(
+            _mm256_min_pd(_mm256_max_pd(r, _mm256_setzero_pd()), _mm256_set1_pd(255.0)));
+    }
     const __m256d shifted = _mm256_add_pd(value, _mm256_set1_pd(0.5));
     const __m256d r = _mm256_floor_pd(shifted);
     const __m256d t = _mm256_sub_pd(shifted, r);
@@ -82,11 +87,13 @@ TALVINE_AVX2 inline __m128i roundChannel(__m256d a, __m256d b, __m256d c, __m256
 // 0 <= m and m + W + 1 <= count - 2, so that the eight-byte reads of a base
 // pixel with its right neighbour, and of the pixel below with its right
 // neighbour, stay inside the source), as four 32-bit words of three bytes
-// each.  Lanes whose blend is not decided are cleared in `decided`.
+// each.  Lanes whose blend is not decided are cleared in `decided`.  With
+// `exactSum` the caller knows that the double blend has rounded nothing (it
+// is the 80-bit one), and it is rounded to even directly.
 // (Eight-byte loads, not gathers: a gather costs more than eight loads on
 // processors with the gather data sampling mitigation.)
 TALVINE_AVX2 inline __m128i blend4(const TPtImg* src, int64_t w, __m256i m, __m256d u, __m256d v,
-                                   __m256d margin, __m256d& decided) {
+                                   __m256d margin, __m256d& decided, bool exactSum = false) {
     const __m128i lo = _mm256_castsi256_si128(m), hi = _mm256_extracti128_si256(m, 1);
     const int64_t index[4] = {_mm_cvtsi128_si64(lo), _mm_extract_epi64(lo, 1),
                               _mm_cvtsi128_si64(hi), _mm_extract_epi64(hi, 1)};
@@ -107,7 +114,7 @@ TALVINE_AVX2 inline __m128i blend4(const TPtImg* src, int64_t w, __m256i m, __m2
     for (int k = 0; k < 3; ++k) {
         // C and B share the top word, D and A the bottom one.
         const __m128i r = roundChannel(byteOf(b, k + 3), byteOf(t, k + 3), byteOf(t, k),
-                                       byteOf(b, k), wA, wB, wC, wD, margin, decided);
+                                       byteOf(b, k), wA, wB, wC, wD, margin, exactSum, decided);
         out = _mm_or_si128(out, _mm_slli_epi32(r, 8 * k));
     }
     return out;

@@ -1,6 +1,9 @@
 #include "engines/TailleImg.h"
 
 #include "core/ParamCoul.h"
+#include "engines/Dispatch.h"
+#include "engines/FastBlend.h"
+#include "engines/FastBlendAvx2.h"
 #include "engines/Parallel.h"
 
 #include <algorithm>
@@ -146,6 +149,46 @@ bool dyadic(long double fraction) {
     return scaled == static_cast<long double>(static_cast<int64_t>(scaled));
 }
 
+struct LisseColumns {
+    const int32_t* tx;
+    const double* u;
+    const uint8_t* exact;
+};
+
+// One output row of the smoothed resampling, four pixels at a time, from
+// column x = 0 on, for a base row that is not the last source row.  It stops
+// where the eight-byte reads of a quad would reach the end of the source,
+// and returns the column there; a quad it cannot decide goes to `pixel`, the
+// scalar form.  The fractions are the 80-bit ones rounded to double, within
+// 2^-54 of them; where they are all dyadic the double blend is the 80-bit
+// one and is rounded to even directly.
+template <class Pixel>
+TALVINE_AVX2 int64_t lisseRowAvx2(const TPtImg* src, int64_t w, int64_t total, int64_t rowStart,
+                                  const LisseColumns& cols, int64_t nw, double v, bool rowExact,
+                                  TPtImg* out, Pixel& pixel) {
+    const __m256d margin = _mm256_set1_pd(fast::blendMargin(0x1p-54));
+    const __m256d vv = _mm256_set1_pd(v);
+    int64_t x = 0;
+    for (; x + 4 <= nw; x += 4) {
+        if (rowStart + cols.tx[x + 3] + w + 1 > total - 2) break;
+        const __m128i tx = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cols.tx + x));
+        const __m256i m = _mm256_add_epi64(_mm256_set1_epi64x(rowStart), _mm256_cvtepi32_epi64(tx));
+        uint32_t exactColumns;
+        std::memcpy(&exactColumns, cols.exact + x, 4);
+        const bool exact = rowExact && exactColumns == 0x01010101u;
+        __m256d decided = _mm256_castsi256_pd(_mm256_set1_epi64x(-1));
+        const __m128i words =
+            fast::blend4(src, w, m, _mm256_loadu_pd(cols.u + x), vv, margin, decided, exact);
+        if (_mm256_movemask_pd(decided) == 0xF) {
+            fast::store4(out + x, words);
+            continue;
+        }
+        for (int k = 0; k < 4; ++k)
+            pixel(x + k);
+    }
+    return x;
+}
+
 } // namespace
 
 void retaillerBasique(const TPtImg* src, int32_t w, int32_t h, TPtImg* dst, int32_t nw,
@@ -211,6 +254,17 @@ void retaillerLisse(const TPtImg* src, int32_t w, int32_t h, TPtImg* dst, int32_
         cols[x] = {static_cast<int32_t>(tx),  u == 0, dyadic(u), u, 1 - u, static_cast<double>(u),
                    static_cast<double>(1 - u)};
     }
+    // The same columns laid out for the vector kernel.
+    std::vector<int32_t> colTx(static_cast<size_t>(nw));
+    std::vector<double> colU(static_cast<size_t>(nw));
+    std::vector<uint8_t> colExact(static_cast<size_t>(nw));
+    for (int64_t x = 0; x < nw; ++x) {
+        colTx[x] = cols[x].tx;
+        colU[x] = cols[x].uApprox;
+        colExact[x] = cols[x].exact;
+    }
+    const LisseColumns vectorCols{colTx.data(), colU.data(), colExact.data()};
+    const bool avx2 = activeKernel() == Kernel::Avx2;
 
     // Blocks of output rows over the pool; within a block, a row with the
     // same source row and fraction as the one above copies it.
@@ -242,7 +296,7 @@ void retaillerLisse(const TPtImg* src, int32_t w, int32_t h, TPtImg* dst, int32_
             const auto oneMinusVApprox = static_cast<double>(oneMinusV);
             const bool rowExact = dyadic(v);
 
-            for (int64_t x = 0; x < newWidth; ++x) {
+            auto pixel = [&](int64_t x) {
                 const Column& col = columns[x];
                 const int64_t c = rowStart + col.tx;
                 const int64_t b = std::min(c + 1, last);
@@ -252,7 +306,7 @@ void retaillerLisse(const TPtImg* src, int32_t w, int32_t h, TPtImg* dst, int32_
                 if (v == 0) {
                     if (col.whole) { // weights 0, 0, 1, 0: the base pixel itself
                         o = source[c];
-                        continue;
+                        return;
                     }
                     // wA = 0, wB = u, wC = 1 - u, wD = 0
                     const TPtImg& B = source[b];
@@ -263,7 +317,7 @@ void retaillerLisse(const TPtImg* src, int32_t w, int32_t h, TPtImg* dst, int32_
                             screened(cb * col.uApprox + cc * col.oneMinusUApprox, col.exact,
                                      [&] { return cb * col.u + cc * col.oneMinusU; });
                     }
-                    continue;
+                    return;
                 }
                 if (col.whole) {
                     // wA = 0, wB = 0, wC = 1 - v, wD = v
@@ -274,7 +328,7 @@ void retaillerLisse(const TPtImg* src, int32_t w, int32_t h, TPtImg* dst, int32_
                         o.octets[k] = screened(cc * oneMinusVApprox + cd * vApprox, rowExact,
                                                [&] { return cc * oneMinusV + cd * v; });
                     }
-                    continue;
+                    return;
                 }
                 const double uA = col.uApprox;
                 const double wAApprox = uA * vApprox;
@@ -299,7 +353,13 @@ void retaillerLisse(const TPtImg* src, int32_t w, int32_t h, TPtImg* dst, int32_
                                      return ca * wA + cb * wB + cc * wC + cd * wD;
                                  });
                 }
-            }
+            };
+            int64_t x = 0;
+            if (avx2 && !lastRow)
+                x = lisseRowAvx2(source, width, last + 1, rowStart, vectorCols, newWidth, vApprox,
+                                 rowExact, out, pixel);
+            for (; x < newWidth; ++x)
+                pixel(x);
         }
     });
 }
