@@ -2,6 +2,7 @@
 // "Géométrie" menu and runs its commands on a picture.
 //
 //   talvine-editor [--module PATH] [PICTURE]
+//   talvine-editor --print-module        (the module it would load)
 //   talvine-editor --screenshots DIR     (saves the editor with each dialog open)
 #include "EditorCore.h"
 #include "MainWindow.h"
@@ -11,13 +12,32 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QDir>
+#include <QFileInfo>
 #include <QMessageBox>
 
+#include <cstdio>
 #include <memory>
 
 #ifndef TALVINE_DEFAULT_MODULE
 #define TALVINE_DEFAULT_MODULE "Talvine.so"
 #endif
+#ifndef TALVINE_INSTALLED_MODULE
+#define TALVINE_INSTALLED_MODULE "../lib/talvine/Talvine.so"
+#endif
+
+namespace {
+
+// The module installed beside this program when there is one, else the one
+// of the build it was made in.
+QString defaultModule() {
+    const QString installed =
+        QDir(QCoreApplication::applicationDirPath()).filePath(TALVINE_INSTALLED_MODULE);
+    if (QFileInfo::exists(installed)) return QDir::cleanPath(installed);
+    return TALVINE_DEFAULT_MODULE;
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     int status = 0;
@@ -27,14 +47,19 @@ int main(int argc, char** argv) {
         QCommandLineParser parser;
         parser.setApplicationDescription("The Talvine reference editor");
         parser.addHelpOption();
-        QCommandLineOption module("module", "The plug-in module to load.", "path",
-                                  TALVINE_DEFAULT_MODULE);
+        QCommandLineOption module("module", "The plug-in module to load.", "path", defaultModule());
+        QCommandLineOption printModule("print-module", "Print the module it would load, and quit.");
         QCommandLineOption shots("screenshots", "Save the editor with each dialog open into dir.",
                                  "dir");
         parser.addOption(module);
         parser.addOption(shots);
+        parser.addOption(printModule);
         parser.addPositionalArgument("picture", "A PNG or JPEG picture to open.");
         parser.process(app);
+        if (parser.isSet(printModule)) {
+            std::printf("%s\n", QFile::encodeName(parser.value(module)).constData());
+            return 0;
+        }
 
         std::unique_ptr<talvine::editor::EditorCore> core;
         try {
