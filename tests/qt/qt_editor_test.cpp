@@ -12,6 +12,7 @@
 #include <QBuffer>
 #include <QCheckBox>
 #include <QDialog>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -19,6 +20,7 @@
 #include <QMouseEvent>
 #include <QProcess>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSlider>
@@ -691,6 +693,63 @@ TEST_F(EditorTest, SelectionKeepsEachFormatsProportionInsideThePicture) {
     }
     click(d, "Annuler");
     EXPECT_EQ(core_->picture(), sample());
+}
+
+// The room a caption needs in its widget, or 0 for a widget without one.
+int needed(QWidget* w) {
+    const QFontMetrics m = w->fontMetrics();
+    if (auto* l = qobject_cast<QLabel*>(w))
+        return l->pixmap().isNull() && !l->text().isEmpty() ? m.horizontalAdvance(l->text()) : 0;
+    if (auto* b = qobject_cast<QCheckBox*>(w))
+        return b->text().isEmpty() ? 0 : b->sizeHint().width();
+    if (auto* b = qobject_cast<QRadioButton*>(w))
+        return b->text().isEmpty() ? 0 : b->sizeHint().width();
+    if (auto* b = qobject_cast<QPushButton*>(w)) return m.horizontalAdvance(b->text()) + 8;
+    if (auto* g = qobject_cast<QGroupBox*>(w))
+        return g->title().isEmpty() ? 0 : m.horizontalAdvance(g->title()) + 16;
+    return 0;
+}
+
+// Every caption of every dialog whole, inside its widget and its widget
+// inside its parent.
+std::vector<std::string> clippedCaptions(QDialog* d) {
+    std::vector<std::string> clipped;
+    if (!d) return clipped;
+    for (QWidget* w : d->findChildren<QWidget*>()) {
+        if (!w->isVisibleTo(d)) continue;
+        const int want = needed(w);
+        const QWidget* parent = w->parentWidget();
+        const bool inside = parent && w->geometry().right() < parent->width() + 1;
+        if (want && w->font().pixelSize() < 9)
+            clipped.push_back(d->objectName().toStdString() + "." + w->objectName().toStdString() +
+                              " shrunk to " + std::to_string(w->font().pixelSize()) + " px");
+        if (want > w->width() || (want && !inside))
+            clipped.push_back(d->objectName().toStdString() + "." + w->objectName().toStdString() +
+                              " needs " + std::to_string(want) + ", has " +
+                              std::to_string(w->width()));
+    }
+    return clipped;
+}
+
+TEST_F(EditorTest, EveryCaptionOfEveryDialogShowsWhole) {
+    std::vector<std::string> clipped;
+    for (auto [n, form] : {std::pair{3, "InclineHorz"}, {6, "RogneImg"}, {9, "CorrPerspect"}}) {
+        run(n);
+        QDialog* d = dialog(form);
+        auto c = clippedCaptions(d);
+        clipped.insert(clipped.end(), c.begin(), c.end());
+        click(d, "Annuler");
+    }
+    for (auto [n, form] : {std::pair{7, "ChangeDim"}, {8, "CorrDist"}}) {
+        run(n, [&, form = form] {
+            QDialog* d = dialog(form);
+            auto c = clippedCaptions(d);
+            clipped.insert(clipped.end(), c.begin(), c.end());
+            if (d) QTest::keyClick(d, Qt::Key_Escape);
+        });
+    }
+    for (const std::string& c : clipped)
+        ADD_FAILURE() << c;
 }
 
 TEST(Cp1252, MenuTextsBecomeUtf8) {

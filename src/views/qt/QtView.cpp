@@ -103,6 +103,63 @@ int unitsBefore(const std::string& text, size_t bytes) {
     return static_cast<int>(QString::fromUtf8(text.data(), static_cast<qsizetype>(bytes)).size());
 }
 
+// The width a caption needs in its widget; 0 for widgets without one.
+int captionWidth(QWidget* w) {
+    if (auto* l = qobject_cast<QLabel*>(w)) {
+        if (l->text().isEmpty() || !l->pixmap().isNull()) return 0;
+        return l->fontMetrics().horizontalAdvance(l->text()) + 2 * l->margin() + 1;
+    }
+    if (auto* b = qobject_cast<QCheckBox*>(w))
+        return b->text().isEmpty() ? 0 : b->sizeHint().width();
+    if (auto* b = qobject_cast<QRadioButton*>(w))
+        return b->text().isEmpty() ? 0 : b->sizeHint().width();
+    return 0;
+}
+
+// The forms are laid out for another dialog font: a caption wider than its
+// bounds takes the free room beside it in its parent (on the side its
+// alignment leaves), and only when that is not enough a smaller font, so
+// that it shows whole.
+void fitCaption(QWidget* w, Qt::Alignment align) {
+    w->setFont(QFont()); // the parent's again, as the text may have changed
+    const int want = captionWidth(w);
+    QWidget* parent = w->parentWidget();
+    if (!parent || want <= w->width()) return;
+    QRect r = w->geometry();
+    int left = qobject_cast<QGroupBox*>(parent) ? 3 : 0;
+    int right = parent->width() - left;
+    for (QObject* o : parent->children()) {
+        auto* s = qobject_cast<QWidget*>(o);
+        if (!s || s == w || s->isHidden() ||
+            !s->geometry().intersects(QRect(0, r.top(), parent->width(), r.height())))
+            continue;
+        if (s->geometry().left() >= r.right()) right = std::min(right, s->geometry().left());
+        if (s->geometry().right() <= r.left()) left = std::max(left, s->geometry().right() + 1);
+    }
+    const int short_ = want - r.width();
+    const int roomRight = std::max(0, right - r.right() - 1),
+              roomLeft = std::max(0, r.left() - left);
+    int growRight = 0, growLeft = 0;
+    if (align & Qt::AlignRight) {
+        growLeft = std::min(short_, roomLeft);
+        growRight = std::min(short_ - growLeft, roomRight);
+    } else if (align & Qt::AlignHCenter) {
+        growLeft = std::min((short_ + 1) / 2, roomLeft);
+        growRight = std::min(short_ - growLeft, roomRight);
+        growLeft += std::min(short_ - growLeft - growRight, roomLeft - growLeft);
+    } else {
+        growRight = std::min(short_, roomRight);
+        growLeft = std::min(short_ - growRight, roomLeft);
+    }
+    r.adjust(-growLeft, 0, growRight, 0);
+    w->setGeometry(r);
+    QFont font = w->font();
+    while (captionWidth(w) > r.width() && font.pixelSize() > 7) {
+        font.setPixelSize(font.pixelSize() - 1);
+        w->setFont(font);
+    }
+}
+
 // A slider that tells whether a point is on its thumb and which value a
 // point of its track stands for.
 class ModelSlider : public QSlider {
@@ -408,7 +465,10 @@ void QtView::refresh(tk::Control& c) {
     case K::Label:
         e.label->setText(text);
         e.label->setAlignment(alignmentOf(c.alignment()));
-        if (b.width <= 0 || b.height <= 0) e.label->adjustSize();
+        if (b.width <= 0 || b.height <= 0)
+            e.label->adjustSize();
+        else
+            fitCaption(e.label, alignmentOf(c.alignment()));
         break;
     case K::Image: {
         const auto& image = static_cast<tk::Image&>(c);
@@ -431,10 +491,12 @@ void QtView::refresh(tk::Control& c) {
     case K::CheckBox:
         e.button->setText(text);
         e.button->setChecked(static_cast<tk::CheckBox&>(c).checked());
+        fitCaption(e.button, Qt::AlignLeft);
         break;
     case K::RadioButton:
         e.button->setText(text);
         e.button->setChecked(static_cast<tk::RadioButton&>(c).checked());
+        fitCaption(e.button, Qt::AlignLeft);
         break;
     case K::RadioGroup: {
         const auto& g = static_cast<tk::RadioGroup&>(c);
@@ -453,6 +515,7 @@ void QtView::refresh(tk::Control& c) {
         for (size_t i = 0; i < e.items.size(); ++i) {
             e.items[i]->setText(i < g.items().size() ? qs(g.items()[i]) : QString());
             e.items[i]->setChecked(static_cast<int>(i) == g.itemIndex());
+            fitCaption(e.items[i], Qt::AlignLeft);
         }
         break;
     }
