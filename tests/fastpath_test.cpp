@@ -61,18 +61,22 @@ struct Setup {
 };
 
 std::string name(const ::testing::TestParamInfo<Setup>& info) {
-    return std::string(info.param.kernel == Kernel::Avx2 ? "Avx2" : "Baseline") + "_" +
-           std::to_string(info.param.threads) + "threads";
+    const char* kernel = info.param.kernel == Kernel::Avx512 ? "Avx512"
+                         : info.param.kernel == Kernel::Avx2 ? "Avx2"
+                                                             : "Baseline";
+    return std::string(kernel) + "_" + std::to_string(info.param.threads) + "threads";
 }
 
 std::vector<Setup> setups() {
     std::vector<Setup> out;
-    for (Kernel k : {Kernel::Baseline, Kernel::Avx2})
+    for (Kernel k : {Kernel::Baseline, Kernel::Avx2, Kernel::Avx512})
         if (engines::kernelSupported(k))
             for (int t : {1, 2, 3, 7})
                 out.push_back({k, t});
     return out;
 }
+
+const Kernel kDefaultKernel = engines::activeKernel();
 
 class FastPath : public ::testing::TestWithParam<Setup> {
   protected:
@@ -81,8 +85,7 @@ class FastPath : public ::testing::TestWithParam<Setup> {
         engines::setThreadCount(GetParam().threads);
     }
     void TearDown() override {
-        engines::setKernel(engines::kernelSupported(Kernel::Avx2) ? Kernel::Avx2
-                                                                  : Kernel::Baseline);
+        engines::setKernel(kDefaultKernel);
         engines::setThreadCount(0);
     }
 };

@@ -3,6 +3,7 @@
 #include "engines/Dispatch.h"
 #include "engines/FastBlend.h"
 #include "engines/FastBlendAvx2.h"
+#include "engines/FastBlendAvx512.h"
 #include "engines/Parallel.h"
 
 #include <algorithm>
@@ -248,6 +249,43 @@ TALVINE_AVX2 int64_t perspectiveSpanAvx2(const PerspectiveRun r, const Perspecti
     return exact;
 }
 
+// Eight bilinear pixels at x in AVX-512, under the rules of the quads.
+TALVINE_AVX512 inline bool perspectiveOctAvx512(const PerspectiveRun& r, const PerspectiveRow& row,
+                                                int64_t x, TPtImg* out) {
+    const __m512d xs = _mm512_add_pd(_mm512_set1_pd(static_cast<double>(x)),
+                                     _mm512_setr_pd(0, 1, 2, 3, 4, 5, 6, 7));
+    const __m512d column = _mm512_div_pd(
+        _mm512_add_pd(_mm512_mul_pd(_mm512_set1_pd(row.vyfD), xs), _mm512_set1_pd(row.fvxD)),
+        _mm512_set1_pd(r.VyD));
+    __m512d u;
+    __mmask8 decided;
+    const __m512i tx = fast::split8(column, _mm512_set1_pd(row.e), u, decided);
+    if (decided != 0xFF) return false;
+    const __m512i m = _mm512_add_epi64(_mm512_set1_epi64(row.rowBase), tx);
+    const __mmask8 inside = fast::inRange8(m, 0, r.count - r.W);
+    if (inside != fast::inRange8(m, 0, r.count - r.W - 2)) return false;
+    if (inside == 0) return true; // no source: left as it was
+    __mmask8 ok = 0xFF;
+    const __m512i words = fast::blend8(r.src, r.W, _mm512_maskz_mov_epi64(inside, m), u,
+                                       _mm512_set1_pd(row.fyD), _mm512_set1_pd(row.margin), ok);
+    if ((ok | static_cast<__mmask8>(~inside)) != 0xFF) return false;
+    fast::store8(out + x, _mm512_mask_blend_epi64(inside, fast::load8(out + x), words));
+    return true;
+}
+
+TALVINE_AVX512 int64_t perspectiveSpanAvx512(const PerspectiveRun r, const PerspectiveRow row,
+                                             int64_t x0, int64_t x1, TPtImg* out) {
+    int64_t exact = 0, x = x0;
+    if (row.fast && r.sampling == Sampling::Bilinear)
+        for (; x + 8 <= x1; x += 8)
+            if (!perspectiveOctAvx512(r, row, x, out))
+                for (int k = 0; k < 8; ++k)
+                    exact += perspectivePixel(r, row, x + k, out + x + k);
+    for (; x < x1; ++x)
+        exact += perspectivePixel(r, row, x, out + x);
+    return exact;
+}
+
 constexpr int64_t kTileRows = 16, kTileColumns = 128;
 
 } // namespace
@@ -275,7 +313,7 @@ bool corrigerPerspective(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h,
     if (!plan) return false;
     const int64_t W = w, H = h;
     const PerspectiveRun run{src, W, count, p.sampling, plan->Vy, static_cast<double>(plan->Vy)};
-    const bool avx2 = activeKernel() == Kernel::Avx2;
+    const Kernel kernel = activeKernel();
     // The span functions take the run and the row by value: copies of their
     // own, which their byte stores cannot alias, stay in registers.
     parallelFor(H, kTileRows, [&](int64_t rowBegin, int64_t rowEnd) {
@@ -304,8 +342,9 @@ bool corrigerPerspective(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h,
             for (int64_t y = rowBegin; y < rowEnd; ++y) {
                 TPtImg* out = dst + y * W;
                 const PerspectiveRow& row = rows[y - rowBegin];
-                exact += avx2 ? perspectiveSpanAvx2(run, row, x0, x1, out)
-                              : perspectiveSpanBaseline(run, row, x0, x1, out);
+                exact += kernel == Kernel::Avx512 ? perspectiveSpanAvx512(run, row, x0, x1, out)
+                         : kernel == Kernel::Avx2 ? perspectiveSpanAvx2(run, row, x0, x1, out)
+                                                  : perspectiveSpanBaseline(run, row, x0, x1, out);
             }
         }
         fast::fallbacks.fetch_add(exact, std::memory_order_relaxed);

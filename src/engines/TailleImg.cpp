@@ -4,6 +4,7 @@
 #include "engines/Dispatch.h"
 #include "engines/FastBlend.h"
 #include "engines/FastBlendAvx2.h"
+#include "engines/FastBlendAvx512.h"
 #include "engines/Parallel.h"
 
 #include <algorithm>
@@ -189,6 +190,34 @@ TALVINE_AVX2 int64_t lisseRowAvx2(const TPtImg* src, int64_t w, int64_t total, i
     return x;
 }
 
+// The same row eight pixels at a time with AVX-512.
+template <class Pixel>
+TALVINE_AVX512 int64_t lisseRowAvx512(const TPtImg* src, int64_t w, int64_t total, int64_t rowStart,
+                                      const LisseColumns& cols, int64_t nw, double v, bool rowExact,
+                                      TPtImg* out, Pixel& pixel) {
+    const __m512d margin = _mm512_set1_pd(fast::blendMargin(0x1p-54));
+    const __m512d vv = _mm512_set1_pd(v);
+    int64_t x = 0;
+    for (; x + 8 <= nw; x += 8) {
+        if (rowStart + cols.tx[x + 7] + w + 1 > total - 2) break;
+        const __m256i tx = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cols.tx + x));
+        const __m512i m = _mm512_add_epi64(_mm512_set1_epi64(rowStart), _mm512_cvtepi32_epi64(tx));
+        uint64_t exactColumns;
+        std::memcpy(&exactColumns, cols.exact + x, 8);
+        const bool exact = rowExact && exactColumns == 0x0101010101010101ull;
+        __mmask8 decided = 0xFF;
+        const __m512i words =
+            fast::blend8(src, w, m, _mm512_loadu_pd(cols.u + x), vv, margin, decided, exact);
+        if (decided == 0xFF) {
+            fast::store8(out + x, words);
+            continue;
+        }
+        for (int k = 0; k < 8; ++k)
+            pixel(x + k);
+    }
+    return x;
+}
+
 } // namespace
 
 void retaillerBasique(const TPtImg* src, int32_t w, int32_t h, TPtImg* dst, int32_t nw,
@@ -264,7 +293,7 @@ void retaillerLisse(const TPtImg* src, int32_t w, int32_t h, TPtImg* dst, int32_
         colExact[x] = cols[x].exact;
     }
     const LisseColumns vectorCols{colTx.data(), colU.data(), colExact.data()};
-    const bool avx2 = activeKernel() == Kernel::Avx2;
+    const Kernel kernel = activeKernel();
 
     // Blocks of output rows over the pool; within a block, a row with the
     // same source row and fraction as the one above copies it.
@@ -355,7 +384,10 @@ void retaillerLisse(const TPtImg* src, int32_t w, int32_t h, TPtImg* dst, int32_
                 }
             };
             int64_t x = 0;
-            if (avx2 && !lastRow)
+            if (kernel == Kernel::Avx512 && !lastRow)
+                x = lisseRowAvx512(source, width, last + 1, rowStart, vectorCols, newWidth, vApprox,
+                                   rowExact, out, pixel);
+            else if (kernel == Kernel::Avx2 && !lastRow)
                 x = lisseRowAvx2(source, width, last + 1, rowStart, vectorCols, newWidth, vApprox,
                                  rowExact, out, pixel);
             for (; x < newWidth; ++x)

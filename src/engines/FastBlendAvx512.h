@@ -1,0 +1,112 @@
+// The fast blend of FastBlend.h, eight destination pixels at a time with
+// AVX-512 (F, DQ, BW, VL and VBMI).  Each operation is the scalar one on
+// eight lanes (multiplications and additions stay separate), so the margins
+// derived there hold lane by lane.  Compiled inside functions marked
+// TALVINE_AVX512 only; callers check Dispatch.h first.
+#pragma once
+
+#include "talvine/talvine.h"
+
+#include <immintrin.h>
+
+#include <cstdint>
+#include <cstring>
+
+#define TALVINE_AVX512 __attribute__((target("avx512f,avx512dq,avx512bw,avx512vl,avx512vbmi")))
+
+namespace talvine::engines::fast {
+
+// Splits eight positions known within `e` of their 80-bit values (as
+// splitPosition): the truncations, the fractions c - floor(c), and the
+// mask of the decided lanes.
+TALVINE_AVX512 inline __m512i split8(__m512d c, __m512d e, __m512d& frac, __mmask8& decided) {
+    const __m512d one = _mm512_set1_pd(1.0);
+    const __mmask8 near = _mm512_cmp_pd_mask(_mm512_abs_pd(c), _mm512_set1_pd(0x1p31), _CMP_LT_OQ);
+    const __m512d fl = _mm512_roundscale_pd(c, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
+    frac = _mm512_sub_pd(c, fl);
+    decided = near & _mm512_cmp_pd_mask(frac, e, _CMP_GT_OQ) &
+              _mm512_cmp_pd_mask(frac, _mm512_sub_pd(one, e), _CMP_LT_OQ);
+    // Trunc = floor, plus 1 below zero; undecided lanes give 0.
+    const __m512d t =
+        _mm512_mask_add_pd(fl, _mm512_cmp_pd_mask(fl, _mm512_setzero_pd(), _CMP_LT_OQ), fl, one);
+    return _mm512_cvttpd_epi64(_mm512_maskz_mov_pd(decided, t));
+}
+
+TALVINE_AVX512 inline __mmask8 inRange8(__m512i m, int64_t lo, int64_t hi) {
+    return _mm512_cmpge_epi64_mask(m, _mm512_set1_epi64(lo)) &
+           _mm512_cmplt_epi64_mask(m, _mm512_set1_epi64(hi));
+}
+
+// Byte `k` (0 to 7) of each 64-bit lane, as a double.
+TALVINE_AVX512 inline __m512d byte8(__m512i words, int k) {
+    const __m512i index =
+        _mm512_add_epi64(_mm512_set1_epi64(k), _mm512_setr_epi64(0, 8, 16, 24, 32, 40, 48, 56));
+    return _mm512_cvtepu64_pd(_mm512_maskz_permutexvar_epi8(0x0101010101010101ull, index, words));
+}
+
+// The blends of eight pixels at base indices `m`, under the same conditions
+// as blend4 (every lane 0 <= m, m + W + 1 <= count - 2), as eight 64-bit
+// words of three bytes each; undecided lanes are cleared in `decided`, and
+// with `exactSum` the sums are rounded to even directly.
+TALVINE_AVX512 inline __m512i blend8(const TPtImg* src, int64_t w, __m512i m, __m512d u, __m512d v,
+                                     __m512d margin, __mmask8& decided, bool exactSum = false) {
+    alignas(64) int64_t index[8];
+    _mm512_store_si512(index, m);
+    const char* base = reinterpret_cast<const char*>(src);
+    const int64_t below = 3 * w;
+    alignas(64) uint64_t top[8], bottom[8];
+    for (int k = 0; k < 8; ++k) {
+        std::memcpy(&top[k], base + 3 * index[k], 8);
+        std::memcpy(&bottom[k], base + 3 * index[k] + below, 8);
+    }
+    const __m512i t = _mm512_load_si512(top), b = _mm512_load_si512(bottom);
+    const __m512d one = _mm512_set1_pd(1.0);
+    const __m512d wA = _mm512_mul_pd(u, v);
+    const __m512d wB = _mm512_sub_pd(u, wA);
+    const __m512d wC = _mm512_add_pd(_mm512_sub_pd(_mm512_sub_pd(one, u), v), wA);
+    const __m512d wD = _mm512_sub_pd(v, wA);
+    const __m512d zero = _mm512_setzero_pd(), top255 = _mm512_set1_pd(255.0);
+    __m512i out = _mm512_setzero_si512();
+    for (int k = 0; k < 3; ++k) {
+        // C and B share the top word, D and A the bottom one.
+        const __m512d value =
+            _mm512_add_pd(_mm512_add_pd(_mm512_add_pd(_mm512_mul_pd(byte8(b, k + 3), wA),
+                                                      _mm512_mul_pd(byte8(t, k + 3), wB)),
+                                        _mm512_mul_pd(byte8(t, k), wC)),
+                          _mm512_mul_pd(byte8(b, k), wD));
+        __m512d r;
+        if (exactSum) {
+            r = _mm512_roundscale_pd(value, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+        } else {
+            const __m512d shifted = _mm512_add_pd(value, _mm512_set1_pd(0.5));
+            r = _mm512_roundscale_pd(shifted, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
+            const __m512d f = _mm512_sub_pd(shifted, r);
+            decided &= _mm512_cmp_pd_mask(f, margin, _CMP_GT_OQ) &
+                       _mm512_cmp_pd_mask(f, _mm512_sub_pd(one, margin), _CMP_LT_OQ);
+        }
+        const __m512i channel = _mm512_cvttpd_epi64(_mm512_min_pd(_mm512_max_pd(r, zero), top255));
+        out = _mm512_or_si512(out, _mm512_slli_epi64(channel, 8 * k));
+    }
+    return out;
+}
+
+// Writes eight adjacent pixels from eight words of three bytes.
+TALVINE_AVX512 inline void store8(TPtImg* out, __m512i words) {
+    const __m512i pack =
+        _mm512_set_epi8(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                        0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 58, 57, 56, 50, 49, 48, 42, 41,
+                        40, 34, 33, 32, 26, 25, 24, 18, 17, 16, 10, 9, 8, 2, 1, 0);
+    _mm512_mask_storeu_epi8(out, 0xffffffull, _mm512_permutexvar_epi8(pack, words));
+}
+
+// Eight adjacent pixels as words of three bytes.
+TALVINE_AVX512 inline __m512i load8(const TPtImg* in) {
+    const __m512i raw = _mm512_maskz_loadu_epi8(0xffffffull, in);
+    const __m512i spread =
+        _mm512_set_epi8(0, 0, 0, 0, 0, 23, 22, 21, 0, 0, 0, 0, 0, 20, 19, 18, 0, 0, 0, 0, 0, 17, 16,
+                        15, 0, 0, 0, 0, 0, 14, 13, 12, 0, 0, 0, 0, 0, 11, 10, 9, 0, 0, 0, 0, 0, 8,
+                        7, 6, 0, 0, 0, 0, 0, 5, 4, 3, 0, 0, 0, 0, 0, 2, 1, 0);
+    return _mm512_maskz_permutexvar_epi8(0x0707070707070707ull, spread, raw);
+}
+
+} // namespace talvine::engines::fast
