@@ -1,5 +1,6 @@
 #include "EditorCore.h"
 
+#include "CleanCrop.h"
 #include "platform/PartageMem.h"
 
 #include <algorithm>
@@ -216,6 +217,7 @@ void EditorCore::dialogClicked(const std::string& name) {
     } else if (name == "ReInit") {
         waiting_ = 0;
         missed_ = false;
+        previewed_.reset();
         stored_.assign(boxes().size(), std::nullopt);
     }
     stateChanged();
@@ -261,6 +263,7 @@ void EditorCore::run(int command) {
     waiting_ = 0;
     missed_ = false;
     stored_.clear();
+    previewed_.reset();
     stateChanged();
     xchgData_(command, 0, 0, 0, 0, width_, height_, 0, 0, buffer_.handle(), nullptr, 0, 0);
     // A command that returns without its final callback and without asking
@@ -298,6 +301,11 @@ void EditorCore::pickPoint(int32_t x, int32_t y) {
     }
     waiting_ = 0;
     missed_ = !taken && !wasComplete && !b.empty();
+    if (command_ == 3) {
+        // Both boxes checked: the dialog has drawn its preview from them.
+        const std::vector<Marker> shown = markers();
+        if (shown.size() == 2) previewed_ = std::pair{shown[0], shown[1]};
+    }
     stateChanged();
 }
 
@@ -335,6 +343,24 @@ void EditorCore::moveSelectionTo(int32_t x, int32_t y) {
     r.y = std::clamp(y, 0, std::max(0, height_ - r.height));
     selection_ = r;
     stateChanged();
+}
+
+void EditorCore::offerSelection(const PixelRect& r) {
+    if (mode_ != Mode::SelectRect) return;
+    PixelRect k;
+    k.x = std::clamp(r.x, 0, width_);
+    k.y = std::clamp(r.y, 0, height_);
+    k.width = std::clamp(r.width, 0, width_ - k.x);
+    k.height = std::clamp(r.height, 0, height_ - k.y);
+    selection_ = k;
+    stateChanged();
+    finishSelection();
+}
+
+std::optional<PixelRect> EditorCore::cropToResult(bool keepProportion) const {
+    if (!tilt_ || tiltRevision_ != revision_ || busy()) return std::nullopt;
+    const auto& [from, to] = *tilt_;
+    return cleanCrop(width_, height_, from.x, from.y, to.x, to.y, keepProportion);
 }
 
 void EditorCore::finishSelection() {
@@ -456,6 +482,10 @@ void EditorCore::callback(int32_t pt1x, int32_t pt1y, int32_t pt2x, int32_t pt2y
             height_ = pt1y;
             undo_.push_back({std::move(previous), identity_.captions[command_ - 1], revision_});
             revision_ = nextRevision_++;
+            if (command_ == 3 && previewed_) {
+                tilt_ = previewed_;
+                tiltRevision_ = revision_;
+            }
             redo_.clear();
         } else {
             setBuffer(before_); // a result the buffer cannot hold: nothing lost

@@ -154,6 +154,14 @@ class EditorCore {
     // The rectangle changed in a callback (a new format) and the dialog
     // does not know it yet: finishSelection, once the call is over, tells it.
     bool selectionUnreported() const { return unreported_; }
+    // While a rectangle is being chosen: `r` (kept inside the picture)
+    // becomes the selection and is reported to the dialog.
+    void offerSelection(const PixelRect& r);
+
+    // After an applied horizon tilt, while it is the picture shown: the
+    // largest rectangle without corners from outside the source, of the
+    // picture's proportions or of any.
+    std::optional<PixelRect> cropToResult(bool keepProportion) const;
     std::optional<PixelRect> selection() const { return selection_; }
     // The proportion index of the last rtFormat (0: free).
     int format() const { return format_; }
@@ -220,6 +228,11 @@ class EditorCore {
     std::vector<std::optional<Marker>> stored_;
     bool missed_ = false; // the last click came while no box waited
     bool unreported_ = false;
+    // The two points of the tilt's last preview, and of the tilt applied
+    // to the picture of revision `tiltRevision_`.
+    std::optional<std::pair<Marker, Marker>> previewed_;
+    std::optional<std::pair<Marker, Marker>> tilt_;
+    uint64_t tiltRevision_ = 0;
 
     int command_ = 0;
     bool ended_ = false;

@@ -321,6 +321,12 @@ MainWindow::MainWindow(EditorCore& core) : core_(core) {
     QMenu* edit = menuBar()->addMenu(tr("&Edit"));
     undo_ = edit->addAction(tr("&Undo"), QKeySequence::Undo, this, [this] { core_.undo(); });
     redo_ = edit->addAction(tr("&Redo"), QKeySequence::Redo, this, [this] { core_.redo(); });
+    edit->addSeparator();
+    cropSame_ = edit->addAction(tr("&Crop to result..."), QKeySequence(Qt::CTRL | Qt::Key_K), this,
+                                [this] { cropToResult(true); });
+    cropAny_ = edit->addAction(tr("Crop to result, any &proportion..."),
+                               QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_K), this,
+                               [this] { cropToResult(false); });
 
     QMenu* view = menuBar()->addMenu(tr("&View"));
     view->addAction(tr("Zoom &in"), QKeySequence::ZoomIn, this,
@@ -384,6 +390,16 @@ MainWindow::~MainWindow() {
 
 QAction* MainWindow::commandAction(int n) const {
     return n >= 1 && n <= commands_.size() ? commands_[n - 1] : nullptr;
+}
+
+// The crop dialog opens with the clean rectangle reported as the
+// selection: the user applies it, changes it, or cancels.
+void MainWindow::cropToResult(bool keepProportion) {
+    const auto rect = core_.cropToResult(keepProportion);
+    const int crop = 6;
+    if (!rect || core_.identity().captions.size() < static_cast<size_t>(crop)) return;
+    runCommand(crop);
+    if (core_.busy() && core_.mode() == Mode::SelectRect) core_.offerSelection(*rect);
 }
 
 void MainWindow::runCommand(int command) {
@@ -505,6 +521,13 @@ void MainWindow::refresh() {
     undo_->setText(undoName.isEmpty() ? tr("&Undo") : tr("&Undo %1").arg(undoName));
     redo_->setText(redoName.isEmpty() ? tr("&Redo") : tr("&Redo %1").arg(redoName));
     save_->setEnabled(idle);
+    const bool offer = idle && core_.cropToResult(true).has_value();
+    if (offer && !cropSame_->isEnabled())
+        statusBar()->showMessage(tr("Straightened: Edit > Crop to result cuts away the corners "
+                                    "that came from outside the picture"),
+                                 15000);
+    cropSame_->setEnabled(offer);
+    cropAny_->setEnabled(idle && core_.cropToResult(false).has_value());
     saveAs_->setEnabled(idle);
     status_->setText(QString::fromStdString(core_.status()));
     if (core_.selectionUnreported())

@@ -93,6 +93,10 @@ class MainWindow : public QMainWindow {
     QAction* commandAction(int n) const;
     QAction* undoAction() const { return undo_; }
     QAction* redoAction() const { return redo_; }
+    // Crop to result after a tilt: the picture's proportions, or any.
+    QAction* cropToResultAction(bool keepProportion) const {
+        return keepProportion ? cropSame_ : cropAny_;
+    }
     // The file the picture was opened from or saved to (empty for the sample).
     const QString& file() const { return file_; }
     // The JPEG quality a save keeps when none is chosen.
@@ -126,6 +130,9 @@ class MainWindow : public QMainWindow {
     QAction* undo_ = nullptr;
     QAction* redo_ = nullptr;
     QAction* save_ = nullptr;
+    QAction* cropSame_ = nullptr;
+    QAction* cropAny_ = nullptr;
+    void cropToResult(bool keepProportion);
     QAction* saveAs_ = nullptr;
     QLabel* status_ = nullptr;
     QLabel* size_ = nullptr;

@@ -2,6 +2,7 @@
 // picked from the "Géométrie" menu, the real dialog widgets and the canvas
 // used as a user would.  Each result is compared, byte for byte, with what
 // the command-line tool makes of the same picture and the same actions.
+#include "CleanCrop.h"
 #include "EditorCore.h"
 #include "MainWindow.h"
 #include "Scene.h"
@@ -31,6 +32,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <functional>
 #include <memory>
 
@@ -693,6 +695,101 @@ TEST_F(EditorTest, SelectionKeepsEachFormatsProportionInsideThePicture) {
     }
     click(d, "Annuler");
     EXPECT_EQ(core_->picture(), sample());
+}
+
+TEST(CleanCrop, TheRectangleLiesInsideTheTurnedSourceAndTheFrame) {
+    const double margin = 1.5;
+    EXPECT_EQ(cleanCrop(640, 480, 10, 100, 600, 100, false), (PixelRect{2, 2, 636, 476}))
+        << "level already: all but the margin";
+    EXPECT_FALSE(cleanCrop(640, 480, 10, 100, 10, 300, true)) << "a vertical line";
+    struct Line {
+        double fx, fy, tx, ty;
+    };
+    for (const Line& l : {Line{100, 300, 500, 260}, Line{20, 20, 600, 90}, Line{600, 400, 30, 300},
+                          Line{320, 240, 330, 250}}) {
+        SCOPED_TRACE(l.fx * 1000 + l.ty);
+        const double phi = -std::atan((l.ty - l.fy) / (l.tx - l.fx));
+        int64_t areas[2] = {};
+        for (bool keep : {true, false}) {
+            const auto r = cleanCrop(640, 480, l.fx, l.fy, l.tx, l.ty, keep);
+            ASSERT_TRUE(r);
+            areas[keep] = int64_t{r->width} * r->height;
+            if (keep) {
+                EXPECT_NEAR(double(r->width) / r->height, 640.0 / 480, 0.02);
+            }
+            EXPECT_GE(r->x, 0);
+            EXPECT_GE(r->y, 0);
+            EXPECT_LE(r->x + r->width, 640);
+            EXPECT_LE(r->y + r->height, 480);
+            // Each corner pixel, turned back, comes from inside the source.
+            for (int cx : {r->x, r->x + r->width - 1})
+                for (int cy : {r->y, r->y + r->height - 1}) {
+                    const double u =
+                        std::cos(phi) * (cx - l.fx) + std::sin(phi) * (cy - l.fy) + l.fx;
+                    const double v =
+                        -std::sin(phi) * (cx - l.fx) + std::cos(phi) * (cy - l.fy) + l.fy;
+                    EXPECT_GE(u, margin - 1e-6);
+                    EXPECT_LE(u, 639 - margin + 1e-6);
+                    EXPECT_GE(v, margin - 1e-6);
+                    EXPECT_LE(v, 479 - margin + 1e-6);
+                }
+        }
+        EXPECT_GE(areas[false], areas[true]) << "any proportion holds at least as much";
+    }
+}
+
+TEST_F(EditorTest, CropToResultAfterATiltKeepsOnlyPixelsOfTheSource) {
+    Picture flat{640, 480, {}};
+    for (int i = 0; i < 640 * 480; ++i)
+        flat.rgb.insert(flat.rgb.end(), {40, 90, 140});
+    core_->open(flat);
+    EXPECT_FALSE(window_->cropToResultAction(true)->isEnabled());
+    run(3);
+    QDialog* d = dialog("InclineHorz");
+    click(d, "PtRot1");
+    QTest::qWait(300);
+    clickCanvas({100, 300});
+    click(d, "PtRot2");
+    QTest::qWait(300);
+    clickCanvas({500, 260});
+    click(d, "Appliquer");
+    ASSERT_FALSE(core_->busy());
+    EXPECT_TRUE(window_->cropToResultAction(true)->isEnabled());
+    EXPECT_TRUE(window_->statusBar()->currentMessage().startsWith("Straightened"));
+
+    const Picture tilted = core_->picture();
+    auto whites = [&](const Picture& p, PixelRect r) {
+        int n = 0;
+        for (int y = std::max(0, r.y); y < std::min(p.height, r.y + r.height); ++y)
+            for (int x = std::max(0, r.x); x < std::min(p.width, r.x + r.width); ++x) {
+                const uint8_t* px = &p.rgb[(static_cast<size_t>(y) * p.width + x) * 3];
+                n += px[0] == 255 && px[1] == 255 && px[2] == 255;
+            }
+        return n;
+    };
+    ASSERT_GT(whites(tilted, {0, 0, 640, 480}), 1000) << "the tilt left white corners";
+    for (bool keep : {true, false}) {
+        SCOPED_TRACE(keep);
+        const auto r = core_->cropToResult(keep);
+        ASSERT_TRUE(r);
+        EXPECT_EQ(whites(tilted, *r), 0);
+        // As large as it can be: a few pixels more on every side take white.
+        EXPECT_GT(whites(tilted, {r->x - 4, r->y - 4, r->width + 8, r->height + 8}), 0);
+    }
+
+    // Offered through the crop dialog, which then crops.
+    const PixelRect want = *core_->cropToResult(true);
+    window_->cropToResultAction(true)->trigger();
+    d = dialog("RogneImg");
+    EXPECT_EQ(in<QLineEdit>(d, "MrgG")->text(), QString::number(want.x));
+    EXPECT_EQ(in<QLineEdit>(d, "DimHorz")->text(), QString::number(want.width));
+    click(d, "Appliquer");
+    EXPECT_EQ(core_->width(), want.width);
+    EXPECT_EQ(core_->height(), want.height);
+    EXPECT_EQ(whites(core_->picture(), {0, 0, want.width, want.height}), 0);
+    EXPECT_FALSE(window_->cropToResultAction(true)->isEnabled()) << "only right after the tilt";
+    core_->undo();
+    EXPECT_TRUE(window_->cropToResultAction(true)->isEnabled());
 }
 
 // The room a caption needs in its widget, or 0 for a widget without one.
