@@ -5,7 +5,7 @@ if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq --no-install-recommends \
-    g++ cmake ninja-build pkg-config \
+    g++ cmake ninja-build pkg-config clang libclang-rt-14-dev \
     libgtest-dev libgmock-dev libbenchmark-dev \
     libpng-dev libjpeg62-turbo-dev libfreetype-dev fonts-dejavu-core \
     qt6-base-dev libexiv2-dev >/dev/null
