@@ -288,11 +288,17 @@ int main(int argc, char** argv) {
                 ->ArgName("threads")
                 ->Unit(benchmark::kMillisecond)
                 ->MinTime(0.2)
-                ->Repetitions(5)
+                ->Repetitions(7)
                 ->ReportAggregatesOnly(true)
                 ->UseRealTime();
         }
-    benchmark::Initialize(&argc, argv);
+    // The repetitions of all benchmarks are interleaved at random, so that a
+    // busy spell of a shared machine falls on both sides alike.
+    std::vector<char*> args(argv, argv + argc);
+    char interleave[] = "--benchmark_enable_random_interleaving=true";
+    args.push_back(interleave);
+    int count = static_cast<int>(args.size());
+    benchmark::Initialize(&count, args.data());
     TableReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     std::printf("\n%-26s %10s %10s %7s %10s %10s %7s %10s\n", "job (ms, median)", "Talvine 1",

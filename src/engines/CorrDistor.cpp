@@ -1,6 +1,8 @@
 #include "engines/CorrDistor.h"
 
+#include "engines/Dispatch.h"
 #include "engines/FastBlend.h"
+#include "engines/FastBlendAvx512.h"
 #include "engines/Parallel.h"
 
 #include <cmath>
@@ -146,15 +148,97 @@ void exactPixel(const DistortionRun& r, int64_t dx, int64_t dy, TPtImg* out) {
            static_cast<int64_t>(ty), fx, fy);
 }
 
-// The rows cy + ady and cy - ady; returns the number of exact pixels.
-int64_t distortionRows(const DistortionRun r, int64_t ady, std::vector<double>& table) {
-    // cx >= W - 1 - cx, so 0..cx covers every |dx|; likewise for rows.
-    for (int64_t adx = 0; adx <= r.cx; ++adx) {
-        if (adx == 0 && ady == 0) {
-            table[0] = table[1] = 0; // the centre: offset (0, 0)
+// One destination pixel of row y at x, from the table of |dx| offsets of
+// its |dy| row; returns whether the exact formula ran.
+inline bool distortionPixel(const DistortionRun& r, const double* tX, const double* tY, int64_t ady,
+                            bool up, int64_t x, int64_t y, TPtImg* row) {
+    const bool left = x < r.cx;
+    const int64_t adx = left ? r.cx - x : x - r.cx;
+    const double X = left ? -tX[adx] : tX[adx];
+    const double Y = up ? -tY[adx] : tY[adx];
+    fast::Split sx, sy;
+    if (splitOffset(adx, X, r.e, sx) && splitOffset(ady, Y, r.e, sy)) {
+        const int64_t u = (r.cx + sx.trunc) + r.W * (r.cy + sy.trunc);
+        if (u < 0 || u >= r.limit) return false;
+        if (r.sampling == Sampling::Nearest) {
+            row[x] = r.src[u];
+            return false;
+        }
+        const int64_t diag = u + r.W + 1 <= r.last ? u + r.W + 1 : r.last;
+        if (fast::blendScreened(r.src[diag], r.src[u + 1], r.src[u], r.src[u + r.W], sx.frac,
+                                sy.frac, r.margin, row[x]))
+            return false;
+    }
+    exactPixel(r, x - r.cx, y - r.cy, row + x);
+    return true;
+}
+
+// Eight bilinear pixels at x, all on one side of the centre column and off
+// the centre row, in AVX-512; false when a lane needs the scalar path.
+TALVINE_AVX512 inline bool distortionOctAvx512(const DistortionRun& r, const double* tX,
+                                               const double* tY, bool up, int64_t x, TPtImg* row) {
+    const __m512i reverse = _mm512_setr_epi64(7, 6, 5, 4, 3, 2, 1, 0);
+    const __m512d sign = _mm512_set1_pd(-0.0);
+    __m512d X, Y;
+    if (x >= r.cx) {
+        X = _mm512_loadu_pd(tX + (x - r.cx));
+        Y = _mm512_loadu_pd(tY + (x - r.cx));
+    } else { // |dx| falls from cx - x: the table backwards, X negated
+        X = _mm512_xor_pd(_mm512_permutexvar_pd(reverse, _mm512_loadu_pd(tX + (r.cx - x - 7))),
+                          sign);
+        Y = _mm512_permutexvar_pd(reverse, _mm512_loadu_pd(tY + (r.cx - x - 7)));
+    }
+    if (up) Y = _mm512_xor_pd(Y, sign);
+    const __m512d e = _mm512_set1_pd(r.e);
+    __m512d u, v;
+    __mmask8 decidedX, decidedY;
+    const __m512i sx = fast::split8(X, e, u, decidedX);
+    const __m512i sy = fast::split8(Y, e, v, decidedY);
+    if ((decidedX & decidedY) != 0xFF) return false;
+    const __m512i m =
+        _mm512_add_epi64(_mm512_add_epi64(_mm512_mullo_epi64(sy, _mm512_set1_epi64(r.W)), sx),
+                         _mm512_set1_epi64(r.cx + r.W * r.cy));
+    const __mmask8 inside = fast::inRange8(m, 0, r.limit);
+    if (inside != fast::inRange8(m, 0, r.limit - 2)) return false;
+    if (inside == 0) return true; // no source: left as it was
+    __mmask8 ok = 0xFF;
+    const __m512i words = fast::blend8(r.src, r.W, _mm512_maskz_mov_epi64(inside, m), u, v,
+                                       _mm512_set1_pd(r.margin), ok);
+    if ((ok | static_cast<__mmask8>(~inside)) != 0xFF) return false;
+    fast::store8(row + x, _mm512_mask_blend_epi64(inside, fast::load8(row + x), words));
+    return true;
+}
+
+TALVINE_AVX512 int64_t distortionRowAvx512(const DistortionRun r, const double* tX,
+                                           const double* tY, int64_t ady, bool up, int64_t y,
+                                           TPtImg* row) {
+    int64_t exact = 0;
+    for (int64_t x = 0; x < r.W;) {
+        // Groups of eight that do not straddle the centre column.
+        const bool group = ady != 0 && x + 8 <= r.W && (x >= r.cx + 1 || x + 8 <= r.cx);
+        if (group && distortionOctAvx512(r, tX, tY, up, x, row)) {
+            x += 8;
             continue;
         }
-        offsetD(r.lawD, adx, ady, table[2 * adx], table[2 * adx + 1]);
+        const int64_t end = group ? x + 8 : x + 1;
+        for (; x < end; ++x)
+            exact += distortionPixel(r, tX, tY, ady, up, x, y, row);
+    }
+    return exact;
+}
+
+// The rows cy + ady and cy - ady; returns the number of exact pixels.
+int64_t distortionRows(const DistortionRun r, int64_t ady, std::vector<double>& table,
+                       bool avx512) {
+    // cx >= W - 1 - cx, so 0..cx covers every |dx|; likewise for rows.
+    double* tX = table.data();
+    double* tY = table.data() + (r.cx + 1);
+    for (int64_t adx = 0; adx <= r.cx; ++adx) {
+        if (adx == 0 && ady == 0) {
+            tX[0] = tY[0] = 0; // the centre: offset (0, 0)
+            continue;
+        }
+        offsetD(r.lawD, adx, ady, tX[adx], tY[adx]);
     }
     int64_t exact = 0;
     for (int side = 0; side < 2; ++side) {
@@ -163,27 +247,12 @@ int64_t distortionRows(const DistortionRun r, int64_t ady, std::vector<double>& 
         if (y >= r.H) continue;
         const bool up = side == 1;
         TPtImg* row = r.dst + y * r.W;
-        for (int64_t x = 0; x < r.W; ++x) {
-            const bool left = x < r.cx;
-            const int64_t adx = left ? r.cx - x : x - r.cx;
-            const double X = left ? -table[2 * adx] : table[2 * adx];
-            const double Y = up ? -table[2 * adx + 1] : table[2 * adx + 1];
-            fast::Split sx, sy;
-            if (splitOffset(adx, X, r.e, sx) && splitOffset(ady, Y, r.e, sy)) {
-                const int64_t u = (r.cx + sx.trunc) + r.W * (r.cy + sy.trunc);
-                if (u < 0 || u >= r.limit) continue;
-                if (r.sampling == Sampling::Nearest) {
-                    row[x] = r.src[u];
-                    continue;
-                }
-                const int64_t diag = u + r.W + 1 <= r.last ? u + r.W + 1 : r.last;
-                if (fast::blendScreened(r.src[diag], r.src[u + 1], r.src[u], r.src[u + r.W],
-                                        sx.frac, sy.frac, r.margin, row[x]))
-                    continue;
-            }
-            ++exact;
-            exactPixel(r, x - r.cx, y - r.cy, row + x);
+        if (avx512 && r.sampling == Sampling::Bilinear) {
+            exact += distortionRowAvx512(r, tX, tY, ady, up, y, row);
+            continue;
         }
+        for (int64_t x = 0; x < r.W; ++x)
+            exact += distortionPixel(r, tX, tY, ady, up, x, y, row);
     }
     return exact;
 }
@@ -234,13 +303,14 @@ void corrigerDistorsion(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h,
                       0x1p-44 * (static_cast<double>(W) + static_cast<double>(H)),
                       0};
     run.margin = fast::blendMargin(run.e);
+    const bool avx512 = activeKernel() == Kernel::Avx512;
     // distortionRows takes the run by value: a copy of its own, which its
     // byte stores cannot alias, stays in registers.
     parallelFor(run.cy + 1, 8, [&](int64_t begin, int64_t end) {
         std::vector<double> table(static_cast<size_t>(2 * (run.cx + 1)));
         int64_t exact = 0;
         for (int64_t ady = begin; ady < end; ++ady)
-            exact += distortionRows(run, ady, table);
+            exact += distortionRows(run, ady, table, avx512);
         fast::fallbacks.fetch_add(exact, std::memory_order_relaxed);
     });
 }
