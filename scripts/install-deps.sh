@@ -1,5 +1,7 @@
 #!/bin/sh
 # Installs what Talvine needs to build, test and run its demo on Debian 12.
+# --bench also installs the yardsticks of the benchmarks: OpenCV (for
+# talvine_yardstick), libvips' and ImageMagick's command-line tools.
 set -e
 if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
 export DEBIAN_FRONTEND=noninteractive
@@ -9,3 +11,7 @@ $SUDO apt-get install -y -qq --no-install-recommends \
     libgtest-dev libgmock-dev libbenchmark-dev \
     libpng-dev libjpeg62-turbo-dev libfreetype-dev fonts-dejavu-core \
     qt6-base-dev libexiv2-dev >/dev/null
+if [ "${1:-}" = "--bench" ]; then
+    $SUDO apt-get install -y -qq --no-install-recommends \
+        libopencv-dev libvips-tools imagemagick >/dev/null
+fi
