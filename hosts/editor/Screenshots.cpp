@@ -3,11 +3,14 @@
 #include "EditorCore.h"
 #include "MainWindow.h"
 
+#include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QTimer>
 
@@ -21,14 +24,22 @@ QDialog* openDialog() {
 
 namespace {
 
-// The window with the dialog drawn over it, as a window manager would show
-// them, title bar included.
+// The window with the dialog where the editor placed it, as a window
+// manager would show them, title bar included; the picture grows to hold a
+// dialog beside the window.
 QImage composite(MainWindow& window, QDialog& dialog) {
-    QImage shot = window.grab().toImage();
+    const QImage main = window.grab().toImage();
     const QImage inner = dialog.grab().toImage();
     const int bar = 22;
-    const QPoint at((shot.width() - inner.width()) / 2, (shot.height() - inner.height() - bar) / 2);
+    QPoint at = dialog.mapToGlobal(QPoint(0, 0)) - window.mapToGlobal(QPoint(0, 0));
+    at.ry() -= bar;
+    const QRect both = QRect(QPoint(0, 0), main.size())
+                           .united(QRect(at - QPoint(1, 1), inner.size() + QSize(2, bar + 2)));
+    QImage shot(both.size(), QImage::Format_RGB32);
+    shot.fill(QColor(40, 40, 40));
+    at -= both.topLeft();
     QPainter p(&shot);
+    p.drawImage(-both.topLeft(), main);
     p.fillRect(QRect(at + QPoint(-1, -1), QSize(inner.width() + 2, inner.height() + bar + 2)),
                QColor(60, 60, 60));
     p.fillRect(QRect(at, QSize(inner.width(), bar)), QColor(45, 85, 140));
@@ -44,6 +55,57 @@ void waitFor(const std::function<bool()>& done, int ms) {
     clock.start();
     while (!done() && clock.elapsed() < ms)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
+void clickButton(QDialog& d, const char* name) {
+    if (auto* b = d.findChild<QAbstractButton*>(name)) b->click();
+    waitFor([] { return false; }, 250);
+}
+
+void clickPicture(MainWindow& window, QPoint pixel) {
+    Canvas& c = window.canvas();
+    const QPoint at = c.toWidget(pixel).toPoint();
+    for (auto type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+        QMouseEvent e(type, at, c.mapToGlobal(at), Qt::LeftButton,
+                      type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton,
+                      Qt::NoModifier);
+        QCoreApplication::sendEvent(&c, &e);
+    }
+}
+
+void dragOnPicture(MainWindow& window, QPoint from, QPoint to) {
+    Canvas& c = window.canvas();
+    const QPoint a = c.toWidget(from).toPoint(), b = c.toWidget(to).toPoint();
+    QMouseEvent press(QEvent::MouseButtonPress, a, c.mapToGlobal(a), Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QCoreApplication::sendEvent(&c, &press);
+    QMouseEvent move(QEvent::MouseMove, b, c.mapToGlobal(b), Qt::NoButton, Qt::LeftButton,
+                     Qt::NoModifier);
+    QCoreApplication::sendEvent(&c, &move);
+    QMouseEvent release(QEvent::MouseButtonRelease, b, c.mapToGlobal(b), Qt::LeftButton,
+                        Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&c, &release);
+}
+
+// What a user has done in the dialog by the time of the picture: the
+// tilt's two points, the crop's rectangle, the four corners.
+void actIn(MainWindow& window, QDialog& d, int command) {
+    if (command == 3) {
+        clickButton(d, "PtRot1");
+        clickPicture(window, {40, 329});
+        clickButton(d, "PtRot2");
+        clickPicture(window, {600, 301});
+    } else if (command == 6) {
+        dragOnPicture(window, {120, 70}, {520, 370});
+    } else if (command == 9) {
+        const char* boxes[] = {"PosHG", "PosHD", "PosBD", "PosBG"};
+        const QPoint corners[] = {{200, 60}, {440, 60}, {470, 420}, {170, 420}};
+        for (int k = 0; k < 4; ++k) {
+            clickButton(d, boxes[k]);
+            clickPicture(window, corners[k]);
+        }
+    }
+    waitFor([] { return false; }, 100);
 }
 
 } // namespace
@@ -64,13 +126,14 @@ bool takeScreenshots(MainWindow& window, EditorCore& core, const QString& dir) {
             QDialog* dialog = openDialog();
             if (!dialog) return;
             found = true;
+            actIn(window, *dialog, n);
             ok = composite(window, *dialog)
                      .save(QDir(dir).filePath(QString("command-%1.png").arg(n))) &&
                  ok;
             QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
             QCoreApplication::sendEvent(dialog, &escape);
         });
-        core.run(n);
+        window.commandAction(n)->trigger();
         waitFor([&] { return shot; }, 5000);
         waitFor([&] { return !core.busy(); }, 2000);
         if (!found) {
