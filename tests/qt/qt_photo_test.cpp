@@ -27,6 +27,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <vector>
+
 namespace talvine::editor {
 namespace {
 
