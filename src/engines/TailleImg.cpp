@@ -174,12 +174,18 @@ TALVINE_AVX2 int64_t lisseRowAvx2(const TPtImg* src, int64_t w, int64_t total, i
         if (rowStart + cols.tx[x + 3] + w + 1 > total - 2) break;
         const __m128i tx = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cols.tx + x));
         const __m256i m = _mm256_add_epi64(_mm256_set1_epi64x(rowStart), _mm256_cvtepi32_epi64(tx));
+        const __m256d u = _mm256_loadu_pd(cols.u + x);
+        if (v == 0 &&
+            _mm256_movemask_pd(_mm256_cmp_pd(u, _mm256_setzero_pd(), _CMP_EQ_OQ)) == 0xF) {
+            for (int k = 0; k < 4; ++k) // weights 0, 0, 1, 0: the base pixels themselves
+                out[x + k] = src[rowStart + cols.tx[x + k]];
+            continue;
+        }
         uint32_t exactColumns;
         std::memcpy(&exactColumns, cols.exact + x, 4);
         const bool exact = rowExact && exactColumns == 0x01010101u;
         __m256d decided = _mm256_castsi256_pd(_mm256_set1_epi64x(-1));
-        const __m128i words =
-            fast::blend4(src, w, m, _mm256_loadu_pd(cols.u + x), vv, margin, decided, exact);
+        const __m128i words = fast::blend4(src, w, m, u, vv, margin, decided, exact);
         if (_mm256_movemask_pd(decided) == 0xF) {
             fast::store4(out + x, words);
             continue;
@@ -202,12 +208,17 @@ TALVINE_AVX512 int64_t lisseRowAvx512(const TPtImg* src, int64_t w, int64_t tota
         if (rowStart + cols.tx[x + 7] + w + 1 > total - 2) break;
         const __m256i tx = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cols.tx + x));
         const __m512i m = _mm512_add_epi64(_mm512_set1_epi64(rowStart), _mm512_cvtepi32_epi64(tx));
+        const __m512d u = _mm512_loadu_pd(cols.u + x);
+        if (v == 0 && _mm512_cmp_pd_mask(u, _mm512_setzero_pd(), _CMP_EQ_OQ) == 0xFF) {
+            for (int k = 0; k < 8; ++k) // weights 0, 0, 1, 0: the base pixels themselves
+                out[x + k] = src[rowStart + cols.tx[x + k]];
+            continue;
+        }
         uint64_t exactColumns;
         std::memcpy(&exactColumns, cols.exact + x, 8);
         const bool exact = rowExact && exactColumns == 0x0101010101010101ull;
         __mmask8 decided = 0xFF;
-        const __m512i words =
-            fast::blend8(src, w, m, _mm512_loadu_pd(cols.u + x), vv, margin, decided, exact);
+        const __m512i words = fast::blend8(src, w, m, u, vv, margin, decided, exact);
         if (decided == 0xFF) {
             fast::store8(out + x, words);
             continue;
