@@ -13,7 +13,9 @@
 #include <QBuffer>
 #include <QCheckBox>
 #include <QDialog>
+#include <QFileDialog>
 #include <QGroupBox>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -336,6 +338,38 @@ TEST_F(EditorTest, UnsavedChangesAreAskedAboutAndSavingIsConfirmed) {
     expectSame(fromImage(QImage(second)), saved);
     EXPECT_EQ(core_->picture(), mirrored);
     EXPECT_FALSE(window_->isWindowModified());
+}
+
+TEST_F(EditorTest, SaveAsProposesANewNameAndAsksTheJpegQuality) {
+    const QString first = dir_.filePath("first.png");
+    ASSERT_TRUE(toImage(sample()).save(first));
+    ASSERT_TRUE(window_->openFile(first));
+    run(2);
+    QString proposed;
+    int offered = 0;
+    const QString out = dir_.filePath("chosen.jpg");
+    QTimer::singleShot(0, [&] {
+        auto* files = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!files) return;
+        proposed = files->selectedFiles().value(0);
+        files->selectFile(out);
+        QTimer::singleShot(0, [&] {
+            auto* ask = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
+            if (!ask) return;
+            offered = ask->intValue();
+            ask->setIntValue(70);
+            ask->accept();
+        });
+        QMetaObject::invokeMethod(files, "accept");
+    });
+    EXPECT_TRUE(window_->saveAs());
+    EXPECT_EQ(proposed, dir_.filePath("first-edited.png"));
+    EXPECT_EQ(offered, 92) << "a PNG was opened: the usual quality";
+    EXPECT_EQ(window_->file(), out);
+    EXPECT_FALSE(window_->isWindowModified());
+    EXPECT_TRUE(window_->statusBar()->currentMessage().contains("JPEG quality 70"))
+        << window_->statusBar()->currentMessage().toStdString();
+    EXPECT_EQ(QImage(out).size(), QSize(480, 640));
 }
 
 TEST_F(EditorTest, TheViewRefitsAfterSizeChangesAndShowsSizeZoomAndPointer) {
