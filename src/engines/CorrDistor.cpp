@@ -202,8 +202,8 @@ TALVINE_AVX512 inline bool distortionOctAvx512(const DistortionRun& r, const dou
     if (inside != fast::inRange8(m, 0, r.limit - 2)) return false;
     if (inside == 0) return true; // no source: left as it was
     __mmask8 ok = 0xFF;
-    const __m512i words = fast::blend8(r.src, r.W, _mm512_maskz_mov_epi64(inside, m), u, v,
-                                       _mm512_set1_pd(r.margin), ok);
+    const __m512i words = fast::blend8(r.src, r.W, r.W + r.limit, _mm512_maskz_mov_epi64(inside, m),
+                                       u, v, _mm512_set1_pd(r.margin), ok);
     if ((ok | static_cast<__mmask8>(~inside)) != 0xFF) return false;
     fast::store8(row + x, _mm512_mask_blend_epi64(inside, fast::load8(row + x), words));
     return true;

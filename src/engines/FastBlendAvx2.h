@@ -99,13 +99,15 @@ TALVINE_AVX2 inline __m128i blend4(const TPtImg* src, int64_t w, __m256i m, __m2
                               _mm_cvtsi128_si64(hi), _mm_extract_epi64(hi, 1)};
     const char* base = reinterpret_cast<const char*>(src);
     const int64_t below = 3 * w;
-    uint64_t top[4], bottom[4];
-    for (int k = 0; k < 4; ++k) {
-        std::memcpy(&top[k], base + 3 * index[k], 8);
-        std::memcpy(&bottom[k], base + 3 * index[k] + below, 8);
-    }
-    const __m256i t = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(top));
-    const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bottom));
+    // The words go straight into registers: four stores then one wide load
+    // would wait for the stores, which cannot be forwarded to it.
+    auto at = [&](int k, int64_t offset) {
+        long long word;
+        std::memcpy(&word, base + 3 * index[k] + offset, 8);
+        return word;
+    };
+    const __m256i t = _mm256_set_epi64x(at(3, 0), at(2, 0), at(1, 0), at(0, 0));
+    const __m256i b = _mm256_set_epi64x(at(3, below), at(2, below), at(1, below), at(0, below));
     const __m256d wA = _mm256_mul_pd(u, v);
     const __m256d wB = _mm256_sub_pd(u, wA);
     const __m256d wC = _mm256_add_pd(_mm256_sub_pd(_mm256_sub_pd(_mm256_set1_pd(1.0), u), v), wA);

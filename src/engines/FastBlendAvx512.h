@@ -44,22 +44,67 @@ TALVINE_AVX512 inline __m512d byte8(__m512i words, int k) {
     return _mm512_cvtepu64_pd(_mm512_maskz_permutexvar_epi8(0x0101010101010101ull, index, words));
 }
 
+// The eight-byte words at 3*m (a base pixel and its right neighbour) and
+// at 3*(m + W) (the two below), for eight base indices with 0 <= m and
+// m + W + 1 <= count - 2.  When the bases lie within 19 pixels of each
+// other on at most two neighbouring rows, as they do along a destination
+// row of a small turn, a resize or a perspective row, the words are cut out
+// of two or three 64-byte loads with byte permutes; otherwise each is read
+// on its own.
+TALVINE_AVX512 inline void words8(const TPtImg* src, int64_t w, int64_t count, __m512i m,
+                                  __m512i& top, __m512i& bottom) {
+    const char* base = reinterpret_cast<const char*>(src);
+    const int64_t first = _mm512_reduce_min_epi64(m);
+    __m512i d = _mm512_sub_epi64(m, _mm512_set1_epi64(first));
+    const __mmask8 second = _mm512_cmpge_epi64_mask(d, _mm512_set1_epi64(w));
+    d = _mm512_mask_sub_epi64(d, second, d, _mm512_set1_epi64(w));
+    const int64_t rows = second ? 3 : 2;
+    if (!_mm512_cmpgt_epi64_mask(d, _mm512_set1_epi64(19)) &&
+        first + (rows - 1) * w + 22 <= count) {
+        // Byte j of lane k comes from byte 3*d_k + j of the window.
+        const __m512i index =
+            _mm512_add_epi64(_mm512_mullo_epi64(_mm512_add_epi64(_mm512_add_epi64(d, d), d),
+                                                _mm512_set1_epi64(0x0101010101010101ll)),
+                             _mm512_set1_epi64(0x0706050403020100ll));
+        const __m512i row0 = _mm512_permutexvar_epi8(index, _mm512_loadu_si512(base + 3 * first));
+        const __m512i row1 =
+            _mm512_permutexvar_epi8(index, _mm512_loadu_si512(base + 3 * (first + w)));
+        if (!second) {
+            top = row0;
+            bottom = row1;
+            return;
+        }
+        const __m512i row2 =
+            _mm512_permutexvar_epi8(index, _mm512_loadu_si512(base + 3 * (first + 2 * w)));
+        top = _mm512_mask_blend_epi64(second, row0, row1);
+        bottom = _mm512_mask_blend_epi64(second, row1, row2);
+        return;
+    }
+    alignas(64) int64_t index[8];
+    _mm512_store_si512(index, m);
+    const int64_t below = 3 * w;
+    // The words go straight into registers: eight stores then one wide load
+    // would wait for the stores, which cannot be forwarded to it.
+    auto at = [&](int k, int64_t offset) {
+        long long word;
+        std::memcpy(&word, base + 3 * index[k] + offset, 8);
+        return word;
+    };
+    top = _mm512_set_epi64(at(7, 0), at(6, 0), at(5, 0), at(4, 0), at(3, 0), at(2, 0), at(1, 0),
+                           at(0, 0));
+    bottom = _mm512_set_epi64(at(7, below), at(6, below), at(5, below), at(4, below), at(3, below),
+                              at(2, below), at(1, below), at(0, below));
+}
+
 // The blends of eight pixels at base indices `m`, under the same conditions
 // as blend4 (every lane 0 <= m, m + W + 1 <= count - 2), as eight 64-bit
 // words of three bytes each; undecided lanes are cleared in `decided`, and
 // with `exactSum` the sums are rounded to even directly.
-TALVINE_AVX512 inline __m512i blend8(const TPtImg* src, int64_t w, __m512i m, __m512d u, __m512d v,
-                                     __m512d margin, __mmask8& decided, bool exactSum = false) {
-    alignas(64) int64_t index[8];
-    _mm512_store_si512(index, m);
-    const char* base = reinterpret_cast<const char*>(src);
-    const int64_t below = 3 * w;
-    alignas(64) uint64_t top[8], bottom[8];
-    for (int k = 0; k < 8; ++k) {
-        std::memcpy(&top[k], base + 3 * index[k], 8);
-        std::memcpy(&bottom[k], base + 3 * index[k] + below, 8);
-    }
-    const __m512i t = _mm512_load_si512(top), b = _mm512_load_si512(bottom);
+TALVINE_AVX512 inline __m512i blend8(const TPtImg* src, int64_t w, int64_t count, __m512i m,
+                                     __m512d u, __m512d v, __m512d margin, __mmask8& decided,
+                                     bool exactSum = false) {
+    __m512i t, b;
+    words8(src, w, count, m, t, b);
     const __m512d one = _mm512_set1_pd(1.0);
     const __m512d wA = _mm512_mul_pd(u, v);
     const __m512d wB = _mm512_sub_pd(u, wA);

@@ -246,9 +246,9 @@ TALVINE_AVX512 inline bool tiltOctAvx512(const TiltRun& r, const TiltRow& row, i
         return true;
     }
     __mmask8 decided = 0xFF;
-    const __m512i words =
-        fast::blend8(r.src, r.W, _mm512_mask_blend_epi64(inside, _mm512_set1_epi64(r.W), m), u, v,
-                     _mm512_set1_pd(r.margin), decided);
+    const __m512i words = fast::blend8(r.src, r.W, r.count,
+                                       _mm512_mask_blend_epi64(inside, _mm512_set1_epi64(r.W), m),
+                                       u, v, _mm512_set1_pd(r.margin), decided);
     if ((decided | static_cast<__mmask8>(~inside)) != 0xFF) return false;
     fast::store8(out + x, _mm512_mask_blend_epi64(inside, white, words));
     return true;
@@ -293,13 +293,16 @@ TALVINE_AVX512 inline bool tiltNearestOctAvx512(const TiltRun& r, const TiltRow&
         inside, _mm512_add_epi64(_mm512_mullo_epi64(py, _mm512_set1_epi64(r.W)), px));
     if (_mm512_mask_cmpgt_epi64_mask(inside, index, _mm512_set1_epi64(r.count - 3))) return false;
     alignas(64) int64_t at[8];
-    alignas(64) uint64_t words[8];
     _mm512_store_si512(at, index);
     const char* base = reinterpret_cast<const char*>(r.src);
-    for (int k = 0; k < 8; ++k)
-        std::memcpy(&words[k], base + 3 * at[k], 8);
-    fast::store8(out + x, _mm512_mask_blend_epi64(inside, _mm512_set1_epi64(0xffffff),
-                                                  _mm512_load_si512(words)));
+    auto word = [&](int k) {
+        long long w;
+        std::memcpy(&w, base + 3 * at[k], 8);
+        return w;
+    };
+    const __m512i words =
+        _mm512_set_epi64(word(7), word(6), word(5), word(4), word(3), word(2), word(1), word(0));
+    fast::store8(out + x, _mm512_mask_blend_epi64(inside, _mm512_set1_epi64(0xffffff), words));
     return true;
 }
 

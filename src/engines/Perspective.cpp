@@ -266,7 +266,7 @@ TALVINE_AVX512 inline bool perspectiveOctAvx512(const PerspectiveRun& r, const P
     if (inside != fast::inRange8(m, 0, r.count - r.W - 2)) return false;
     if (inside == 0) return true; // no source: left as it was
     __mmask8 ok = 0xFF;
-    const __m512i words = fast::blend8(r.src, r.W, _mm512_maskz_mov_epi64(inside, m), u,
+    const __m512i words = fast::blend8(r.src, r.W, r.count, _mm512_maskz_mov_epi64(inside, m), u,
                                        _mm512_set1_pd(row.fyD), _mm512_set1_pd(row.margin), ok);
     if ((ok | static_cast<__mmask8>(~inside)) != 0xFF) return false;
     fast::store8(out + x, _mm512_mask_blend_epi64(inside, fast::load8(out + x), words));

@@ -218,7 +218,7 @@ TALVINE_AVX512 int64_t lisseRowAvx512(const TPtImg* src, int64_t w, int64_t tota
         std::memcpy(&exactColumns, cols.exact + x, 8);
         const bool exact = rowExact && exactColumns == 0x0101010101010101ull;
         __mmask8 decided = 0xFF;
-        const __m512i words = fast::blend8(src, w, m, u, vv, margin, decided, exact);
+        const __m512i words = fast::blend8(src, w, total, m, u, vv, margin, decided, exact);
         if (decided == 0xFF) {
             fast::store8(out + x, words);
             continue;
