@@ -306,7 +306,7 @@ MainWindow::MainWindow(EditorCore& core) : core_(core) {
     setCentralWidget(scroll_);
 
     QMenu* file = menuBar()->addMenu(tr("&File"));
-    file->addAction(tr("&Open..."), QKeySequence::Open, this, [this] {
+    open_ = file->addAction(tr("&Open..."), QKeySequence::Open, this, [this] {
         if (!maybeSave()) return;
         const QString path = QFileDialog::getOpenFileName(
             this, tr("Open a picture"), file_.isEmpty() ? QString() : QFileInfo(file_).path(),
@@ -520,6 +520,7 @@ void MainWindow::refresh() {
     const QString redoName = QString::fromStdString(core_.redoName());
     undo_->setText(undoName.isEmpty() ? tr("&Undo") : tr("&Undo %1").arg(undoName));
     redo_->setText(redoName.isEmpty() ? tr("&Redo") : tr("&Redo %1").arg(redoName));
+    open_->setEnabled(idle);
     save_->setEnabled(idle);
     const bool offer = idle && core_.cropToResult(true).has_value();
     if (offer && !cropSame_->isEnabled())
@@ -574,7 +575,11 @@ void MainWindow::closeEvent(QCloseEvent* e) {
 }
 
 bool MainWindow::openFile(const QString& path) {
-    if (core_.busy()) return false;
+    if (core_.busy()) {
+        QMessageBox::information(this, tr(kTitle),
+                                 tr("A command is still open: apply or cancel its dialog first."));
+        return false;
+    }
     if (!maybeSave()) return false;
     auto fail = [&](const QString& why) {
         QMessageBox::warning(this, tr(kTitle), tr("Cannot open %1: %2").arg(path, why));

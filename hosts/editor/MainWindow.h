@@ -129,6 +129,7 @@ class MainWindow : public QMainWindow {
     QList<QAction*> commands_;
     QAction* undo_ = nullptr;
     QAction* redo_ = nullptr;
+    QAction* open_ = nullptr;
     QAction* save_ = nullptr;
     QAction* cropSame_ = nullptr;
     QAction* cropAny_ = nullptr;

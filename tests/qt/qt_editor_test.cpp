@@ -330,6 +330,16 @@ TEST_F(EditorTest, UnsavedChangesAreAskedAboutAndSavingIsConfirmed) {
         << window_->statusBar()->currentMessage().toStdString();
     expectSame(fromImage(QImage(second)), core_->picture());
 
+    // Nothing opens over a command in progress.
+    run(3);
+    QDialog* tilt = dialog("InclineHorz");
+    QString said;
+    answerBox(QMessageBox::Ok, &said);
+    EXPECT_FALSE(window_->openFile(first));
+    EXPECT_TRUE(said.contains("apply or cancel")) << said.toStdString();
+    EXPECT_TRUE(core_->busy());
+    click(tilt, "Annuler");
+
     // Discard opens without saving.
     const Picture saved = core_->picture();
     run(4);
