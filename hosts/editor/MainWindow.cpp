@@ -235,6 +235,7 @@ void Canvas::mousePressEvent(QMouseEvent* e) {
         grab_ = at - QPoint(sel->x, sel->y);
     } else {
         drag_ = Drag::New;
+        start_ = sel ? *sel : PixelRect{};
         anchor_ = at;
         core_.dragSelection(at.x(), at.y(), at.x(), at.y());
     }
@@ -284,8 +285,14 @@ void Canvas::mouseMoveEvent(QMouseEvent* e) {
 void Canvas::mouseReleaseEvent(QMouseEvent* e) {
     if (e->button() != Qt::LeftButton || drag_ == Drag::None) return;
     mouseMoveEvent(e);
+    const Drag was = drag_;
     drag_ = Drag::None;
-    core_.finishSelection();
+    const auto sel = core_.selection();
+    if (was == Drag::New && (!sel || sel->width == 0 || sel->height == 0) && start_.width > 0 &&
+        start_.height > 0)
+        core_.offerSelection(start_); // a click without a drag keeps the rectangle
+    else
+        core_.finishSelection();
 }
 
 void Canvas::leaveEvent(QEvent*) {

@@ -608,6 +608,9 @@ TEST_F(EditorTest, CropRectangleIsOneMovedAndResizedByHandlesAndReadsOnThePictur
     canvasPress(QEvent::MouseButtonRelease, {500, 400}, Qt::NoButton);
     EXPECT_EQ(core_->selection(), (PixelRect{140, 90, 360, 310}));
     EXPECT_EQ(in<QLineEdit>(d, "DimHorz")->text(), "360");
+    // A click outside without a drag keeps it.
+    clickCanvas({20, 450});
+    EXPECT_EQ(core_->selection(), (PixelRect{140, 90, 360, 310}));
     // The right side's handle moves the width only.
     canvasPress(QEvent::MouseButtonPress, {500, 245}, Qt::LeftButton);
     canvasPress(QEvent::MouseButtonRelease, {460, 245}, Qt::NoButton);
