@@ -182,7 +182,10 @@ TEST_P(FastPath, ResamplingMatchesThePlainLoop) {
         for (const PtsImg& src : pictures(w, h, rng()))
             for (auto [nw, nh] :
                  {std::pair{w, h}, std::pair{2 * w, 2 * h}, std::pair{w / 2 + 1, h / 2 + 1},
-                  std::pair{3 * w + 1, h + 7}, std::pair{1, 1}}) {
+                  std::pair{3 * w + 1, h + 7}, std::pair{1, 1},
+                  // fractions of 1/4, 1/8 and 1/128: the integer path
+                  std::pair{4 * w, 4 * h}, std::pair{8 * w, h},
+                  std::pair{w * 4 / 3 + (w % 3 == 0 ? 0 : 1), 128 * h}}) {
                 PtsImg fast(int64_t{nw} * nh), ref(int64_t{nw} * nh);
                 engines::retaillerLisse(src.data(), w, h, fast.data(), nw, nh);
                 engines::reference::retaillerLisse(src.data(), w, h, ref.data(), nw, nh);

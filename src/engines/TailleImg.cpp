@@ -229,6 +229,81 @@ TALVINE_AVX512 int64_t lisseRowAvx512(const TPtImg* src, int64_t w, int64_t tota
     return x;
 }
 
+// Halving, doubling and every ratio whose fractions are multiples of 2^-k
+// for a small k (at most 7): with u = a / 2^k and v = b / 2^k, the 80-bit
+// blend rounds nothing (see dyadic), so it is the exact real
+//     (C*(2^k - a) + B*a) * (2^k - b) + (D*(2^k - a) + A*a) * b,  over 2^2k,
+// which integers compute exactly: the row sums below 255 * 2^7 fit 16 bits,
+// the whole below 255 * 2^14 fits 32.  Rounded half to even, it is the
+// reference's byte.  The row is taken as a run of channel bytes: output
+// byte j reads the source bytes at off[j] and off[j] + 3 of both rows.
+struct DyadicColumns {
+    int k = -1;                   // the common exponent; -1 when there is none
+    std::vector<int32_t> first;   // per chunk of 32 output bytes: its first source byte
+    std::vector<uint8_t> index;   // per output byte: off[j] - first of its chunk
+    std::vector<uint16_t> weight; // per output byte: a
+};
+
+// The smallest k <= 7 with fraction * 2^k whole, or -1.
+int dyadicExponent(long double fraction) {
+    for (int k = 0; k <= 7; ++k) {
+        const long double scaled = ldexpl(fraction, k);
+        if (scaled == truncl(scaled)) return k;
+    }
+    return -1;
+}
+
+// The low 32 bytes, widened to 16 bits.
+TALVINE_AVX512 inline __m512i widenLow(__m512i bytes) {
+    return _mm512_cvtepu8_epi16(_mm512_castsi512_si256(bytes));
+}
+
+// sums / 2^shift, rounded half to even.
+TALVINE_AVX512 inline __m512i roundShift(__m512i sums, __m512i half, int shift) {
+    const __m512i odd = _mm512_and_si512(_mm512_srli_epi32(sums, shift), _mm512_set1_epi32(1));
+    return _mm512_srli_epi32(_mm512_add_epi32(_mm512_add_epi32(sums, half), odd), shift);
+}
+
+TALVINE_AVX512 int64_t lisseRowDyadic(const uint8_t* top, const uint8_t* sourceEnd,
+                                      int64_t rowBytes, const DyadicColumns& cols, int b,
+                                      uint8_t* out, int64_t outBytes) {
+    const int k = cols.k, shift = 2 * k;
+    const __m512i one = _mm512_set1_epi16(static_cast<int16_t>(1 << k));
+    const __m512i pair = _mm512_set1_epi32(((b & 0xffff) << 16) | (((1 << k) - b) & 0xffff));
+    const __m512i half = _mm512_set1_epi32(shift == 0 ? 0 : (1 << (shift - 1)) - 1);
+    int64_t j = 0;
+    for (; j + 32 <= outBytes; j += 32) {
+        const int64_t first = cols.first[static_cast<size_t>(j / 32)];
+        if (first < 0 || top + rowBytes + first + 64 > sourceEnd) break;
+        const __m512i windowTop = _mm512_loadu_si512(top + first);
+        const __m512i windowBottom = _mm512_loadu_si512(top + rowBytes + first);
+        const __m512i idxC = _mm512_castsi256_si512(
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cols.index.data() + j)));
+        const __m512i idxB = _mm512_add_epi8(idxC, _mm512_set1_epi8(3));
+
+        const __m512i c = widenLow(_mm512_permutexvar_epi8(idxC, windowTop));
+        const __m512i bRight = widenLow(_mm512_permutexvar_epi8(idxB, windowTop));
+        const __m512i d = widenLow(_mm512_permutexvar_epi8(idxC, windowBottom));
+        const __m512i a = widenLow(_mm512_permutexvar_epi8(idxB, windowBottom));
+        const __m512i wa = _mm512_loadu_si512(cols.weight.data() + j);
+        const __m512i wc = _mm512_sub_epi16(one, wa);
+        const __m512i upper =
+            _mm512_add_epi16(_mm512_mullo_epi16(c, wc), _mm512_mullo_epi16(bRight, wa));
+        const __m512i lower =
+            _mm512_add_epi16(_mm512_mullo_epi16(d, wc), _mm512_mullo_epi16(a, wa));
+
+        // Pairs (upper, lower) times (2^k - b, b), within 128-bit lanes; the
+        // pack below puts them back in order.
+        const __m512i lo =
+            roundShift(_mm512_madd_epi16(_mm512_unpacklo_epi16(upper, lower), pair), half, shift);
+        const __m512i hi =
+            roundShift(_mm512_madd_epi16(_mm512_unpackhi_epi16(upper, lower), pair), half, shift);
+        const __m256i bytes = _mm512_cvtusepi16_epi8(_mm512_packus_epi32(lo, hi));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + j), bytes);
+    }
+    return j;
+}
+
 } // namespace
 
 void retaillerBasique(const TPtImg* src, int32_t w, int32_t h, TPtImg* dst, int32_t nw,
@@ -305,6 +380,40 @@ void retaillerLisse(const TPtImg* src, int32_t w, int32_t h, TPtImg* dst, int32_
     }
     const LisseColumns vectorCols{colTx.data(), colU.data(), colExact.data()};
     const Kernel kernel = activeKernel();
+
+    // The integer path for small power-of-two fractions, when every column
+    // and every row has one.
+    DyadicColumns dyadicCols;
+    if (kernel == Kernel::Avx512) {
+        int k = 0;
+        for (int64_t x = 0; x < nw && k >= 0; ++x) {
+            const int kx = dyadicExponent(cols[x].u);
+            k = kx < 0 ? -1 : std::max(k, kx);
+        }
+        for (int64_t y = 0; y < nh && k >= 0; ++y) {
+            const long double fy = static_cast<long double>(y) * ry;
+            const int ky = dyadicExponent(fy - truncl(fy));
+            k = ky < 0 ? -1 : std::max(k, ky);
+        }
+        if (k > 0) {
+            const int64_t outBytes = 3 * int64_t{nw};
+            dyadicCols.k = k;
+            dyadicCols.first.assign(static_cast<size_t>(outBytes / 32 + 1), -1);
+            dyadicCols.index.assign(static_cast<size_t>(outBytes), 0);
+            dyadicCols.weight.assign(static_cast<size_t>(outBytes), 0);
+            for (int64_t j0 = 0; j0 + 32 <= outBytes; j0 += 32) {
+                const int64_t first = 3 * int64_t{cols[j0 / 3].tx}; // channel 0 of its first pixel
+                const int64_t last = 3 * int64_t{cols[(j0 + 31) / 3].tx} + 2;
+                if (last + 3 - first > 63) continue; // the chunk needs a wider window
+                dyadicCols.first[static_cast<size_t>(j0 / 32)] = static_cast<int32_t>(first);
+                for (int64_t j = j0; j < j0 + 32; ++j) {
+                    dyadicCols.index[j] =
+                        static_cast<uint8_t>(3 * int64_t{cols[j / 3].tx} + j % 3 - first);
+                    dyadicCols.weight[j] = static_cast<uint16_t>(ldexpl(cols[j / 3].u, k));
+                }
+            }
+        }
+    }
 
     // Blocks of output rows over the pool; within a block, a row with the
     // same source row and fraction as the one above copies it.
@@ -395,7 +504,15 @@ void retaillerLisse(const TPtImg* src, int32_t w, int32_t h, TPtImg* dst, int32_
                 }
             };
             int64_t x = 0;
-            if (kernel == Kernel::Avx512 && !lastRow)
+            if (dyadicCols.k > 0 && !lastRow) {
+                const auto* bytes = reinterpret_cast<const uint8_t*>(source);
+                const int64_t done =
+                    lisseRowDyadic(bytes + 3 * rowStart, bytes + 3 * (last + 1), 3 * width,
+                                   dyadicCols, static_cast<int>(ldexpl(v, dyadicCols.k)),
+                                   reinterpret_cast<uint8_t*>(out), 3 * newWidth);
+                x = done / 3; // a pixel cut by the last chunk is redone whole below
+            }
+            if (x == 0 && kernel == Kernel::Avx512 && !lastRow)
                 x = lisseRowAvx512(source, width, last + 1, rowStart, vectorCols, newWidth, vApprox,
                                    rowExact, out, pixel);
             else if (kernel == Kernel::Avx2 && !lastRow)
