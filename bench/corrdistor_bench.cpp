@@ -1,9 +1,9 @@
 // Distortion correction on a 6000 x 4000 picture, each sampling mode and
 // law, the plain per-pixel loop against the loop that forms each offset once
 // for its four mirror images.
-// Measured (release, 2 shared cores, CPU time): nearest 440-460 ms reference,
-// 150 ms fast (either law); bilinear 1950 ms reference, 1100-1650 ms fast
-// (the blend dominates and the machine was noisy).
+// "fast" is the shipped path (threads and the best vector kernel of the
+// machine; TALVINE_THREADS and TALVINE_KERNEL choose); talvine_yardstick
+// has the same jobs beside OpenCV.
 
 #include "core/ParamCoul.h"
 #include "engines/CorrDistor.h"
