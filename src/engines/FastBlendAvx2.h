@@ -7,14 +7,7 @@
 
 #include "talvine/talvine.h"
 
-// GCC's intrinsics fill unused operands with deliberately uninitialised
-// placeholders, which -Wuninitialized reports once they are inlined into an
-// instrumented build; the reports point into the header, so they are
-// silenced for it alone.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#include <immintrin.h>
-#pragma GCC diagnostic pop
+#include "engines/Intrinsics.h"
 
 #include <cstdint>
 #include <cstring>
