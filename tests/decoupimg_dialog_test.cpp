@@ -240,6 +240,38 @@ TEST_F(CropDialog, ReopeningAfterAFormatSendsFreeFormatAgain) {
     EXPECT_EQ(Recorder::calls().size(), 2u);
 }
 
+// Opened again while it is still up, the dialog takes the new picture as its
+// rectangle without showing itself anew: the fields and the format stay as the
+// user left them and the host is only asked for a rectangle again.
+TEST_F(CropDialog, OpeningWhileShownTakesTheNewPictureAndKeepsTheFields) {
+    const PtsImg first = test::coordinatePicture(16, 16);
+    open(first, 16, 16);
+    type("MrgG", "2");
+    type("DimHorz", "5");
+    ui().clickItem("RogneImg.FormatImg", 4);
+    Recorder::clear();
+
+    const PtsImg second = test::coordinatePicture(24, 10);
+    const auto secondBefore = bytesOf(second);
+    open(second, 24, 10);
+    EXPECT_EQ(Recorder::calls(),
+              (std::vector<Call>{{kContext, {24, 10}, {0, 0}, rtSaisie, 1, 0, 0, 0}}));
+    EXPECT_TRUE(dialog().visible());
+    EXPECT_EQ(fields(), (std::vector<std::string>{"2", "0", "5", "16"}));
+    EXPECT_EQ(ui().itemIndex("RogneImg.FormatImg"), 4);
+    EXPECT_EQ(dialog().CadreX, 0);
+    EXPECT_EQ(dialog().CadreY, 0);
+    EXPECT_EQ(dialog().CadreL, 24);
+    EXPECT_EQ(dialog().CadreH, 10);
+
+    // Applying at once keeps the whole of the second picture.
+    Recorder::clear();
+    ui().click("RogneImg.Appliquer");
+    EXPECT_FALSE(dialog().visible());
+    EXPECT_EQ(Recorder::calls(), std::vector<Call>{final({24, 10}, true)});
+    EXPECT_EQ(bytesOf(second), secondBefore);
+}
+
 // ---------------------------------------------------------------------------
 // Selections reported by the host
 

@@ -51,8 +51,8 @@ void TRogneImg::Ouvrir(TPtImg* img, TDimImg dimImg) {
         CadreL = Largeur;
         CadreH = Hauteur;
         host::callBack({Largeur, Hauteur}, PtReserve, rtSaisie, 1, false, false);
-        // Reopened while still open: start afresh all the same.
-        hide();
+        // Already shown (opened again before it closed): the fields and the
+        // format stay as the user left them; only the rectangle starts afresh.
         show();
     } catch (...) {
         // A failed opening ends the command without a word.
