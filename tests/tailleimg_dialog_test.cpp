@@ -404,10 +404,54 @@ TEST_F(ResizeDialog, NewArrayThatCannotBeAllocatedShowsOutOfMemoryAndStaysOpen) 
     EXPECT_EQ(bytesOf(pic), before);
 }
 
-TEST_F(ResizeDialog, EmptyPictureEndsTheCommandAtOnce) {
-    XchgData(7, 0, 0, 0, 0, 0, 0, 0, 0, nullptr, nullptr, 0, 0);
-    EXPECT_FALSE(dialog().visible());
+// A picture without pixels opens the dialog like any other, and the opening
+// lets go of the array the previous apply produced.  Nothing can be derived
+// from a side of 0 pixels, and a resize to 0 fails as it always does.
+TEST_F(ResizeDialog, EmptyPictureOpensTheDialogAndDropsThePreviousResult) {
+    const PtsImg pic = test::coordinatePicture(4, 3);
+    run(pic, 4, 3, {[&] { click("Appliquer"); }});
+    ASSERT_EQ(Recorder::calls().size(), 1u);
+    const PtsImg previous = PtsImg::share(reinterpret_cast<TPtImg*>(Recorder::calls()[0].param));
+    ASSERT_EQ(referenceCount(previous.handle()), 2); // ours and the dialog's
+    Recorder::clear();
+
+    Shown atOpening, afterRetyping;
+    int32_t previousRefsWhileOpen = 0;
+    bool stillOpen = false;
+    run(PtsImg(), 0, 0,
+        {[&] {
+             previousRefsWhileOpen = referenceCount(previous.handle());
+             atOpening = shown();
+             ui().press("ChangeDim.DimHorz", {tk::KeyCode::Backspace});
+             ui().typeText("ChangeDim.DimHorz", "0");
+             afterRetyping = shown();
+             click("Appliquer");
+         },
+         [&] {
+             stillOpen = dialog().visible();
+             click("Annuler");
+         }});
+    EXPECT_EQ(previousRefsWhileOpen, 1);
+    EXPECT_EQ(atOpening, (Shown{"0", "0", "100", "100"}));
+    EXPECT_EQ(afterRetyping, (Shown{"0", "0", "100", "100"}));
+    EXPECT_TRUE(stillOpen);
+    EXPECT_EQ(boxTexts(),
+              std::vector<std::string>{"Division par z\xC3\xA9ro en virgule flottante."});
     EXPECT_TRUE(Recorder::calls().empty());
+    EXPECT_FALSE(dialog().visible());
+}
+
+TEST_F(ResizeDialog, PictureWithoutWidthStillScalesItsHeight) {
+    const PtsImg empty;
+    Shown linked;
+    run(empty, 0, 6, {[&] {
+            type("TauxV", "50");
+            linked = shown();
+            click("Annuler");
+        }});
+    EXPECT_EQ(linked, (Shown{"0", "3", "50", "50"}));
+    EXPECT_TRUE(Recorder::calls().empty());
+    EXPECT_TRUE(ui().boxes().empty());
 }
 
 } // namespace

@@ -73,9 +73,6 @@ TChangeDim::Axis TChangeDim::vertical() {
 }
 
 void TChangeDim::Ouvrir(TPtImg* img, TDimImg dimImg) {
-    // An empty picture has nothing to resample and no size to take
-    // percentages of: the command ends at once, as a cancel would.
-    if (dimImg.Largeur <= 0 || dimImg.Hauteur <= 0) return;
     try {
         Largeur = dimImg.Largeur;
         Hauteur = dimImg.Hauteur;
@@ -119,6 +116,9 @@ void TChangeDim::pixelsChanged(const Axis& axis) {
     }
     axis.listening = false;
     axis.pixels.Verifier(); // a failure leaves the axis deaf for its next change
+    // A side of 0 pixels has no percentage to derive: the field can only hold
+    // 0, which every percentage gives, so the percentage stays as it is.
+    if (axis.size == 0) return;
     axis.percent.setValue(
         clampToInt(roundedQuotient(int64_t{axis.pixels.Valeur} * 100, axis.size)));
     if (GarderRapport) axis.otherPercent.setValue(axis.percent.value());
