@@ -97,6 +97,15 @@ TEST_F(PerspectiveDialog, OpeningAsksForPointsThenShowsTheDefaults) {
     EXPECT_TRUE(ui->checked("CorrPerspect.Basique"));
 }
 
+// The vertical correction slider as the form lays it out: eleven positions,
+// a tick at each, and a thumb shorter than a trackbar's usual one.
+TEST_F(PerspectiveDialog, VerticalCorrectionSliderHasElevenTickedPositionsAndAShortThumb) {
+    EXPECT_EQ(dlg->CorrVert.min(), 0);
+    EXPECT_EQ(dlg->CorrVert.max(), 10);
+    EXPECT_EQ(dlg->CorrVert.frequency(), 1);
+    EXPECT_EQ(dlg->CorrVert.thumbLength(), 15);
+}
+
 TEST_F(PerspectiveDialog, TheFourthCornerDrawsThePreview) {
     const PtsImg picture = test::coordinatePicture(kW, kH);
     const PtsImg original = picture.clone();

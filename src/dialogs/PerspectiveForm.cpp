@@ -65,6 +65,7 @@ tk::FormDesc corrPerspectForm() {
                                  .max = 10,
                                  .value = 0,
                                  .step = 1,
+                                 .thumbLength = 15,
                                  .events = {{"OnChange", "CorrVertChange"}}},
                                 {.kind = K::Label,
                                  .name = "TxCrVert",
