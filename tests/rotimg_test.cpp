@@ -50,8 +50,11 @@ std::vector<uint8_t> mapped(const PtsImg& src, int32_t w, int32_t h, const Mappi
 struct Size {
     int32_t w, h;
 };
-const Size kSizes[] = {{1, 1},   {1, 7},   {7, 1},    {2, 2},    {3, 2},
-                       {64, 64}, {65, 63}, {131, 67}, {200, 129}};
+// Small pictures, then pictures of more than two 256-pixel tiles each way:
+// whole tiles, one pixel over, and odd remainders in one direction or both.
+const Size kSizes[] = {{1, 1},     {1, 7},     {7, 1},     {2, 2},     {3, 2},     {64, 64},
+                       {65, 63},   {131, 67},  {200, 129}, {768, 768}, {513, 769}, {771, 515},
+                       {601, 533}, {770, 518}, {1031, 3},  {3, 1031}};
 
 TEST(RotImgKernels, QuarterTurnsMatchTheIndexMappingAtEverySize) {
     for (const Size s : kSizes) {
