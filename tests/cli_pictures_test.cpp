@@ -8,6 +8,8 @@
 #include <png.h>
 #include <zlib.h>
 
+#include <jpeglib.h>
+
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -66,6 +68,16 @@ cli::Picture noise(int w, int h) {
         byte = static_cast<uint8_t>(state >> 24);
     }
     return p;
+}
+
+// Mirrors `path` and returns the result, which must have been written.
+cli::Picture mirrored(const std::string& path, const std::string& output,
+                      std::vector<std::string> extra = {}) {
+    std::vector<std::string> args{"mirror-h", path, output};
+    args.insert(args.end(), extra.begin(), extra.end());
+    const auto r = runTool(args);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    return cli::readPicture(output);
 }
 
 // A PNG of any colour type written with libpng; rows hold `channels` samples
@@ -195,21 +207,58 @@ TEST_F(CliPictures, TruncatedOrCorruptJpegIsAnErrorAndHarmlessWarningsANote) {
     EXPECT_EQ(cli::readPicture(dir / "stray-out.jpg").width, 128);
 }
 
+// A 64 x 64 arithmetic-coded JPEG, sequential or progressive, with or
+// without a restart marker after every row of blocks.
+Bytes arithmeticJpeg(const std::string& path, bool progressive, bool restarts) {
+    jpeg_compress_struct c{};
+    jpeg_error_mgr errors{};
+    c.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&c);
+    FILE* f = std::fopen(path.c_str(), "wb");
+    jpeg_stdio_dest(&c, f);
+    c.image_width = c.image_height = 64;
+    c.input_components = 3;
+    c.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&c);
+    c.arith_code = TRUE;
+    c.restart_in_rows = restarts ? 1 : 0;
+    if (progressive) jpeg_simple_progression(&c);
+    jpeg_start_compress(&c, TRUE);
+    const cli::Picture p = noise(64, 64);
+    while (c.next_scanline < 64) {
+        auto* row = const_cast<JSAMPROW>(&p.rgb[size_t(c.next_scanline) * 64 * 3]);
+        jpeg_write_scanlines(&c, &row, 1);
+    }
+    jpeg_finish_compress(&c);
+    jpeg_destroy_compress(&c);
+    std::fclose(f);
+    return test::slurp(path);
+}
+
+TEST_F(CliPictures, ArithmeticCodedJpegThatEndsEarlyIsAnError) {
+    // libjpeg pads such data with zeros and says nothing; no size bound holds
+    // for arithmetic coding, so the decoder watches for the early end itself.
+    for (const bool progressive : {false, true})
+        for (const bool restarts : {false, true}) {
+            const std::string whole = dir / (progressive ? "p.jpg" : "s.jpg");
+            const Bytes jpeg = arithmeticJpeg(whole, progressive, restarts);
+            EXPECT_EQ(mirrored(whole, dir / "whole.jpg").width, 64);
+            Bytes patched = jpeg;
+            const size_t sof = jpeg.find(progressive ? "\xFF\xCA" : "\xFF\xC9");
+            ASSERT_NE(sof, std::string::npos);
+            patched.replace(sof + 5, 4, "\x4E\x20\x4E\x20"); // 20000 x 20000
+            save(dir / "bomb.jpg", patched);
+            // Refused within the first rows, whichever check notices first:
+            // a missing restart marker, a bad code, or a marker met too early.
+            expectRefused(dir / "bomb.jpg", "the file is damaged or truncated");
+        }
+}
+
 TEST_F(CliPictures, ADirectoryIsNotAPicture) {
     std::filesystem::create_directory(dir / "photos.png");
     expectRefused(dir / "photos.png", "is a directory, not a picture file");
     std::filesystem::create_directory(dir / "photos");
     expectRefused(dir / "photos", "is a directory, not a picture file");
-}
-
-// Mirrors `path` and returns the result, which must have been written.
-cli::Picture mirrored(const std::string& path, const std::string& output,
-                      std::vector<std::string> extra = {}) {
-    std::vector<std::string> args{"mirror-h", path, output};
-    args.insert(args.end(), extra.begin(), extra.end());
-    const auto r = runTool(args);
-    EXPECT_EQ(r.exitCode, 0) << r.err;
-    return cli::readPicture(output);
 }
 
 TEST_F(CliPictures, PngVariantsReadAsTheirRgbPixels) {

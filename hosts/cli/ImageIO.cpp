@@ -337,19 +337,46 @@ bool jpegStart(JpegReader& r, FILE* file) {
     return true;
 }
 
+// Arithmetic-coded data that runs into a marker is padded with zeros by
+// libjpeg, without a warning: a scan that meets any marker but a restart
+// more than two rows of blocks before its end was cut short.
+bool endedEarly(JpegReader& r) {
+    const jpeg_decompress_struct& c = r.cinfo;
+    const int marker = c.unread_marker;
+    if (!c.arith_code || marker == 0 || (marker >= 0xD0 && marker <= 0xD7) ||
+        c.input_iMCU_row + 2 >= c.total_iMCU_rows)
+        return false;
+    std::snprintf(r.errors.message, sizeof r.errors.message,
+                  "its compressed data ends before the last rows of the picture");
+    return true;
+}
+
 bool jpegDecode(JpegReader& r, uint8_t* out, size_t stride) {
     if (setjmp(r.errors.jump)) return false;
-    r.cinfo.out_color_space = JCS_RGB;
-    jpeg_start_decompress(&r.cinfo);
-    JSAMPROW rows[16];
-    while (r.cinfo.output_scanline < r.cinfo.output_height) {
-        const JDIMENSION left = r.cinfo.output_height - r.cinfo.output_scanline;
-        const JDIMENSION count = std::min<JDIMENSION>(left, 16);
-        for (JDIMENSION k = 0; k < count; ++k)
-            rows[k] = out + size_t(r.cinfo.output_scanline + k) * stride;
-        jpeg_read_scanlines(&r.cinfo, rows, count);
+    jpeg_decompress_struct& c = r.cinfo;
+    c.out_color_space = JCS_RGB;
+    // A multi-scan arithmetic-coded file is taken in scan by scan (libjpeg's
+    // buffered-image mode), so that each row of blocks can be checked.
+    const bool buffered = c.arith_code && jpeg_has_multiple_scans(&c);
+    c.buffered_image = buffered ? TRUE : FALSE;
+    jpeg_start_decompress(&c);
+    if (buffered) {
+        for (int status = 0; status != JPEG_REACHED_EOI;) {
+            status = jpeg_consume_input(&c);
+            if (status == JPEG_SUSPENDED || endedEarly(r)) return false;
+        }
+        jpeg_start_output(&c, c.input_scan_number);
     }
-    jpeg_finish_decompress(&r.cinfo);
+    JSAMPROW rows[16];
+    while (c.output_scanline < c.output_height) {
+        const JDIMENSION count = std::min<JDIMENSION>(c.output_height - c.output_scanline, 16);
+        for (JDIMENSION k = 0; k < count; ++k)
+            rows[k] = out + size_t(c.output_scanline + k) * stride;
+        jpeg_read_scanlines(&c, rows, count);
+        if (!buffered && endedEarly(r)) return false;
+    }
+    if (buffered) jpeg_finish_output(&c);
+    jpeg_finish_decompress(&c);
     return true;
 }
 
