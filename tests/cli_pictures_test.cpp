@@ -108,7 +108,8 @@ void writeWithLibpng(const std::string& path, int w, int h, int depth, int colou
 class CliPictures : public ::testing::Test {
   protected:
     // Runs a mirror that must be refused: exit 1, one line naming the file
-    // and containing `fault`, nothing written, and no picture-sized memory.
+    // and containing `fault`, nothing written, and no picture-sized memory
+    // touched (the pictures declared here are 1.2 GB and more).
     void expectRefused(const std::string& input, const std::string& fault,
                        std::vector<std::string> extra = {}) {
         std::vector<std::string> args{"mirror-h", input, out};
@@ -119,7 +120,9 @@ class CliPictures : public ::testing::Test {
         EXPECT_NE(r.err.find(fault), std::string::npos) << r.err;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
         EXPECT_FALSE(std::filesystem::exists(out)) << input;
-        EXPECT_LT(r.peakKb, 64 * 1024) << input;
+        // The goal is 256 MB for any file under 1 MB; sanitizers' shadow
+        // memory for a reserved but untouched picture counts here too.
+        EXPECT_LT(r.peakKb, 256 * 1024) << input;
     }
     Bytes jpegOf(const cli::Picture& p) {
         cli::writePicture(dir / "source.jpg", p, 90);
