@@ -27,12 +27,14 @@ tk::HandlerTable handlers(TInclineHorz* d) {
 } // namespace
 
 TInclineHorz::TInclineHorz(tk::Application& app)
-    : tk::Form(app, inclineHorzForm(), handlers(this)), ReInit(get<tk::Button>("ReInit")),
-      Appliquer(get<tk::Button>("Appliquer")), Annuler(get<tk::Button>("Annuler")),
-      PtRot2(get<tk::CheckBox>("PtRot2")), PtRot1(get<tk::CheckBox>("PtRot1")),
-      Timer(get<tk::Timer>("Timer")), AngleRot(get<tk::Image>("AngleRot")),
-      TypeProcess(get<tk::GroupBox>("TypeProcess")), Basique(get<tk::RadioButton>("Basique")),
-      InterBiLin(get<tk::RadioButton>("InterBiLin")) {
+    : tk::Form(app, inclineHorzForm(), handlers(this)),
+      PickBoxes(get<tk::Timer>("Timer"),
+                {&get<tk::CheckBox>("PtRot1"), &get<tk::CheckBox>("PtRot2")}),
+      ReInit(get<tk::Button>("ReInit")), Appliquer(get<tk::Button>("Appliquer")),
+      Annuler(get<tk::Button>("Annuler")), PtRot2(get<tk::CheckBox>("PtRot2")),
+      PtRot1(get<tk::CheckBox>("PtRot1")), Timer(get<tk::Timer>("Timer")),
+      AngleRot(get<tk::Image>("AngleRot")), TypeProcess(get<tk::GroupBox>("TypeProcess")),
+      Basique(get<tk::RadioButton>("Basique")), InterBiLin(get<tk::RadioButton>("InterBiLin")) {
     AngleRot.setPicture(angleRotPicture());
 }
 
@@ -51,51 +53,19 @@ void TInclineHorz::Ouvrir(TPtImg* img, TDimImg dimImg) {
 
 void TInclineHorz::FormShow() {
     host::ImgModifiee = false;
-    if (CasePrecedente) CasePrecedente->setVisible(true);
-    CaseEnCours = nullptr;
-    {
-        // The clicks that unchecking raises must not make a box wait.
-        tk::Control::QuietScope quiet1(PtRot1), quiet2(PtRot2);
-        PtRot1.setChecked(false);
-        PtRot2.setChecked(false);
-    }
-    IgnorerClic = false;
-    Timer.setEnabled(false);
-    PtRot1.setVisible(true);
-    PtRot2.setVisible(true);
+    reinitialiserCases();
     Basique.setChecked(true);
 }
 
 void TInclineHorz::PtRot2Click(tk::Control& sender) {
-    if (IgnorerClic) {
-        IgnorerClic = false;
-        return;
-    }
-    CasePrecedente = CaseEnCours;
-    CaseEnCours = &dynamic_cast<tk::CheckBox&>(sender);
-    Timer.setEnabled(true);
-}
-
-void TInclineHorz::TimerTimer() {
-    if (!CaseEnCours) return;
-    if (CasePrecedente) CasePrecedente->setVisible(true);
-    CaseEnCours->setVisible(!CaseEnCours->visible());
-    if (CaseEnCours->checked()) {
-        IgnorerClic = true;
-        CaseEnCours->setChecked(false);
-    }
+    caseCliquee(sender);
 }
 
 void TInclineHorz::NouveauPoint(Point point, TPtImg* imgHote) {
     if (!visible() || !holdsPicture(imgHote, Largeur, Hauteur)) return;
-    if (tk::CheckBox* box = CaseEnCours) {
-        box->setChecked(true);
-        Timer.setEnabled(false);
-        box->setVisible(true);
-    }
-    if (CaseEnCours == &PtRot1) Point1 = point;
-    if (CaseEnCours == &PtRot2) Point2 = point;
-    CaseEnCours = nullptr;
+    const tk::CheckBox* picked = prendrePoint();
+    if (picked == &PtRot1) Point1 = point;
+    if (picked == &PtRot2) Point2 = point;
     PtsTravail = PtsImg::share(imgHote);
     if (PtRot1.checked() && PtRot2.checked()) {
         const auto angle = engines::tiltAngle(Point1, Point2);

@@ -2,16 +2,17 @@
 // the user marks two points of a line that should be level, and the picture
 // is turned about the first so that the line comes out horizontal.
 //
-// Picking.  A click on a pick box makes it the box waiting for a point
-// (CaseEnCours) and starts the timer; every 200 ms the waiting box blinks,
-// and if the click left it checked the timer unchecks it, raising one more
-// click that IgnorerClic swallows.  A point from the host (NouveauPoint)
+// Picking (PickBoxes).  A click on a pick box makes it the box waiting for a
+// point (CaseEnCours) and starts the timer; every 200 ms the waiting box
+// blinks, and if the click left it checked the timer unchecks it, raising one
+// more click that IgnorerClic swallows.  A point from the host (NouveauPoint)
 // checks the waiting box, stops the blinking and stores the point; with both
 // boxes checked the preview is drawn from PtsInit into the host's buffer.
 #pragma once
 
 #include "core/Host.h"
 #include "core/ParamCoul.h"
+#include "dialogs/PickBoxes.h"
 #include "toolkit/Form.h"
 
 #include <cstdint>
@@ -29,7 +30,9 @@ inline constexpr const char* kEcartNul = "L'\xC3\xA9"
                                          "\xC3\xAA"
                                          "tre nul";
 
-class TInclineHorz : public tk::Form {
+// CaseEnCours, CasePrecedente, IgnorerClic and TimerTimer come from
+// PickBoxes.
+class TInclineHorz : public tk::Form, public PickBoxes {
   public:
     explicit TInclineHorz(tk::Application& app);
 
@@ -60,14 +63,10 @@ class TInclineHorz : public tk::Form {
     int32_t Largeur = 0;
     int32_t Hauteur = 0;
     long double Angle = 0;
-    tk::CheckBox* CasePrecedente = nullptr;
-    tk::CheckBox* CaseEnCours = nullptr;
-    bool IgnorerClic = false;
 
     // Event handlers.
     void FormShow();
-    void PtRot2Click(tk::Control& sender);
-    void TimerTimer();
+    void PtRot2Click(tk::Control& sender); // both boxes
     void ReInitClick();
     void AppliquerClick();
     void AnnulerClick();

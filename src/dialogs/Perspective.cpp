@@ -29,6 +29,9 @@ tk::HandlerTable handlers(TCorrPerspect* d) {
 
 TCorrPerspect::TCorrPerspect(tk::Application& app)
     : tk::Form(app, corrPerspectForm(), handlers(this)),
+      PickBoxes(get<tk::Timer>("Timer"),
+                {&get<tk::CheckBox>("PosHG"), &get<tk::CheckBox>("PosHD"),
+                 &get<tk::CheckBox>("PosBD"), &get<tk::CheckBox>("PosBG")}),
       TypeProcess(get<tk::GroupBox>("TypeProcess")), Basique(get<tk::RadioButton>("Basique")),
       InterQuad(get<tk::RadioButton>("InterQuad")), Label1(get<tk::Label>("Label1")),
       CorrVert(get<tk::TBarreCurseur>("CorrVert")), TxCrVert(get<tk::Label>("TxCrVert")),
@@ -57,37 +60,11 @@ void TCorrPerspect::FormShow() {
     host::ImgModifiee = false;
     Basique.setChecked(true);
     CorrVert.setPosition(5);
-    if (CasePrecedente) CasePrecedente->setVisible(true);
-    CaseEnCours = nullptr;
-    for (tk::CheckBox* box : {&PosHG, &PosHD, &PosBD, &PosBG}) {
-        // The click that unchecking raises must not make the box wait.
-        tk::Control::QuietScope quiet(*box);
-        box->setChecked(false);
-    }
-    IgnorerClic = false;
-    Timer.setEnabled(false);
-    for (tk::CheckBox* box : {&PosHG, &PosHD, &PosBD, &PosBG})
-        box->setVisible(true);
+    reinitialiserCases();
 }
 
 void TCorrPerspect::PosHGClick(tk::Control& sender) {
-    if (IgnorerClic) {
-        IgnorerClic = false;
-        return;
-    }
-    CasePrecedente = CaseEnCours;
-    CaseEnCours = &dynamic_cast<tk::CheckBox&>(sender);
-    Timer.setEnabled(true);
-}
-
-void TCorrPerspect::TimerTimer() {
-    if (!CaseEnCours) return;
-    if (CasePrecedente) CasePrecedente->setVisible(true);
-    CaseEnCours->setVisible(!CaseEnCours->visible());
-    if (CaseEnCours->checked()) {
-        IgnorerClic = true;
-        CaseEnCours->setChecked(false);
-    }
+    caseCliquee(sender);
 }
 
 void TCorrPerspect::CorrVertChange() {
@@ -96,16 +73,11 @@ void TCorrPerspect::CorrVertChange() {
 
 void TCorrPerspect::NouveauPoint(Point point, TPtImg* imgHote) {
     if (!visible() || !holdsPicture(imgHote, Largeur, Hauteur)) return;
-    if (tk::CheckBox* box = CaseEnCours) {
-        box->setChecked(true);
-        Timer.setEnabled(false);
-        box->setVisible(true);
-    }
-    if (CaseEnCours == &PosHG) CoinHG = point;
-    if (CaseEnCours == &PosHD) CoinHD = point;
-    if (CaseEnCours == &PosBD) CoinBD = point;
-    if (CaseEnCours == &PosBG) CoinBG = point;
-    CaseEnCours = nullptr;
+    const tk::CheckBox* picked = prendrePoint();
+    if (picked == &PosHG) CoinHG = point;
+    if (picked == &PosHD) CoinHD = point;
+    if (picked == &PosBD) CoinBD = point;
+    if (picked == &PosBG) CoinBG = point;
     PtsTravail = PtsImg::share(imgHote);
     if (PosHG.checked() && PosHD.checked() && PosBD.checked() && PosBG.checked())
         CorrigerPerspective();

@@ -2,7 +2,7 @@
 // marks the four corners of a trapezoid on the picture, one at a time, and
 // the picture is mapped so that its sides come out vertical.
 //
-// Picking works as in the tilt dialog, with four boxes sitting on the corners
+// Picking works as in the tilt dialog (PickBoxes), with four boxes sitting on the corners
 // of the grid drawn in Fond: a click makes a box wait (and blink), the timer
 // unchecks it if the click checked it (IgnorerClic swallows that click), and
 // the host's next point checks it and stores its corner.  With all four
@@ -12,6 +12,7 @@
 
 #include "core/Host.h"
 #include "core/ParamCoul.h"
+#include "dialogs/PickBoxes.h"
 #include "engines/Perspective.h"
 #include "toolkit/BarreCurseur.h"
 #include "toolkit/Form.h"
@@ -25,7 +26,9 @@ tk::FormDesc corrPerspectForm();
 // The picture of Fond: a grid whose vertical lines converge upwards.
 tk::Picture fondPicture();
 
-class TCorrPerspect : public tk::Form {
+// CaseEnCours, CasePrecedente, IgnorerClic and TimerTimer come from
+// PickBoxes.
+class TCorrPerspect : public tk::Form, public PickBoxes {
   public:
     explicit TCorrPerspect(tk::Application& app);
 
@@ -62,14 +65,10 @@ class TCorrPerspect : public tk::Form {
     Point CoinBG;
     // The normalised trapezoid of the last run.
     std::array<engines::PointR, 4> Trapeze{};
-    tk::CheckBox* CaseEnCours = nullptr;
-    tk::CheckBox* CasePrecedente = nullptr;
-    bool IgnorerClic = false;
 
     // Event handlers.
     void FormShow();
-    void PosHGClick(tk::Control& sender);
-    void TimerTimer();
+    void PosHGClick(tk::Control& sender); // all four boxes
     void CorrVertChange();
     void ReInitClick();
     void AnnulerClick();
