@@ -77,7 +77,11 @@ void TChangeDim::Ouvrir(TPtImg* img, TDimImg dimImg) {
         Largeur = dimImg.Largeur;
         Hauteur = dimImg.Hauteur;
         PtsTravail = PtsImg::share(img);
-        PtsInit = PtsTravail.clone();
+        // The modal dialog shows no preview and writes nothing into the host's
+        // array, and the host waits in its call until the dialog closes: the
+        // pixels as they were at opening are the array itself, shared rather
+        // than copied (a copy would be a third picture's worth of memory).
+        PtsInit = PtsTravail;
         showModal();
     } catch (...) {
         // Whatever ends the modal loop abnormally ends the command quietly.
