@@ -292,16 +292,7 @@ TALVINE_AVX512 inline bool tiltNearestOctAvx512(const TiltRun& r, const TiltRow&
     const __m512i index = _mm512_maskz_mov_epi64(
         inside, _mm512_add_epi64(_mm512_mullo_epi64(py, _mm512_set1_epi64(r.W)), px));
     if (_mm512_mask_cmpgt_epi64_mask(inside, index, _mm512_set1_epi64(r.count - 3))) return false;
-    alignas(64) int64_t at[8];
-    _mm512_store_si512(at, index);
-    const char* base = reinterpret_cast<const char*>(r.src);
-    auto word = [&](int k) {
-        long long w;
-        std::memcpy(&w, base + 3 * at[k], 8);
-        return w;
-    };
-    const __m512i words =
-        _mm512_set_epi64(word(7), word(6), word(5), word(4), word(3), word(2), word(1), word(0));
+    const __m512i words = fast::pixels8(r.src, r.W, r.count, index);
     fast::store8(out + x, _mm512_mask_blend_epi64(inside, _mm512_set1_epi64(0xffffff), words));
     return true;
 }
