@@ -25,7 +25,9 @@ for target in "$@"; do
     echo "== $target: $seconds s"
     # -close_fd_mask=3: the targets check that the library writes nothing on
     # the host's stdout and stderr; libFuzzer's own report stays visible.
-    "$dir/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=512 \
+    # -rss_limit_mb: the sanitizer's quarantine alone keeps a few hundred MB;
+    # single allocations stay bounded by -malloc_limit_mb.
+    "$dir/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
         -malloc_limit_mb=64 -max_len=4096 -print_final_stats=1 -close_fd_mask=3 \
         -detect_leaks=$leaks -artifact_prefix="$findings/" "$work"
 done
