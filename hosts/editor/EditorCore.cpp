@@ -240,7 +240,9 @@ std::string EditorCore::status() const {
         const std::string step = "click " + std::string(b[next].box) + " in the dialog, then " +
                                  b[next].point + " on the picture";
         if (missed_) return "That click was not taken: first " + step;
-        return std::string(1, static_cast<char>(std::toupper(step[0]))) + step.substr(1);
+        std::string sentence = step;
+        sentence[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(sentence[0])));
+        return sentence;
     }
     case Mode::SelectRect:
         return "Drag a rectangle on the picture, or type it in the dialog; Appliquer crops to it";
