@@ -44,6 +44,37 @@ TALVINE_AVX512 inline __m512d byte8(__m512i words, int k) {
     return _mm512_cvtepu64_pd(_mm512_maskz_permutexvar_epi8(0x0101010101010101ull, index, words));
 }
 
+// Eight indices as offsets from the smallest: those a row further on (at
+// least W past it) are marked in `second` and brought back by W.
+struct Window {
+    int64_t first;
+    __mmask8 second;
+    __m512i offset;
+};
+
+TALVINE_AVX512 inline Window windowOf(__m512i m, int64_t w) {
+    // The smallest lane, by three halvings (GCC's own reduction trips
+    // -Wuninitialized on its placeholder operands).
+    __m512i least =
+        _mm512_min_epi64(m, _mm512_permutexvar_epi64(_mm512_setr_epi64(4, 5, 6, 7, 0, 1, 2, 3), m));
+    least = _mm512_min_epi64(
+        least, _mm512_permutexvar_epi64(_mm512_setr_epi64(2, 3, 0, 1, 6, 7, 4, 5), least));
+    least = _mm512_min_epi64(
+        least, _mm512_permutexvar_epi64(_mm512_setr_epi64(1, 0, 3, 2, 5, 4, 7, 6), least));
+    const int64_t first = _mm_cvtsi128_si64(_mm512_castsi512_si128(least));
+    const __m512i d = _mm512_sub_epi64(m, _mm512_set1_epi64(first));
+    const __mmask8 second = _mm512_cmpge_epi64_mask(d, _mm512_set1_epi64(w));
+    return {first, second, _mm512_mask_sub_epi64(d, second, d, _mm512_set1_epi64(w))};
+}
+
+// Byte j of lane k of a window load is byte 3*offset_k + j.
+TALVINE_AVX512 inline __m512i windowIndex(__m512i offset) {
+    return _mm512_add_epi64(
+        _mm512_mullo_epi64(_mm512_add_epi64(_mm512_add_epi64(offset, offset), offset),
+                           _mm512_set1_epi64(0x0101010101010101ll)),
+        _mm512_set1_epi64(0x0706050403020100ll));
+}
+
 // The eight-byte words at 3*m (a base pixel and its right neighbour) and
 // at 3*(m + W) (the two below), for eight base indices with 0 <= m and
 // m + W + 1 <= count - 2.  When the bases lie within 19 pixels of each
@@ -54,26 +85,14 @@ TALVINE_AVX512 inline __m512d byte8(__m512i words, int k) {
 TALVINE_AVX512 inline void words8(const TPtImg* src, int64_t w, int64_t count, __m512i m,
                                   __m512i& top, __m512i& bottom) {
     const char* base = reinterpret_cast<const char*>(src);
-    // The smallest lane, by three halvings (GCC's own reduction trips
-    // -Wuninitialized on its placeholder operands).
-    __m512i least =
-        _mm512_min_epi64(m, _mm512_permutexvar_epi64(_mm512_setr_epi64(4, 5, 6, 7, 0, 1, 2, 3), m));
-    least = _mm512_min_epi64(
-        least, _mm512_permutexvar_epi64(_mm512_setr_epi64(2, 3, 0, 1, 6, 7, 4, 5), least));
-    least = _mm512_min_epi64(
-        least, _mm512_permutexvar_epi64(_mm512_setr_epi64(1, 0, 3, 2, 5, 4, 7, 6), least));
-    const int64_t first = _mm_cvtsi128_si64(_mm512_castsi512_si128(least));
-    __m512i d = _mm512_sub_epi64(m, _mm512_set1_epi64(first));
-    const __mmask8 second = _mm512_cmpge_epi64_mask(d, _mm512_set1_epi64(w));
-    d = _mm512_mask_sub_epi64(d, second, d, _mm512_set1_epi64(w));
+    const Window win = windowOf(m, w);
+    const int64_t first = win.first;
+    const __mmask8 second = win.second;
+    const __m512i d = win.offset;
     const int64_t rows = second ? 3 : 2;
     if (!_mm512_cmpgt_epi64_mask(d, _mm512_set1_epi64(19)) &&
         first + (rows - 1) * w + 22 <= count) {
-        // Byte j of lane k comes from byte 3*d_k + j of the window.
-        const __m512i index =
-            _mm512_add_epi64(_mm512_mullo_epi64(_mm512_add_epi64(_mm512_add_epi64(d, d), d),
-                                                _mm512_set1_epi64(0x0101010101010101ll)),
-                             _mm512_set1_epi64(0x0706050403020100ll));
+        const __m512i index = windowIndex(d);
         const __m512i row0 = _mm512_permutexvar_epi8(index, _mm512_loadu_si512(base + 3 * first));
         const __m512i row1 =
             _mm512_permutexvar_epi8(index, _mm512_loadu_si512(base + 3 * (first + w)));
@@ -110,22 +129,13 @@ TALVINE_AVX512 inline void words8(const TPtImg* src, int64_t w, int64_t count, _
 // neighbouring rows, read one by one otherwise.
 TALVINE_AVX512 inline __m512i pixels8(const TPtImg* src, int64_t w, int64_t count, __m512i m) {
     const char* base = reinterpret_cast<const char*>(src);
-    __m512i least =
-        _mm512_min_epi64(m, _mm512_permutexvar_epi64(_mm512_setr_epi64(4, 5, 6, 7, 0, 1, 2, 3), m));
-    least = _mm512_min_epi64(
-        least, _mm512_permutexvar_epi64(_mm512_setr_epi64(2, 3, 0, 1, 6, 7, 4, 5), least));
-    least = _mm512_min_epi64(
-        least, _mm512_permutexvar_epi64(_mm512_setr_epi64(1, 0, 3, 2, 5, 4, 7, 6), least));
-    const int64_t first = _mm_cvtsi128_si64(_mm512_castsi512_si128(least));
-    __m512i d = _mm512_sub_epi64(m, _mm512_set1_epi64(first));
-    const __mmask8 second = _mm512_cmpge_epi64_mask(d, _mm512_set1_epi64(w));
-    d = _mm512_mask_sub_epi64(d, second, d, _mm512_set1_epi64(w));
+    const Window win = windowOf(m, w);
+    const int64_t first = win.first;
+    const __mmask8 second = win.second;
+    const __m512i d = win.offset;
     if (!_mm512_cmpgt_epi64_mask(d, _mm512_set1_epi64(19)) &&
         first + (second ? w : 0) + 22 <= count) {
-        const __m512i index =
-            _mm512_add_epi64(_mm512_mullo_epi64(_mm512_add_epi64(_mm512_add_epi64(d, d), d),
-                                                _mm512_set1_epi64(0x0101010101010101ll)),
-                             _mm512_set1_epi64(0x0706050403020100ll));
+        const __m512i index = windowIndex(d);
         const __m512i row0 = _mm512_permutexvar_epi8(index, _mm512_loadu_si512(base + 3 * first));
         if (!second) return row0;
         const __m512i row1 =
