@@ -1,10 +1,11 @@
 // The x86 intrinsics for the vector kernels.  GCC's intrinsics fill unused
 // operands with deliberately uninitialised placeholders, which
-// -Wuninitialized reports once they are inlined into an instrumented build;
+// -Wuninitialized and -Wmaybe-uninitialized report once they are inlined;
 // the reports point into the header, so they are silenced for it alone.
 #pragma once
 
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include <immintrin.h>
 #pragma GCC diagnostic pop
