@@ -123,35 +123,6 @@ TALVINE_AVX512 inline void words8(const TPtImg* src, int64_t w, int64_t count, _
                               at(2, below), at(1, below), at(0, below));
 }
 
-// The eight-byte words at 3*m for eight indices with 0 <= m <= count - 3
-// (a pixel in the low three bytes of each): cut out of one or two 64-byte
-// loads when the pixels lie within 19 of each other on one or two
-// neighbouring rows, read one by one otherwise.
-TALVINE_AVX512 inline __m512i pixels8(const TPtImg* src, int64_t w, int64_t count, __m512i m) {
-    const char* base = reinterpret_cast<const char*>(src);
-    const Window win = windowOf(m, w);
-    const int64_t first = win.first;
-    const __mmask8 second = win.second;
-    const __m512i d = win.offset;
-    if (!_mm512_cmpgt_epi64_mask(d, _mm512_set1_epi64(19)) &&
-        first + (second ? w : 0) + 22 <= count) {
-        const __m512i index = windowIndex(d);
-        const __m512i row0 = _mm512_permutexvar_epi8(index, _mm512_loadu_si512(base + 3 * first));
-        if (!second) return row0;
-        const __m512i row1 =
-            _mm512_permutexvar_epi8(index, _mm512_loadu_si512(base + 3 * (first + w)));
-        return _mm512_mask_blend_epi64(second, row0, row1);
-    }
-    alignas(64) int64_t at[8];
-    _mm512_store_si512(at, m);
-    auto word = [&](int k) {
-        long long value;
-        std::memcpy(&value, base + 3 * at[k], 8);
-        return value;
-    };
-    return _mm512_set_epi64(word(7), word(6), word(5), word(4), word(3), word(2), word(1), word(0));
-}
-
 // The blends of eight pixels at base indices `m`, under the same conditions
 // as blend4 (every lane 0 <= m, m + W + 1 <= count - 2), as eight 64-bit
 // words of three bytes each; undecided lanes are cleared in `decided`, and

@@ -154,14 +154,6 @@ inline bool tiltPixel(const TiltRun& r, const TiltRow& row, int64_t x, TPtImg& o
     return true;
 }
 
-// One nearest pixel by the 80-bit formula.
-inline TPtImg nearestAt(const TiltRun& r, const TiltRow& row, int64_t x, int64_t h) {
-    const int64_t dx = x - r.x1;
-    const int64_t px = static_cast<int64_t>(dx * r.sc.cos - row.sin) + r.x1;
-    const int64_t py = static_cast<int64_t>(dx * r.sc.sin + row.cos) + r.y1;
-    return px >= 0 && px < r.W && py >= 0 && py < h ? r.src[py * r.W + px] : kWhite;
-}
-
 int64_t tiltRowBaseline(const TiltRun r, const TiltRow& row, int64_t x0, int64_t x1, TPtImg* out) {
     int64_t exact = 0;
     for (int64_t x = x0; x < x1; ++x)
@@ -266,48 +258,6 @@ TALVINE_AVX512 int64_t tiltRowAvx512(const TiltRun r, const TiltRow& row, int64_
     return exact;
 }
 
-// The nearest method, eight pixels at a time with AVX-512: the offsets X and
-// Y in double within E of the 80-bit ones (the bound above covers offsets as
-// well as positions), truncated where that decides, the source pixels read
-// as eight-byte words.  False when a lane needs the 80-bit formula, or when
-// a source pixel lies too near the end of the picture for an eight-byte
-// read.
-TALVINE_AVX512 inline bool tiltNearestOctAvx512(const TiltRun& r, const TiltRow& row, int64_t x,
-                                                int64_t h, TPtImg* out) {
-    const __m512d dx = _mm512_add_pd(_mm512_set1_pd(static_cast<double>(x - r.x1)),
-                                     _mm512_setr_pd(0, 1, 2, 3, 4, 5, 6, 7));
-    const __m512d X =
-        _mm512_sub_pd(_mm512_mul_pd(dx, _mm512_set1_pd(r.cosD)), _mm512_set1_pd(row.sinD));
-    const __m512d Y =
-        _mm512_add_pd(_mm512_mul_pd(dx, _mm512_set1_pd(r.sinD)), _mm512_set1_pd(row.cosD));
-    const __m512d e = _mm512_set1_pd(r.e);
-    __m512d unusedX, unusedY;
-    __mmask8 decidedX, decidedY;
-    const __m512i px =
-        _mm512_add_epi64(fast::split8(X, e, unusedX, decidedX), _mm512_set1_epi64(r.x1));
-    const __m512i py =
-        _mm512_add_epi64(fast::split8(Y, e, unusedY, decidedY), _mm512_set1_epi64(r.y1));
-    if ((decidedX & decidedY) != 0xFF) return false;
-    const __mmask8 inside = fast::inRange8(px, 0, r.W) & fast::inRange8(py, 0, h);
-    const __m512i index = _mm512_maskz_mov_epi64(
-        inside, _mm512_add_epi64(_mm512_mullo_epi64(py, _mm512_set1_epi64(r.W)), px));
-    if (_mm512_mask_cmpgt_epi64_mask(inside, index, _mm512_set1_epi64(r.count - 3))) return false;
-    const __m512i words = fast::pixels8(r.src, r.W, r.count, index);
-    fast::store8(out + x, _mm512_mask_blend_epi64(inside, _mm512_set1_epi64(0xffffff), words));
-    return true;
-}
-
-TALVINE_AVX512 void tiltNearestRowAvx512(const TiltRun r, const TiltRow& row, int64_t x0,
-                                         int64_t x1, int64_t h, TPtImg* out) {
-    int64_t x = x0;
-    for (; x + 8 <= x1; x += 8)
-        if (!tiltNearestOctAvx512(r, row, x, h, out))
-            for (int k = 0; k < 8; ++k)
-                out[x + k] = nearestAt(r, row, x + k, h);
-    for (; x < x1; ++x)
-        out[x] = nearestAt(r, row, x, h);
-}
-
 } // namespace
 
 bool pivoter(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h, const TiltParams& p) {
@@ -332,7 +282,7 @@ bool pivoter(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h, const TiltPar
     run.margin = fast::blendMargin(run.e);
     const bool nearest = p.sampling == Sampling::Nearest;
     const Kernel kernel = activeKernel();
-    if (nearest && kernel != Kernel::Avx512) {
+    if (nearest) {
         // Each block copies what it reads into locals: its byte stores could
         // otherwise alias the captured values and force 80-bit reloads.
         parallelFor(H, 16, [&](int64_t rowBegin, int64_t rowEnd) {
@@ -371,10 +321,6 @@ bool pivoter(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h, const TiltPar
             for (int64_t y = rowBegin; y < rowEnd; ++y) {
                 const TiltRow& row = rows[y - rowBegin];
                 TPtImg* out = dst + y * W;
-                if (nearest) {
-                    tiltNearestRowAvx512(run, row, x0, xEnd, H, out);
-                    continue;
-                }
                 exact += kernel == Kernel::Avx512 ? tiltRowAvx512(run, row, x0, xEnd, out)
                          : kernel == Kernel::Avx2 ? tiltRowAvx2(run, row, x0, xEnd, out)
                                                   : tiltRowBaseline(run, row, x0, xEnd, out);
