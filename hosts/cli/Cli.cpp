@@ -71,14 +71,4 @@ const std::vector<Subcommand>& subcommands() {
     return registry();
 }
 
-FileOptions fileOptions(Args& args) {
-    FileOptions o;
-    if (auto q = args.option("--quality")) o.write.jpegQuality = parseInt(*q, "--quality", 1, 100);
-    if (auto c = args.option("--compression"))
-        o.write.compression = parseInt(*c, "--compression", 0, 9);
-    if (auto m = args.option("--max-pixels"))
-        o.read.maxPixels = parseInt(*m, "--max-pixels", 1, static_cast<int>(kMaxPixelsAllowed));
-    return o;
-}
-
 } // namespace talvine::cli

@@ -61,17 +61,4 @@ struct Registration {
 };
 const std::vector<Subcommand>& subcommands();
 
-// The options every picture subcommand shares, checked before any work.
-struct FileOptions {
-    ReadOptions read;
-    WriteOptions write;
-};
-FileOptions fileOptions(Args& args);
-inline constexpr const char* kFileHelp =
-    "  --quality Q        JPEG quality of the output, 1 to 100 (default 92)\n"
-    "  --compression N    PNG compression of the output, 0 to 9: 0 stores, 1 (default)\n"
-    "                     is the fastest, 2 to 9 are zlib's levels, smaller on drawings\n"
-    "  --max-pixels N     refuse inputs of more pixels than N (default 1073741824,\n"
-    "                     at most 2147483647)\n";
-
 } // namespace talvine::cli

@@ -4,6 +4,16 @@
 
 namespace talvine::cli {
 
+FileOptions fileOptions(Args& args) {
+    FileOptions o;
+    if (auto q = args.option("--quality")) o.write.jpegQuality = parseInt(*q, "--quality", 1, 100);
+    if (auto c = args.option("--compression"))
+        o.write.compression = parseInt(*c, "--compression", 0, 9);
+    if (auto m = args.option("--max-pixels"))
+        o.read.maxPixels = parseInt(*m, "--max-pixels", 1, static_cast<int>(kMaxPixelsAllowed));
+    return o;
+}
+
 void loadInput(HostSession& host, const std::string& path, const FileOptions& options) {
     std::vector<std::string> notes;
     host.loadPicture(path, options.read, &notes);
