@@ -1,4 +1,4 @@
-# cmake --install: the two programs, the module with its Qt view beside it,
+# cmake --install: the two programs, the tool's manual page, the module with its Qt view beside it,
 # the public header, and pkg-config and CMake package files for host
 # developers (find_package(Talvine) gives Talvine::headers and
 # TALVINE_MODULE, the path of the installed Talvine.so), the editor's desktop
@@ -13,6 +13,7 @@ if(TARGET TalvineQtView)
 endif()
 if(TARGET talvine)
   install(TARGETS talvine RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/man/talvine.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endif()
 if(TARGET talvine-editor)
   install(TARGETS talvine-editor RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
