@@ -9,7 +9,7 @@ $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq --no-install-recommends \
     g++ cmake ninja-build pkg-config clang libclang-rt-14-dev \
     libgtest-dev libgmock-dev libbenchmark-dev \
-    libpng-dev libjpeg62-turbo-dev libfreetype-dev fonts-dejavu-core \
+    libpng-dev libjpeg62-turbo-dev libtiff-dev libwebp-dev libfreetype-dev fonts-dejavu-core \
     qt6-base-dev libexiv2-dev >/dev/null
 if [ "${1:-}" = "--bench" ]; then
     $SUDO apt-get install -y -qq --no-install-recommends \

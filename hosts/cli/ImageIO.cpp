@@ -7,10 +7,15 @@
 #include <jerror.h>
 #include <zlib.h>
 
+#include <tiffio.h>
+#include <webp/decode.h>
+#include <webp/encode.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <csetjmp>
+#include <cstdarg>
 #include <cstring>
 #include <memory>
 #include <sys/stat.h>
@@ -467,10 +472,359 @@ void writeJpeg(FILE* file, const PixelsView& picture, int quality) {
         throw PictureError(std::string("cannot write JPEG (") + writer.errors.message + ")");
 }
 
+// ---- TIFF: libtiff reads and writes through a FILE*, so that files, memory
+// (fmemopen) and scratch files go the same way. ----
+
+tsize_t tiffRead(thandle_t h, tdata_t buf, tsize_t n) {
+    return static_cast<tsize_t>(std::fread(buf, 1, size_t(n), static_cast<FILE*>(h)));
+}
+tsize_t tiffWrite(thandle_t h, tdata_t buf, tsize_t n) {
+    return static_cast<tsize_t>(std::fwrite(buf, 1, size_t(n), static_cast<FILE*>(h)));
+}
+toff_t tiffSeek(thandle_t h, toff_t off, int whence) {
+    auto* f = static_cast<FILE*>(h);
+    if (off > toff_t(INT64_MAX) || fseeko(f, static_cast<off_t>(off), whence) != 0)
+        return toff_t(-1);
+    return static_cast<toff_t>(ftello(f));
+}
+int tiffClose(thandle_t) {
+    return 0;
+}
+toff_t tiffSize(thandle_t h) {
+    auto* f = static_cast<FILE*>(h);
+    const off_t keep = ftello(f);
+    if (keep < 0 || fseeko(f, 0, SEEK_END) != 0) return 0;
+    const off_t size = ftello(f);
+    fseeko(f, keep, SEEK_SET);
+    return size < 0 ? 0 : static_cast<toff_t>(size);
+}
+int tiffMap(thandle_t, tdata_t*, toff_t*) {
+    return 0;
+}
+void tiffUnmap(thandle_t, tdata_t, toff_t) {}
+
+// The first error libtiff reports; warnings are dropped (unknown tags and
+// the like: the pixels do not depend on them).
+struct TiffMessages {
+    std::string error;
+};
+int tiffError(TIFF*, void* user, const char* module, const char* fmt, va_list ap) {
+    auto* m = static_cast<TiffMessages*>(user);
+    if (m->error.empty()) {
+        char text[512];
+        std::vsnprintf(text, sizeof text, fmt, ap);
+        m->error = text;
+        (void)module;
+    }
+    return 1;
+}
+int tiffWarning(TIFF*, void*, const char*, const char*, va_list) {
+    return 1;
+}
+
+struct TiffCloser {
+    void operator()(TIFF* t) const {
+        if (t) TIFFClose(t);
+    }
+};
+using TiffHandle = std::unique_ptr<TIFF, TiffCloser>;
+
+TiffHandle tiffOpen(FILE* file, const char* mode, TiffMessages& messages) {
+    TIFFOpenOptions* opts = TIFFOpenOptionsAlloc();
+    if (!opts) throw std::bad_alloc();
+    TIFFOpenOptionsSetErrorHandlerExtR(opts, tiffError, &messages);
+    TIFFOpenOptionsSetWarningHandlerExtR(opts, tiffWarning, &messages);
+    TIFF* t = TIFFClientOpenExt("picture", mode, file, tiffRead, tiffWrite, tiffSeek, tiffClose,
+                                tiffSize, tiffMap, tiffUnmap, opts);
+    TIFFOpenOptionsFree(opts);
+    return TiffHandle(t);
+}
+
+// How many bytes of pixels `compressed` bytes can at most become: a bound
+// for the codecs that have one, nothing for the others.
+std::optional<uint64_t> tiffMostExpanded(uint16_t compression, uint64_t compressed) {
+    switch (compression) {
+    case COMPRESSION_NONE:
+        return compressed;
+    case COMPRESSION_PACKBITS:
+        return compressed * 64 + 128; // 2 bytes make at most 128
+    case COMPRESSION_ADOBE_DEFLATE:
+    case COMPRESSION_DEFLATE:
+        return compressed * 1032 + 64;
+    case COMPRESSION_LZW:
+        return compressed * 3641 + 4096; // a 9-bit code makes <= 4096 bytes
+    default:
+        return std::nullopt;
+    }
+}
+
+void decodeTiff(FILE* file, const std::string& name, const PixelSink& sink,
+                const ReadOptions& options, std::vector<std::string>* notes) {
+    const uint64_t fileSize = sizeOf(file, name);
+    TiffMessages messages;
+    TiffHandle tif = tiffOpen(file, "r", messages);
+    if (!tif) throw PictureError(name + ": not a readable TIFF picture (" + messages.error + ")");
+    TIFF* t = tif.get();
+    uint32_t w = 0, h = 0;
+    uint16_t bits = 1, spp = 1, photometric = 0, compression = COMPRESSION_NONE, orientation = 1;
+    TIFFGetField(t, TIFFTAG_IMAGEWIDTH, &w);
+    TIFFGetField(t, TIFFTAG_IMAGELENGTH, &h);
+    TIFFGetFieldDefaulted(t, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(t, TIFFTAG_SAMPLESPERPIXEL, &spp);
+    TIFFGetFieldDefaulted(t, TIFFTAG_COMPRESSION, &compression);
+    TIFFGetFieldDefaulted(t, TIFFTAG_ORIENTATION, &orientation);
+    if (!TIFFGetField(t, TIFFTAG_PHOTOMETRIC, &photometric))
+        photometric = spp >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK;
+    checkSize(w, h, options, name);
+    // Every strip or tile must lie inside the file, and together they must
+    // be able to hold the pixels that the header declares.
+    const bool tiled = TIFFIsTiled(t) != 0;
+    const uint32_t pieces = tiled ? TIFFNumberOfTiles(t) : TIFFNumberOfStrips(t);
+    uint64_t *offsets = nullptr, *counts = nullptr;
+    if (pieces == 0 ||
+        !TIFFGetField(t, tiled ? TIFFTAG_TILEOFFSETS : TIFFTAG_STRIPOFFSETS, &offsets) ||
+        !TIFFGetField(t, tiled ? TIFFTAG_TILEBYTECOUNTS : TIFFTAG_STRIPBYTECOUNTS, &counts) ||
+        !offsets || !counts)
+        damaged(name, "it has no picture data");
+    uint64_t stored = 0;
+    for (uint32_t k = 0; k < pieces; ++k) {
+        if (offsets[k] > fileSize || counts[k] > fileSize - offsets[k])
+            damaged(name, std::string("a ") + (tiled ? "tile" : "strip") +
+                              " runs past the end of the file");
+        stored += counts[k];
+    }
+    const uint64_t raw = (uint64_t{w} * spp * bits + 7) / 8 * h;
+    if (const auto most = tiffMostExpanded(compression, stored); most && *most < raw)
+        damaged(name, "it declares " + dimensions(w, h) + " pixels but holds only " +
+                          std::to_string(stored) + " bytes of picture data");
+    char why[1024] = "";
+    TIFFRGBAImage img{};
+    if (!TIFFRGBAImageOK(t, why) || !TIFFRGBAImageBegin(&img, t, 1, why))
+        throw PictureError(name + ": unsupported TIFF picture (" + why + ")");
+    struct End {
+        TIFFRGBAImage* img;
+        ~End() { TIFFRGBAImageEnd(img); }
+    } end{&img};
+    img.req_orientation = ORIENTATION_TOPLEFT;
+    if (notes) {
+        if (photometric == PHOTOMETRIC_PALETTE) notes->push_back("palette picture expanded to RGB");
+        if (photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_MINISWHITE)
+            notes->push_back("grey picture converted to RGB");
+        if (photometric == PHOTOMETRIC_SEPARATED) notes->push_back("CMYK picture converted to RGB");
+        if (bits == 16) notes->push_back("16-bit channels reduced to 8 bits");
+        if (img.alpha != 0) notes->push_back("transparency flattened onto white");
+        const tdir_t pages = TIFFNumberOfDirectories(t);
+        if (pages > 1) notes->push_back("first of " + std::to_string(pages) + " pages read");
+    }
+    // Rows come in bands through an RGBA scratch band, premultiplied: onto
+    // white, each channel becomes c + 255 - alpha.  A picture stored in
+    // another orientation is turned as a whole, in one band.
+    const uint32_t band = orientation == ORIENTATION_TOPLEFT ? std::min<uint32_t>(h, 256) : h;
+    std::unique_ptr<uint32_t[]> scratch(new uint32_t[size_t(w) * band]);
+    uint8_t* out = sink(static_cast<int32_t>(w), static_cast<int32_t>(h));
+    for (uint32_t y = 0; y < h; y += band) {
+        const uint32_t rows = std::min(band, h - y);
+        img.row_offset = static_cast<int>(y);
+        img.col_offset = 0;
+        if (!TIFFRGBAImageGet(&img, scratch.get(), w, rows) || !messages.error.empty())
+            damaged(name,
+                    messages.error.empty() ? "its picture data cannot be decoded" : messages.error);
+        for (size_t i = 0; i < size_t(w) * rows; ++i) {
+            const uint32_t p = scratch[i];
+            const unsigned a = TIFFGetA(p);
+            uint8_t* o = out + (size_t(y) * w + i) * 3;
+            o[0] = static_cast<uint8_t>(std::min(255u, TIFFGetR(p) + 255 - a));
+            o[1] = static_cast<uint8_t>(std::min(255u, TIFFGetG(p) + 255 - a));
+            o[2] = static_cast<uint8_t>(std::min(255u, TIFFGetB(p) + 255 - a));
+        }
+    }
+}
+
+void writeTiff(FILE* file, const PixelsView& p, int compression) {
+    TiffMessages messages;
+    TiffHandle tif = tiffOpen(file, "w", messages);
+    if (!tif) throw PictureError("cannot write TIFF (" + messages.error + ")");
+    TIFF* t = tif.get();
+    const auto w = static_cast<uint32_t>(p.width), h = static_cast<uint32_t>(p.height);
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, w);
+    TIFFSetField(t, TIFFTAG_IMAGELENGTH, h);
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, uint16_t{8});
+    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, uint16_t{3});
+    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, uint16_t{PHOTOMETRIC_RGB});
+    TIFFSetField(t, TIFFTAG_PLANARCONFIG, uint16_t{PLANARCONFIG_CONTIG});
+    TIFFSetField(t, TIFFTAG_ORIENTATION, uint16_t{ORIENTATION_TOPLEFT});
+    if (compression == 0) {
+        TIFFSetField(t, TIFFTAG_COMPRESSION, uint16_t{COMPRESSION_NONE});
+    } else {
+        TIFFSetField(t, TIFFTAG_COMPRESSION, uint16_t{COMPRESSION_ADOBE_DEFLATE});
+        TIFFSetField(t, TIFFTAG_ZIPQUALITY, compression);
+        TIFFSetField(t, TIFFTAG_PREDICTOR, uint16_t{PREDICTOR_HORIZONTAL});
+    }
+    // Strips of about 256 KB of pixels.
+    const uint32_t stripRows = std::max<uint32_t>(1, uint32_t((256u << 10) / (size_t(w) * 3)));
+    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, std::min(stripRows, h));
+    const size_t stride = size_t(w) * 3;
+    std::vector<uint8_t> row(stride); // libtiff's predictor works on the row in place
+    for (uint32_t y = 0; y < h; ++y) {
+        std::memcpy(row.data(), p.rgb + y * stride, stride);
+        if (TIFFWriteScanline(t, row.data(), y, 0) < 0)
+            throw PictureError("cannot write TIFF (" + messages.error + ")");
+    }
+    if (!TIFFWriteDirectory(t) || !messages.error.empty())
+        throw PictureError("cannot write TIFF (" + messages.error + ")");
+    TIFFFlush(t);
+}
+
+// ---- WebP: libwebp works on whole buffers. ----
+
+std::vector<uint8_t> wholeFile(FILE* file, const std::string& name) {
+    const uint64_t size = sizeOf(file, name);
+    std::vector<uint8_t> bytes(size);
+    if (size && std::fread(bytes.data(), 1, size, file) != size)
+        throw PictureError(name + ": cannot be read");
+    return bytes;
+}
+
+void decodeWebp(FILE* file, const std::string& name, const PixelSink& sink,
+                const ReadOptions& options, std::vector<std::string>* notes) {
+    const std::vector<uint8_t> data = wholeFile(file, name);
+    if (data.size() < 12 || std::memcmp(data.data(), "RIFF", 4) != 0 ||
+        std::memcmp(data.data() + 8, "WEBP", 4) != 0)
+        throw PictureError(name + ": not a WebP picture");
+    // The RIFF header tells the file's length: less is a truncated file.
+    const uint64_t riff = uint64_t{data[4]} | uint64_t{data[5]} << 8 | uint64_t{data[6]} << 16 |
+                          uint64_t{data[7]} << 24;
+    if (riff + 8 > data.size())
+        damaged(name, "it holds " + std::to_string(data.size()) + " of its " +
+                          std::to_string(riff + 8) + " bytes");
+    WebPDecoderConfig config;
+    if (!WebPInitDecoderConfig(&config)) throw PictureError(name + ": WebP decoder unavailable");
+    if (WebPGetFeatures(data.data(), data.size(), &config.input) != VP8_STATUS_OK)
+        throw PictureError(name + ": not a readable WebP picture");
+    if (config.input.has_animation)
+        throw PictureError(name + ": animated WebP pictures are not supported");
+    const int w = config.input.width, h = config.input.height;
+    checkSize(uint64_t(std::max(w, 0)), uint64_t(std::max(h, 0)), options, name);
+    const bool alpha = config.input.has_alpha != 0;
+    std::unique_ptr<uint8_t[]> scratch;
+    uint8_t* out = nullptr;
+    if (alpha) {
+        scratch.reset(new uint8_t[size_t(w) * size_t(h) * 4]);
+        config.output.colorspace = MODE_RGBA;
+        config.output.u.RGBA.rgba = scratch.get();
+        config.output.u.RGBA.stride = w * 4;
+        config.output.u.RGBA.size = size_t(w) * size_t(h) * 4;
+    } else {
+        out = sink(w, h);
+        config.output.colorspace = MODE_RGB;
+        config.output.u.RGBA.rgba = out;
+        config.output.u.RGBA.stride = w * 3;
+        config.output.u.RGBA.size = size_t(w) * size_t(h) * 3;
+    }
+    config.output.is_external_memory = 1;
+    const VP8StatusCode status = WebPDecode(data.data(), data.size(), &config);
+    WebPFreeDecBuffer(&config.output);
+    if (status != VP8_STATUS_OK)
+        damaged(name, status == VP8_STATUS_NOT_ENOUGH_DATA ? "its picture data ends early"
+                                                           : "its picture data cannot be decoded");
+    if (alpha) {
+        if (notes) notes->push_back("transparency flattened onto white");
+        out = sink(w, h);
+        for (size_t y = 0; y < size_t(h); ++y)
+            flattenOntoWhite(scratch.get() + y * size_t(w) * 4, out + y * size_t(w) * 3, size_t(w));
+    }
+}
+
+void writeWebp(FILE* file, const PixelsView& p, const WriteOptions& options) {
+    if (p.width > WEBP_MAX_DIMENSION || p.height > WEBP_MAX_DIMENSION)
+        throw PictureError("WebP pictures are at most " + std::to_string(WEBP_MAX_DIMENSION) +
+                           " pixels on a side");
+    uint8_t* encoded = nullptr;
+    const int stride = p.width * 3;
+    const size_t size =
+        options.webpLossless
+            ? WebPEncodeLosslessRGB(p.rgb, p.width, p.height, stride, &encoded)
+            : WebPEncodeRGB(p.rgb, p.width, p.height, stride, float(options.jpegQuality), &encoded);
+    std::unique_ptr<uint8_t, void (*)(void*)> keep(encoded, WebPFree);
+    if (size == 0 || !encoded) throw PictureError("cannot write WebP (the encoder failed)");
+    if (std::fwrite(encoded, 1, size, file) != size) throw PictureError(std::strerror(errno));
+}
+
 std::string lower(std::string s) {
     std::transform(s.begin(), s.end(), s.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return s;
+}
+
+// Standard input, read to its end.
+std::vector<uint8_t> readStdin() {
+    std::vector<uint8_t> bytes;
+    uint8_t buffer[1 << 16];
+    for (;;) {
+        const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            throw PictureError(std::string("standard input: ") + std::strerror(errno));
+        }
+        bytes.insert(bytes.end(), buffer, buffer + n);
+    }
+    return bytes;
+}
+
+void encode(FILE* file, Format format, const PixelsView& picture, const WriteOptions& options) {
+    switch (format) {
+    case Format::Png:
+        writePng(file, picture, options.compression);
+        break;
+    case Format::Jpeg:
+        writeJpeg(file, picture, options.jpegQuality);
+        break;
+    case Format::Tiff:
+        writeTiff(file, picture, options.compression);
+        break;
+    case Format::Webp:
+        writeWebp(file, picture, options);
+        break;
+    }
+}
+
+void checkWritable(const std::string& name, const PixelsView& picture,
+                   const WriteOptions& options) {
+    if (picture.width <= 0 || picture.height <= 0 || !picture.rgb)
+        throw PictureError(name + ": nothing to write, the picture is empty");
+    if (options.jpegQuality < 1 || options.jpegQuality > 100)
+        throw PictureError("JPEG quality must be between 1 and 100");
+    if (options.compression < 0 || options.compression > 9)
+        throw PictureError("PNG compression must be between 0 and 9");
+}
+
+// Standard output gets the picture directly.  TIFF, whose writer goes back
+// to fill in offsets, is made in an unnamed scratch file and copied.
+void writeStdout(const PixelsView& picture, const WriteOptions& options) {
+    const std::string name = "standard output";
+    if (!options.format) throw PictureError(name + ": --format is needed to write a picture there");
+    checkWritable(name, picture, options);
+    try {
+        if (*options.format == Format::Tiff) {
+            File scratch(std::tmpfile());
+            if (!scratch) throw PictureError(std::strerror(errno));
+            writeTiff(scratch.get(), picture, options.compression);
+            if (std::fflush(scratch.get()) != 0 || std::fseek(scratch.get(), 0, SEEK_SET) != 0)
+                throw PictureError(std::strerror(errno));
+            char buffer[1 << 16];
+            size_t n = 0;
+            while ((n = std::fread(buffer, 1, sizeof buffer, scratch.get())) > 0)
+                if (std::fwrite(buffer, 1, n, stdout) != n)
+                    throw PictureError(std::strerror(errno));
+            if (std::ferror(scratch.get())) throw PictureError("the scratch file cannot be read");
+        } else {
+            encode(stdout, *options.format, picture, options);
+        }
+        if (std::fflush(stdout) != 0) throw PictureError(std::strerror(errno));
+    } catch (const PictureError& e) {
+        throw PictureError(name + ": cannot write (" + e.what() + ")");
+    }
 }
 
 } // namespace
@@ -480,21 +834,68 @@ Format formatOf(const std::string& path) {
     const std::string ext = dot == std::string::npos ? "" : lower(path.substr(dot));
     if (ext == ".png") return Format::Png;
     if (ext == ".jpg" || ext == ".jpeg") return Format::Jpeg;
-    throw PictureError(path + ": unknown picture format (use .png, .jpg or .jpeg)");
+    if (ext == ".tif" || ext == ".tiff") return Format::Tiff;
+    if (ext == ".webp") return Format::Webp;
+    throw PictureError(path +
+                       ": unknown picture format (use .png, .jpg, .jpeg, .tif, .tiff or .webp, "
+                       "or --format)");
+}
+
+std::optional<Format> formatNamed(const std::string& name) {
+    const std::string n = lower(name);
+    if (n == "png") return Format::Png;
+    if (n == "jpeg" || n == "jpg") return Format::Jpeg;
+    if (n == "tiff" || n == "tif") return Format::Tiff;
+    if (n == "webp") return Format::Webp;
+    return std::nullopt;
+}
+
+std::optional<Format> sniffFormat(const uint8_t* b, size_t size) {
+    if (size >= 8 && png_sig_cmp(b, 0, 8) == 0) return Format::Png;
+    if (size >= 3 && b[0] == 0xFF && b[1] == 0xD8 && b[2] == 0xFF) return Format::Jpeg;
+    if (size >= 4 && (std::memcmp(b, "II*\0", 4) == 0 || std::memcmp(b, "MM\0*", 4) == 0))
+        return Format::Tiff;
+    if (size >= 12 && std::memcmp(b, "RIFF", 4) == 0 && std::memcmp(b + 8, "WEBP", 4) == 0)
+        return Format::Webp;
+    return std::nullopt;
 }
 
 void decodePicture(std::FILE* file, Format format, const std::string& name, const PixelSink& sink,
                    const ReadOptions& options, std::vector<std::string>* notes) {
-    if (format == Format::Png)
+    switch (format) {
+    case Format::Png:
         decodePng(file, name, sink, options, notes);
-    else
+        break;
+    case Format::Jpeg:
         decodeJpeg(file, name, sink, options, notes);
+        break;
+    case Format::Tiff:
+        decodeTiff(file, name, sink, options, notes);
+        break;
+    case Format::Webp:
+        decodeWebp(file, name, sink, options, notes);
+        break;
+    }
 }
 
 void readPictureInto(const std::string& path, const PixelSink& sink, const ReadOptions& options,
                      std::vector<std::string>* notes) {
+    if (path == kStdio) {
+        const std::string name = "standard input";
+        std::vector<uint8_t> bytes = readStdin();
+        if (bytes.empty()) throw PictureError(name + ": no picture, the input is empty");
+        const auto format =
+            options.format ? options.format : sniffFormat(bytes.data(), bytes.size());
+        if (!format)
+            throw PictureError(name + ": unknown picture format (--format png|jpeg|tiff|webp)");
+        File file(fmemopen(bytes.data(), bytes.size(), "rb"));
+        if (!file) throw PictureError(name + ": " + std::strerror(errno));
+        decodePicture(file.get(), *format, name, sink, options, notes);
+        return;
+    }
     File file = openForReading(path);
-    decodePicture(file.get(), formatOf(path), path, sink, options, notes);
+    decodePicture(file.get(), options.format ? *options.format : formatOf(path), path, sink,
+                  options, notes);
 }
 
 Picture readPicture(const std::string& path, std::vector<std::string>* notes,
@@ -513,13 +914,9 @@ Picture readPicture(const std::string& path, std::vector<std::string>* notes,
 }
 
 void writePicture(const std::string& path, const PixelsView& picture, const WriteOptions& options) {
-    const Format format = formatOf(path);
-    if (picture.width <= 0 || picture.height <= 0 || !picture.rgb)
-        throw PictureError(path + ": nothing to write, the picture is empty");
-    if (options.jpegQuality < 1 || options.jpegQuality > 100)
-        throw PictureError("JPEG quality must be between 1 and 100");
-    if (options.compression < 0 || options.compression > 9)
-        throw PictureError("PNG compression must be between 0 and 9");
+    if (path == kStdio) return writeStdout(picture, options);
+    const Format format = options.format ? *options.format : formatOf(path);
+    checkWritable(path, picture, options);
     std::string temp = path + ".tmp-XXXXXX";
     const int fd = mkstemp(temp.data());
     if (fd < 0) throw PictureError(path + ": cannot write (" + std::strerror(errno) + ")");
@@ -533,10 +930,7 @@ void writePicture(const std::string& path, const PixelsView& picture, const Writ
             close(fd);
             throw PictureError(std::strerror(errno));
         }
-        if (format == Format::Png)
-            writePng(file, picture, options.compression);
-        else
-            writeJpeg(file, picture, options.jpegQuality);
+        encode(file, format, picture, options);
         const bool flushed = std::fflush(file) == 0 && fsync(fd) == 0;
         const bool closed = std::fclose(file) == 0;
         file = nullptr;

@@ -1,5 +1,7 @@
-// Picture files for the command-line host: PNG through libpng and JPEG
-// through libjpeg(-turbo), chosen by the file's extension.  Every picture is
+// Picture files for the command-line host: PNG through libpng, JPEG through
+// libjpeg(-turbo), TIFF through libtiff and WebP through libwebp, chosen by
+// the file's extension or named outright.  "-" reads standard input (whose
+// format may also be told by its first bytes) or writes standard output.  Every picture is
 // 8-bit RGB in memory; other inputs are converted and the conversion is
 // described in `notes` so that the tool can say so.
 //
@@ -13,6 +15,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -31,10 +34,18 @@ struct PictureError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-enum class Format { Png, Jpeg };
+enum class Format { Png, Jpeg, Tiff, Webp };
 
-// By extension (.png, .jpg, .jpeg, any case); throws PictureError otherwise.
+// By extension (.png, .jpg, .jpeg, .tif, .tiff, .webp, any case); throws
+// PictureError otherwise.
 Format formatOf(const std::string& path);
+// By name (png, jpeg, jpg, tiff, tif, webp, any case); nothing if unknown.
+std::optional<Format> formatNamed(const std::string& name);
+// By the first bytes of a picture file; nothing if none matches.
+std::optional<Format> sniffFormat(const uint8_t* bytes, size_t size);
+
+// The path that stands for standard input or output.
+inline constexpr const char* kStdio = "-";
 
 // The largest picture read by default: 2^30 pixels (3 GiB of RGB), half of
 // what the plug-in's 32-bit pixel counts allow.
@@ -43,6 +54,7 @@ inline constexpr int64_t kMaxPixelsAllowed = INT32_MAX;
 
 struct ReadOptions {
     int64_t maxPixels = kDefaultMaxPixels; // 1 .. kMaxPixelsAllowed
+    std::optional<Format> format;          // instead of the extension, or of sniffing stdin
 };
 
 // Where a decoder puts its pixels.  Called once, after the header has been
@@ -53,7 +65,8 @@ using PixelSink = std::function<uint8_t*(int32_t width, int32_t height)>;
 // Decodes an open file from its start; `name` names it in errors.
 void decodePicture(std::FILE* file, Format format, const std::string& name, const PixelSink& sink,
                    const ReadOptions& options = {}, std::vector<std::string>* notes = nullptr);
-// Opens `path` and decodes it by its extension.
+// Opens `path` and decodes it by options.format or its extension; "-" reads
+// standard input to its end first and decodes it from memory.
 void readPictureInto(const std::string& path, const PixelSink& sink, const ReadOptions& options,
                      std::vector<std::string>* notes = nullptr);
 Picture readPicture(const std::string& path, std::vector<std::string>* notes = nullptr,
@@ -65,8 +78,10 @@ Picture readPicture(const std::string& path, std::vector<std::string>* notes = n
 inline constexpr int kDefaultCompression = 1;
 
 struct WriteOptions {
-    int jpegQuality = 92; // 1 .. 100
-    int compression = kDefaultCompression;
+    int jpegQuality = 92;                  // 1 .. 100, also lossy WebP's quality
+    int compression = kDefaultCompression; // PNG's, and TIFF's deflate level (0: none)
+    bool webpLossless = false;
+    std::optional<Format> format; // instead of the extension; needed for standard output
 };
 
 // Pixels owned elsewhere: width * height * 3 bytes, row-major.
@@ -77,7 +92,8 @@ struct PixelsView {
 };
 
 // Writes to a temporary file beside `path` and renames it into place, so that
-// a failed write never leaves a half-written output.
+// a failed write never leaves a half-written output.  "-" writes standard
+// output directly, in options.format.
 void writePicture(const std::string& path, const PixelsView& picture, const WriteOptions& options);
 void writePicture(const std::string& path, const Picture& picture, int jpegQuality = 92);
 

@@ -11,6 +11,14 @@ FileOptions fileOptions(Args& args) {
         o.write.compression = parseInt(*c, "--compression", 0, 9);
     if (auto m = args.option("--max-pixels"))
         o.read.maxPixels = parseInt(*m, "--max-pixels", 1, static_cast<int>(kMaxPixelsAllowed));
+    // crop has a --format of its own (its aspect ratios): a value that names
+    // no picture format is left for the command.
+    Args probe = args;
+    if (auto f = probe.option("--format"); f && formatNamed(*f)) {
+        o.read.format = o.write.format = formatNamed(*f);
+        args = std::move(probe);
+    }
+    o.write.webpLossless = args.flag("--lossless");
     return o;
 }
 
@@ -18,7 +26,8 @@ void loadInput(HostSession& host, const std::string& path, const FileOptions& op
     std::vector<std::string> notes;
     host.loadPicture(path, options.read, &notes);
     for (const auto& note : notes)
-        std::cerr << "talvine: " << path << ": " << note << "\n";
+        std::cerr << "talvine: " << (path == kStdio ? "standard input" : path) << ": " << note
+                  << "\n";
 }
 
 int finish(const HostSession& host, const std::string& out, const FileOptions& options) {

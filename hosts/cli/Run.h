@@ -16,9 +16,14 @@ struct FileOptions {
 };
 FileOptions fileOptions(Args& args);
 inline constexpr const char* kFileHelp =
-    "  --quality Q        JPEG quality of the output, 1 to 100 (default 92)\n"
-    "  --compression N    PNG compression of the output, 0 to 9: 0 stores, 1 (default)\n"
-    "                     is the fastest, 2 to 9 are zlib's levels, smaller on drawings\n"
+    "  --quality Q        JPEG or lossy WebP quality of the output, 1 to 100 (default 92)\n"
+    "  --compression N    PNG or TIFF compression of the output, 0 to 9: 0 stores, 1\n"
+    "                     (default) is the fastest, 2 to 9 are zlib's levels, smaller\n"
+    "                     on drawings\n"
+    "  --lossless         WebP output without loss (--quality then does not apply)\n"
+    "  --format F         png, jpeg, tiff or webp instead of the files' extensions;\n"
+    "                     needed to write standard output (\"-\"), and to read standard\n"
+    "                     input when its first bytes tell no known format\n"
     "  --max-pixels N     refuse inputs of more pixels than N (default 1073741824,\n"
     "                     at most 2147483647)\n";
 
