@@ -495,8 +495,6 @@ void EditorCore::callback(int32_t pt1x, int32_t pt1y, int32_t pt2x, int32_t pt2y
     } else {
         setBuffer(before_);
     }
-    (void)pt2x;
-    (void)pt2y;
     endCommand();
     changed();
 }

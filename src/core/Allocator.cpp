@@ -23,7 +23,6 @@ AllocatorRecord gCurrent = kOwn;
 
 } // namespace
 
-const AllocatorRecord& ownAllocator() { return kOwn; }
 AllocatorRecord currentAllocator() { return gCurrent; }
 void setCurrentAllocator(const AllocatorRecord& record) { gCurrent = record; }
 

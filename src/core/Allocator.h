@@ -21,9 +21,6 @@ struct AllocatorRecord {
     void* (*reallocate)(void* block, intptr_t size);
 };
 
-// The module's own allocator (the C runtime's).
-const AllocatorRecord& ownAllocator();
-
 // The record through which this module allocates now.
 AllocatorRecord currentAllocator();
 void setCurrentAllocator(const AllocatorRecord& record);

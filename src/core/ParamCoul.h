@@ -108,8 +108,6 @@ class PtsImg {
     void clear() { releaseReference(handle_); }
     // A private array holding a copy of every pixel.
     PtsImg clone() const;
-    // Gives up ownership of the reference without releasing it.
-    TPtImg* detach() { return std::exchange(handle_, nullptr); }
 
   private:
     struct Adopt {};

@@ -14,10 +14,6 @@
 namespace talvine::engines {
 namespace {
 
-bool finite(long double v) {
-    return std::isfinite(v);
-}
-
 // Everything a run needs besides the pixels, checked before any pixel is
 // written.
 struct Plan {
@@ -65,7 +61,7 @@ std::optional<Plan> planOf(const PerspectiveParams& p, int32_t w, int32_t h) {
     Plan plan{fuite->B, fuite->Vx, fuite->Vy, p.vertical != 0};
     if (plan.stretch) {
         plan.B = p.vertical * plan.B / 10;
-        if (plan.B == 0 || !finite(plan.B)) return std::nullopt;
+        if (plan.B == 0 || !std::isfinite(plan.B)) return std::nullopt;
     }
     // Every row, and the two ends of every row: along a row the column is a
     // monotone function of x (each rounded operation is monotone), so it is
@@ -73,8 +69,9 @@ std::optional<Plan> planOf(const PerspectiveParams& p, int32_t w, int32_t h) {
     const int64_t W = w, H = h;
     for (int64_t y = 0; y < H; ++y) {
         const long double f = sourceHeight(plan, H - y);
-        if (!finite(f) || !finite(H - f)) return std::nullopt;
-        if (!finite(sourceColumn(plan, f, 0)) || !finite(sourceColumn(plan, f, W - 1)))
+        if (!std::isfinite(f) || !std::isfinite(H - f)) return std::nullopt;
+        if (!std::isfinite(sourceColumn(plan, f, 0)) ||
+            !std::isfinite(sourceColumn(plan, f, W - 1)))
             return std::nullopt;
     }
     return plan;
@@ -129,7 +126,7 @@ std::optional<Fuite> calculerFuite(const Corners& c, int32_t w) {
     f.Vx = (-XG * W) / sides;
     f.Vy = (-W * h) / sides;
     for (long double v : {s, h, XG, XD, f.K, f.B, f.Vx, f.Vy})
-        if (!finite(v)) return std::nullopt;
+        if (!std::isfinite(v)) return std::nullopt;
     if (f.Vy == 0) return std::nullopt;
     return f;
 }
