@@ -884,8 +884,8 @@ void readPictureInto(const std::string& path, const PixelSink& sink, const ReadO
         const std::string name = "standard input";
         std::vector<uint8_t> bytes = readStdin();
         if (bytes.empty()) throw PictureError(name + ": no picture, the input is empty");
-        const auto format =
-            options.format ? options.format : sniffFormat(bytes.data(), bytes.size());
+        auto format = sniffFormat(bytes.data(), bytes.size());
+        if (!format) format = options.format;
         if (!format)
             throw PictureError(name + ": unknown picture format (--format png|jpeg|tiff|webp)");
         File file(fmemopen(bytes.data(), bytes.size(), "rb"));
@@ -893,9 +893,21 @@ void readPictureInto(const std::string& path, const PixelSink& sink, const ReadO
         decodePicture(file.get(), *format, name, sink, options, notes);
         return;
     }
+    // The extension decides; for an unknown one, the first bytes or
+    // options.format.
     File file = openForReading(path);
-    decodePicture(file.get(), options.format ? *options.format : formatOf(path), path, sink,
-                  options, notes);
+    Format format = Format::Png;
+    try {
+        format = formatOf(path);
+    } catch (const PictureError&) {
+        uint8_t head[12];
+        const size_t n = std::fread(head, 1, sizeof head, file.get());
+        std::rewind(file.get());
+        const auto sniffed = sniffFormat(head, n);
+        if (!sniffed && !options.format) throw;
+        format = sniffed ? *sniffed : *options.format;
+    }
+    decodePicture(file.get(), format, path, sink, options, notes);
 }
 
 Picture readPicture(const std::string& path, std::vector<std::string>* notes,

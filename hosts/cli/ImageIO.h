@@ -54,7 +54,9 @@ inline constexpr int64_t kMaxPixelsAllowed = INT32_MAX;
 
 struct ReadOptions {
     int64_t maxPixels = kDefaultMaxPixels; // 1 .. kMaxPixelsAllowed
-    std::optional<Format> format;          // instead of the extension, or of sniffing stdin
+    // For inputs whose extension (files) and first bytes tell no known
+    // format.
+    std::optional<Format> format;
 };
 
 // Where a decoder puts its pixels.  Called once, after the header has been
@@ -65,8 +67,10 @@ using PixelSink = std::function<uint8_t*(int32_t width, int32_t height)>;
 // Decodes an open file from its start; `name` names it in errors.
 void decodePicture(std::FILE* file, Format format, const std::string& name, const PixelSink& sink,
                    const ReadOptions& options = {}, std::vector<std::string>* notes = nullptr);
-// Opens `path` and decodes it by options.format or its extension; "-" reads
-// standard input to its end first and decodes it from memory.
+// Opens `path` and decodes it by its extension, or its first bytes if the
+// extension is unknown; "-" reads standard input to its end first, tells its
+// format by its first bytes and decodes it from memory.  options.format
+// serves where neither tells.
 void readPictureInto(const std::string& path, const PixelSink& sink, const ReadOptions& options,
                      std::vector<std::string>* notes = nullptr);
 Picture readPicture(const std::string& path, std::vector<std::string>* notes = nullptr,

@@ -21,9 +21,9 @@ inline constexpr const char* kFileHelp =
     "                     (default) is the fastest, 2 to 9 are zlib's levels, smaller\n"
     "                     on drawings\n"
     "  --lossless         WebP output without loss (--quality then does not apply)\n"
-    "  --format F         png, jpeg, tiff or webp instead of the files' extensions;\n"
-    "                     needed to write standard output (\"-\"), and to read standard\n"
-    "                     input when its first bytes tell no known format\n"
+    "  --format F         png, jpeg, tiff or webp: the output's format instead of its\n"
+    "                     extension, needed to write standard output (\"-\"); for an\n"
+    "                     input, used when its extension or first bytes tell none\n"
     "  --max-pixels N     refuse inputs of more pixels than N (default 1073741824,\n"
     "                     at most 2147483647)\n";
 
