@@ -576,6 +576,11 @@ void decodeTiff(FILE* file, const std::string& name, const PixelSink& sink,
     if (!TIFFGetField(t, TIFFTAG_PHOTOMETRIC, &photometric))
         photometric = spp >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK;
     checkSize(w, h, options, name);
+    // libtiff holds a whole strip or tile of samples at a time: no more
+    // than colour and alpha and one more channel.
+    if (spp == 0 || spp > 6)
+        throw PictureError(name + ": unsupported TIFF picture (" + std::to_string(spp) +
+                           " samples per pixel)");
     // Every strip or tile must lie inside the file, and together they must
     // be able to hold the pixels that the header declares.
     const bool tiled = TIFFIsTiled(t) != 0;
