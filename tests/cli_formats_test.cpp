@@ -351,6 +351,14 @@ TEST_F(Formats, PipeNotesAndErrorsStayOnStderr) {
     EXPECT_NE(r.err.find("standard input: unknown picture format"), std::string::npos) << r.err;
     EXPECT_TRUE(slurp(dir / "o3").empty());
     EXPECT_FALSE(std::filesystem::exists(dir / "o4.png"));
+    // More bytes than any picture within the limit: refused while reading.
+    save(dir / "flood", Bytes(size_t(17) << 20, '\0'));
+    r = runPiped({"mirror-h", "-", "-", "--format", "png", "--max-pixels", "1000"}, dir / "flood",
+                 dir / "o6");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("more than any picture within the pixel limit"), std::string::npos)
+        << r.err;
+    EXPECT_TRUE(slurp(dir / "o6").empty());
     // A truncated picture on stdin: an error, nothing on stdout.
     const Bytes png = slurp(dir / "in.png");
     save(dir / "cut.png", png.substr(0, png.size() / 2));

@@ -620,6 +620,8 @@ void decodeTiff(FILE* file, const std::string& name, const PixelSink& sink,
         if (img.alpha != 0) notes->push_back("transparency flattened onto white");
         const tdir_t pages = TIFFNumberOfDirectories(t);
         if (pages > 1) notes->push_back("first of " + std::to_string(pages) + " pages read");
+        // A damaged chain of later pages does not touch the first one.
+        messages.error.clear();
     }
     // Rows come in bands through an RGBA scratch band, premultiplied: onto
     // white, each channel becomes c + 255 - alpha.  A picture stored in
@@ -762,7 +764,9 @@ std::string lower(std::string s) {
 }
 
 // Standard input, read to its end.
-std::vector<uint8_t> readStdin() {
+// No picture within the pixel limit takes more than `limit` bytes (16-bit
+// samples, up to six a pixel, stored, and room for metadata).
+std::vector<uint8_t> readStdin(uint64_t limit) {
     std::vector<uint8_t> bytes;
     uint8_t buffer[1 << 16];
     for (;;) {
@@ -773,6 +777,9 @@ std::vector<uint8_t> readStdin() {
             throw PictureError(std::string("standard input: ") + std::strerror(errno));
         }
         bytes.insert(bytes.end(), buffer, buffer + n);
+        if (bytes.size() > limit)
+            throw PictureError("standard input: more than " + std::to_string(limit) +
+                               " bytes, more than any picture within the pixel limit holds");
     }
     return bytes;
 }
@@ -887,7 +894,8 @@ void readPictureInto(const std::string& path, const PixelSink& sink, const ReadO
                      std::vector<std::string>* notes) {
     if (path == kStdio) {
         const std::string name = "standard input";
-        std::vector<uint8_t> bytes = readStdin();
+        std::vector<uint8_t> bytes =
+            readStdin(uint64_t(options.maxPixels) * 12 + (uint64_t{16} << 20));
         if (bytes.empty()) throw PictureError(name + ": no picture, the input is empty");
         auto format = sniffFormat(bytes.data(), bytes.size());
         if (!format) format = options.format;
