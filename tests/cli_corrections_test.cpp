@@ -10,7 +10,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <sstream>
+#include <utility>
 
 namespace talvine {
 namespace {
@@ -113,6 +117,129 @@ TEST(CliPerspective, MapsTheCornersWithTheVerticalCorrection) {
     }
 }
 
+std::vector<uint8_t> tilted(const cli::Picture& in, Point from, Point to, Sampling sampling) {
+    const PtsImg src = pixelsOf(in);
+    PtsImg expected(int64_t{in.width} * in.height);
+    engines::reference::pivoter(src.data(), expected.data(), in.width, in.height,
+                                {from, *engines::tiltAngle(from, to), sampling});
+    return bytes(expected, in);
+}
+
+size_t notes(const std::string& err) {
+    size_t n = 0;
+    for (size_t at = err.find("talvine: note: "); at != std::string::npos;
+         at = err.find("talvine: note: ", at + 1))
+        ++n;
+    return n;
+}
+
+TEST(CliCorrections, PointsArePositionsOnTheEdgesAndBeyondThePicture) {
+    test::TempDir dir;
+    const cli::Picture in = test::coordinateRgb(100, 100);
+    cli::writePicture(dir / "in.png", in);
+    const std::string src = dir / "in.png", out = dir / "out.png";
+    struct Case {
+        const char* what;
+        engines::Corners corners;
+        size_t notes;
+    } cases[] = {
+        {"corners on the right and bottom edges", {{20, 0}, {80, 0}, {100, 100}, {0, 100}}, 0},
+        {"a facade cut off by the frame", {{20, -30}, {80, -30}, {130, 100}, {-30, 100}}, 4},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args{"perspective", src, out, "--corners"};
+        for (Point p : {c.corners.hg, c.corners.hd, c.corners.bd, c.corners.bg})
+            args.push_back(std::to_string(p.x) + "," + std::to_string(p.y));
+        const auto r = runTool(args);
+        ASSERT_EQ(r.exitCode, 0) << c.what << ": " << r.err;
+        EXPECT_EQ(notes(r.err), c.notes) << c.what << ": " << r.err;
+        if (c.notes) {
+            EXPECT_NE(r.err.find("lies outside the 100 x 100 picture"), std::string::npos);
+        }
+        const PtsImg pixels = pixelsOf(in);
+        PtsImg expected = pixelsOf(in);
+        ASSERT_TRUE(engines::reference::corrigerPerspective(
+            pixels.data(), expected.data(), 100, 100, {c.corners, 5, Sampling::Nearest}));
+        EXPECT_EQ(cli::readPicture(out).rgb, bytes(expected, in)) << c.what;
+    }
+    // The tilt: a line through the picture picked at two points beyond it,
+    // and the far ends of the 32-bit reach.
+    struct TiltCase {
+        Point from, to;
+        size_t notes;
+    } tilts[] = {{{-5, 50}, {105, 60}, 1 + 1},
+                 {{0, 100}, {100, 90}, 0},
+                 {{-2147483647, 2147483647}, {2147483647, -2147483647}, 2}};
+    for (const TiltCase& t : tilts) {
+        const auto r = runTool({"tilt", src, out, "--bilinear", "--from",
+                                std::to_string(t.from.x) + "," + std::to_string(t.from.y), "--to",
+                                std::to_string(t.to.x) + "," + std::to_string(t.to.y)});
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(notes(r.err), t.notes) << r.err;
+        EXPECT_EQ(cli::readPicture(out).rgb, tilted(in, t.from, t.to, Sampling::Bilinear))
+            << t.from.x << "," << t.from.y;
+    }
+}
+
+// The points --angle says it picked, from "the line from X,Y to X,Y".
+std::pair<std::string, std::string> pickedPoints(const std::string& err) {
+    const size_t at = err.find("the line from ");
+    if (at == std::string::npos) return {};
+    std::istringstream line(err.substr(at + 14));
+    std::string from, word, to;
+    line >> from >> word >> to;
+    return {from, to};
+}
+
+TEST(CliTilt, AnAngleTurnsAsTheTwoPointsItPicksWould) {
+    test::TempDir dir;
+    const cli::Picture in = test::coordinateRgb(160, 100);
+    cli::writePicture(dir / "in.png", in);
+    const std::string src = dir / "in.png";
+    // 45 degrees rising to the right about the centre is the line from
+    // (80,50) one pixel right and one up: the dialog's angle of -45.
+    auto r = runTool({"tilt", src, dir / "a.png", "--angle", "45"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(pickedPoints(r.err), std::make_pair(std::string("80,50"), std::string("81,49")));
+    EXPECT_EQ(cli::readPicture(dir / "a.png").rgb,
+              tilted(in, {80, 50}, {81, 49}, Sampling::Nearest));
+    struct Case {
+        std::vector<std::string> options;
+        double degrees;
+    } cases[] = {
+        {{"--angle", "3"}, 3},
+        {{"--angle", "-3", "--centre", "30,40", "--bilinear"}, -3},
+        {{"--angle", "33.3333", "--centre", "-10,120"}, 33.3333},
+        {{"--angle", "-0.001"}, -0.001},
+        {{"--angle", "89.99"}, 89.99},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args{"tilt", src, dir / "a.png"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        r = runTool(args);
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.err.find("warning"), std::string::npos) << r.err;
+        const auto [from, to] = pickedPoints(r.err);
+        ASSERT_FALSE(to.empty()) << r.err;
+        int ax = 0, ay = 0, bx = 0, by = 0;
+        ASSERT_EQ(std::sscanf(from.c_str(), "%d,%d", &ax, &ay), 2) << from;
+        ASSERT_EQ(std::sscanf(to.c_str(), "%d,%d", &bx, &by), 2) << to;
+        // Picture y points down: rising to the right is a negative dy.
+        const double obtained = std::atan2(double(ay) - by, double(bx) - ax) * 180 / M_PI;
+        EXPECT_NEAR(obtained, c.degrees, 1e-9) << from << " " << to;
+        std::vector<std::string> same{"tilt", src, dir / "b.png", "--from", from, "--to", to};
+        if (c.options.back() == "--bilinear") same.push_back("--bilinear");
+        ASSERT_EQ(runTool(same).exitCode, 0);
+        EXPECT_EQ(test::slurp(dir / "a.png"), test::slurp(dir / "b.png")) << c.degrees;
+    }
+    // With one pixel of reach the closest line is the level one: said, and
+    // still applied.
+    r = runTool({"tilt", src, dir / "a.png", "--angle", "10", "--centre", "2147483646,0"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("warning: 10 degrees cannot be reached"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("the closest is 0 degrees"), std::string::npos) << r.err;
+}
+
 TEST(CliCorrections, RefusalsAreOneLineAndWriteNothing) {
     test::TempDir dir;
     cli::writePicture(dir / "in.png", test::coordinateRgb(64, 48));
@@ -137,14 +264,24 @@ TEST(CliCorrections, RefusalsAreOneLineAndWriteNothing) {
           "10"},
          1,
          "no preview"},
-        {"a point outside the picture",
-         {"tilt", in, out, "--from", "10,5", "--to", "64,5"},
+        {"corners beyond the reach of a reported point",
+         {"perspective", in, out, "--corners", "0,0", "2147483648,0", "63,47", "0,47"},
+         2,
+         "top-right corner x"},
+        {"an angle with the two points",
+         {"tilt", in, out, "--angle", "3", "--from", "1,1"},
+         2,
+         "--angle replaces"},
+        {"a centre without an angle",
+         {"tilt", in, out, "--from", "1,1", "--to", "5,5", "--centre", "3,3"},
+         2,
+         "--centre goes with --angle"},
+        {"a vertical angle", {"tilt", in, out, "--angle", "90"}, 2, "between -90 and 90"},
+        {"an angle that is no number", {"tilt", in, out, "--angle", "3deg"}, 2, "'3deg'"},
+        {"a centre with no room for a second point",
+         {"tilt", in, out, "--angle", "3", "--centre", "2147483647,0"},
          1,
-         "outside the 64 x 48 picture"},
-        {"a corner outside the picture",
-         {"perspective", in, out, "--corners", "0,0", "63,0", "63,48", "0,47"},
-         1,
-         "bottom-right corner"},
+         "no room"},
         {"a rate beyond the slider", {"distortion", in, out, "--rate", "101"}, 2, "--rate"},
         {"an unknown law", {"distortion", in, out, "--rate", "5", "--law", "3"}, 2, "--law"},
         {"no rate", {"distortion", in, out}, 2, "--rate"},
@@ -164,7 +301,9 @@ TEST(CliCorrections, RefusalsAreOneLineAndWriteNothing) {
         EXPECT_EQ(r.exitCode, c.exitCode) << c.what << ": " << r.err;
         EXPECT_NE(r.err.find(c.message), std::string::npos) << c.what << ": " << r.err;
         if (c.exitCode == 1) {
-            EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << c.what << ": " << r.err;
+            // Notes on points outside the picture come before the one error.
+            const auto lines = std::count(r.err.begin(), r.err.end(), '\n') - notes(r.err);
+            EXPECT_EQ(lines, 1) << c.what << ": " << r.err;
         }
         EXPECT_FALSE(std::filesystem::exists(out)) << c.what;
     }

@@ -6,11 +6,17 @@
 #include "HostSession.h"
 #include "ImageIO.h"
 #include "Run.h"
+#include "engines/ModifAngle.h"
 #include "toolkit/Application.h"
 #include "toolkit/Automation.h"
 
 #include <array>
+#include <cmath>
+#include <cstdlib>
+#include <iomanip>
+#include <iostream>
 #include <optional>
+#include <sstream>
 #include <string>
 
 namespace talvine::cli {
@@ -46,11 +52,14 @@ size_t previewCount(const HostSession& host) {
     return n;
 }
 
-Point inside(const IntPoint& p, const TDimImg& size, const std::string& what) {
-    if (p.x < 0 || p.y < 0 || p.x >= size.Largeur || p.y >= size.Hauteur)
-        throw UserError(what + " (" + std::to_string(p.x) + "," + std::to_string(p.y) +
-                        ") lies outside the " + std::to_string(size.Largeur) + " x " +
-                        std::to_string(size.Hauteur) + " picture");
+// A reported point is a position, not a pixel: the dialogs take any 32-bit
+// point (the engines form their offsets in 64 bits and their indices in 128),
+// so one outside the picture, a corner of a facade the frame cuts off, is
+// passed on with a note; 0..W and 0..H, the edges included, are inside.
+Point position(const IntPoint& p, const TDimImg& size, const std::string& what) {
+    if (p.x < 0 || p.y < 0 || p.x > size.Largeur || p.y > size.Hauteur)
+        std::cerr << "talvine: note: " << what << " (" << p.x << "," << p.y << ") lies outside the "
+                  << size.Largeur << " x " << size.Hauteur << " picture\n";
     return {p.x, p.y};
 }
 
@@ -87,17 +96,128 @@ void driveTilt(HostSession& host, const TiltOptions& o) {
     ui.click("InclineHorz.Appliquer");
 }
 
+// --angle: the line's slope in degrees as it is seen, counter-clockwise from
+// the horizontal (positive rises to the right), made of two integer points:
+// the centre and centre + (dx, -dy).  The dialog computes atan(dy / dx) from
+// the two points in 80 bits, so the pair is the one whose quotient comes
+// closest to tan(angle) within the 32-bit reach of a reported point: the
+// continued fraction's convergents and the last semiconvergent, judged by the
+// angle the dialog will compute.
+struct AnglePick {
+    Point to;
+    long double degrees; // what the dialog will obtain, seen as the user gave it
+};
+
+constexpr long double kPi = 3.141592653589793238462643383279502884L;
+
+long double parseDegrees(const std::string& text) {
+    char* end = nullptr;
+    errno = 0;
+    const long double d = std::strtold(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || errno == ERANGE || !std::isfinite(d) || d <= -90 || d >= 90)
+        throw UsageError("--angle must be a number of degrees between -90 and 90 (both left "
+                         "out: a vertical line cannot be levelled), not '" +
+                         text + "'");
+    return d;
+}
+
+AnglePick pickAngle(Point centre, long double degrees) {
+    constexpr int64_t kMax = 2147483647;
+    const int64_t reach = kMax - std::max(std::llabs(centre.x), std::llabs(centre.y));
+    if (reach < 1) throw UserError("--centre leaves no room for a second point");
+    const long double wanted = degrees * kPi / 180;
+    const long double t = std::fabs(tanl(wanted));
+    // Candidates (dy, dx) for |tan|, both within the reach.
+    std::vector<std::pair<int64_t, int64_t>> candidates{{0, 1}};
+    {
+        const long double r0 = floorl(t * reach + 0.5L);
+        if (r0 <= reach) candidates.push_back({static_cast<int64_t>(r0), reach});
+    }
+    long double r = t;
+    int64_t h2 = 0, h1 = 1, k2 = 1, k1 = 0;
+    for (int i = 0; i < 80 && std::isfinite(r); ++i) {
+        const long double a = floorl(r);
+        const long double h = a * h1 + h2, k = a * k1 + k2;
+        if (h > reach || k > reach) {
+            long double most = h1 ? floorl(static_cast<long double>(reach - h2) / h1) : a;
+            if (k1) most = std::min(most, floorl(static_cast<long double>(reach - k2) / k1));
+            if (most >= 1)
+                candidates.push_back(
+                    {static_cast<int64_t>(most) * h1 + h2, static_cast<int64_t>(most) * k1 + k2});
+            break;
+        }
+        h2 = h1, k2 = k1;
+        h1 = static_cast<int64_t>(h), k1 = static_cast<int64_t>(k);
+        if (k1 > 0) candidates.push_back({h1, k1});
+        const long double frac = r - a;
+        if (frac == 0) break;
+        r = 1 / frac;
+    }
+    const int64_t sign = wanted < 0 ? -1 : 1;
+    AnglePick best{};
+    long double bestError = -1;
+    for (auto [dy, dx] : candidates) {
+        if (dx < 1 || dx > reach || dy < 0 || dy > reach) continue;
+        // The dialog's own formula on the two points it will be given.
+        const Point to{static_cast<int32_t>(centre.x + dx),
+                       static_cast<int32_t>(centre.y - sign * dy)};
+        const long double obtained = -*engines::tiltAngle(centre, to);
+        const long double error = std::fabs(obtained - wanted);
+        if (bestError < 0 || error < bestError ||
+            (error == bestError && dx < int64_t{best.to.x} - centre.x)) {
+            bestError = error;
+            best = {to, obtained * 180 / kPi + 0.0L};
+        }
+    }
+    return best;
+}
+
+std::string degreesText(long double d) {
+    std::ostringstream s;
+    s << std::setprecision(15) << static_cast<double>(d);
+    return s.str();
+}
+
 int tilt(Args& args) {
     const FileOptions out = fileOptions(args);
     const auto from = args.option("--from");
     const auto to = args.option("--to");
+    const auto angle = args.option("--angle");
+    const auto centre = args.option("--centre");
     const bool bilinear = args.flag("--bilinear");
-    if (!from || !to) throw UsageError("--from and --to are both needed");
-    const IntPoint a = parsePoint(*from, "--from"), b = parsePoint(*to, "--to");
+    if (angle && (from || to)) throw UsageError("--angle replaces --from and --to");
+    if (centre && !angle) throw UsageError("--centre goes with --angle");
+    if (!angle && (!from || !to)) throw UsageError("--from and --to are both needed, or --angle");
+    std::optional<IntPoint> a, b, c;
+    std::optional<long double> degrees;
+    if (angle) {
+        degrees = parseDegrees(*angle);
+        if (centre) c = parsePoint(*centre, "--centre");
+    } else {
+        a = parsePoint(*from, "--from"), b = parsePoint(*to, "--to");
+    }
     const auto files = args.positional(2);
     HostSession host(OnCancel::Discard);
     loadInput(host, files[0], out);
-    const TiltOptions o{inside(a, host.size(), "--from"), inside(b, host.size(), "--to"), bilinear};
+    TiltOptions o{{}, {}, bilinear};
+    if (degrees) {
+        const TDimImg size = host.size();
+        o.from = c ? position(*c, size, "--centre") : Point{size.Largeur / 2, size.Hauteur / 2};
+        const AnglePick pick = pickAngle(o.from, *degrees);
+        o.to = pick.to;
+        std::cerr << "talvine: --angle " << *angle << ": the line from " << o.from.x << ","
+                  << o.from.y << " to " << o.to.x << "," << o.to.y << "\n";
+        // 1e-9 degrees moves the farthest pixel of a 2^31-pixel-wide
+        // picture by 0.04 of a pixel: closer is as good as exact.
+        if (fabsl(pick.degrees - *degrees) > 1e-9L)
+            std::cerr << "talvine: warning: " << *angle
+                      << " degrees cannot be reached with two points the dialog takes; the "
+                         "closest is "
+                      << degreesText(pick.degrees) << " degrees\n";
+    } else {
+        o.from = position(*a, host.size(), "--from");
+        o.to = position(*b, host.size(), "--to");
+    }
     driveTilt(host, o);
     return finish(host, files[1], out);
 }
@@ -188,18 +308,26 @@ int perspective(Args& args) {
     loadInput(host, files[0], out);
     PerspectiveOptions o{{}, v, bilinear};
     for (size_t k = 0; k < 4; ++k)
-        o.corners[k] = inside(points[k], host.size(), kNames[k]);
+        o.corners[k] = position(points[k], host.size(), kNames[k]);
     drivePerspective(host, o);
     return finish(host, files[1], out);
 }
 
 const Registration kTilt{
-    {"tilt", "IN OUT --from X,Y --to X,Y [--bilinear]",
+    {"tilt", "IN OUT (--from X,Y --to X,Y | --angle DEG [--centre X,Y]) [--bilinear]",
      std::string("Levels the horizon: the picture turns about the --from point so that the line\n"
                  "from --from to --to comes out horizontal (command 3).  Corners brought in\n"
                  "from outside the picture are white.\n\nOptions:\n"
                  "  --from X,Y    the first point of the line, and the centre of the turn\n"
                  "  --to X,Y      a second point of the line, in another column\n"
+                 "                (points are positions: 0..W and 0..H, edges included;\n"
+                 "                beyond the picture with a note)\n"
+                 "  --angle DEG   instead of --from and --to: the line's slope, -90 to 90\n"
+                 "                degrees counter-clockwise (positive rises to the right);\n"
+                 "                the two points picked are told on stderr, with a warning\n"
+                 "                when the dialog cannot obtain the angle exactly\n"
+                 "  --centre X,Y  with --angle: the centre of the turn (default: the\n"
+                 "                picture's centre, W/2,H/2 rounded down)\n"
                  "  --bilinear    interpolate between neighbouring pixels\n") +
          kFileHelp,
      tilt}};
@@ -220,7 +348,9 @@ const Registration kPerspective{
      std::string("Straightens converging verticals: the four corners of something rectangular\n"
                  "(top-left, top-right, bottom-right, bottom-left) are mapped so that its sides\n"
                  "come out vertical (command 9).\n\nOptions:\n"
-                 "  --corners     the four corners, in that order\n"
+                 "  --corners     the four corners, in that order: positions in 0..W and\n"
+                 "                0..H, edges included, or beyond the picture (with a note)\n"
+                 "                when the frame cuts the rectangle off\n"
                  "  --vertical V  vertical stretch, 0 to 10 (default 5, as the dialog opens)\n"
                  "  --bilinear    interpolate between neighbouring pixels\n") +
          kFileHelp,
