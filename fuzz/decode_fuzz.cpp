@@ -1,7 +1,7 @@
 // libFuzzer target: the tool's picture decoders on arbitrary bytes.  Every
-// input goes through the PNG and the JPEG decoder; each must either refuse it
-// with a PictureError or fill a picture of the size it announced, within the
-// pixel limit, without touching memory it does not own.
+// input goes through the PNG, JPEG, TIFF and WebP decoders; each must either
+// refuse it with a PictureError or fill a picture of the size it announced,
+// within the pixel limit, without touching memory it does not own.
 #include "ImageIO.h"
 
 #include <cstdint>
@@ -46,5 +46,7 @@ void decode(const uint8_t* data, size_t size, talvine::cli::Format format) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     decode(data, size, talvine::cli::Format::Png);
     decode(data, size, talvine::cli::Format::Jpeg);
+    decode(data, size, talvine::cli::Format::Tiff);
+    decode(data, size, talvine::cli::Format::Webp);
     return 0;
 }
