@@ -649,7 +649,10 @@ void decodeTiff(FILE* file, const std::string& name, const PixelSink& sink,
 
 void writeTiff(FILE* file, const PixelsView& p, int compression) {
     TiffMessages messages;
-    TiffHandle tif = tiffOpen(file, "w", messages);
+    // Classic TIFF's offsets are 32-bit: pictures that might not fit below
+    // 4 GiB, stored, are written as BigTIFF.
+    const bool big = uint64_t(p.width) * uint64_t(p.height) * 3 > (uint64_t{15} << 28);
+    TiffHandle tif = tiffOpen(file, big ? "w8" : "w", messages);
     if (!tif) throw PictureError("cannot write TIFF (" + messages.error + ")");
     TIFF* t = tif.get();
     const auto w = static_cast<uint32_t>(p.width), h = static_cast<uint32_t>(p.height);
@@ -865,7 +868,9 @@ std::optional<Format> formatNamed(const std::string& name) {
 std::optional<Format> sniffFormat(const uint8_t* b, size_t size) {
     if (size >= 8 && png_sig_cmp(b, 0, 8) == 0) return Format::Png;
     if (size >= 3 && b[0] == 0xFF && b[1] == 0xD8 && b[2] == 0xFF) return Format::Jpeg;
-    if (size >= 4 && (std::memcmp(b, "II*\0", 4) == 0 || std::memcmp(b, "MM\0*", 4) == 0))
+    // Classic TIFF, then BigTIFF.
+    if (size >= 4 && (std::memcmp(b, "II*\0", 4) == 0 || std::memcmp(b, "MM\0*", 4) == 0 ||
+                      std::memcmp(b, "II+\0", 4) == 0 || std::memcmp(b, "MM\0+", 4) == 0))
         return Format::Tiff;
     if (size >= 12 && std::memcmp(b, "RIFF", 4) == 0 && std::memcmp(b + 8, "WEBP", 4) == 0)
         return Format::Webp;
