@@ -33,7 +33,13 @@ bool Args::flag(const std::string& name) {
 
 std::vector<std::string> Args::positional(size_t expected) {
     for (const auto& w : words_)
-        if (w.size() > 1 && w[0] == '-' && w[1] == '-') throw UsageError("unknown option " + w);
+        if (w.size() > 1 && w[0] == '-') throw UsageError("unknown option " + w);
+    if (batch_) {
+        if (expected != 2) throw UsageError("takes no batch of pictures");
+        auto batch = std::move(batch_);
+        batch_ = nullptr;
+        return batch(words_);
+    }
     if (words_.size() != expected)
         throw UsageError("expected " + std::to_string(expected) + " argument(s), got " +
                          std::to_string(words_.size()));

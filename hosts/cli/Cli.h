@@ -25,19 +25,28 @@ struct UsageError : std::runtime_error {
 // and positional words, in order.
 class Args {
   public:
+    // Given the positional words left once the options are taken, a batch
+    // returns the IN OUT pair of the one file this process runs.
+    using Batch = std::function<std::vector<std::string>(const std::vector<std::string>&)>;
+
     explicit Args(std::vector<std::string> words) : words_(std::move(words)) {}
+    // The positional words are a batch's inputs: positional(2) hands them to
+    // `batch`, and any other count is refused.
+    void setBatch(Batch batch) { batch_ = std::move(batch); }
     // Removes and returns "--name"'s value (the next word), if present.
     std::optional<std::string> option(const std::string& name);
     // Removes and returns the `count` words after "--name".
     std::optional<std::vector<std::string>> options(const std::string& name, size_t count);
     // Removes "--name" and says whether it was there.
     bool flag(const std::string& name);
-    // The remaining words; any left-over "--option" is a usage error.
+    // The remaining words; any left-over option ("-x" or "--name", but not
+    // "-", standard input or output) is a usage error.
     std::vector<std::string> positional(size_t expected);
     size_t positional_count() const { return words_.size(); }
 
   private:
     std::vector<std::string> words_;
+    Batch batch_;
 };
 
 // Parsers for option values; each throws UsageError naming the option.

@@ -1,6 +1,8 @@
 // talvine: a command-line host for the Talvine plug-in.  Every subcommand
 // runs the plug-in's commands through its four entry points, in process.
+#include "Batch.h"
 #include "Cli.h"
+#include "HostSession.h"
 #include "ImageIO.h"
 
 #include <algorithm>
@@ -8,6 +10,11 @@
 #include <iterator>
 
 using namespace talvine::cli;
+
+// The tool's own version, that of the project it is built with.
+#ifndef TALVINE_TOOL_VERSION
+#define TALVINE_TOOL_VERSION "4.0.0"
+#endif
 
 namespace {
 
@@ -32,7 +39,42 @@ void printUsage(std::ostream& out) {
     out << "usage: talvine SUBCOMMAND [OPTIONS] ...\n\nSubcommands:\n";
     for (const auto* s : listed)
         out << "  talvine " << s->name << " " << s->synopsis << "\n";
-    out << "\nRun 'talvine SUBCOMMAND --help' for details.\n";
+    out << "\n" << kBatchHelp;
+    out << "\nRun 'talvine SUBCOMMAND --help' for details, 'talvine --version' for the\n"
+           "tool's and the plug-in's versions.\n";
+}
+
+// After a command line that does not parse: the synopsis and every option.
+void printSubcommandUsage(std::ostream& out, const Subcommand& sub) {
+    out << "usage: talvine " << sub.name << (sub.synopsis.empty() ? "" : " ") << sub.synopsis
+        << "\n";
+    const auto options = sub.help.find("Options:");
+    if (options != std::string::npos) {
+        out << "\n" << sub.help.substr(options);
+        if (sub.help.back() != '\n') out << "\n";
+    }
+    out << "Run 'talvine " << sub.name << " --help' for details.\n";
+}
+
+// A subcommand that reads one picture and writes one can run in a batch.
+bool batchable(const Subcommand& sub) {
+    return sub.synopsis.rfind("IN OUT", 0) == 0;
+}
+
+int printVersion() {
+    int major = 0, minor = 0;
+    try {
+        HostSession host;
+        const Identity id = host.identity();
+        major = id.major;
+        minor = id.minor;
+    } catch (const std::exception& e) {
+        std::cerr << "talvine: " << e.what() << "\n";
+        return 1;
+    }
+    std::cout << "talvine " << TALVINE_TOOL_VERSION << "\n"
+              << "plug-in " << major << "." << minor << "\n";
+    return 0;
 }
 
 const Subcommand* find(const std::string& name) {
@@ -49,6 +91,7 @@ int main(int argc, char** argv) {
         printUsage(words.empty() ? std::cerr : std::cout);
         return words.empty() ? 2 : 0;
     }
+    if (words[0] == "--version") return printVersion();
     const Subcommand* sub = find(words[0]);
     if (!sub) {
         std::cerr << "talvine: unknown subcommand '" << words[0] << "'\n";
@@ -63,10 +106,20 @@ int main(int argc, char** argv) {
         return 0;
     }
     try {
+        std::vector<std::string> rest = words;
+        if (const auto batch = takeBatchOptions(rest)) {
+            if (!batchable(*sub)) throw UsageError("takes no batch of pictures");
+            args = Args(rest);
+            args.setBatch([options = *batch](const std::vector<std::string>& inputs) {
+                return runBatch(options, inputs);
+            });
+        }
         return sub->run(args);
+    } catch (const BatchFinished& done) {
+        return done.code;
     } catch (const UsageError& e) {
-        std::cerr << "talvine " << sub->name << ": " << e.what() << "\n"
-                  << "usage: talvine " << sub->name << " " << sub->synopsis << "\n";
+        std::cerr << "talvine " << sub->name << ": " << e.what() << "\n";
+        printSubcommandUsage(std::cerr, *sub);
         return 2;
     } catch (const std::exception& e) {
         std::cerr << "talvine: " << e.what() << "\n";
