@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -238,6 +239,92 @@ TEST(CliTilt, AnAngleTurnsAsTheTwoPointsItPicksWould) {
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.err.find("warning: 10 degrees cannot be reached"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("the closest is 0 degrees"), std::string::npos) << r.err;
+}
+
+// The rectangle straighten says it kept, from "the clean rectangle: X,Y,W,H".
+std::array<int, 4> keptRect(const std::string& err) {
+    std::array<int, 4> r{-1, -1, -1, -1};
+    const size_t at = err.find("the clean rectangle: ");
+    if (at != std::string::npos)
+        std::sscanf(err.c_str() + at + 21, "%d,%d,%d,%d", &r[0], &r[1], &r[2], &r[3]);
+    return r;
+}
+
+TEST(CliStraighten, KeepsTheLargestRectangleWithoutCornersFromOutside) {
+    test::TempDir dir;
+    const cli::Picture in = test::coordinateRgb(240, 160);
+    cli::writePicture(dir / "in.png", in);
+    const std::string src = dir / "in.png";
+    struct Case {
+        const char* what;
+        std::vector<std::string> options;
+        Point from, to;
+        Sampling sampling;
+        bool keepProportion;
+    } cases[] = {
+        {"any proportion",
+         {"--from", "20,30", "--to", "220,50"},
+         {20, 30},
+         {220, 50},
+         Sampling::Nearest,
+         false},
+        {"the picture's proportions",
+         {"--from", "200,140", "--to", "10,120", "--bilinear", "--keep-proportion"},
+         {200, 140},
+         {10, 120},
+         Sampling::Bilinear,
+         true},
+        {"a point beyond the picture",
+         {"--from", "-40,80", "--to", "260,60"},
+         {-40, 80},
+         {260, 60},
+         Sampling::Nearest,
+         false},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args{"straighten", src, dir / "out.png"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        const auto r = runTool(args);
+        ASSERT_EQ(r.exitCode, 0) << c.what << ": " << r.err;
+        const auto [x, y, w, h] = keptRect(r.err);
+        const cli::Picture out = cli::readPicture(dir / "out.png");
+        EXPECT_EQ(out.width, w) << c.what;
+        EXPECT_EQ(out.height, h) << c.what;
+        ASSERT_TRUE(x >= 0 && y >= 0 && x + w <= 240 && y + h <= 160) << c.what << ": " << r.err;
+        // Most of the picture survives a turn of about 6 degrees.
+        EXPECT_GT(w * h, 240 * 160 * 6 / 10) << c.what;
+        if (c.keepProportion) {
+            EXPECT_NEAR(double(w) / h, 1.5, 0.02) << c.what;
+        }
+        // The kept rectangle of the tilted picture, and not one pixel of it
+        // brought in from outside (white: the source holds none, its red
+        // channel stays below 240).
+        const std::vector<uint8_t> whole = tilted(in, c.from, c.to, c.sampling);
+        std::vector<uint8_t> expected;
+        for (int row = y; row < y + h; ++row)
+            expected.insert(expected.end(), whole.begin() + (size_t(row) * 240 + x) * 3,
+                            whole.begin() + (size_t(row) * 240 + x + w) * 3);
+        EXPECT_EQ(out.rgb, expected) << c.what;
+        size_t white = 0;
+        for (size_t k = 0; k < out.rgb.size(); k += 3)
+            white += out.rgb[k] == 255 && out.rgb[k + 1] == 255 && out.rgb[k + 2] == 255;
+        EXPECT_EQ(white, 0u) << c.what;
+        for (auto [cx, cy] : {std::pair{0, 0}, {w - 1, 0}, {0, h - 1}, {w - 1, h - 1}})
+            EXPECT_LT(at(out, cx, cy)[0], 240) << c.what << " corner " << cx << "," << cy;
+    }
+    // By angle: the same as by the two points it picks.
+    auto r = runTool({"straighten", src, dir / "a.png", "--angle", "-4", "--centre", "100,60"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const auto [from, to] = pickedPoints(r.err);
+    ASSERT_EQ(runTool({"straighten", src, dir / "b.png", "--from", from, "--to", to}).exitCode, 0);
+    EXPECT_EQ(test::slurp(dir / "a.png"), test::slurp(dir / "b.png"));
+    // Refused as the tilt is, writing nothing.
+    r = runTool({"straighten", src, dir / "c.png", "--from", "10,5", "--to", "10,40"});
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_FALSE(std::filesystem::exists(dir / "c.png"));
+    r = runTool({"straighten", src, dir / "c.png", "--angle", "-90"});
+    EXPECT_EQ(r.exitCode, 2) << r.err;
+    EXPECT_FALSE(std::filesystem::exists(dir / "c.png"));
 }
 
 TEST(CliCorrections, RefusalsAreOneLineAndWriteNothing) {

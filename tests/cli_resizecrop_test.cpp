@@ -93,6 +93,53 @@ TEST_F(CliResizeCrop, CropPastTheEdgesKeepsThePartInside) {
     EXPECT_EQ(source(all, 199, 149), std::make_pair(199, 149));
 }
 
+TEST_F(CliResizeCrop, OtherSpellingsGiveTheSameBytes) {
+    struct Case {
+        const char* what;
+        std::vector<std::string> given, same;
+        const char* note; // on stderr for the given form, or nullptr
+    } cases[] = {
+        {"a percent sign", {"resize", "--percent", "50%"}, {"resize", "--percent", "50"}, nullptr},
+        {"a fraction rounded down",
+         {"resize", "--percent", "33.3"},
+         {"resize", "--percent", "33"},
+         "--percent 33.3 entered as 33%"},
+        {"a half rounded to even",
+         {"resize", "--percent", "12.5%"},
+         {"resize", "--percent", "12"},
+         "--percent 12.5% entered as 12%"},
+        {"--bilinear for --smooth",
+         {"resize", "--width", "90", "--bilinear"},
+         {"resize", "--width", "90", "--smooth"},
+         nullptr},
+        {"an ImageMagick geometry",
+         {"crop", "--geometry", "50x40+10+20"},
+         {"crop", "--rect", "10,20,50,40"},
+         nullptr},
+    };
+    const std::string other = dir / "other.png";
+    for (const Case& c : cases) {
+        std::vector<std::string> a{c.given[0], in, out}, b{c.same[0], in, other};
+        a.insert(a.end(), c.given.begin() + 1, c.given.end());
+        b.insert(b.end(), c.same.begin() + 1, c.same.end());
+        const auto r = runTool(a);
+        ASSERT_EQ(r.exitCode, 0) << c.what << ": " << r.err;
+        ASSERT_EQ(runTool(b).exitCode, 0) << c.what;
+        EXPECT_EQ(test::slurp(out), test::slurp(other)) << c.what;
+        if (c.note) {
+            EXPECT_NE(r.err.find(c.note), std::string::npos) << c.what << ": " << r.err;
+        } else {
+            EXPECT_EQ(r.err, "") << c.what;
+        }
+    }
+    // Independently of the other spellings: the sizes and the origin.
+    EXPECT_EQ(run({"resize", in, out, "--percent", "33.3"}).width, 66); // 200 * 0.33
+    const cli::Picture cropped = run({"crop", in, out, "--geometry", "50x40+10+20"});
+    EXPECT_EQ(cropped.width, 50);
+    EXPECT_EQ(cropped.height, 40);
+    EXPECT_EQ(source(cropped, 0, 0), std::make_pair(10, 20));
+}
+
 TEST_F(CliResizeCrop, RefusalsAreOneLineAndWriteNothing) {
     struct Case {
         const char* what;
@@ -108,7 +155,25 @@ TEST_F(CliResizeCrop, RefusalsAreOneLineAndWriteNothing) {
         {"a zero percentage",
          {"resize", in, out, "--percent", "0"},
          2,
-         "--percent must be a whole number from 1 to 800"},
+         "--percent must be a percentage from 1 to 800"},
+        {"a fraction that rounds to no percentage",
+         {"resize", in, out, "--percent", "0.4"},
+         2,
+         "--percent must be a percentage from 1 to 800"},
+        {"a fraction that rounds past 800",
+         {"resize", in, out, "--percent", "800.6"},
+         2,
+         "'800.6'"},
+        {"two percent signs", {"resize", in, out, "--percent", "50%%"}, 2, "'50%%'"},
+        {"a geometry from the right edge",
+         {"crop", in, out, "--geometry", "10x10-5+0"},
+         2,
+         "--geometry must be WxH+X+Y"},
+        {"a geometry without offsets", {"crop", in, out, "--geometry", "10x10"}, 2, "--geometry"},
+        {"a geometry and a rectangle",
+         {"crop", in, out, "--geometry", "10x10+0+0", "--rect", "0,0,10,10"},
+         2,
+         "not both"},
         {"a zero width",
          {"resize", in, out, "--width", "0"},
          2,

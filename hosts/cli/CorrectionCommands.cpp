@@ -1,7 +1,9 @@
 // talvine tilt, distortion and perspective: the three correcting dialogs
 // driven through the entry points and the automation API, step by step as a
 // user at a host would drive them.
+#include "CleanCrop.h"
 #include "Cli.h"
+#include "CropDrive.h"
 #include "Demo.h"
 #include "HostSession.h"
 #include "ImageIO.h"
@@ -178,47 +180,92 @@ std::string degreesText(long double d) {
     return s.str();
 }
 
-int tilt(Args& args) {
-    const FileOptions out = fileOptions(args);
+// The line to level, as given: two points, or an angle and a centre.
+struct TiltRequest {
+    std::optional<IntPoint> from, to, centre;
+    std::optional<std::string> angleText;
+    long double degrees = 0;
+    bool bilinear = false;
+};
+
+TiltRequest tiltRequest(Args& args) {
     const auto from = args.option("--from");
     const auto to = args.option("--to");
-    const auto angle = args.option("--angle");
+    TiltRequest t;
+    t.angleText = args.option("--angle");
     const auto centre = args.option("--centre");
-    const bool bilinear = args.flag("--bilinear");
-    if (angle && (from || to)) throw UsageError("--angle replaces --from and --to");
-    if (centre && !angle) throw UsageError("--centre goes with --angle");
-    if (!angle && (!from || !to)) throw UsageError("--from and --to are both needed, or --angle");
-    std::optional<IntPoint> a, b, c;
-    std::optional<long double> degrees;
-    if (angle) {
-        degrees = parseDegrees(*angle);
-        if (centre) c = parsePoint(*centre, "--centre");
+    t.bilinear = args.flag("--bilinear");
+    if (t.angleText && (from || to)) throw UsageError("--angle replaces --from and --to");
+    if (centre && !t.angleText) throw UsageError("--centre goes with --angle");
+    if (!t.angleText && (!from || !to))
+        throw UsageError("--from and --to are both needed, or --angle");
+    if (t.angleText) {
+        t.degrees = parseDegrees(*t.angleText);
+        if (centre) t.centre = parsePoint(*centre, "--centre");
     } else {
-        a = parsePoint(*from, "--from"), b = parsePoint(*to, "--to");
+        t.from = parsePoint(*from, "--from"), t.to = parsePoint(*to, "--to");
     }
+    return t;
+}
+
+// The two points for the dialog, once the picture's size is known.
+TiltOptions tiltOptions(const TiltRequest& t, TDimImg size) {
+    TiltOptions o{{}, {}, t.bilinear};
+    if (!t.angleText) {
+        o.from = position(*t.from, size, "--from");
+        o.to = position(*t.to, size, "--to");
+        return o;
+    }
+    o.from = t.centre ? position(*t.centre, size, "--centre")
+                      : Point{size.Largeur / 2, size.Hauteur / 2};
+    const AnglePick pick = pickAngle(o.from, t.degrees);
+    o.to = pick.to;
+    std::cerr << "talvine: --angle " << *t.angleText << ": the line from " << o.from.x << ","
+              << o.from.y << " to " << o.to.x << "," << o.to.y << "\n";
+    // 1e-9 degrees moves the farthest pixel of a 2^31-pixel-wide picture by
+    // 0.04 of a pixel: closer is as good as exact.
+    if (fabsl(pick.degrees - t.degrees) > 1e-9L)
+        std::cerr << "talvine: warning: " << *t.angleText
+                  << " degrees cannot be reached with two points the dialog takes; the closest is "
+                  << degreesText(pick.degrees) << " degrees\n";
+    return o;
+}
+
+int tilt(Args& args) {
+    const FileOptions out = fileOptions(args);
+    const TiltRequest t = tiltRequest(args);
     const auto files = args.positional(2);
     HostSession host(OnCancel::Discard);
     loadInput(host, files[0], out);
-    TiltOptions o{{}, {}, bilinear};
-    if (degrees) {
-        const TDimImg size = host.size();
-        o.from = c ? position(*c, size, "--centre") : Point{size.Largeur / 2, size.Hauteur / 2};
-        const AnglePick pick = pickAngle(o.from, *degrees);
-        o.to = pick.to;
-        std::cerr << "talvine: --angle " << *angle << ": the line from " << o.from.x << ","
-                  << o.from.y << " to " << o.to.x << "," << o.to.y << "\n";
-        // 1e-9 degrees moves the farthest pixel of a 2^31-pixel-wide
-        // picture by 0.04 of a pixel: closer is as good as exact.
-        if (fabsl(pick.degrees - *degrees) > 1e-9L)
-            std::cerr << "talvine: warning: " << *angle
-                      << " degrees cannot be reached with two points the dialog takes; the "
-                         "closest is "
-                      << degreesText(pick.degrees) << " degrees\n";
-    } else {
-        o.from = position(*a, host.size(), "--from");
-        o.to = position(*b, host.size(), "--to");
-    }
+    driveTilt(host, tiltOptions(t, host.size()));
+    return finish(host, files[1], out);
+}
+
+// Straighten: the tilt, then in the same session the crop dialog given the
+// largest rectangle of the result whose pixels all come from the source, the
+// rectangle the editor offers after a tilt.
+int straighten(Args& args) {
+    const FileOptions out = fileOptions(args);
+    const TiltRequest t = tiltRequest(args);
+    const bool keepProportion = args.flag("--keep-proportion");
+    const auto files = args.positional(2);
+    HostSession host(OnCancel::Discard);
+    loadInput(host, files[0], out);
+    const TDimImg size = host.size();
+    const TiltOptions o = tiltOptions(t, size);
     driveTilt(host, o);
+    if (!host.ended() || !host.applied())
+        throw UserError("the tilt was not applied; nothing was written");
+    const auto rect = hosts::cleanCrop(size.Largeur, size.Hauteur, o.from.x, o.from.y, o.to.x,
+                                       o.to.y, keepProportion);
+    if (!rect)
+        throw UserError("no rectangle of the " + std::to_string(size.Largeur) + " x " +
+                        std::to_string(size.Hauteur) +
+                        " picture stays clear of the corners the tilt brings in; nothing was "
+                        "written");
+    std::cerr << "talvine: the clean rectangle: " << rect->x << "," << rect->y << "," << rect->width
+              << "," << rect->height << "\n";
+    cropPicture(host, {rect->x, rect->y, rect->width, rect->height});
     return finish(host, files[1], out);
 }
 
@@ -331,6 +378,25 @@ const Registration kTilt{
                  "  --bilinear    interpolate between neighbouring pixels\n") +
          kFileHelp,
      tilt}};
+
+const Registration kStraighten{
+    {"straighten",
+     "IN OUT (--from X,Y --to X,Y | --angle DEG [--centre X,Y]) [--bilinear] [--keep-proportion]",
+     std::string("Levels the horizon as tilt does (command 3), then cuts the result down to the\n"
+                 "largest rectangle that holds only pixels of the source, no white corner\n"
+                 "(command 6), the rectangle the editor offers after a tilt.  The rectangle\n"
+                 "is told on stderr.\n\nOptions:\n"
+                 "  --from X,Y         the first point of the line, and the centre of the turn\n"
+                 "  --to X,Y           a second point of the line, in another column\n"
+                 "  --angle DEG        instead of --from and --to: the line's slope, -90 to 90\n"
+                 "                     degrees counter-clockwise (positive rises to the right)\n"
+                 "  --centre X,Y       with --angle: the centre of the turn (default: the\n"
+                 "                     picture's centre)\n"
+                 "  --bilinear         interpolate between neighbouring pixels\n"
+                 "  --keep-proportion  a rectangle of the picture's proportions (default: the\n"
+                 "                     largest area of any proportion)\n") +
+         kFileHelp,
+     straighten}};
 
 const Registration kDistortion{
     {"distortion", "IN OUT --rate P [--law 1|2] [--bilinear]",

@@ -1,6 +1,7 @@
 // talvine resize and crop: the two size-changing dialogs driven through the
 // entry points and the automation API, typed into as a user would.
 #include "Cli.h"
+#include "CropDrive.h"
 #include "Demo.h"
 #include "HostSession.h"
 #include "ImageIO.h"
@@ -10,7 +11,10 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cmath>
+#include <cstdlib>
+#include <iostream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -97,13 +101,36 @@ void driveResize(HostSession& host, const ResizeOptions& o) {
         throw UserError("the resize dialog could not be driven: " + ui.failures().front());
 }
 
+// The dialog's percentage is a whole number (a spin box, 1 to 800): "50%",
+// "33.3" or "12.5" are accepted and rounded to the nearest whole percentage,
+// halves to even as the dialog rounds its linked fields, with a note.
+int parsePercent(const std::string& given) {
+    std::string text = given;
+    if (!text.empty() && text.back() == '%') text.pop_back();
+    char* end = nullptr;
+    errno = 0;
+    const long double value = std::strtold(text.c_str(), &end);
+    const long double whole = std::isfinite(value) ? rintl(value) : 0;
+    if (text.empty() || *end != '\0' || errno == ERANGE || whole < 1 || whole > 800)
+        throw UsageError("--percent must be a percentage from 1 to 800 (a whole number once "
+                         "rounded, with or without %), not '" +
+                         given + "'");
+    const int percent = static_cast<int>(whole);
+    if (whole != value)
+        std::cerr << "talvine: note: --percent " << given << " entered as " << percent
+                  << "% (the dialog takes whole percentages)\n";
+    return percent;
+}
+
 ResizeOptions resizeOptions(Args& args) {
     const auto width = args.option("--width");
     const auto height = args.option("--height");
     const auto size = args.option("--size");
     const auto percent = args.option("--percent");
     ResizeOptions o;
-    o.smooth = args.flag("--smooth");
+    // --bilinear, as the other commands name their interpolation.
+    const bool bilinear = args.flag("--bilinear");
+    o.smooth = args.flag("--smooth") || bilinear;
     if (int(width.has_value()) + int(height.has_value()) + int(size.has_value()) +
             int(percent.has_value()) !=
         1)
@@ -116,7 +143,7 @@ ResizeOptions resizeOptions(Args& args) {
         o.first = parseInt(*height, "--height", 1, kMaxInt);
     } else if (percent) {
         o.by = SizeBy::Percent;
-        o.first = parseInt(*percent, "--percent", 1, 800);
+        o.first = parsePercent(*percent);
     } else {
         const auto x = size->find('x');
         if (x == std::string::npos) throw UsageError("--size must be WxH, not '" + *size + "'");
@@ -226,10 +253,28 @@ void driveCrop(HostSession& host, const CropOptions& o) {
     }
 }
 
+// ImageMagick's WxH+X+Y, as X,Y,W,H.  Offsets from the right or bottom
+// ("-X") and the other geometry flags (%, !, <, >, ^, @) are not crops of a
+// rectangle here and are refused.
+std::string rectOfGeometry(const std::string& g) {
+    const auto x = g.find('x');
+    const auto plus1 = g.find('+');
+    const auto plus2 = plus1 == std::string::npos ? plus1 : g.find('+', plus1 + 1);
+    if (x == std::string::npos || plus1 == std::string::npos || plus2 == std::string::npos ||
+        x > plus1 || g.find_first_not_of("0123456789x+") != std::string::npos ||
+        g.find('+', plus2 + 1) != std::string::npos)
+        throw UsageError("--geometry must be WxH+X+Y, not '" + g + "'");
+    return g.substr(plus1 + 1, plus2 - plus1 - 1) + "," + g.substr(plus2 + 1) + "," +
+           g.substr(0, x) + "," + g.substr(x + 1, plus1 - x - 1);
+}
+
 CropOptions cropOptions(Args& args) {
-    const auto rect = args.option("--rect");
+    auto rect = args.option("--rect");
+    const auto geometry = args.option("--geometry");
     const auto format = args.option("--format");
-    if (!rect) throw UsageError("--rect is needed");
+    if (rect && geometry) throw UsageError("give --rect or --geometry, not both");
+    if (geometry) rect = rectOfGeometry(*geometry);
+    if (!rect) throw UsageError("--rect or --geometry is needed");
     CropOptions o;
     static constexpr std::array<const char*, 4> kNames = {"--rect x", "--rect y", "--rect width",
                                                           "--rect height"};
@@ -279,7 +324,7 @@ int crop(Args& args) {
 }
 
 const Registration kResize{
-    {"resize", "IN OUT (--width N | --height N | --size WxH | --percent P) [--smooth]",
+    {"resize", "IN OUT (--width N | --height N | --size WxH | --percent P) [--smooth | --bilinear]",
      std::string("Resamples the picture to a new size (command 7), entered into the dialog as\n"
                  "a user would, each value in one edit.  With --width or --height the\n"
                  "proportions stay linked, so the other side follows through the whole\n"
@@ -287,17 +332,23 @@ const Registration kResize{
                  "  --width N     the new width in pixels, at most 8 times the current one\n"
                  "  --height N    the new height in pixels, at most 8 times the current one\n"
                  "  --size WxH    both sides, unlinked\n"
-                 "  --percent P   both sides as a percentage of the current size, 1 to 800\n"
-                 "  --smooth      interpolate between neighbouring pixels\n") +
+                 "  --percent P   both sides as a percentage of the current size, 1 to 800;\n"
+                 "                \"50%\" is 50, and a fraction such as 33.3 is rounded to\n"
+                 "                the whole percentage the dialog takes (halves to even),\n"
+                 "                with a note\n"
+                 "  --smooth      interpolate between neighbouring pixels\n"
+                 "  --bilinear    the same as --smooth\n") +
          kFileHelp,
      resize}};
 
 const Registration kCrop{
-    {"crop", "IN OUT --rect X,Y,W,H [--format FREE|2/3H|2/3V|3/4H|3/4V]",
+    {"crop", "IN OUT (--rect X,Y,W,H | --geometry WxH+X+Y) [--format FREE|2/3H|2/3V|3/4H|3/4V]",
      std::string("Cuts the picture down to a rectangle (command 6): left margin X, top margin\n"
                  "Y, width W and height H, typed into the dialog.  A rectangle reaching past\n"
                  "the right or bottom edge keeps the part inside the picture.\n\nOptions:\n"
                  "  --rect X,Y,W,H  the rectangle, in pixels\n"
+                 "  --geometry WxH+X+Y\n"
+                 "                  the same rectangle as ImageMagick writes it\n"
                  "  --format F      the proportion offered to the host's selection tool\n"
                  "                  (the typed rectangle is kept as typed)\n") +
          kFileHelp,
@@ -319,4 +370,9 @@ const DemoRegistration kDemo7{{7, "07-resize.png", [](HostSession& host) {
                                }}};
 
 } // namespace
+
+void cropPicture(HostSession& host, const std::array<int, 4>& rect) {
+    driveCrop(host, {rect, 0});
+}
+
 } // namespace talvine::cli

@@ -10,6 +10,7 @@
 
 #include "talvine/talvine.h"
 
+#include "CleanCrop.h"
 #include "Cp1252.h"
 #include <climits>
 #include <cstdint>
@@ -34,13 +35,9 @@ struct Picture {
     friend bool operator==(const Picture&, const Picture&) = default;
 };
 
-struct PixelRect {
-    int32_t x = 0;
-    int32_t y = 0;
-    int32_t width = 0;
-    int32_t height = 0;
-    friend bool operator==(const PixelRect&, const PixelRect&) = default;
-};
+// The rectangle and the clean crop after a tilt are shared with the tool.
+using hosts::cleanCrop;
+using hosts::PixelRect;
 
 // A reference to a pixel array of the process-wide shared allocator, laid out
 // as the public header says (count at -4, reference count at -8).

@@ -1,12 +1,11 @@
 #include "CleanCrop.h"
 
-#include "EditorCore.h"
-
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <vector>
 
-namespace talvine::editor {
+namespace talvine::hosts {
 namespace {
 
 // n . p <= d
@@ -109,4 +108,4 @@ std::optional<PixelRect> cleanCrop(int32_t width, int32_t height, double fromX, 
     return rectOf(std::exp((a + b) / 2));
 }
 
-} // namespace talvine::editor
+} // namespace talvine::hosts
