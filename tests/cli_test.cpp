@@ -108,6 +108,41 @@ TEST(CliErrors, EachFailureIsOneLineAndWritesNothing) {
         EXPECT_EQ(entry.path().string().find(".tmp-"), std::string::npos) << entry.path();
 }
 
+TEST(CliConventions, VersionHelpAndUsageErrors) {
+    const auto version = runTool({"--version"});
+    EXPECT_EQ(version.exitCode, 0) << version.err;
+    EXPECT_NE(version.out.find("talvine 4.0.0\n"), std::string::npos) << version.out;
+    // The plug-in's own, as its entry point gives it (info shows the same).
+    EXPECT_NE(version.out.find("plug-in 4.0\n"), std::string::npos) << version.out;
+
+    for (const char* help : {"-h", "--help"}) {
+        const auto top = runTool({help});
+        EXPECT_EQ(top.exitCode, 0) << help;
+        EXPECT_NE(top.out.find("  talvine tilt "), std::string::npos) << help;
+        EXPECT_NE(top.out.find("--output-pattern"), std::string::npos) << help;
+        const auto sub = runTool({"resize", help});
+        EXPECT_EQ(sub.exitCode, 0) << help;
+        EXPECT_NE(sub.out.find("--percent"), std::string::npos) << help;
+    }
+
+    test::TempDir dir;
+    cli::writePicture(dir / "in.png", test::coordinateRgb(4, 4));
+    for (const char* option : {"-q", "--fast", "-x1"}) {
+        const auto r = runTool({"mirror-h", option, dir / "in.png", dir / "out.png"});
+        EXPECT_EQ(r.exitCode, 2) << option;
+        EXPECT_EQ(r.err.find("talvine mirror-h: unknown option " + std::string(option) + "\n"), 0u)
+            << r.err;
+        // The usage names every option, the shared file options included.
+        EXPECT_NE(r.err.find("usage: talvine mirror-h IN OUT\n"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("--max-pixels N"), std::string::npos) << r.err;
+        EXPECT_FALSE(std::filesystem::exists(dir / "out.png"));
+    }
+    const auto tilt = runTool({"tilt", dir / "in.png"});
+    EXPECT_EQ(tilt.exitCode, 2);
+    EXPECT_NE(tilt.err.find("--bilinear"), std::string::npos) << tilt.err;
+    EXPECT_NE(tilt.err.find("--quality Q"), std::string::npos) << tilt.err;
+}
+
 TEST(CliInputs, GreyAndAlphaInputsAreConvertedAndSaid) {
     test::TempDir dir;
     // A grey + alpha PNG, written with libpng directly.
