@@ -75,6 +75,19 @@ void HostSession::loadPicture(const std::string& path, const ReadOptions& option
     adoptPicture(std::move(pixels), size);
 }
 
+void HostSession::orient(int orientation) {
+    if (orientation < 2 || orientation > 8) return;
+    Picture p = picture();
+    picture_.clear();
+    hosts::applyOrientation(p.rgb, p.width, p.height, orientation);
+    setPicture(p);
+}
+
+void HostSession::keepMetadata(hosts::PhotoMetadata metadata, int orientation) {
+    metadata_ = std::move(metadata);
+    writtenOrientation_ = orientation;
+}
+
 PixelsView HostSession::pixels() const {
     return {size_.Largeur, size_.Hauteur, reinterpret_cast<const uint8_t*>(picture_.data())};
 }

@@ -11,6 +11,7 @@
 #include "core/ParamCoul.h"
 
 #include "Cp1252.h"
+#include "Metadata.h"
 
 #include <string>
 #include <vector>
@@ -55,7 +56,16 @@ class HostSession {
     // Reads a picture file straight into a new pixel array.
     void loadPicture(const std::string& path, const ReadOptions& options,
                      std::vector<std::string>* notes);
+    // Turns the current picture as EXIF orientation `orientation` says it
+    // shows (2 to 8; anything else leaves it).
+    void orient(int orientation);
     Picture picture() const;
+    // What the opened file carried besides its pixels, for the written one,
+    // and the orientation its tag is then to say (1 once the pixels were
+    // turned upright).
+    void keepMetadata(hosts::PhotoMetadata metadata, int orientation);
+    const hosts::PhotoMetadata& metadata() const { return metadata_; }
+    int writtenOrientation() const { return writtenOrientation_; }
     // The current picture's pixels, valid until the next command.
     PixelsView pixels() const;
     TDimImg size() const { return size_; }
@@ -87,6 +97,8 @@ class HostSession {
     bool ended_ = false;
     bool applied_ = false;
     std::vector<CallbackRecord> callbacks_;
+    hosts::PhotoMetadata metadata_;
+    int writtenOrientation_ = 1;
 };
 
 using hosts::fromCp1252;

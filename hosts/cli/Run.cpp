@@ -19,6 +19,7 @@ FileOptions fileOptions(Args& args) {
         args = std::move(probe);
     }
     o.write.webpLossless = args.flag("--lossless");
+    o.photo = photoOptions(args);
     return o;
 }
 
@@ -28,12 +29,13 @@ void loadInput(HostSession& host, const std::string& path, const FileOptions& op
     for (const auto& note : notes)
         std::cerr << "talvine: " << (path == kStdio ? "standard input" : path) << ": " << note
                   << "\n";
+    readPhoto(host, path, options.photo);
 }
 
 int finish(const HostSession& host, const std::string& out, const FileOptions& options) {
     if (!host.ended()) throw UserError("the command did not finish; nothing was written");
     if (!host.applied()) throw UserError("the command was not applied; nothing was written");
-    writePicture(out, host.pixels(), options.write);
+    writePhoto(host, out, options.write, options.photo);
     return 0;
 }
 

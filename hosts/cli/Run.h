@@ -4,6 +4,7 @@
 #include "Cli.h"
 #include "HostSession.h"
 #include "ImageIO.h"
+#include "PhotoFile.h"
 
 #include <string>
 
@@ -13,6 +14,7 @@ namespace talvine::cli {
 struct FileOptions {
     ReadOptions read;
     WriteOptions write;
+    PhotoOptions photo;
 };
 FileOptions fileOptions(Args& args);
 inline constexpr const char* kFileHelp =
@@ -25,7 +27,10 @@ inline constexpr const char* kFileHelp =
     "                     extension, needed to write standard output (\"-\"); for an\n"
     "                     input, used when its extension or first bytes tell none\n"
     "  --max-pixels N     refuse inputs of more pixels than N (default 1073741824,\n"
-    "                     at most 2147483647)\n";
+    "                     at most 2147483647)\n"
+    "  --strip            write none of the input's EXIF, XMP, IPTC and ICC profile\n"
+    "  --no-auto-orient   leave the pixels as stored, not as the EXIF orientation\n"
+    "                     shows them (the output then keeps the orientation tag)\n";
 
 // Reads a picture file straight into the host's picture and tells on stderr
 // how it was converted, if it was.

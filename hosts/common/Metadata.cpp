@@ -187,7 +187,7 @@ std::string PhotoMetadata::camera() const {
 }
 
 std::vector<uint8_t> PhotoMetadata::writeInto(const std::vector<uint8_t>& file, int32_t width,
-                                              int32_t height) const {
+                                              int32_t height, int orientation) const {
 #ifdef TALVINE_HAVE_EXIV2
     if (empty()) return file;
     try {
@@ -195,9 +195,9 @@ std::vector<uint8_t> PhotoMetadata::writeInto(const std::vector<uint8_t>& file, 
         image->readMetadata();
         Exiv2::ExifData exif = data_->exif;
         if (!exif.empty()) {
-            // The pixels are written upright, at their new size.
+            // The pixels are written as `orientation` says, at their new size.
             if (find<Exiv2::ExifData, Exiv2::ExifKey>(exif, "Exif.Image.Orientation"))
-                exif["Exif.Image.Orientation"] = static_cast<uint16_t>(1);
+                exif["Exif.Image.Orientation"] = static_cast<uint16_t>(orientation);
             exif["Exif.Photo.PixelXDimension"] = static_cast<uint32_t>(width);
             exif["Exif.Photo.PixelYDimension"] = static_cast<uint32_t>(height);
             for (auto [key, value] : {std::pair{"Exif.Image.ImageWidth", width},
@@ -209,7 +209,7 @@ std::vector<uint8_t> PhotoMetadata::writeInto(const std::vector<uint8_t>& file, 
         Exiv2::XmpData xmp = data_->xmp;
         if (!xmp.empty()) {
             if (find<Exiv2::XmpData, Exiv2::XmpKey>(xmp, "Xmp.tiff.Orientation"))
-                xmp["Xmp.tiff.Orientation"] = "1";
+                xmp["Xmp.tiff.Orientation"] = std::to_string(orientation);
             for (auto [key, value] : {std::pair{"Xmp.exif.PixelXDimension", width},
                                       std::pair{"Xmp.exif.PixelYDimension", height},
                                       std::pair{"Xmp.tiff.ImageWidth", width},
@@ -242,6 +242,7 @@ std::vector<uint8_t> PhotoMetadata::writeInto(const std::vector<uint8_t>& file, 
 #else
     (void)width;
     (void)height;
+    (void)orientation;
     return file;
 #endif
 }

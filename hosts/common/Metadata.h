@@ -49,9 +49,11 @@ class PhotoMetadata {
     // this metadata written into it: the orientation set to upright (the
     // pixels are written as shown), the pixel dimensions set to the
     // picture's, the EXIF thumbnail (a picture of what was opened) dropped.
+    // `orientation` is what the tag then says where there is one: 1 for
+    // pixels turned upright, the stored value for pixels left as stored.
     // Throws MetadataError when the file cannot take the metadata.
-    std::vector<uint8_t> writeInto(const std::vector<uint8_t>& file, int32_t width,
-                                   int32_t height) const;
+    std::vector<uint8_t> writeInto(const std::vector<uint8_t>& file, int32_t width, int32_t height,
+                                   int orientation = 1) const;
 
   private:
     struct Data;
