@@ -74,6 +74,8 @@ std::string patternOutput(const std::string& pattern, const std::string& input) 
 
 namespace {
 
+bool progressShown = false;
+
 // Two names of one file compare equal, whether or not it exists yet.
 std::string fileKey(const std::string& path) {
     std::error_code ec;
@@ -115,11 +117,16 @@ std::vector<std::string> outputNames(const BatchOptions& options,
 
 } // namespace
 
+const char* batchLineStart() {
+    return progressShown ? "\r\033[K" : "";
+}
+
 std::vector<std::string> runBatch(const BatchOptions& options,
                                   const std::vector<std::string>& inputs) {
     if (inputs.empty()) throw UsageError("a batch needs at least one input");
     const std::vector<std::string> outputs = outputNames(options, inputs);
     const bool progress = isatty(STDERR_FILENO) == 1;
+    progressShown = progress;
     const size_t total = inputs.size();
     size_t next = 0, written = 0, failed = 0;
     std::map<pid_t, size_t> running;

@@ -35,6 +35,10 @@ struct BatchFinished {
 std::vector<std::string> runBatch(const BatchOptions& options,
                                   const std::vector<std::string>& inputs);
 
+// What a batch's file writes on stderr before its error line: on a terminal,
+// what wipes the progress line, so that the error starts a line of its own.
+const char* batchLineStart();
+
 inline constexpr const char* kBatchHelp =
     "Batches (subcommands that take IN OUT):\n"
     "  talvine SUBCOMMAND [OPTIONS] -o DIR IN...\n"

@@ -122,7 +122,7 @@ int main(int argc, char** argv) {
         printSubcommandUsage(std::cerr, *sub);
         return 2;
     } catch (const std::exception& e) {
-        std::cerr << "talvine: " << e.what() << "\n";
+        std::cerr << batchLineStart() << "talvine: " << e.what() << "\n";
         return 1;
     }
 }
