@@ -11,19 +11,17 @@
 
 using namespace talvine::cli;
 
-// The tool's own version, that of the project it is built with.
-#ifndef TALVINE_TOOL_VERSION
-#define TALVINE_TOOL_VERSION "4.0.0"
-#endif
+// The tool's own version, that of the project it is built with (set by the
+// build).
 
 namespace {
 
 // Subcommands register from their own files in no set order: list them in
 // the menu's order.
 int rank(const std::string& name) {
-    static const char* const kOrder[] = {"info",       "rotate-ccw",  "rotate-cw", "tilt",
-                                         "mirror-h",   "mirror-v",    "crop",      "resize",
-                                         "distortion", "perspective", "demo"};
+    static const char* const kOrder[] = {"info",       "rotate-ccw", "rotate-cw",   "tilt",
+                                         "straighten", "mirror-h",   "mirror-v",    "crop",
+                                         "resize",     "distortion", "perspective", "demo"};
     for (size_t i = 0; i < std::size(kOrder); ++i)
         if (name == kOrder[i]) return static_cast<int>(i);
     return static_cast<int>(std::size(kOrder));
