@@ -215,6 +215,11 @@ TEST_F(Photo, OrientationAppliedBeforeTheCommandAndMetadataKeptUpright) {
     EXPECT_EQ(decoded.width, 6);
     EXPECT_EQ(decoded.height, 10);
 
+    // Standard output gets the same file.
+    r = runTool({"mirror-h", dir / "in.jpg", "-", "--format", "jpeg"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, jpeg);
+
     // Opened again, the written file is upright: nothing more is turned.
     r = runTool({"mirror-h", dir / "out.jpg", dir / "again.jpg"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
