@@ -269,5 +269,20 @@ TEST_F(Photo, AFailedWriteLeavesNoFileBehind) {
     EXPECT_EQ(names, (std::vector<std::string>{"in.jpg", "out.jpg", "plain.jpg"}));
 }
 
+TEST_F(Photo, DamagedMetadataIsToldAndLeftOut) {
+    // An EXIF segment whose first directory lies far beyond its end.
+    Bytes tiff = Bytes("Exif\0\0II*\0", 10);
+    put32(tiff, 0xFFFFFFF0u);
+    tiff += Bytes(20, char(0xFF));
+    const Bytes plain = slurp(dir / "plain.jpg");
+    std::ofstream(dir / "bad.jpg", std::ios::binary)
+        << plain.substr(0, 2) + segment(0xE1, tiff) + plain.substr(2);
+    auto r = runTool({"mirror-h", dir / "bad.jpg", dir / "out.jpg"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("metadata cannot be read"), std::string::npos) << r.err;
+    EXPECT_FALSE(Exif(slurp(dir / "out.jpg")).present());
+    EXPECT_EQ(cli::readPicture(dir / "out.jpg").width, 10);
+}
+
 } // namespace
 } // namespace talvine
