@@ -27,36 +27,10 @@ void save(const std::string& path, const Bytes& bytes) {
 
 // Runs the tool with `in` as standard input; its standard output is kept
 // in `out` (a file), stderr returned.
-struct Piped {
-    int exitCode = -1;
-    std::string err;
-};
-Piped runPiped(const std::vector<std::string>& args, const std::string& in,
-               const std::string& out) {
-    const std::string errPath = out + ".err";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    std::vector<std::string> words{TALVINE_CLI_PATH};
-    words.insert(words.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& w : words)
-        argv.push_back(w.data());
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    Piped r;
-    if (posix_spawn(&pid, TALVINE_CLI_PATH, &actions, nullptr, argv.data(), environ) == 0) {
-        int status = 0;
-        waitpid(pid, &status, 0);
-        r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    r.err = slurp(errPath);
-    std::remove(errPath.c_str());
-    return r;
+// Standard input from `in`, standard output into `out`.
+talvine::test::ToolResult runPiped(const std::vector<std::string>& args, const std::string& in,
+                                   const std::string& out) {
+    return talvine::test::runToolPiped(args, in, out);
 }
 
 // Every pixel differs, so that no codec has it easy.

@@ -33,13 +33,14 @@ inline std::string slurp(const std::string& path) {
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
-inline ToolResult runTool(const std::vector<std::string>& args) {
-    const std::string base =
-        std::filesystem::temp_directory_path() / ("talvine-tool-" + std::to_string(getpid()));
-    const std::string outPath = base + ".out", errPath = base + ".err";
+// Runs the tool with its standard input read from `inPath` and its standard
+// output written to `outPath` (kept); stderr is captured.
+inline ToolResult runToolPiped(const std::vector<std::string>& args, const std::string& inPath,
+                               const std::string& outPath) {
+    const std::string errPath = outPath + ".err";
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 0, inPath.c_str(), O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0644);
     posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
@@ -60,10 +61,17 @@ inline ToolResult runTool(const std::vector<std::string>& args) {
         result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
     posix_spawn_file_actions_destroy(&actions);
-    result.out = slurp(outPath);
     result.err = slurp(errPath);
-    std::remove(outPath.c_str());
     std::remove(errPath.c_str());
+    return result;
+}
+
+inline ToolResult runTool(const std::vector<std::string>& args) {
+    const std::string outPath =
+        std::filesystem::temp_directory_path() / ("talvine-tool-" + std::to_string(getpid()));
+    ToolResult result = runToolPiped(args, "/dev/null", outPath);
+    result.out = slurp(outPath);
+    std::remove(outPath.c_str());
     return result;
 }
 
