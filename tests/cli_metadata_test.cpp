@@ -220,6 +220,13 @@ TEST_F(Photo, OrientationAppliedBeforeTheCommandAndMetadataKeptUpright) {
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, jpeg);
 
+    // A photo piped in is turned and keeps its metadata as the file does.
+    r = test::runToolPiped({"mirror-h", "-", "-", "--format", "jpeg"}, dir / "in.jpg",
+                           dir / "piped.jpg");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("standard input: turned"), std::string::npos) << r.err;
+    EXPECT_EQ(slurp(dir / "piped.jpg"), jpeg);
+
     // Opened again, the written file is upright: nothing more is turned.
     r = runTool({"mirror-h", dir / "out.jpg", dir / "again.jpg"});
     ASSERT_EQ(r.exitCode, 0) << r.err;

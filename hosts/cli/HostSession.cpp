@@ -71,7 +71,7 @@ void HostSession::loadPicture(const std::string& path, const ReadOptions& option
             size = {w, h};
             return reinterpret_cast<uint8_t*>(pixels.data());
         },
-        options, notes);
+        options, notes, &standardInput_);
     adoptPicture(std::move(pixels), size);
 }
 

@@ -53,9 +53,11 @@ class HostSession {
     // Takes an unshared array of size.Largeur x size.Hauteur pixels as the
     // picture, without a copy.
     void adoptPicture(PtsImg pixels, TDimImg size);
-    // Reads a picture file straight into a new pixel array.
+    // Reads a picture file straight into a new pixel array; the bytes of
+    // standard input ("-") are kept in standardInput() for their metadata.
     void loadPicture(const std::string& path, const ReadOptions& options,
                      std::vector<std::string>* notes);
+    const std::vector<uint8_t>& standardInput() const { return standardInput_; }
     // Turns the current picture as EXIF orientation `orientation` says it
     // shows (2 to 8; anything else leaves it).
     void orient(int orientation);
@@ -98,6 +100,7 @@ class HostSession {
     bool applied_ = false;
     std::vector<CallbackRecord> callbacks_;
     hosts::PhotoMetadata metadata_;
+    std::vector<uint8_t> standardInput_;
     int writtenOrientation_ = 1;
 };
 

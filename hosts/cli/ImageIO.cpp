@@ -896,7 +896,7 @@ void decodePicture(std::FILE* file, Format format, const std::string& name, cons
 }
 
 void readPictureInto(const std::string& path, const PixelSink& sink, const ReadOptions& options,
-                     std::vector<std::string>* notes) {
+                     std::vector<std::string>* notes, std::vector<uint8_t>* standardInput) {
     if (path == kStdio) {
         const std::string name = "standard input";
         std::vector<uint8_t> bytes =
@@ -909,6 +909,8 @@ void readPictureInto(const std::string& path, const PixelSink& sink, const ReadO
         File file(fmemopen(bytes.data(), bytes.size(), "rb"));
         if (!file) throw PictureError(name + ": " + std::strerror(errno));
         decodePicture(file.get(), *format, name, sink, options, notes);
+        file.reset();
+        if (standardInput) *standardInput = std::move(bytes);
         return;
     }
     // The extension decides; for an unknown one, the first bytes or

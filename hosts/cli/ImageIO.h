@@ -70,9 +70,11 @@ void decodePicture(std::FILE* file, Format format, const std::string& name, cons
 // Opens `path` and decodes it by its extension, or its first bytes if the
 // extension is unknown; "-" reads standard input to its end first, tells its
 // format by its first bytes and decodes it from memory.  options.format
-// serves where neither tells.
+// serves where neither tells.  With `standardInput`, the bytes read from
+// standard input are handed back there (for the metadata they carry).
 void readPictureInto(const std::string& path, const PixelSink& sink, const ReadOptions& options,
-                     std::vector<std::string>* notes = nullptr);
+                     std::vector<std::string>* notes = nullptr,
+                     std::vector<uint8_t>* standardInput = nullptr);
 Picture readPicture(const std::string& path, std::vector<std::string>* notes = nullptr,
                     const ReadOptions& options = {});
 

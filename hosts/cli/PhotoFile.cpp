@@ -68,21 +68,22 @@ PhotoOptions photoOptions(Args& args) {
 }
 
 void readPhoto(HostSession& host, const std::string& path, const PhotoOptions& options) {
-    // Standard input was read to its end by the decoder: its metadata is not
-    // at hand.
-    if (path == kStdio || !hosts::PhotoMetadata::supported()) return;
+    if (!hosts::PhotoMetadata::supported()) return;
+    const bool piped = path == kStdio;
+    const std::string name = piped ? "standard input" : path;
     hosts::PhotoMetadata metadata;
     try {
-        metadata = hosts::PhotoMetadata::read(path);
+        metadata = piped ? hosts::PhotoMetadata::fromBytes(host.standardInput())
+                         : hosts::PhotoMetadata::read(path);
     } catch (const hosts::MetadataError& e) {
-        std::cerr << "talvine: " << path << ": its metadata cannot be read (" << e.what()
+        std::cerr << "talvine: " << name << ": its metadata cannot be read (" << e.what()
                   << "); the output is written without it\n";
         return;
     }
     const int orientation = metadata.orientation();
     if (options.autoOrient && orientation != 1) {
         host.orient(orientation);
-        std::cerr << "talvine: " << path << ": " << hosts::orientationText(orientation)
+        std::cerr << "talvine: " << name << ": " << hosts::orientationText(orientation)
                   << " as its EXIF orientation says\n";
         host.keepMetadata(std::move(metadata), 1);
     } else {
