@@ -234,6 +234,17 @@ TEST_F(Photo, OrientationAppliedBeforeTheCommandAndMetadataKeptUpright) {
     EXPECT_EQ(cli::readPicture(dir / "again.jpg").width, 6);
 }
 
+TEST_F(Photo, AFileWrittenOverKeepsItsPermissions) {
+    using P = std::filesystem::perms;
+    const P kept = P::owner_read | P::owner_write;
+    std::filesystem::copy_file(dir / "in.jpg", dir / "out.jpg");
+    std::filesystem::permissions(dir / "out.jpg", kept);
+    const auto r = runTool({"mirror-h", dir / "in.jpg", dir / "out.jpg"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(std::filesystem::status(dir / "out.jpg").permissions(), kept);
+    EXPECT_EQ(cli::readPicture(dir / "out.jpg").width, 6); // turned: it was rewritten
+}
+
 TEST_F(Photo, StripWritesNone) {
     auto r = runTool({"mirror-h", "--strip", dir / "in.jpg", dir / "out.jpg"});
     ASSERT_EQ(r.exitCode, 0) << r.err;

@@ -323,5 +323,24 @@ TEST_F(CliPictures, CompressionChangesTheSizeNotThePixels) {
         << r.err;
 }
 
+TEST_F(CliPictures, AFileWrittenOverKeepsItsPermissions) {
+    cli::writePicture(dir / "in.png", test::coordinateRgb(20, 10));
+    const auto mode = [](const std::string& path) {
+        return std::filesystem::status(path).permissions();
+    };
+    using P = std::filesystem::perms;
+    cli::writePicture(out, test::coordinateRgb(3, 3));
+    std::filesystem::permissions(out, P::owner_read | P::owner_write | P::group_read);
+    ASSERT_EQ(runTool({"mirror-h", dir / "in.png", out}).exitCode, 0);
+    EXPECT_EQ(mode(out), P::owner_read | P::owner_write | P::group_read);
+    EXPECT_EQ(cli::readPicture(out).width, 20);
+
+    // A new file gets the permissions of any new file, not mkstemp's private ones.
+    const mode_t mask = umask(0);
+    umask(mask);
+    ASSERT_EQ(runTool({"mirror-h", dir / "in.png", dir / "new.png"}).exitCode, 0);
+    EXPECT_EQ(mode(dir / "new.png"), static_cast<P>(0666 & ~mask));
+}
+
 } // namespace
 } // namespace talvine

@@ -945,6 +945,14 @@ Picture readPicture(const std::string& path, std::vector<std::string>* notes,
     return picture;
 }
 
+mode_t replacementMode(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return st.st_mode & 07777;
+    const mode_t mask = umask(0);
+    umask(mask);
+    return 0666 & ~mask;
+}
+
 void writePicture(const std::string& path, const PixelsView& picture, const WriteOptions& options) {
     if (path == kStdio) return writeStdout(picture, options);
     const Format format = options.format ? *options.format : formatOf(path);
@@ -952,10 +960,9 @@ void writePicture(const std::string& path, const PixelsView& picture, const Writ
     std::string temp = path + ".tmp-XXXXXX";
     const int fd = mkstemp(temp.data());
     if (fd < 0) throw PictureError(path + ": cannot write (" + std::strerror(errno) + ")");
-    // mkstemp makes the file private; give it the permissions of a new file.
-    const mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd, 0666 & ~mask);
+    // mkstemp makes the file private; give it the permissions of the file it
+    // replaces, or those of a new file.
+    fchmod(fd, replacementMode(path));
     FILE* file = fdopen(fd, "wb");
     try {
         if (!file) {

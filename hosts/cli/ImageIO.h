@@ -12,6 +12,8 @@
 // with invented parts.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -97,8 +99,13 @@ struct PixelsView {
     const uint8_t* rgb = nullptr;
 };
 
+// The permissions for a file written over `path`: those of the regular file
+// there, or those of a new file (0666 less the umask).
+mode_t replacementMode(const std::string& path);
+
 // Writes to a temporary file beside `path` and renames it into place, so that
-// a failed write never leaves a half-written output.  "-" writes standard
+// a failed write never leaves a half-written output; a file written over
+// keeps its permissions.  "-" writes standard
 // output directly, in options.format.
 void writePicture(const std::string& path, const PixelsView& picture, const WriteOptions& options);
 void writePicture(const std::string& path, const Picture& picture, int jpegQuality = 92);

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <iostream>
 #include <iterator>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace talvine::cli {
@@ -131,6 +132,7 @@ void writePhoto(const HostSession& host, const std::string& path, const WriteOpt
         const bool synced = ::fsync(fileno(f)) == 0;
         if (std::fclose(f) != 0 || !synced) throw PictureError(path + ": " + std::strerror(errno));
     }
+    ::chmod(temp.path().c_str(), replacementMode(path));
     if (std::rename(temp.path().c_str(), path.c_str()) != 0)
         throw PictureError(path + ": " + std::strerror(errno));
     temp.release();
