@@ -35,23 +35,7 @@ talvine::test::ToolResult runPiped(const std::vector<std::string>& args, const s
 
 // Every pixel differs, so that no codec has it easy.
 cli::Picture noise(int w, int h) {
-    cli::Picture p{w, h, std::vector<uint8_t>(size_t(w) * size_t(h) * 3)};
-    uint32_t state = 99;
-    for (auto& byte : p.rgb) {
-        state = state * 1664525u + 1013904223u;
-        byte = static_cast<uint8_t>(state >> 24);
-    }
-    return p;
-}
-
-cli::Picture mirror(const cli::Picture& p) {
-    cli::Picture m = p;
-    for (int y = 0; y < p.height; ++y)
-        for (int x = 0; x < p.width; ++x)
-            for (int c = 0; c < 3; ++c)
-                m.rgb[(size_t(y) * p.width + x) * 3 + c] =
-                    p.rgb[(size_t(y) * p.width + (p.width - 1 - x)) * 3 + c];
-    return m;
+    return test::noisePicture(w, h, 99);
 }
 
 // Runs `mirror-h in out extra...`, which must succeed.
@@ -131,7 +115,7 @@ class Formats : public ::testing::Test {
 TEST_F(Formats, LosslessRoundTripsGiveThePngPathsPixels) {
     mirrorFile(dir / "in.png", dir / "ref.png");
     const cli::Picture ref = cli::readPicture(dir / "ref.png");
-    ASSERT_EQ(ref.rgb, mirror(source).rgb);
+    ASSERT_EQ(ref.rgb, test::mirroredLeftRight(source).rgb);
     const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
         {"a.tif", {}},
         {"b.tiff", {"--compression", "0"}},

@@ -156,15 +156,6 @@ cli::Picture turned6(const cli::Picture& s) {
                     s.rgb[(size_t(s.height - 1 - x) * s.width + y) * 3 + c];
     return r;
 }
-cli::Picture mirrored(const cli::Picture& s) {
-    cli::Picture r = s;
-    for (int y = 0; y < s.height; ++y)
-        for (int x = 0; x < s.width; ++x)
-            for (int c = 0; c < 3; ++c)
-                r.rgb[(size_t(y) * s.width + x) * 3 + c] =
-                    s.rgb[(size_t(y) * s.width + (s.width - 1 - x)) * 3 + c];
-    return r;
-}
 
 class Photo : public ::testing::Test {
   protected:
@@ -188,7 +179,7 @@ TEST_F(Photo, OrientationAppliedBeforeTheCommandAndMetadataKeptUpright) {
     EXPECT_NE(r.err.find("turned 90° clockwise as its EXIF orientation says"), std::string::npos)
         << r.err;
     const cli::Picture out = cli::readPicture(dir / "out.png");
-    const cli::Picture expected = mirrored(turned6(stored));
+    const cli::Picture expected = test::mirroredLeftRight(turned6(stored));
     ASSERT_EQ(out.width, 6);
     ASSERT_EQ(out.height, 10);
     EXPECT_EQ(out.rgb, expected.rgb);
@@ -261,7 +252,7 @@ TEST_F(Photo, NoAutoOrientLeavesPixelsAndTagAsStored) {
     EXPECT_EQ(r.err.find("turned"), std::string::npos) << r.err;
     const cli::Picture out = cli::readPicture(dir / "out.png");
     ASSERT_EQ(out.width, 10);
-    EXPECT_EQ(out.rgb, mirrored(stored).rgb);
+    EXPECT_EQ(out.rgb, test::mirroredLeftRight(stored).rgb);
 
     r = runTool({"mirror-h", "--no-auto-orient", dir / "in.jpg", dir / "out.jpg"});
     ASSERT_EQ(r.exitCode, 0) << r.err;

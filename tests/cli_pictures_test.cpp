@@ -61,13 +61,7 @@ Bytes handMadePng(uint32_t w, uint32_t h, const Bytes& raw) {
 
 // A picture that does not compress much: every pixel differs.
 cli::Picture noise(int w, int h) {
-    cli::Picture p{w, h, std::vector<uint8_t>(size_t(w) * size_t(h) * 3)};
-    uint32_t state = 12345;
-    for (auto& byte : p.rgb) {
-        state = state * 1664525u + 1013904223u;
-        byte = static_cast<uint8_t>(state >> 24);
-    }
-    return p;
+    return test::noisePicture(w, h, 12345);
 }
 
 // Mirrors `path` and returns the result, which must have been written.

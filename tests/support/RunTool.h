@@ -104,4 +104,26 @@ inline cli::Picture coordinateRgb(int w, int h) {
     return p;
 }
 
+// A picture that hardly compresses: every byte from a linear congruential
+// sequence started at `seed`.
+inline cli::Picture noisePicture(int w, int h, uint32_t seed) {
+    cli::Picture p{w, h, std::vector<uint8_t>(size_t(w) * size_t(h) * 3)};
+    for (auto& byte : p.rgb) {
+        seed = seed * 1664525u + 1013904223u;
+        byte = static_cast<uint8_t>(seed >> 24);
+    }
+    return p;
+}
+
+// The left-right mirror of a picture, pixel by pixel.
+inline cli::Picture mirroredLeftRight(const cli::Picture& s) {
+    cli::Picture r = s;
+    for (int y = 0; y < s.height; ++y)
+        for (int x = 0; x < s.width; ++x)
+            for (int c = 0; c < 3; ++c)
+                r.rgb[(size_t(y) * s.width + x) * 3 + c] =
+                    s.rgb[(size_t(y) * s.width + (s.width - 1 - x)) * 3 + c];
+    return r;
+}
+
 } // namespace talvine::test
