@@ -107,20 +107,10 @@ TALVINE_AVX512 inline void words8(const TPtImg* src, int64_t w, int64_t count, _
         bottom = _mm512_mask_blend_epi64(second, row1, row2);
         return;
     }
-    alignas(64) int64_t index[8];
-    _mm512_store_si512(index, m);
-    const int64_t below = 3 * w;
-    // The words go straight into registers: eight stores then one wide load
-    // would wait for the stores, which cannot be forwarded to it.
-    auto at = [&](int k, int64_t offset) {
-        long long word;
-        std::memcpy(&word, base + 3 * index[k] + offset, 8);
-        return word;
-    };
-    top = _mm512_set_epi64(at(7, 0), at(6, 0), at(5, 0), at(4, 0), at(3, 0), at(2, 0), at(1, 0),
-                           at(0, 0));
-    bottom = _mm512_set_epi64(at(7, below), at(6, below), at(5, below), at(4, below), at(3, below),
-                              at(2, below), at(1, below), at(0, below));
+    // Elsewhere (steeper turns, rows further apart) the words are gathered.
+    const __m512i at = _mm512_add_epi64(_mm512_add_epi64(m, m), m);
+    top = _mm512_i64gather_epi64(at, base, 1);
+    bottom = _mm512_i64gather_epi64(_mm512_add_epi64(at, _mm512_set1_epi64(3 * w)), base, 1);
 }
 
 // The blends of eight pixels at base indices `m`, under the same conditions

@@ -154,6 +154,25 @@ inline bool tiltPixel(const TiltRun& r, const TiltRow& row, int64_t x, TPtImg& o
     return true;
 }
 
+// The source pixels a turned row reads lie on a slanted line that crosses a
+// source row every 1/|sin| pixels, a pattern no hardware prefetcher follows.
+// While a tile's row is worked on, the same row of the next tile asks for
+// its source lines (and those of the row below for the blends): one request
+// every 16 columns, each row found in double (a line too many or too few is
+// harmless, being a hint).
+inline void prefetchSpan(const TiltRun& r, const TiltRow& row, int64_t x0, int64_t x1, int64_t h,
+                         bool below) {
+    for (int64_t x = x0; x < x1; x += 16) {
+        const double dx = static_cast<double>(x - r.x1);
+        const double fx = r.x1D + (dx * r.cosD - row.sinD), fy = r.y1D + (dx * r.sinD + row.cosD);
+        if (!(fx >= 0 && fy >= 0 && fx < static_cast<double>(r.W) && fy < static_cast<double>(h)))
+            continue;
+        const int64_t m = static_cast<int64_t>(fy) * r.W + static_cast<int64_t>(fx);
+        __builtin_prefetch(r.src + m);
+        if (below && m + r.W < r.count) __builtin_prefetch(r.src + m + r.W);
+    }
+}
+
 int64_t tiltRowBaseline(const TiltRun r, const TiltRow& row, int64_t x0, int64_t x1, TPtImg* out) {
     int64_t exact = 0;
     for (int64_t x = x0; x < x1; ++x)
@@ -258,6 +277,69 @@ TALVINE_AVX512 int64_t tiltRowAvx512(const TiltRun r, const TiltRow& row, int64_
     return exact;
 }
 
+// The nearest method in AVX-512.  Its offsets X = dx*cos - dy*sin and
+// Y = dx*sin + dy*cos are the bilinear positions without the centre added,
+// so they too lie within E of their 80-bit values, and where split8 decides
+// their truncations (every lane further than E from an integer, magnitudes
+// below 2^31) those are the 80-bit ones.  One 80-bit pixel.
+inline TPtImg nearestAt(const TiltRun& r, const TiltRow& row, int64_t x, int64_t h) {
+    const int64_t dx = x - r.x1;
+    const int64_t px = static_cast<int64_t>(dx * r.sc.cos - row.sin) + r.x1;
+    const int64_t py = static_cast<int64_t>(dx * r.sc.sin + row.cos) + r.y1;
+    return px >= 0 && px < r.W && py >= 0 && py < h ? r.src[py * r.W + px] : kWhite;
+}
+
+// Eight pixels at x; false when a lane needs the 80-bit formula.  A lane is
+// decided when X - E and X + E truncate alike: Trunc is monotone, so it then
+// takes that value on the whole interval, where the 80-bit offset lies.
+// (|X| stays below 2^34, so the conversions are exact.)  The eight source
+// pixels are gathered as 32-bit words, the byte after a pixel unused.
+TALVINE_AVX512 inline bool tiltNearestOctAvx512(const TiltRun& r, const TiltRow& row, int64_t x,
+                                                int64_t h, TPtImg* out) {
+    const __m512d dx = _mm512_add_pd(_mm512_set1_pd(static_cast<double>(x - r.x1)),
+                                     _mm512_setr_pd(0, 1, 2, 3, 4, 5, 6, 7));
+    const __m512d X =
+        _mm512_sub_pd(_mm512_mul_pd(dx, _mm512_set1_pd(r.cosD)), _mm512_set1_pd(row.sinD));
+    const __m512d Y =
+        _mm512_add_pd(_mm512_mul_pd(dx, _mm512_set1_pd(r.sinD)), _mm512_set1_pd(row.cosD));
+    const __m512d e = _mm512_set1_pd(r.e);
+    const __m512i tx = _mm512_cvttpd_epi64(_mm512_sub_pd(X, e));
+    const __m512i ty = _mm512_cvttpd_epi64(_mm512_sub_pd(Y, e));
+    if ((_mm512_cmpeq_epi64_mask(tx, _mm512_cvttpd_epi64(_mm512_add_pd(X, e))) &
+         _mm512_cmpeq_epi64_mask(ty, _mm512_cvttpd_epi64(_mm512_add_pd(Y, e)))) != 0xFF)
+        return false;
+    const __m512i px = _mm512_add_epi64(tx, _mm512_set1_epi64(r.x1));
+    const __m512i py = _mm512_add_epi64(ty, _mm512_set1_epi64(r.y1));
+    // Unsigned comparisons: a negative column or row is a huge one.
+    const __mmask8 inside = _mm512_cmplt_epu64_mask(px, _mm512_set1_epi64(r.W)) &
+                            _mm512_cmplt_epu64_mask(py, _mm512_set1_epi64(h));
+    const __m256i white = _mm256_set1_epi32(0xffffff);
+    __m256i words = white;
+    if (inside) {
+        // Rows and columns of inside lanes fit in 32 bits.
+        const __m512i m = _mm512_add_epi64(_mm512_mul_epu32(py, _mm512_set1_epi64(r.W)), px);
+        // A four-byte read at 3*m stays inside the source up to count - 2.
+        if (_mm512_mask_cmpgt_epi64_mask(inside, m, _mm512_set1_epi64(r.count - 2))) return false;
+        words = _mm512_mask_i64gather_epi32(white, inside,
+                                            _mm512_add_epi64(_mm512_add_epi64(m, m), m), r.src, 1);
+    }
+    const __m256i pack = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, 16, 17, 18, 20,
+                                          21, 22, 24, 25, 26, 28, 29, 30, 0, 0, 0, 0, 0, 0, 0, 0);
+    _mm256_mask_storeu_epi8(out + x, 0xffffff, _mm256_permutexvar_epi8(pack, words));
+    return true;
+}
+
+TALVINE_AVX512 void tiltNearestRowAvx512(const TiltRun r, const TiltRow& row, int64_t x0,
+                                         int64_t x1, int64_t h, TPtImg* out) {
+    int64_t x = x0;
+    for (; x + 8 <= x1; x += 8)
+        if (!tiltNearestOctAvx512(r, row, x, h, out))
+            for (int k = 0; k < 8; ++k)
+                out[x + k] = nearestAt(r, row, x + k, h);
+    for (; x < x1; ++x)
+        out[x] = nearestAt(r, row, x, h);
+}
+
 } // namespace
 
 bool pivoter(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h, const TiltParams& p) {
@@ -265,6 +347,25 @@ bool pivoter(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h, const TiltPar
     const SinCos sc = sinCos(p.angle);
     const int64_t W = w, H = h, count = W * H;
     const int64_t x1 = p.centre.x, y1 = p.centre.y;
+    if (sc.sin == 0 && sc.cos == 1) {
+        // Angle 0: every offset is exactly dx or dy, so the nearest method
+        // copies every pixel, and the blend, whose fractions are then 0 and
+        // weights 0, 0, 1, 0, copies the base pixel of each accepted index
+        // W <= i < count - W - 1 and whitens the rest.  (The screened paths
+        // would send every pixel to the exact formula: each position is an
+        // integer.)
+        if (p.sampling == Sampling::Nearest || count < 2 * W + 1) {
+            if (p.sampling == Sampling::Nearest)
+                std::copy(src, src + count, dst);
+            else
+                std::fill(dst, dst + count, kWhite);
+            return true;
+        }
+        std::fill(dst, dst + W, kWhite);
+        std::copy(src + W, src + count - W - 1, dst + W);
+        std::fill(dst + count - W - 1, dst + count, kWhite);
+        return true;
+    }
     TiltRun run{src,
                 W,
                 count,
@@ -282,7 +383,7 @@ bool pivoter(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h, const TiltPar
     run.margin = fast::blendMargin(run.e);
     const bool nearest = p.sampling == Sampling::Nearest;
     const Kernel kernel = activeKernel();
-    if (nearest) {
+    if (nearest && kernel != Kernel::Avx512) {
         // Each block copies what it reads into locals: its byte stores could
         // otherwise alias the captured values and force 80-bit reloads.
         parallelFor(H, 16, [&](int64_t rowBegin, int64_t rowEnd) {
@@ -308,6 +409,13 @@ bool pivoter(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h, const TiltPar
     // Tiles of 16 rows by 128 columns: the source pixels a tile reads stay
     // in the cache whatever the angle, where whole rows would sweep across
     // hundreds of source rows.
+    // Along a source row, the segments successive destination rows read
+    // move left when the turn is clockwise (sin > 0): the nearest method,
+    // which reads one segment per row, then walks its tiles upwards so that
+    // the segments follow each other left to right, as the hardware
+    // prefetcher expects (30 % faster at 3 degrees).  The blends read two
+    // rows and measured no difference.
+    const bool upwards = nearest && run.sinD > 0;
     parallelFor(H, kTileRows, [&](int64_t rowBegin, int64_t rowEnd) {
         int64_t exact = 0;
         TiltRow rows[kTileRows];
@@ -318,9 +426,15 @@ bool pivoter(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h, const TiltPar
         }
         for (int64_t x0 = 0; x0 < W; x0 += kTileColumns) {
             const int64_t xEnd = std::min(W, x0 + kTileColumns);
-            for (int64_t y = rowBegin; y < rowEnd; ++y) {
+            for (int64_t k = 0; k < rowEnd - rowBegin; ++k) {
+                const int64_t y = upwards ? rowEnd - 1 - k : rowBegin + k;
                 const TiltRow& row = rows[y - rowBegin];
                 TPtImg* out = dst + y * W;
+                prefetchSpan(run, row, xEnd, std::min(W, xEnd + kTileColumns), H, !nearest);
+                if (nearest) {
+                    tiltNearestRowAvx512(run, row, x0, xEnd, H, out);
+                    continue;
+                }
                 exact += kernel == Kernel::Avx512 ? tiltRowAvx512(run, row, x0, xEnd, out)
                          : kernel == Kernel::Avx2 ? tiltRowAvx2(run, row, x0, xEnd, out)
                                                   : tiltRowBaseline(run, row, x0, xEnd, out);
