@@ -196,7 +196,7 @@ TALVINE_AVX512 inline bool distortionOctAvx512(const DistortionRun& r, const dou
     const __m512i sy = fast::split8(Y, e, v, decidedY);
     if ((decidedX & decidedY) != 0xFF) return false;
     const __m512i m =
-        _mm512_add_epi64(_mm512_add_epi64(_mm512_mullo_epi64(sy, _mm512_set1_epi64(r.W)), sx),
+        _mm512_add_epi64(_mm512_add_epi64(_mm512_mul_epi32(sy, _mm512_set1_epi64(r.W)), sx),
                          _mm512_set1_epi64(r.cx + r.W * r.cy));
     const __mmask8 inside = fast::inRange8(m, 0, r.limit);
     if (inside != fast::inRange8(m, 0, r.limit - 2)) return false;

@@ -26,10 +26,9 @@ TALVINE_AVX512 inline __m512i split8(__m512d c, __m512d e, __m512d& frac, __mmas
     frac = _mm512_sub_pd(c, fl);
     decided = near & _mm512_cmp_pd_mask(frac, e, _CMP_GT_OQ) &
               _mm512_cmp_pd_mask(frac, _mm512_sub_pd(one, e), _CMP_LT_OQ);
-    // Trunc = floor, plus 1 below zero; undecided lanes give 0.
-    const __m512d t =
-        _mm512_mask_add_pd(fl, _mm512_cmp_pd_mask(fl, _mm512_setzero_pd(), _CMP_LT_OQ), fl, one);
-    return _mm512_cvttpd_epi64(_mm512_maskz_mov_pd(decided, t));
+    // A decided lane is no integer and below 2^31: converting it truncates
+    // exactly.  Undecided lanes give what they give; callers refuse them.
+    return _mm512_cvttpd_epi64(c);
 }
 
 TALVINE_AVX512 inline __mmask8 inRange8(__m512i m, int64_t lo, int64_t hi) {
@@ -128,6 +127,7 @@ TALVINE_AVX512 inline __m512i blend8(const TPtImg* src, int64_t w, int64_t count
     const __m512d wC = _mm512_add_pd(_mm512_sub_pd(_mm512_sub_pd(one, u), v), wA);
     const __m512d wD = _mm512_sub_pd(v, wA);
     const __m512d zero = _mm512_setzero_pd(), top255 = _mm512_set1_pd(255.0);
+    const __m512d halfLessMargin = _mm512_sub_pd(_mm512_set1_pd(0.5), margin);
     __m512i out = _mm512_setzero_si512();
     for (int k = 0; k < 3; ++k) {
         // C and B share the top word, D and A the bottom one.
@@ -136,16 +136,14 @@ TALVINE_AVX512 inline __m512i blend8(const TPtImg* src, int64_t w, int64_t count
                                                       _mm512_mul_pd(byte8(t, k + 3), wB)),
                                         _mm512_mul_pd(byte8(t, k), wC)),
                           _mm512_mul_pd(byte8(b, k), wD));
-        __m512d r;
-        if (exactSum) {
-            r = _mm512_roundscale_pd(value, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
-        } else {
-            const __m512d shifted = _mm512_add_pd(value, _mm512_set1_pd(0.5));
-            r = _mm512_roundscale_pd(shifted, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
-            const __m512d f = _mm512_sub_pd(shifted, r);
-            decided &= _mm512_cmp_pd_mask(f, margin, _CMP_GT_OQ) &
-                       _mm512_cmp_pd_mask(f, _mm512_sub_pd(one, margin), _CMP_LT_OQ);
-        }
+        const __m512d r =
+            _mm512_roundscale_pd(value, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+        // Decided when the value lies further than the margin from every
+        // k + 1/2, that is within 1/2 - margin of its nearest integer (the
+        // difference is exact).
+        if (!exactSum)
+            decided &= _mm512_cmp_pd_mask(_mm512_abs_pd(_mm512_sub_pd(value, r)), halfLessMargin,
+                                          _CMP_LT_OQ);
         const __m512i channel = _mm512_cvttpd_epi64(_mm512_min_pd(_mm512_max_pd(r, zero), top255));
         out = _mm512_or_si512(out, _mm512_slli_epi64(channel, 8 * k));
     }

@@ -247,7 +247,8 @@ TALVINE_AVX512 inline bool tiltOctAvx512(const TiltRun& r, const TiltRow& row, i
     const __m512i tx = fast::split8(fx, e, u, decidedX);
     const __m512i ty = fast::split8(fy, e, v, decidedY);
     if ((decidedX & decidedY) != 0xFF) return false;
-    const __m512i m = _mm512_add_epi64(_mm512_mullo_epi64(ty, _mm512_set1_epi64(r.W)), tx);
+    // |ty| < 2^31 and W < 2^31: a signed 32-bit product is exact.
+    const __m512i m = _mm512_add_epi64(_mm512_mul_epi32(ty, _mm512_set1_epi64(r.W)), tx);
     const __mmask8 inside = fast::inRange8(m, r.W, r.count - r.W - 1);
     const __mmask8 safe = fast::inRange8(m, r.W, r.count - r.W - 2);
     if (inside != safe) return false;
