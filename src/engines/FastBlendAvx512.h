@@ -150,6 +150,61 @@ TALVINE_AVX512 inline __m512i blend8(const TPtImg* src, int64_t w, int64_t count
     return out;
 }
 
+// Byte k of each 64-bit lane of `first` to 32-bit lanes 0-7, of `second`
+// to lanes 8-15, as floats.
+TALVINE_AVX512 inline __m512 channel16(__m512i first, __m512i second, int k) {
+    const __m512i index =
+        _mm512_add_epi32(_mm512_set1_epi32(k), _mm512_setr_epi32(0, 8, 16, 24, 32, 40, 48, 56, 64,
+                                                                 72, 80, 88, 96, 104, 112, 120));
+    return _mm512_cvtepi32_ps(
+        _mm512_maskz_permutex2var_epi8(0x1111111111111111ull, first, index, second));
+}
+
+// The blends of sixteen pixels in single precision (FastBlend.h,
+// blendMarginSingle): the words of pixels 0-7 in t0/b0 and of 8-15 in
+// t1/b1 (as words8 gives them), the double fractions of each half.  Returns
+// the pixels as sixteen 32-bit words of three bytes, and the lanes whose
+// every channel lies within 1/2 - margin of its nearest integer, where the
+// 80-bit blend rounds to that same integer.
+TALVINE_AVX512 inline __m512i blendWords16f(__m512i t0, __m512i b0, __m512i t1, __m512i b1,
+                                            __m512d u0, __m512d v0, __m512d u1, __m512d v1,
+                                            __m512 halfLessMargin, __mmask16& decided) {
+    const __m512 u =
+        _mm512_insertf32x8(_mm512_castps256_ps512(_mm512_cvtpd_ps(u0)), _mm512_cvtpd_ps(u1), 1);
+    const __m512 v =
+        _mm512_insertf32x8(_mm512_castps256_ps512(_mm512_cvtpd_ps(v0)), _mm512_cvtpd_ps(v1), 1);
+    const __m512 one = _mm512_set1_ps(1.0f);
+    const __m512 wA = _mm512_mul_ps(u, v);
+    const __m512 wB = _mm512_sub_ps(u, wA);
+    const __m512 wC = _mm512_add_ps(_mm512_sub_ps(_mm512_sub_ps(one, u), v), wA);
+    const __m512 wD = _mm512_sub_ps(v, wA);
+    const __m512 zero = _mm512_setzero_ps(), top255 = _mm512_set1_ps(255.0f);
+    __m512i out = _mm512_setzero_si512();
+    for (int k = 0; k < 3; ++k) {
+        // C and B share the top word, D and A the bottom one.
+        const __m512 value =
+            _mm512_add_ps(_mm512_add_ps(_mm512_add_ps(_mm512_mul_ps(channel16(b0, b1, k + 3), wA),
+                                                      _mm512_mul_ps(channel16(t0, t1, k + 3), wB)),
+                                        _mm512_mul_ps(channel16(t0, t1, k), wC)),
+                          _mm512_mul_ps(channel16(b0, b1, k), wD));
+        const __m512 r = _mm512_roundscale_ps(value, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+        decided &=
+            _mm512_cmp_ps_mask(_mm512_abs_ps(_mm512_sub_ps(value, r)), halfLessMargin, _CMP_LT_OQ);
+        const __m512i c = _mm512_cvttps_epi32(_mm512_min_ps(_mm512_max_ps(r, zero), top255));
+        out = _mm512_or_si512(out, _mm512_slli_epi32(c, 8 * k));
+    }
+    return out;
+}
+
+// Writes sixteen adjacent pixels from sixteen 32-bit words of three bytes.
+TALVINE_AVX512 inline void store16(TPtImg* out, __m512i words) {
+    const __m512i pack = _mm512_set_epi8(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 62, 61, 60,
+                                         58, 57, 56, 54, 53, 52, 50, 49, 48, 46, 45, 44, 42, 41, 40,
+                                         38, 37, 36, 34, 33, 32, 30, 29, 28, 26, 25, 24, 22, 21, 20,
+                                         18, 17, 16, 14, 13, 12, 10, 9, 8, 6, 5, 4, 2, 1, 0);
+    _mm512_mask_storeu_epi8(out, 0xffffffffffffull, _mm512_permutexvar_epi8(pack, words));
+}
+
 // Writes eight adjacent pixels from eight words of three bytes.
 TALVINE_AVX512 inline void store8(TPtImg* out, __m512i words) {
     const __m512i pack =

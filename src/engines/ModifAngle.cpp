@@ -123,6 +123,7 @@ struct TiltRun {
     int64_t W, count, x1, y1;
     SinCos sc;
     double cosD, sinD, x1D, y1D, e, margin;
+    float halfLessMarginF; // 1/2 less the single-precision margin, rounded down
 };
 
 constexpr int64_t kTileRows = 16, kTileColumns = 128;
@@ -266,9 +267,58 @@ TALVINE_AVX512 inline bool tiltOctAvx512(const TiltRun& r, const TiltRow& row, i
     return true;
 }
 
+// The positions of eight pixels at x, as in tiltOctAvx512: false unless
+// every lane is decided and its four reads lie inside the source.
+struct TiltOct {
+    __m512i m;
+    __m512d u, v;
+};
+
+TALVINE_AVX512 inline bool tiltPositions8(const TiltRun& r, const TiltRow& row, int64_t x,
+                                          TiltOct& o) {
+    const __m512d dx = _mm512_add_pd(_mm512_set1_pd(static_cast<double>(x - r.x1)),
+                                     _mm512_setr_pd(0, 1, 2, 3, 4, 5, 6, 7));
+    const __m512d fx = _mm512_add_pd(
+        _mm512_set1_pd(r.x1D),
+        _mm512_sub_pd(_mm512_mul_pd(dx, _mm512_set1_pd(r.cosD)), _mm512_set1_pd(row.sinD)));
+    const __m512d fy = _mm512_add_pd(
+        _mm512_set1_pd(r.y1D),
+        _mm512_add_pd(_mm512_mul_pd(dx, _mm512_set1_pd(r.sinD)), _mm512_set1_pd(row.cosD)));
+    const __m512d e = _mm512_set1_pd(r.e);
+    __mmask8 decidedX, decidedY;
+    const __m512i tx = fast::split8(fx, e, o.u, decidedX);
+    const __m512i ty = fast::split8(fy, e, o.v, decidedY);
+    o.m = _mm512_add_epi64(_mm512_mul_epi32(ty, _mm512_set1_epi64(r.W)), tx);
+    return (decidedX & decidedY & fast::inRange8(o.m, r.W, r.count - r.W - 2)) == 0xFF;
+}
+
+// Sixteen pixels at x, all with a source, blended in single precision;
+// false when a lane needs more (the eight-pixel path then takes over).
+TALVINE_AVX512 inline bool tiltHexAvx512(const TiltRun& r, const TiltRow& row, int64_t x,
+                                         TPtImg* out) {
+    TiltOct a, b;
+    if (!tiltPositions8(r, row, x, a) || !tiltPositions8(r, row, x + 8, b)) return false;
+    __m512i t0, b0, t1, b1;
+    fast::words8(r.src, r.W, r.count, a.m, t0, b0);
+    fast::words8(r.src, r.W, r.count, b.m, t1, b1);
+    __mmask16 decided = 0xFFFF;
+    const __m512i words = fast::blendWords16f(t0, b0, t1, b1, a.u, a.v, b.u, b.v,
+                                              _mm512_set1_ps(r.halfLessMarginF), decided);
+    if (decided != 0xFFFF) return false;
+    fast::store16(out + x, words);
+    return true;
+}
+
 TALVINE_AVX512 int64_t tiltRowAvx512(const TiltRun r, const TiltRow& row, int64_t x0, int64_t x1,
                                      TPtImg* out) {
     int64_t exact = 0, x = x0;
+    for (; x + 16 <= x1; x += 16) {
+        if (tiltHexAvx512(r, row, x, out)) continue;
+        for (int64_t h = x; h < x + 16; h += 8)
+            if (!tiltOctAvx512(r, row, h, out))
+                for (int k = 0; k < 8; ++k)
+                    exact += tiltPixel(r, row, h + k, out[h + k]);
+    }
     for (; x + 8 <= x1; x += 8)
         if (!tiltOctAvx512(r, row, x, out))
             for (int k = 0; k < 8; ++k)
@@ -378,10 +428,13 @@ bool pivoter(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h, const TiltPar
                 static_cast<double>(x1),
                 static_cast<double>(y1),
                 0,
+                0,
                 0};
     run.e = 0x1p-48 * (static_cast<double>(W) + static_cast<double>(H) +
                        2.0 * (std::fabs(run.x1D) + std::fabs(run.y1D)) + 2.0);
     run.margin = fast::blendMargin(run.e);
+    run.halfLessMarginF =
+        std::nextafter(static_cast<float>(0.5 - fast::blendMarginSingle(run.e)), 0.0f);
     const bool nearest = p.sampling == Sampling::Nearest;
     const Kernel kernel = activeKernel();
     if (nearest && kernel != Kernel::Avx512) {
