@@ -90,9 +90,7 @@ void corrigerDistorsion(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h,
         const int64_t dx = i % W - cx, dy = i / W - cy;
         const Offset o = sourceOffset(law, dx, dy);
         const long double tx = truncl(o.X), ty = truncl(o.Y);
-        long double fx = o.X - tx, fy = o.Y - ty;
-        if (fx < 0) fx += 1;
-        if (fy < 0) fy += 1;
+        const long double fx = detail::fracUp(o.X, tx), fy = detail::fracUp(o.Y, ty);
         sample(src, dst + i, W, cx, cy, limit, count - 1, p.sampling, static_cast<int64_t>(tx),
                static_cast<int64_t>(ty), fx, fy);
     }
@@ -141,9 +139,7 @@ struct DistortionRun {
 void exactPixel(const DistortionRun& r, int64_t dx, int64_t dy, TPtImg* out) {
     const Offset o = sourceOffset(r.law, dx, dy);
     const long double tx = truncl(o.X), ty = truncl(o.Y);
-    long double fx = o.X - tx, fy = o.Y - ty;
-    if (fx < 0) fx += 1;
-    if (fy < 0) fy += 1;
+    const long double fx = detail::fracUp(o.X, tx), fy = detail::fracUp(o.Y, ty);
     sample(r.src, out, r.W, r.cx, r.cy, r.limit, r.last, r.sampling, static_cast<int64_t>(tx),
            static_cast<int64_t>(ty), fx, fy);
 }

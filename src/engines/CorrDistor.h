@@ -21,7 +21,7 @@
 // `src` and `dst` hold W*H pixels each and must not overlap.
 #pragma once
 
-#include "engines/ModifAngle.h"
+#include "engines/Bilinear.h"
 #include "talvine/talvine.h"
 
 #include <cstdint>

@@ -28,12 +28,6 @@ SinCos sinCos(long double angle) {
     return {sinl(angle), cosl(angle)};
 }
 
-long double fracUp(long double r, long double t) {
-    long double f = r - t;
-    if (f < 0) f += 1;
-    return f;
-}
-
 // Trunc: truncl, or in the fast loop a conversion to 64 bits and back (one
 // fisttp, which truncates whatever the rounding mode); both are exact for
 // the |values| < 2^35 met here.
@@ -51,8 +45,8 @@ TPtImg bilinearAt(const TPtImg* src, int64_t w, int64_t count, long double fx, l
     const Int128 m = static_cast<Int128>(static_cast<int64_t>(ty)) * w + static_cast<int64_t>(tx);
     if (m < w || m >= count - w - 1) return kWhite;
     const int64_t base = static_cast<int64_t>(m);
-    return detail::blend(src[base + w + 1], src[base + 1], src[base], src[base + w], fracUp(fx, tx),
-                         fracUp(fy, ty));
+    return detail::blend(src[base + w + 1], src[base + 1], src[base], src[base + w],
+                         detail::fracUp(fx, tx), detail::fracUp(fy, ty));
 }
 
 } // namespace

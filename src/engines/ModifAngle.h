@@ -22,16 +22,13 @@
 
 #include "core/Host.h"
 #include "core/ParamCoul.h"
+#include "engines/Bilinear.h"
 #include "talvine/talvine.h"
-
-#include <cmath>
 
 #include <cstdint>
 #include <optional>
 
 namespace talvine::engines {
-
-enum class Sampling { Nearest, Bilinear };
 
 // The angle of the line from `p1` to `p2`, arctan(dy / dx) in radians, in
 // (-pi/2, pi/2).  None when both points share a column.
@@ -52,44 +49,5 @@ namespace reference {
 // against byte for byte.
 bool pivoter(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h, const TiltParams& p);
 } // namespace reference
-
-namespace detail {
-
-// Round to nearest, ties to even, then clamp to a byte.  A blended value
-// lies within a few units of 0..255, so lrintl (one fistp, since the engines
-// are built with -fno-math-errno; it rounds in the
-// current mode exactly as rintl does) is exact and far cheaper than frndint.
-inline uint8_t clampRound(long double value) {
-    const long r = lrintl(value);
-    if (r >= 255) return 255;
-    if (r <= 0) return 0;
-    return static_cast<uint8_t>(r);
-}
-
-// The bilinear blend shared by the three engines.  With the base pixel `c`,
-// its right neighbour `b`, the one below `d` and the diagonal one `a`, and
-// the fractions u (across) and v (down), each channel is
-//     a*(u*v) + b*(u - u*v) + c*(1 - u - v + u*v) + d*(v - u*v)
-// formed and summed in exactly that order in 80-bit arithmetic.
-inline TPtImg blend(const TPtImg& a, const TPtImg& b, const TPtImg& c, const TPtImg& d,
-                    long double u, long double v) {
-    const long double uv = u * v;
-    const long double wA = uv;
-    const long double wB = u - uv;
-    const long double wC = 1.0L - u - v + uv;
-    const long double wD = v - uv;
-    const TCompPt ca = DecompPt(packPixel(a)), cb = DecompPt(packPixel(b)),
-                  cc = DecompPt(packPixel(c)), cd = DecompPt(packPixel(d));
-    auto channel = [&](int32_t pa, int32_t pb, int32_t pc, int32_t pd) {
-        return clampRound(pa * wA + pb * wB + pc * wC + pd * wD);
-    };
-    TPtImg out;
-    out.octets[2] = channel(ca.octet2, cb.octet2, cc.octet2, cd.octet2);
-    out.octets[1] = channel(ca.octet1, cb.octet1, cc.octet1, cd.octet1);
-    out.octets[0] = channel(ca.octet0, cb.octet0, cc.octet0, cd.octet0);
-    return out;
-}
-
-} // namespace detail
 
 } // namespace talvine::engines

@@ -97,8 +97,7 @@ void sample(const TPtImg* src, TPtImg* dst, int64_t W, int64_t count, Sampling s
     }
     if (u < 0 || u >= count - W) return;
     const long double tColumn = Fast ? static_cast<long double>(column64) : truncl(column);
-    long double fx = column - tColumn;
-    if (fx < 0) fx += 1;
+    const long double fx = detail::fracUp(column, tColumn);
     // At u = count - W - 1 the diagonal neighbour is one past the end: the
     // last pixel stands in for it.
     const int64_t diag = u + W + 1 <= count - 1 ? u + W + 1 : count - 1;

@@ -33,7 +33,7 @@
 #pragma once
 
 #include "core/Host.h"
-#include "engines/ModifAngle.h"
+#include "engines/Bilinear.h"
 #include "talvine/talvine.h"
 
 #include <array>

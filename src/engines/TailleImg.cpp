@@ -1,6 +1,7 @@
 #include "engines/TailleImg.h"
 
 #include "core/ParamCoul.h"
+#include "engines/Bilinear.h"
 #include "engines/Dispatch.h"
 #include "engines/FastBlend.h"
 #include "engines/FastBlendAvx2.h"
@@ -34,10 +35,6 @@ void checkSizes(int32_t w, int32_t h, int32_t nw, int32_t nh) {
         throw std::invalid_argument("negative picture dimension");
     if (nw == 0 || nh == 0) throw ZeroDimension();
     if (w == 0 || h == 0) throw std::invalid_argument("empty source picture");
-}
-
-uint8_t clampByte(int64_t v) {
-    return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
 }
 
 } // namespace
@@ -87,19 +84,7 @@ void retaillerLisse(const TPtImg* src, int32_t w, int32_t h, TPtImg* dst, int32_
         } else {
             a = std::min(a, total - 1);
         }
-        const long double wA = u * v;
-        const long double wB = u - u * v;
-        const long double wC = 1 - u - v + u * v;
-        const long double wD = v - u * v;
-        const TCompPt A = DecompPt(packPixel(src[a])), B = DecompPt(packPixel(src[b])),
-                      C = DecompPt(packPixel(src[c])), D = DecompPt(packPixel(src[d]));
-        auto blend = [&](int32_t ca, int32_t cb, int32_t cc, int32_t cd) {
-            const long double value = ca * wA + cb * wB + cc * wC + cd * wD;
-            return clampByte(static_cast<int64_t>(rintl(value)));
-        };
-        dst[i].octets[2] = blend(A.octet2, B.octet2, C.octet2, D.octet2);
-        dst[i].octets[1] = blend(A.octet1, B.octet1, C.octet1, D.octet1);
-        dst[i].octets[0] = blend(A.octet0, B.octet0, C.octet0, D.octet0);
+        dst[i] = detail::blend(src[a], src[b], src[c], src[d], u, v);
     }
 }
 
@@ -116,7 +101,7 @@ inline long double roundEven(long double r) {
 }
 
 inline uint8_t toByte(long double r) {
-    return clampByte(static_cast<int64_t>(roundEven(r)));
+    return detail::clampByte(static_cast<int64_t>(roundEven(r)));
 }
 
 // A blend computed in double precision (weights from the extended u and v
@@ -132,10 +117,11 @@ template <class Exact> inline uint8_t screened(double approx, bool exactSum, Exa
     const double s = approx + 0.5;
     const double f = std::floor(s);
     const double frac = s - f;
-    if (frac > kTieMargin && frac < 1 - kTieMargin) return clampByte(static_cast<int64_t>(f));
+    if (frac > kTieMargin && frac < 1 - kTieMargin)
+        return detail::clampByte(static_cast<int64_t>(f));
     if (exactSum) {
         constexpr double kShift = 0x1.8p52; // as roundEven, in double: exact below 2^51
-        return clampByte(static_cast<int64_t>((approx + kShift) - kShift));
+        return detail::clampByte(static_cast<int64_t>((approx + kShift) - kShift));
     }
     return toByte(exact());
 }
