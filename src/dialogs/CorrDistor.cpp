@@ -13,19 +13,6 @@ namespace {
 
 TCorrDist* gCorrDist = nullptr;
 
-tk::HandlerTable handlers(TCorrDist* d) {
-    tk::HandlerTable t;
-    t.add("FormShow", d, &TCorrDist::FormShow)
-        .add("FormClose", d, &TCorrDist::FormClose)
-        .add("TauxCorrChange", d, &TCorrDist::TauxCorrChange)
-        .add("TauxCorrMouseUp", d, &TCorrDist::TauxCorrMouseUp)
-        .add("BasiqueClick", d, &TCorrDist::BasiqueClick)
-        .add("ReInitClick", d, &TCorrDist::ReInitClick)
-        .add("AnnulerClick", d, &TCorrDist::AnnulerClick)
-        .add("AppliquerClick", d, &TCorrDist::AppliquerClick);
-    return t;
-}
-
 } // namespace
 
 std::string texteTaux(int position) {
@@ -33,13 +20,25 @@ std::string texteTaux(int position) {
 }
 
 TCorrDist::TCorrDist(tk::Application& app)
-    : tk::Form(app, corrDistForm(), handlers(this)), TypeProcess(get<tk::GroupBox>("TypeProcess")),
+    : tk::Form(app, corrDistForm()), TypeProcess(get<tk::GroupBox>("TypeProcess")),
       Basique(get<tk::RadioButton>("Basique")), InterQuad(get<tk::RadioButton>("InterQuad")),
       TypeDistor(get<tk::RadioGroup>("TypeDistor")), Label2(get<tk::Label>("Label2")),
       Label1(get<tk::Label>("Label1")), TauxB(get<tk::Label>("TauxB")),
       TauxCorr(get<tk::TBarreCurseur>("TauxCorr")), TauxC(get<tk::Label>("TauxC")),
       ReInit(get<tk::Button>("ReInit")), Annuler(get<tk::Button>("Annuler")),
-      Appliquer(get<tk::Button>("Appliquer")) {}
+      Appliquer(get<tk::Button>("Appliquer")) {
+    using E = tk::EventKind;
+    bind(E::Show, this, &TCorrDist::FormShow);
+    bind(E::Close, this, &TCorrDist::FormClose);
+    // BasiqueClick serves the two sampling buttons and the choice of law.
+    for (const char* choice : {"Basique", "InterQuad", "TypeDistor"})
+        bind(choice, E::Click, this, &TCorrDist::BasiqueClick);
+    bind("TauxCorr", E::Change, this, &TCorrDist::TauxCorrChange);
+    bind("TauxCorr", E::MouseUp, this, &TCorrDist::TauxCorrMouseUp);
+    bind("ReInit", E::Click, this, &TCorrDist::ReInitClick);
+    bind("Annuler", E::Click, this, &TCorrDist::AnnulerClick);
+    bind("Appliquer", E::Click, this, &TCorrDist::AppliquerClick);
+}
 
 void TCorrDist::Ouvrir(TPtImg* img, TDimImg dimImg) {
     try {

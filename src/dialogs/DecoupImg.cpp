@@ -13,17 +13,6 @@ namespace {
 
 TRogneImg* gRogneImg = nullptr;
 
-tk::HandlerTable handlers(TRogneImg* d) {
-    tk::HandlerTable t;
-    t.add("FormShow", d, &TRogneImg::FormShow)
-        .add("FormClose", d, &TRogneImg::FormClose)
-        .add("DimVertKeyUp", d, &TRogneImg::DimVertKeyUp)
-        .add("FormatImgClick", d, &TRogneImg::FormatImgClick)
-        .add("AppliquerClick", d, &TRogneImg::AppliquerClick)
-        .add("AnnulerClick", d, &TRogneImg::AnnulerClick);
-    return t;
-}
-
 // One past an edge, as the callback's 32-bit slot can carry it.
 int32_t pastEdge(int32_t start, int32_t length) {
     return static_cast<int32_t>(std::clamp<int64_t>(int64_t{start} + length, INT32_MIN, INT32_MAX));
@@ -32,12 +21,21 @@ int32_t pastEdge(int32_t start, int32_t length) {
 } // namespace
 
 TRogneImg::TRogneImg(tk::Application& app)
-    : tk::Form(app, rogneImgForm(), handlers(this)), Marges(get<tk::GroupBox>("Marges")),
+    : tk::Form(app, rogneImgForm()), Marges(get<tk::GroupBox>("Marges")),
       MrgG(get<tk::TEditVal>("MrgG")), MrgH(get<tk::TEditVal>("MrgH")),
       Dimensions(get<tk::GroupBox>("Dimensions")), DimHorz(get<tk::TEditVal>("DimHorz")),
       DimVert(get<tk::TEditVal>("DimVert")), FormatImg(get<tk::RadioGroup>("FormatImg")),
       Appliquer(get<tk::Button>("Appliquer")), Annuler(get<tk::Button>("Annuler")) {
     Appliquer.setGlyph(scissorsGlyph());
+    using E = tk::EventKind;
+    bind(E::Show, this, &TRogneImg::FormShow);
+    bind(E::Close, this, &TRogneImg::FormClose);
+    // DimVertKeyUp serves the four numeric fields.
+    for (const char* field : {"MrgG", "MrgH", "DimHorz", "DimVert"})
+        bind(field, E::KeyUp, this, &TRogneImg::DimVertKeyUp);
+    bind("FormatImg", E::Click, this, &TRogneImg::FormatImgClick);
+    bind("Appliquer", E::Click, this, &TRogneImg::AppliquerClick);
+    bind("Annuler", E::Click, this, &TRogneImg::AnnulerClick);
 }
 
 void TRogneImg::Ouvrir(TPtImg* img, TDimImg dimImg) {

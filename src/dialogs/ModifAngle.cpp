@@ -12,22 +12,10 @@ namespace {
 
 TInclineHorz* gInclineHorz = nullptr;
 
-tk::HandlerTable handlers(TInclineHorz* d) {
-    tk::HandlerTable t;
-    t.add("FormShow", d, &TInclineHorz::FormShow)
-        .add("FormClose", d, &TInclineHorz::FormClose)
-        .add("PtRot2Click", d, &TInclineHorz::PtRot2Click)
-        .add("TimerTimer", d, &TInclineHorz::TimerTimer)
-        .add("ReInitClick", d, &TInclineHorz::ReInitClick)
-        .add("AppliquerClick", d, &TInclineHorz::AppliquerClick)
-        .add("AnnulerClick", d, &TInclineHorz::AnnulerClick);
-    return t;
-}
-
 } // namespace
 
 TInclineHorz::TInclineHorz(tk::Application& app)
-    : tk::Form(app, inclineHorzForm(), handlers(this)),
+    : tk::Form(app, inclineHorzForm()),
       PickBoxes(get<tk::Timer>("Timer"),
                 {&get<tk::CheckBox>("PtRot1"), &get<tk::CheckBox>("PtRot2")}),
       ReInit(get<tk::Button>("ReInit")), Appliquer(get<tk::Button>("Appliquer")),
@@ -36,6 +24,16 @@ TInclineHorz::TInclineHorz(tk::Application& app)
       AngleRot(get<tk::Image>("AngleRot")), TypeProcess(get<tk::GroupBox>("TypeProcess")),
       Basique(get<tk::RadioButton>("Basique")), InterBiLin(get<tk::RadioButton>("InterBiLin")) {
     AngleRot.setPicture(angleRotPicture());
+    using E = tk::EventKind;
+    bind(E::Show, this, &TInclineHorz::FormShow);
+    bind(E::Close, this, &TInclineHorz::FormClose);
+    // PtRot2Click serves both pick boxes.
+    bind("PtRot1", E::Click, this, &TInclineHorz::PtRot2Click);
+    bind("PtRot2", E::Click, this, &TInclineHorz::PtRot2Click);
+    bind("Timer", E::Timer, this, &TInclineHorz::TimerTimer);
+    bind("ReInit", E::Click, this, &TInclineHorz::ReInitClick);
+    bind("Appliquer", E::Click, this, &TInclineHorz::AppliquerClick);
+    bind("Annuler", E::Click, this, &TInclineHorz::AnnulerClick);
 }
 
 void TInclineHorz::Ouvrir(TPtImg* img, TDimImg dimImg) {

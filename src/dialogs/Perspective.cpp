@@ -12,23 +12,10 @@ namespace {
 
 TCorrPerspect* gCorrPerspect = nullptr;
 
-tk::HandlerTable handlers(TCorrPerspect* d) {
-    tk::HandlerTable t;
-    t.add("FormShow", d, &TCorrPerspect::FormShow)
-        .add("FormClose", d, &TCorrPerspect::FormClose)
-        .add("PosHGClick", d, &TCorrPerspect::PosHGClick)
-        .add("TimerTimer", d, &TCorrPerspect::TimerTimer)
-        .add("CorrVertChange", d, &TCorrPerspect::CorrVertChange)
-        .add("ReInitClick", d, &TCorrPerspect::ReInitClick)
-        .add("AnnulerClick", d, &TCorrPerspect::AnnulerClick)
-        .add("AppliquerClick", d, &TCorrPerspect::AppliquerClick);
-    return t;
-}
-
 } // namespace
 
 TCorrPerspect::TCorrPerspect(tk::Application& app)
-    : tk::Form(app, corrPerspectForm(), handlers(this)),
+    : tk::Form(app, corrPerspectForm()),
       PickBoxes(get<tk::Timer>("Timer"),
                 {&get<tk::CheckBox>("PosHG"), &get<tk::CheckBox>("PosHD"),
                  &get<tk::CheckBox>("PosBD"), &get<tk::CheckBox>("PosBG")}),
@@ -41,6 +28,17 @@ TCorrPerspect::TCorrPerspect(tk::Application& app)
       Annuler(get<tk::Button>("Annuler")), Appliquer(get<tk::Button>("Appliquer")),
       Timer(get<tk::Timer>("Timer")) {
     Fond.setPicture(fondPicture());
+    using E = tk::EventKind;
+    bind(E::Show, this, &TCorrPerspect::FormShow);
+    bind(E::Close, this, &TCorrPerspect::FormClose);
+    // PosHGClick serves all four corner boxes.
+    for (const char* box : {"PosHG", "PosHD", "PosBD", "PosBG"})
+        bind(box, E::Click, this, &TCorrPerspect::PosHGClick);
+    bind("Timer", E::Timer, this, &TCorrPerspect::TimerTimer);
+    bind("CorrVert", E::Change, this, &TCorrPerspect::CorrVertChange);
+    bind("ReInit", E::Click, this, &TCorrPerspect::ReInitClick);
+    bind("Annuler", E::Click, this, &TCorrPerspect::AnnulerClick);
+    bind("Appliquer", E::Click, this, &TCorrPerspect::AppliquerClick);
 }
 
 void TCorrPerspect::Ouvrir(TPtImg* img, TDimImg dimImg) {

@@ -16,20 +16,6 @@ namespace {
 
 TChangeDim* gChangeDim = nullptr;
 
-tk::HandlerTable handlers(TChangeDim* d) {
-    tk::HandlerTable t;
-    t.add("FormShow", d, &TChangeDim::FormShow)
-        .add("FormClose", d, &TChangeDim::FormClose)
-        .add("TauxHChange", d, &TChangeDim::TauxHChange)
-        .add("TauxVChange", d, &TChangeDim::TauxVChange)
-        .add("DimHorzChange", d, &TChangeDim::DimHorzChange)
-        .add("DimVertChange", d, &TChangeDim::DimVertChange)
-        .add("LienHsurLClick", d, &TChangeDim::LienHsurLClick)
-        .add("AppliquerClick", d, &TChangeDim::AppliquerClick)
-        .add("AnnulerClick", d, &TChangeDim::AnnulerClick);
-    return t;
-}
-
 // Round(a / b), ties to even, with the division in extended precision.
 int64_t roundedQuotient(int64_t a, int32_t b) {
     return static_cast<int64_t>(rintl(static_cast<long double>(a) / b));
@@ -55,7 +41,7 @@ struct TChangeDim::Axis {
 };
 
 TChangeDim::TChangeDim(tk::Application& app)
-    : tk::Form(app, changeDimForm(), handlers(this)), Dimensions(get<tk::GroupBox>("Dimensions")),
+    : tk::Form(app, changeDimForm()), Dimensions(get<tk::GroupBox>("Dimensions")),
       Appliquer(get<tk::Button>("Appliquer")), Annuler(get<tk::Button>("Annuler")),
       Label3(get<tk::Label>("Label3")), Label4(get<tk::Label>("Label4")),
       DimHorz(get<tk::TEditVal>("DimHorz")), DimVert(get<tk::TEditVal>("DimVert")),
@@ -63,6 +49,16 @@ TChangeDim::TChangeDim(tk::Application& app)
       LienHsurL(get<tk::CheckBox>("LienHsurL")), Lissage(get<tk::CheckBox>("Lissage")),
       TauxH(get<tk::SpinEdit>("TauxH")), TauxV(get<tk::SpinEdit>("TauxV")) {
     Appliquer.setGlyph(scissorsGlyph());
+    using E = tk::EventKind;
+    bind(E::Show, this, &TChangeDim::FormShow);
+    bind(E::Close, this, &TChangeDim::FormClose);
+    bind("TauxH", E::Change, this, &TChangeDim::TauxHChange);
+    bind("TauxV", E::Change, this, &TChangeDim::TauxVChange);
+    bind("DimHorz", E::Change, this, &TChangeDim::DimHorzChange);
+    bind("DimVert", E::Change, this, &TChangeDim::DimVertChange);
+    bind("LienHsurL", E::Click, this, &TChangeDim::LienHsurLClick);
+    bind("Appliquer", E::Click, this, &TChangeDim::AppliquerClick);
+    bind("Annuler", E::Click, this, &TChangeDim::AnnulerClick);
 }
 
 TChangeDim::Axis TChangeDim::horizontal() {
