@@ -1,32 +1,25 @@
 #include "dialogs/CorrDistor.h"
 
 #include "core/Cursor.h"
-#include "dialogs/Commands.h"
 #include "engines/CorrDistor.h"
-#include "toolkit/Application.h"
 #include "toolkit/Locale.h"
 
 #include <cstdlib>
 
 namespace talvine::dialogs {
-namespace {
-
-TCorrDist* gCorrDist = nullptr;
-
-} // namespace
 
 std::string texteTaux(int position) {
     return tk::formatFixed(std::abs(position) / 10.0L, 2, 2) + " %";
 }
 
 TCorrDist::TCorrDist(tk::Application& app)
-    : tk::Form(app, corrDistForm()), TypeProcess(get<tk::GroupBox>("TypeProcess")),
-      Basique(get<tk::RadioButton>("Basique")), InterQuad(get<tk::RadioButton>("InterQuad")),
-      TypeDistor(get<tk::RadioGroup>("TypeDistor")), Label2(get<tk::Label>("Label2")),
-      Label1(get<tk::Label>("Label1")), TauxB(get<tk::Label>("TauxB")),
-      TauxCorr(get<tk::TBarreCurseur>("TauxCorr")), TauxC(get<tk::Label>("TauxC")),
-      ReInit(get<tk::Button>("ReInit")), Annuler(get<tk::Button>("Annuler")),
-      Appliquer(get<tk::Button>("Appliquer")) {
+    : PictureDialog(app, corrDistForm(), Kind::Modal),
+      TypeProcess(get<tk::GroupBox>("TypeProcess")), Basique(get<tk::RadioButton>("Basique")),
+      InterQuad(get<tk::RadioButton>("InterQuad")), TypeDistor(get<tk::RadioGroup>("TypeDistor")),
+      Label2(get<tk::Label>("Label2")), Label1(get<tk::Label>("Label1")),
+      TauxB(get<tk::Label>("TauxB")), TauxCorr(get<tk::TBarreCurseur>("TauxCorr")),
+      TauxC(get<tk::Label>("TauxC")), ReInit(get<tk::Button>("ReInit")),
+      Annuler(get<tk::Button>("Annuler")), Appliquer(get<tk::Button>("Appliquer")) {
     using E = tk::EventKind;
     bind(E::Show, this, &TCorrDist::FormShow);
     bind(E::Close, this, &TCorrDist::FormClose);
@@ -38,19 +31,6 @@ TCorrDist::TCorrDist(tk::Application& app)
     bind("ReInit", E::Click, this, &TCorrDist::ReInitClick);
     bind("Annuler", E::Click, this, &TCorrDist::AnnulerClick);
     bind("Appliquer", E::Click, this, &TCorrDist::AppliquerClick);
-}
-
-void TCorrDist::Ouvrir(TPtImg* img, TDimImg dimImg) {
-    try {
-        Largeur = dimImg.Largeur;
-        Hauteur = dimImg.Hauteur;
-        PtsTravail = PtsImg::share(img);
-        PtsInit = PtsTravail.clone();
-        showModal();
-    } catch (...) {
-        // Whatever ends the modal loop abnormally ends the command quietly.
-    }
-    PtsInit.clear();
 }
 
 void TCorrDist::FormShow() {
@@ -105,36 +85,6 @@ void TCorrDist::ReInitClick() {
     TauxCorr.setPosition(0);
     TauxCorrMouseUp();
     host::ImgModifiee = false;
-}
-
-void TCorrDist::AnnulerClick() {
-    host::ImgModifiee = false;
-}
-
-void TCorrDist::AppliquerClick() {
-    host::ImgModifiee = true;
-}
-
-void TCorrDist::FormClose() {
-    PtsInit.clear();
-    host::sendImage({Largeur, Hauteur}, host::ImgModifiee, true);
-}
-
-TCorrDist* corrDist() {
-    return gCorrDist;
-}
-
-void startCorrDistor() {
-    gCorrDist = &tk::application().createForm<TCorrDist>();
-}
-
-// The application object destroys the dialog with every form it owns.
-void stopCorrDistor() {
-    gCorrDist = nullptr;
-}
-
-void ouvrirDistorsion(TPtImg* img, TDimImg dim) {
-    if (gCorrDist) gCorrDist->Ouvrir(img, dim);
 }
 
 } // namespace talvine::dialogs

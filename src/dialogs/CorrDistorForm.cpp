@@ -1,11 +1,13 @@
 // The form of the distortion dialog, as data.
 #include "dialogs/CorrDistor.h"
 
+#include "dialogs/FormParts.h"
+
 namespace talvine::dialogs {
 
 tk::FormDesc corrDistForm() {
     using K = tk::ControlKind;
-    return tk::FormDesc{
+    tk::FormDesc f{
         .name = "CorrDist",
         .caption = "Correction de distorsion",
         .clientWidth = 296,
@@ -16,23 +18,6 @@ tk::FormDesc corrDistForm() {
         .stayOnTop = false,
         .position = tk::FormPosition::ScreenCenter,
         .controls = {
-            {.kind = K::GroupBox,
-             .name = "TypeProcess",
-             .caption = " Finesse du traitement ",
-             .bounds = {8, 4, 280, 41},
-             .tabOrder = 0},
-            {.kind = K::RadioButton,
-             .name = "Basique",
-             .parent = "TypeProcess",
-             .caption = "Basique",
-             .bounds = {12, 16, 73, 17},
-             .checked = true},
-            {.kind = K::RadioButton,
-             .name = "InterQuad",
-             .parent = "TypeProcess",
-             .caption = "Interpolation bilin\xC3\xA9"
-                        "aire",
-             .bounds = {120, 16, 153, 17}},
             {.kind = K::RadioGroup,
              .name = "TypeDistor",
              .caption = " Type de distorsion ",
@@ -80,6 +65,9 @@ tk::FormDesc corrDistForm() {
              .buttonKind = tk::ButtonKind::Ok,
              .tabOrder = 5},
         }};
+    const auto sampling = samplingChoice({8, 4, 280, 41}, 0, "InterQuad", 16, 120);
+    f.controls.insert(f.controls.begin(), sampling.begin(), sampling.end());
+    return f;
 }
 
 } // namespace talvine::dialogs

@@ -1,21 +1,13 @@
 #include "dialogs/Perspective.h"
 
 #include "core/Cursor.h"
-#include "dialogs/Commands.h"
-#include "toolkit/Application.h"
 
-#include <algorithm>
 #include <string>
 
 namespace talvine::dialogs {
-namespace {
-
-TCorrPerspect* gCorrPerspect = nullptr;
-
-} // namespace
 
 TCorrPerspect::TCorrPerspect(tk::Application& app)
-    : tk::Form(app, corrPerspectForm()),
+    : PictureDialog(app, corrPerspectForm(), Kind::PicksPoints),
       PickBoxes(get<tk::Timer>("Timer"),
                 {&get<tk::CheckBox>("PosHG"), &get<tk::CheckBox>("PosHD"),
                  &get<tk::CheckBox>("PosBD"), &get<tk::CheckBox>("PosBG")}),
@@ -41,19 +33,6 @@ TCorrPerspect::TCorrPerspect(tk::Application& app)
     bind("Appliquer", E::Click, this, &TCorrPerspect::AppliquerClick);
 }
 
-void TCorrPerspect::Ouvrir(TPtImg* img, TDimImg dimImg) {
-    try {
-        Largeur = dimImg.Largeur;
-        Hauteur = dimImg.Hauteur;
-        PtsTravail = PtsImg::share(img);
-        PtsInit = PtsTravail.clone();
-        host::callBack({Largeur, Hauteur}, PtReserve, rtSaisie, 0, false, false);
-        show();
-    } catch (...) {
-        // A failed opening ends quietly; the dialog may not appear.
-    }
-}
-
 void TCorrPerspect::FormShow() {
     host::ImgModifiee = false;
     Basique.setChecked(true);
@@ -70,7 +49,7 @@ void TCorrPerspect::CorrVertChange() {
 }
 
 void TCorrPerspect::NouveauPoint(Point point, TPtImg* imgHote) {
-    if (!visible() || !holdsPicture(imgHote, Largeur, Hauteur)) return;
+    if (!takesReport(imgHote)) return;
     const tk::CheckBox* picked = prendrePoint();
     if (picked == &PosHG) CoinHG = point;
     if (picked == &PosHD) CoinHD = point;
@@ -99,45 +78,7 @@ void TCorrPerspect::CorrigerPerspective() {
 
 void TCorrPerspect::ReInitClick() {
     FormShow();
-    const int64_t count = std::min(PtsInit.size(), PtsTravail.size());
-    std::copy_n(PtsInit.data(), count, PtsTravail.data());
-    host::sendImage({Largeur, Hauteur}, false, false);
-}
-
-void TCorrPerspect::AnnulerClick() {
-    host::ImgModifiee = false;
-    close();
-}
-
-void TCorrPerspect::AppliquerClick() {
-    host::ImgModifiee = true;
-    close();
-}
-
-void TCorrPerspect::FormClose() {
-    PtsInit.clear();
-    host::sendImage({Largeur, Hauteur}, host::ImgModifiee, true);
-}
-
-TCorrPerspect* corrPerspect() {
-    return gCorrPerspect;
-}
-
-void startPerspective() {
-    gCorrPerspect = &tk::application().createForm<TCorrPerspect>();
-}
-
-// The application object destroys the dialog with every form it owns.
-void stopPerspective() {
-    gCorrPerspect = nullptr;
-}
-
-void ouvrirPerspective(TPtImg* img, TDimImg dim) {
-    if (gCorrPerspect) gCorrPerspect->Ouvrir(img, dim);
-}
-
-void nouveauPointPerspective(Point point, TPtImg* imgHote) {
-    if (gCorrPerspect) gCorrPerspect->NouveauPoint(point, imgHote);
+    restorePicture();
 }
 
 } // namespace talvine::dialogs

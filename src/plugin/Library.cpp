@@ -1,7 +1,7 @@
 #include "plugin/Library.h"
 
 #include "core/Host.h"
-#include "dialogs/Commands.h"
+#include "dialogs/Dialogs.h"
 #include "platform/PartageMem.h"
 #include "plugin/Params.h"
 #include "toolkit/Application.h"
@@ -29,11 +29,7 @@ bool startLibrary() {
         return false;
     }
     tk::startApplication();
-    dialogs::startCorrDistor();
-    dialogs::startPerspective();
-    dialogs::startDecoupImg();
-    dialogs::startTailleImg();
-    dialogs::startModifAngle();
+    dialogs::startDialogs(tk::application());
     params::buildCommandTable();
     gState = State::Running;
     return true;
@@ -42,11 +38,7 @@ bool startLibrary() {
 void stopLibrary() {
     if (gState != State::Running) return;
     params::releaseCommandTable();
-    dialogs::stopModifAngle();
-    dialogs::stopTailleImg();
-    dialogs::stopDecoupImg();
-    dialogs::stopPerspective();
-    dialogs::stopCorrDistor();
+    dialogs::stopDialogs();
     tk::stopApplication(); // and the dialogs it owns
     platform::stopPartageMem();
     // Started again, the library is as a freshly loaded module: no callback.
