@@ -258,7 +258,7 @@ void closeModeless(tk::Form& form) {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     gStreams.start();
     if (!startLibrary()) fail("the library did not start");
-    gUi = std::make_unique<tk::Automation>(tk::application());
+    gUi = std::make_unique<tk::Automation>(talvine::application());
     AdrRetour(&callback, 99);
     return 0;
 }

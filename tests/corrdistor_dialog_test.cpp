@@ -31,7 +31,7 @@ class DistortionDialog : public ::testing::Test {
         AdrRetour(&Recorder::callback, kContext);
         dlg = dialogs::dialog<dialogs::TCorrDist>();
         ASSERT_NE(dlg, nullptr);
-        ui = std::make_unique<tk::Automation>(tk::application());
+        ui = std::make_unique<tk::Automation>(talvine::application());
         ui->headless().clearActions();
         ui->headless().clearFailures();
         Recorder::clear();

@@ -41,7 +41,7 @@ class CropDialog : public ::testing::Test {
     }
 
     static tk::Automation& ui() {
-        static tk::Automation automation(tk::application());
+        static tk::Automation automation(talvine::application());
         return automation;
     }
     static dialogs::TRogneImg& dialog() { return *dialogs::dialog<dialogs::TRogneImg>(); }

@@ -36,7 +36,7 @@ class TiltDialog : public ::testing::Test {
         AdrRetour(&Recorder::callback, kContext);
         dlg = dialogs::dialog<dialogs::TInclineHorz>();
         ASSERT_NE(dlg, nullptr);
-        ui = std::make_unique<tk::Automation>(tk::application());
+        ui = std::make_unique<tk::Automation>(talvine::application());
         ui->clearBoxes();
         Recorder::clear();
         Recorder::setHook(nullptr);

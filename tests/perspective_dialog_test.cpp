@@ -34,7 +34,7 @@ class PerspectiveDialog : public ::testing::Test {
         AdrRetour(&Recorder::callback, kContext);
         dlg = dialogs::dialog<dialogs::TCorrPerspect>();
         ASSERT_NE(dlg, nullptr);
-        ui = std::make_unique<tk::Automation>(tk::application());
+        ui = std::make_unique<tk::Automation>(talvine::application());
         Recorder::clear();
         Recorder::setHook(nullptr);
     }

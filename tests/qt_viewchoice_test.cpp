@@ -14,9 +14,9 @@ namespace {
 TEST(ViewChoice, KeepsTheHeadlessBackendWithoutQt) {
     EXPECT_FALSE(plugin::qtApplicationRunning());
     tk::Application app;
-    plugin::chooseView();
+    plugin::chooseView(app);
     EXPECT_NE(app.headless(), nullptr);
-    plugin::chooseView(); // once per application object: nothing more happens
+    plugin::chooseView(app); // once per application object: nothing more happens
     EXPECT_NE(app.headless(), nullptr);
 }
 
@@ -25,7 +25,7 @@ TEST(ViewChoice, QtLoadedWithoutAnApplicationObjectIsNotAQtApplication) {
     if (!core) GTEST_SKIP() << "Qt 6 is not installed";
     EXPECT_FALSE(plugin::qtApplicationRunning());
     tk::Application app;
-    plugin::chooseView();
+    plugin::chooseView(app);
     EXPECT_NE(app.headless(), nullptr);
 }
 

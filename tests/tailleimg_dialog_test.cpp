@@ -48,7 +48,7 @@ class ResizeDialog : public ::testing::Test {
     }
 
     static tk::Automation& ui() {
-        static tk::Automation automation(tk::application());
+        static tk::Automation automation(talvine::application());
         return automation;
     }
     static dialogs::TChangeDim& dialog() { return *dialogs::dialog<dialogs::TChangeDim>(); }

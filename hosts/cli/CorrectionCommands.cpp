@@ -9,6 +9,7 @@
 #include "ImageIO.h"
 #include "Run.h"
 #include "engines/ModifAngle.h"
+#include "plugin/Library.h"
 #include "toolkit/Application.h"
 #include "toolkit/Automation.h"
 
@@ -81,7 +82,7 @@ struct TiltOptions {
 };
 
 void driveTilt(HostSession& host, const TiltOptions& o) {
-    tk::Automation ui(tk::application());
+    tk::Automation ui(talvine::application());
     Warnings warnings(ui);
     host.start(3);
     if (o.bilinear) ui.click("InclineHorz.InterBiLin");
@@ -278,7 +279,7 @@ struct DistortionOptions {
 };
 
 void driveDistortion(HostSession& host, const DistortionOptions& o) {
-    tk::Automation ui(tk::application());
+    tk::Automation ui(talvine::application());
     Warnings warnings(ui);
     ui.headless().clearFailures();
     // The dialog is modal: the user's actions wait in the queue for its loop.
@@ -319,7 +320,7 @@ struct PerspectiveOptions {
 void drivePerspective(HostSession& host, const PerspectiveOptions& o) {
     static constexpr std::array<const char*, 4> kBoxes = {
         "CorrPerspect.PosHG", "CorrPerspect.PosHD", "CorrPerspect.PosBD", "CorrPerspect.PosBG"};
-    tk::Automation ui(tk::application());
+    tk::Automation ui(talvine::application());
     Warnings warnings(ui);
     host.start(9);
     ui.dragSlider("CorrPerspect.CorrVert", o.vertical);

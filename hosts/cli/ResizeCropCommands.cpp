@@ -6,6 +6,7 @@
 #include "HostSession.h"
 #include "ImageIO.h"
 #include "Run.h"
+#include "plugin/Library.h"
 #include "toolkit/Application.h"
 #include "toolkit/Automation.h"
 
@@ -68,7 +69,7 @@ void paste(tk::Automation& ui, const std::string& path, int value) {
 }
 
 void driveResize(HostSession& host, const ResizeOptions& o) {
-    tk::Automation ui(tk::application());
+    tk::Automation ui(talvine::application());
     ErrorBoxes errors(ui);
     ui.headless().clearFailures();
     // The dialog is modal: the user's actions wait in the queue for its loop.
@@ -234,7 +235,7 @@ struct CropOptions {
 };
 
 void driveCrop(HostSession& host, const CropOptions& o) {
-    tk::Automation ui(tk::application());
+    tk::Automation ui(talvine::application());
     ErrorBoxes errors(ui);
     host.start(6);
     if (!ui.visible("RogneImg")) throw UserError("the crop dialog did not open");

@@ -73,7 +73,7 @@ void TCorrDist::TauxCorrMouseUp() {
             Basique.checked() ? engines::Sampling::Nearest : engines::Sampling::Bilinear};
         engines::corrigerDistorsion(PtsInit.data(), PtsTravail.data(), Largeur, Hauteur, p);
     }
-    host::ImgModifiee = true;
+    host::ImgModifiee.pictureWritten();
     host::sendImage({Largeur, Hauteur}, host::ImgModifiee, false);
 }
 
@@ -84,7 +84,7 @@ void TCorrDist::BasiqueClick() {
 void TCorrDist::ReInitClick() {
     TauxCorr.setPosition(0);
     TauxCorrMouseUp();
-    host::ImgModifiee = false;
+    host::ImgModifiee.reset();
 }
 
 } // namespace talvine::dialogs

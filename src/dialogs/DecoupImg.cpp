@@ -82,7 +82,7 @@ void TRogneImg::FormatImgClick() {
 
 void TRogneImg::AppliquerClick() {
     verifyFields();
-    host::ImgModifiee = true;
+    host::ImgModifiee.applied();
     // Only the part of the rectangle inside the picture is copied, and the
     // final callback reports that part.
     Cadre = engines::copierCadre(PtsInit.data(), Largeur, Hauteur, Cadre, PtsTravail.data(),

@@ -29,7 +29,7 @@ TInclineHorz::TInclineHorz(tk::Application& app)
 }
 
 void TInclineHorz::FormShow() {
-    host::ImgModifiee = false;
+    host::ImgModifiee.reset();
     reinitialiserCases();
     Basique.setChecked(true);
 }

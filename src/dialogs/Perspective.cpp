@@ -34,7 +34,7 @@ TCorrPerspect::TCorrPerspect(tk::Application& app)
 }
 
 void TCorrPerspect::FormShow() {
-    host::ImgModifiee = false;
+    host::ImgModifiee.reset();
     Basique.setChecked(true);
     CorrVert.setPosition(5);
     reinitialiserCases();
@@ -72,7 +72,7 @@ void TCorrPerspect::CorrigerPerspective() {
                                              {corners, CorrVert.position(), sampling});
     }
     if (!drawn) return;
-    host::ImgModifiee = true;
+    host::ImgModifiee.pictureWritten();
     host::sendImage({Largeur, Hauteur}, host::ImgModifiee, false);
 }
 

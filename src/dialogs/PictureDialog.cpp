@@ -30,12 +30,12 @@ void PictureDialog::Ouvrir(TPtImg* img, TDimImg dimImg) {
 }
 
 void PictureDialog::AppliquerClick() {
-    host::ImgModifiee = true;
+    host::ImgModifiee.applied();
     if (kind_ != Kind::Modal) close();
 }
 
 void PictureDialog::AnnulerClick() {
-    host::ImgModifiee = false;
+    host::ImgModifiee.cancelled();
     if (kind_ != Kind::Modal) close();
 }
 

@@ -10,6 +10,8 @@ namespace talvine {
 namespace {
 enum class State { NotStarted, Running, Stopped, Failed };
 State gState = State::NotStarted;
+// Plain pointer: the module's unload hook runs after static destructors.
+tk::Application* gApplication = nullptr;
 } // namespace
 
 // The sequence, each step once:
@@ -28,8 +30,8 @@ bool startLibrary() {
         gState = State::Failed;
         return false;
     }
-    tk::startApplication();
-    dialogs::startDialogs(tk::application());
+    gApplication = new tk::Application();
+    dialogs::startDialogs(*gApplication);
     params::buildCommandTable();
     gState = State::Running;
     return true;
@@ -39,16 +41,27 @@ void stopLibrary() {
     if (gState != State::Running) return;
     params::releaseCommandTable();
     dialogs::stopDialogs();
-    tk::stopApplication(); // and the dialogs it owns
+    delete gApplication; // and the dialogs it owns
+    gApplication = nullptr;
     platform::stopPartageMem();
     // Started again, the library is as a freshly loaded module: no callback.
     host::registerCallback(nullptr, 0);
-    host::ImgModifiee = false;
+    host::ImgModifiee.newCall();
     gState = State::Stopped;
 }
 
 bool libraryRunning() {
     return gState == State::Running;
+}
+
+tk::Application& application() {
+    if (!gApplication)
+        throw tk::ToolkitError("there is no application object: the library is not started");
+    return *gApplication;
+}
+
+bool hasApplication() {
+    return gApplication != nullptr;
 }
 
 } // namespace talvine

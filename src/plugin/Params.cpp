@@ -201,11 +201,11 @@ TALVINE_EXPORT void TALVINE_CALL XchgData(int32_t NumCmd, int32_t Pt1X, int32_t 
                                           TPtsImg ImgHote, int32_t, int32_t) {
     if (!libraryRunning()) return;
     try {
-        plugin::chooseView(); // the Qt view when the host runs Qt, once
+        plugin::chooseView(application()); // the Qt view when the host runs Qt, once
         // Our own references for the length of the call, released on every path.
         const PtsImg img = PtsImg::share(Img);
         const PtsImg imgHote = PtsImg::share(ImgHote);
-        host::ImgModifiee = false;
+        host::ImgModifiee.newCall();
         params::dispatch(
             NumCmd, SousMode,
             {{Pt1X, Pt1Y}, {Pt2X, Pt2Y}, {Largeur, Hauteur}, CodeSel, imgHote.handle()},

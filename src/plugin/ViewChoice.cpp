@@ -15,7 +15,8 @@ const void* gChosenFor = nullptr;
 
 std::string besideThisModule(const char* file) {
     Dl_info info{};
-    if (!dladdr(reinterpret_cast<void*>(&chooseView), &info) || !info.dli_fname) return file;
+    if (!dladdr(reinterpret_cast<void*>(&qtApplicationRunning), &info) || !info.dli_fname)
+        return file;
     std::string path = info.dli_fname;
     const auto slash = path.rfind('/');
     return slash == std::string::npos ? std::string(file) : path.substr(0, slash + 1) + file;
@@ -33,9 +34,7 @@ bool qtApplicationRunning() {
     return instance && dlsym(RTLD_DEFAULT, "_ZN12QApplication4execEv");
 }
 
-void chooseView() {
-    if (!tk::hasApplication()) return;
-    tk::Application& app = tk::application();
+void chooseView(tk::Application& app) {
     if (gChosenFor == &app) return;
     gChosenFor = &app;
     const char* forced = std::getenv("TALVINE_VIEW");

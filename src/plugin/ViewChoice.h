@@ -7,15 +7,19 @@
 // application object.  Anything missing leaves the headless backend in place.
 #pragma once
 
+namespace talvine::tk {
+class Application;
+}
+
 namespace talvine::plugin {
 
 // Whether a Qt application object exists in this process.
 bool qtApplicationRunning();
 
 // Runs once per application object, before its first command: picks the
-// view.  Setting TALVINE_VIEW=headless in the environment keeps the headless
-// backend.
-void chooseView();
+// view of `app`.  Setting TALVINE_VIEW=headless in the environment keeps the
+// headless backend.
+void chooseView(tk::Application& app);
 
 // The file name of the view module, looked up beside the module that holds
 // this code.
