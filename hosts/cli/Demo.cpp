@@ -28,7 +28,7 @@ int demo(Args& args) {
 
     HostSession host;
     const Identity id = host.identity();
-    const Picture sample = sampleScene();
+    const Picture sample = hosts::sampleScene();
     writePicture((dir / "00-original.png").string(), sample);
     std::vector<SheetEntry> sheet{{"Original", sample}};
 
