@@ -18,6 +18,13 @@
 #include <type_traits>
 #include <utility>
 
+// The toolkit's interface version, part of the build identifier that the
+// library and its view module compare before they work on each other's
+// objects (plugin/ViewChoice.h).  Raise it with any change to what a view
+// sees of the toolkit's classes: the members or virtual functions of
+// Application, Form, Control and its kinds, Backend, Observer, Automation.
+#define TALVINE_TOOLKIT_INTERFACE "1"
+
 namespace talvine::tk {
 
 class Application;
