@@ -8,7 +8,9 @@
 
 #define TESTVIEW_EXPORT extern "C" __attribute__((visibility("default")))
 
-TESTVIEW_EXPORT int talvine_testview_calls = 0;
+extern "C" {
+__attribute__((visibility("default"))) int talvine_testview_calls = 0;
+}
 
 TESTVIEW_EXPORT const char* talvine_qt_view_build() {
 #ifdef TALVINE_TESTVIEW_SAME
