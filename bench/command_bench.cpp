@@ -33,7 +33,7 @@ void BM_TiltPreviewThroughXchgData(benchmark::State& state) {
     startLibrary();
     AdrRetour(&ignore, 0);
     PtsImg img = picture();
-    tk::Automation ui(tk::application());
+    tk::Automation ui(talvine::application());
     XchgData(3, 0, 0, 0, 0, kW, kH, 0, 0, img.handle(), nullptr, 0, 0);
     ui.click("InclineHorz.InterBiLin");
     auto pick = [&](const char* box, int32_t x, int32_t y) {

@@ -17,6 +17,7 @@
 #include "core/ParamCoul.h"
 #include "dialogs/CorrDistor.h"
 #include "dialogs/DecoupImg.h"
+#include "dialogs/Dialogs.h"
 #include "dialogs/ModifAngle.h"
 #include "dialogs/Perspective.h"
 #include "dialogs/TailleImg.h"
@@ -257,7 +258,7 @@ void closeModeless(tk::Form& form) {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     gStreams.start();
     if (!startLibrary()) fail("the library did not start");
-    gUi = std::make_unique<tk::Automation>(tk::application());
+    gUi = std::make_unique<tk::Automation>(talvine::application());
     AdrRetour(&callback, 99);
     return 0;
 }
@@ -305,11 +306,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 gPicture = PtsImg::share(reinterpret_cast<TPtImg*>(gState.lastParam));
             if (gState.lastParam) break; // the picture's size changed
         }
-        CHECK(dialogs::inclineHorz()->PtsInit.empty());
-        CHECK(dialogs::rogneImg()->PtsInit.empty());
-        CHECK(dialogs::changeDim()->PtsInit.empty());
-        CHECK(dialogs::corrDist()->PtsInit.empty());
-        CHECK(dialogs::corrPerspect()->PtsInit.empty());
+        CHECK(dialogs::dialog<dialogs::TInclineHorz>()->PtsInit.empty());
+        CHECK(dialogs::dialog<dialogs::TRogneImg>()->PtsInit.empty());
+        CHECK(dialogs::dialog<dialogs::TChangeDim>()->PtsInit.empty());
+        CHECK(dialogs::dialog<dialogs::TCorrDist>()->PtsInit.empty());
+        CHECK(dialogs::dialog<dialogs::TCorrPerspect>()->PtsInit.empty());
         ui.clearBoxes();
         ui.headless().clearFailures();
         gPicture = PtsImg();

@@ -88,7 +88,7 @@ class EmptyPictures : public ::testing::TestWithParam<TDimImg> {
     void SetUp() override {
         ASSERT_TRUE(startLibrary());
         AdrRetour(&Recorder::callback, 5);
-        ui = std::make_unique<tk::Automation>(tk::application());
+        ui = std::make_unique<tk::Automation>(talvine::application());
         ui->headless().clearActions();
         ui->headless().clearFailures();
         Recorder::clear();

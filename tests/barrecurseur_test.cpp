@@ -20,24 +20,22 @@ class BarreCurseurTest : public ::testing::Test {
     Application app;
     Automation ui{app};
     std::vector<std::string> events; // "change <position>" or "up <position>"
-    Form& form = app.createForm<Form>(
-        FormDesc{.name = "CorrDist",
-                 .controls = {{.kind = ControlKind::BarreCurseur,
-                               .name = "TauxCorr",
-                               .bounds = {40, 80, 201, 30},
-                               .min = -100,
-                               .max = 100,
-                               .value = 0,
-                               .step = 10,
-                               .events = {{"OnChange", "TauxCorrChange"},
-                                          {"OnMouseUp", "TauxCorrMouseUp"}}}}},
-        HandlerTable()
-            .add("TauxCorrChange",
-                 [this] { events.push_back("change " + std::to_string(slider().position())); })
-            .add("TauxCorrMouseUp", [this](Event& e) {
-                EXPECT_EQ(e.button, MouseButton::Left);
-                events.push_back("up " + std::to_string(slider().position()));
-            }));
+    Form& form = app.createForm<Form>(FormDesc{.name = "CorrDist",
+                                               .controls = {{.kind = ControlKind::BarreCurseur,
+                                                             .name = "TauxCorr",
+                                                             .bounds = {40, 80, 201, 30},
+                                                             .min = -100,
+                                                             .max = 100,
+                                                             .value = 0,
+                                                             .step = 10}}});
+    BarreCurseurTest() {
+        form.bind("TauxCorr", EventKind::Change,
+                  [this] { events.push_back("change " + std::to_string(slider().position())); });
+        form.bind("TauxCorr", EventKind::MouseUp, [this](Event& e) {
+            EXPECT_EQ(e.button, MouseButton::Left);
+            events.push_back("up " + std::to_string(slider().position()));
+        });
+    }
 
     TBarreCurseur& slider() { return form.get<TBarreCurseur>("TauxCorr"); }
 };
@@ -117,8 +115,7 @@ TEST_F(BarreCurseurTest, KeysMoveTheThumbWithoutMouseUp) {
 
 TEST_F(BarreCurseurTest, TheTrackbarDefaultsAreZeroToTen) {
     Form& other = app.createForm<Form>(
-        FormDesc{.name = "Autre", .controls = {{.kind = ControlKind::TrackBar, .name = "T"}}},
-        HandlerTable());
+        FormDesc{.name = "Autre", .controls = {{.kind = ControlKind::TrackBar, .name = "T"}}});
     auto& t = other.get<TrackBar>("T");
     EXPECT_EQ(t.min(), 0);
     EXPECT_EQ(t.max(), 10);

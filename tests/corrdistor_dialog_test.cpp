@@ -3,6 +3,7 @@
 #include "core/Host.h"
 #include "core/ParamCoul.h"
 #include "dialogs/CorrDistor.h"
+#include "dialogs/Dialogs.h"
 #include "engines/CorrDistor.h"
 #include "plugin/Library.h"
 #include "support/TestHost.h"
@@ -28,9 +29,9 @@ class DistortionDialog : public ::testing::Test {
     void SetUp() override {
         ASSERT_TRUE(startLibrary());
         AdrRetour(&Recorder::callback, kContext);
-        dlg = dialogs::corrDist();
+        dlg = dialogs::dialog<dialogs::TCorrDist>();
         ASSERT_NE(dlg, nullptr);
-        ui = std::make_unique<tk::Automation>(tk::application());
+        ui = std::make_unique<tk::Automation>(talvine::application());
         ui->headless().clearActions();
         ui->headless().clearFailures();
         Recorder::clear();

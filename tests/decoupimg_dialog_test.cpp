@@ -3,6 +3,7 @@
 // opening call directly.
 #include "core/ParamCoul.h"
 #include "dialogs/DecoupImg.h"
+#include "dialogs/Dialogs.h"
 #include "plugin/Library.h"
 #include "support/TestHost.h"
 #include "toolkit/Automation.h"
@@ -40,10 +41,10 @@ class CropDialog : public ::testing::Test {
     }
 
     static tk::Automation& ui() {
-        static tk::Automation automation(tk::application());
+        static tk::Automation automation(talvine::application());
         return automation;
     }
-    static dialogs::TRogneImg& dialog() { return *dialogs::rogneImg(); }
+    static dialogs::TRogneImg& dialog() { return *dialogs::dialog<dialogs::TRogneImg>(); }
 
     static void open(const PtsImg& pic, int32_t w, int32_t h) {
         XchgData(6, 0, 0, 0, 0, w, h, 0, 0, pic.handle(), nullptr, 0, 0);

@@ -7,10 +7,15 @@ static void TALVINE_CALL callback(int32_t c, int32_t a, int32_t b, int32_t d, in
 }
 
 typedef char pixel_is_three_bytes[sizeof(TPtImg) == 3 ? 1 : -1];
+typedef char nine_commands[TALVINE_CMD_PERSPECTIVE == TALVINE_NB_COMMANDES ? 1 : -1];
+typedef char codesel_fields[TALVINE_CODESEL_CHAMPS == 4 ? 1 : -1];
 
 void talvine_header_c_check(void);
 void talvine_header_c_check(void) {
     TProcRetour r = callback;
     (void)r;
     (void)sizeof(pixel_is_three_bytes);
+    (void)sizeof(nine_commands);
+    (void)sizeof(codesel_fields);
+    (void)(TALVINE_SOUSMODE_RAPPORT - TALVINE_SOUSMODE_OUVRIR);
 }

@@ -3,6 +3,7 @@
 // the passing of time.
 #include "core/Host.h"
 #include "core/ParamCoul.h"
+#include "dialogs/Dialogs.h"
 #include "dialogs/ModifAngle.h"
 #include "engines/ModifAngle.h"
 #include "plugin/Library.h"
@@ -25,7 +26,7 @@ constexpr int32_t kW = 300, kH = 200;
 
 bool gShownDuringCallback = false;
 void noteVisibility(const Call&) {
-    gShownDuringCallback = dialogs::inclineHorz()->visible();
+    gShownDuringCallback = dialogs::dialog<dialogs::TInclineHorz>()->visible();
 }
 
 class TiltDialog : public ::testing::Test {
@@ -33,9 +34,9 @@ class TiltDialog : public ::testing::Test {
     void SetUp() override {
         ASSERT_TRUE(startLibrary());
         AdrRetour(&Recorder::callback, kContext);
-        dlg = dialogs::inclineHorz();
+        dlg = dialogs::dialog<dialogs::TInclineHorz>();
         ASSERT_NE(dlg, nullptr);
-        ui = std::make_unique<tk::Automation>(tk::application());
+        ui = std::make_unique<tk::Automation>(talvine::application());
         ui->clearBoxes();
         Recorder::clear();
         Recorder::setHook(nullptr);

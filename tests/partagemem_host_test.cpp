@@ -52,7 +52,7 @@ int resizeAcrossTheBoundary() {
     for (int i = 0; i < 8; ++i)
         gOriginal[i] = TPtImg{{static_cast<uint8_t>(i), 0, 0}};
     AdrRetour(&onCallback, 1);
-    tk::Automation ui(tk::application());
+    tk::Automation ui(talvine::application());
     ui.queue([&] { ui.replaceText("ChangeDim.DimHorz", "2"); });
     ui.queue([&] { ui.click("ChangeDim.Appliquer"); });
     XchgData(7, 0, 0, 0, 0, 4, 2, 0, 0, original, nullptr, 0, 0);

@@ -2,6 +2,7 @@
 // opening and the picked corners, the automation API for the rest.
 #include "core/Host.h"
 #include "core/ParamCoul.h"
+#include "dialogs/Dialogs.h"
 #include "dialogs/Perspective.h"
 #include "engines/Perspective.h"
 #include "plugin/Library.h"
@@ -23,7 +24,7 @@ const engines::Corners kTrapeze{{20, 0}, {80, 0}, {100, 100}, {0, 100}};
 
 bool gShownDuringCallback = false;
 void noteVisibility(const Call&) {
-    gShownDuringCallback = dialogs::corrPerspect()->visible();
+    gShownDuringCallback = dialogs::dialog<dialogs::TCorrPerspect>()->visible();
 }
 
 class PerspectiveDialog : public ::testing::Test {
@@ -31,9 +32,9 @@ class PerspectiveDialog : public ::testing::Test {
     void SetUp() override {
         ASSERT_TRUE(startLibrary());
         AdrRetour(&Recorder::callback, kContext);
-        dlg = dialogs::corrPerspect();
+        dlg = dialogs::dialog<dialogs::TCorrPerspect>();
         ASSERT_NE(dlg, nullptr);
-        ui = std::make_unique<tk::Automation>(tk::application());
+        ui = std::make_unique<tk::Automation>(talvine::application());
         Recorder::clear();
         Recorder::setHook(nullptr);
     }

@@ -4,9 +4,12 @@
 #include "toolkit/Application.h"
 #include "toolkit/Headless.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
+
+#include <string>
 
 namespace talvine {
 namespace {
@@ -14,9 +17,9 @@ namespace {
 TEST(ViewChoice, KeepsTheHeadlessBackendWithoutQt) {
     EXPECT_FALSE(plugin::qtApplicationRunning());
     tk::Application app;
-    plugin::chooseView();
+    plugin::chooseView(app);
     EXPECT_NE(app.headless(), nullptr);
-    plugin::chooseView(); // once per application object: nothing more happens
+    plugin::chooseView(app); // once per application object: nothing more happens
     EXPECT_NE(app.headless(), nullptr);
 }
 
@@ -25,7 +28,7 @@ TEST(ViewChoice, QtLoadedWithoutAnApplicationObjectIsNotAQtApplication) {
     if (!core) GTEST_SKIP() << "Qt 6 is not installed";
     EXPECT_FALSE(plugin::qtApplicationRunning());
     tk::Application app;
-    plugin::chooseView();
+    plugin::chooseView(app);
     EXPECT_NE(app.headless(), nullptr);
 }
 
@@ -75,6 +78,45 @@ TEST(ViewChoice, AReplacedViewStopsWatchingTheModel) {
     app.setBackend(nullptr); // the view is gone: nothing may call it now
     app.setCursor(Cursor::Default);
     EXPECT_EQ(seen, 1);
+}
+
+// How often a stand-in view module's entry ran, or -1 when it is not loaded.
+int entryCalls(const char* path) {
+    void* module = dlopen(path, RTLD_NOW | RTLD_NOLOAD);
+    if (!module) return -1;
+    const int* calls = static_cast<const int*>(dlsym(module, "talvine_testview_calls"));
+    const int n = calls ? *calls : -1;
+    dlclose(module);
+    return n;
+}
+
+TEST(ViewChoice, AViewBuiltAnotherWayIsRefusedWithALineOnStderrAndUnloaded) {
+    tk::Application app;
+    ::testing::internal::CaptureStderr();
+    EXPECT_FALSE(plugin::plugView(TALVINE_TESTVIEW_OTHER_PATH, app));
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(app.headless(), nullptr);
+    EXPECT_THAT(said, ::testing::HasSubstr(TALVINE_TESTVIEW_OTHER_PATH));
+    EXPECT_THAT(said, ::testing::HasSubstr("\"Talvine 0.9, another compiler, toolkit 0\""));
+    EXPECT_THAT(said, ::testing::HasSubstr(std::string("\"") + plugin::viewBuild() + "\""));
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+    EXPECT_EQ(entryCalls(TALVINE_TESTVIEW_OTHER_PATH), -1) << "its entry never ran, and it is gone";
+}
+
+TEST(ViewChoice, AViewOfTheSameBuildIsAskedForItsBackend) {
+    tk::Application app;
+    ::testing::internal::CaptureStderr();
+    // The stand-in makes no backend: the headless one stays, and nothing is said.
+    EXPECT_FALSE(plugin::plugView(TALVINE_TESTVIEW_SAME_PATH, app));
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    EXPECT_NE(app.headless(), nullptr);
+    EXPECT_EQ(entryCalls(TALVINE_TESTVIEW_SAME_PATH), 1) << "called once, and kept loaded";
+}
+
+TEST(ViewChoice, TheBuildIdentifierNamesTheVersionTheCompilerAndTheToolkit) {
+    const std::string id = plugin::viewBuild();
+    EXPECT_THAT(id, ::testing::StartsWith("Talvine "));
+    EXPECT_THAT(id, ::testing::HasSubstr(", C++20, toolkit " TALVINE_TOOLKIT_INTERFACE));
 }
 
 } // namespace

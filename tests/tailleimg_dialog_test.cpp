@@ -4,6 +4,7 @@
 #include "core/Allocator.h"
 #include "core/Cursor.h"
 #include "core/ParamCoul.h"
+#include "dialogs/Dialogs.h"
 #include "dialogs/TailleImg.h"
 #include "plugin/Library.h"
 #include "support/TestHost.h"
@@ -47,10 +48,10 @@ class ResizeDialog : public ::testing::Test {
     }
 
     static tk::Automation& ui() {
-        static tk::Automation automation(tk::application());
+        static tk::Automation automation(talvine::application());
         return automation;
     }
-    static dialogs::TChangeDim& dialog() { return *dialogs::changeDim(); }
+    static dialogs::TChangeDim& dialog() { return *dialogs::dialog<dialogs::TChangeDim>(); }
 
     // Runs command 7 on `picture` with the user's actions queued, one per turn.
     void run(const PtsImg& picture, int32_t w, int32_t h,

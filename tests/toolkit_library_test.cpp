@@ -10,8 +10,8 @@ namespace {
 
 TEST(ToolkitInLibrary, ApplicationOwnsTheHiddenDialogsUntilShutDown) {
     ASSERT_TRUE(startLibrary());
-    ASSERT_TRUE(tk::hasApplication());
-    tk::Application& app = tk::application();
+    ASSERT_TRUE(talvine::hasApplication());
+    tk::Application& app = talvine::application();
     for (const char* name : {"InclineHorz", "RogneImg", "ChangeDim", "CorrDist", "CorrPerspect"}) {
         tk::Form* form = app.findForm(name);
         ASSERT_NE(form, nullptr) << name;
@@ -24,15 +24,15 @@ TEST(ToolkitInLibrary, ApplicationOwnsTheHiddenDialogsUntilShutDown) {
     EXPECT_EQ(app.cursor(), Cursor::Default);
 
     stopLibrary();
-    EXPECT_FALSE(tk::hasApplication());
-    EXPECT_THROW(tk::application(), tk::ToolkitError);
+    EXPECT_FALSE(talvine::hasApplication());
+    EXPECT_THROW(talvine::application(), tk::ToolkitError);
 
     // Started again, as a module loaded again: five hidden dialogs anew.
     ASSERT_TRUE(startLibrary());
     for (const char* name : {"InclineHorz", "RogneImg", "ChangeDim", "CorrDist", "CorrPerspect"})
-        EXPECT_NE(tk::application().findForm(name), nullptr) << name;
+        EXPECT_NE(talvine::application().findForm(name), nullptr) << name;
     stopLibrary();
-    EXPECT_FALSE(tk::hasApplication());
+    EXPECT_FALSE(talvine::hasApplication());
 }
 
 } // namespace

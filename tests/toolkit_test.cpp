@@ -30,13 +30,9 @@ class Fixture : public ::testing::Test {
     Automation ui{app};
     std::vector<std::string> log;
 
-    HandlerTable logging(std::initializer_list<const char*> names) {
-        HandlerTable t;
-        for (const char* n : names) {
-            std::string name = n;
-            t.add(name, [this, name](Event& e) { log.push_back(name + ":" + e.sender->name()); });
-        }
-        return t;
+    // A handler that logs "<name>:<sender>".
+    Handler logging(std::string name) {
+        return [this, name](Event& e) { log.push_back(name + ":" + e.sender->name()); };
     }
 
     static FormDesc dialog() {
@@ -44,78 +40,80 @@ class Fixture : public ::testing::Test {
                 .caption = "Dialogue",
                 .clientWidth = 200,
                 .clientHeight = 150,
-                .controls =
-                    {
-                        {.kind = K::GroupBox, .name = "Groupe", .caption = " Groupe "},
-                        {.kind = K::RadioButton,
-                         .name = "Un",
-                         .parent = "Groupe",
-                         .checked = true,
-                         .events = {{"OnClick", "RadioClick"}}},
-                        {.kind = K::RadioButton,
-                         .name = "Deux",
-                         .parent = "Groupe",
-                         .events = {{"OnClick", "RadioClick"}}},
-                        {.kind = K::RadioButton, .name = "Ailleurs", .checked = true},
-                        {.kind = K::CheckBox, .name = "Case", .events = {{"OnClick", "CaseClick"}}},
-                        {.kind = K::Edit,
-                         .name = "Texte",
-                         .events = {{"OnChange", "TexteChange"}, {"OnKeyUp", "TexteKeyUp"}}},
-                        {.kind = K::SpinEdit,
-                         .name = "Taux",
-                         .min = 0,
-                         .max = 800,
-                         .value = 100,
-                         .step = 10,
-                         .events = {{"OnChange", "TauxChange"}}},
-                        {.kind = K::RadioGroup,
-                         .name = "Format",
-                         .items = {"Libre", "2/3", "3/4"},
-                         .value = 0,
-                         .events = {{"OnClick", "FormatClick"}}},
-                        {.kind = K::Timer,
-                         .name = "Minuterie",
-                         .enabled = false,
-                         .interval = 200,
-                         .events = {{"OnTimer", "MinuterieTimer"}}},
-                        {.kind = K::Button,
-                         .name = "ReInit",
-                         .caption = "Réinitialiser",
-                         .events = {{"OnClick", "ReInitClick"}}},
-                        {.kind = K::BitBtn,
-                         .name = "Appliquer",
-                         .caption = "Appliquer",
-                         .buttonKind = ButtonKind::Ok,
-                         .events = {{"OnClick", "AppliquerClick"}}},
-                        {.kind = K::BitBtn,
-                         .name = "Annuler",
-                         .buttonKind = ButtonKind::Cancel,
-                         .events = {{"OnClick", "AnnulerClick"}}},
-                    },
-                .events = {{"OnShow", "FormShow"}, {"OnClose", "FormClose"}}};
+                .controls = {
+                    {.kind = K::GroupBox, .name = "Groupe", .caption = " Groupe "},
+                    {.kind = K::RadioButton, .name = "Un", .parent = "Groupe", .checked = true},
+                    {.kind = K::RadioButton, .name = "Deux", .parent = "Groupe"},
+                    {.kind = K::RadioButton, .name = "Ailleurs", .checked = true},
+                    {.kind = K::CheckBox, .name = "Case"},
+                    {.kind = K::Edit, .name = "Texte"},
+                    {.kind = K::SpinEdit,
+                     .name = "Taux",
+                     .min = 0,
+                     .max = 800,
+                     .value = 100,
+                     .step = 10},
+                    {.kind = K::RadioGroup,
+                     .name = "Format",
+                     .items = {"Libre", "2/3", "3/4"},
+                     .value = 0},
+                    {.kind = K::Timer, .name = "Minuterie", .enabled = false, .interval = 200},
+                    {.kind = K::Button, .name = "ReInit", .caption = "Réinitialiser"},
+                    {.kind = K::BitBtn,
+                     .name = "Appliquer",
+                     .caption = "Appliquer",
+                     .buttonKind = ButtonKind::Ok},
+                    {.kind = K::BitBtn, .name = "Annuler", .buttonKind = ButtonKind::Cancel},
+                }};
     }
 
-    HandlerTable allHandlers() {
-        return logging({"RadioClick", "CaseClick", "TexteChange", "TexteKeyUp", "TauxChange",
-                        "FormatClick", "MinuterieTimer", "ReInitClick", "AppliquerClick",
-                        "AnnulerClick", "FormShow", "FormClose"});
+    // Every handler of the dialog, each logging under its own name.
+    void bindAll(Form& f) {
+        using E = EventKind;
+        struct Binding {
+            const char* control;
+            EventKind event;
+            const char* handler;
+        };
+        for (const Binding& b :
+             {Binding{"Un", E::Click, "RadioClick"}, Binding{"Deux", E::Click, "RadioClick"},
+              Binding{"Case", E::Click, "CaseClick"}, Binding{"Texte", E::Change, "TexteChange"},
+              Binding{"Texte", E::KeyUp, "TexteKeyUp"}, Binding{"Taux", E::Change, "TauxChange"},
+              Binding{"Format", E::Click, "FormatClick"},
+              Binding{"Minuterie", E::Timer, "MinuterieTimer"},
+              Binding{"ReInit", E::Click, "ReInitClick"},
+              Binding{"Appliquer", E::Click, "AppliquerClick"},
+              Binding{"Annuler", E::Click, "AnnulerClick"}})
+            f.bind(b.control, b.event, logging(b.handler));
+        f.bind(E::Show, logging("FormShow"));
+        f.bind(E::Close, logging("FormClose"));
     }
 
-    Form& build() { return app.createForm<Form>(dialog(), allHandlers()); }
+    Form& build() {
+        Form& f = app.createForm<Form>(dialog());
+        bindAll(f);
+        return f;
+    }
 };
 
 // Descriptions ------------------------------------------------------------------
 
-TEST_F(Fixture, MisspeltHandlerNameIsReportedWhenTheFormIsBuilt) {
-    FormDesc d = dialog();
-    d.controls[4].events = {{"OnClick", "CaseClik"}};
+// A misspelt handler does not compile (toolkit_misspelt_handler, a test that
+// builds tests/compile_fail/MisspeltHandler.cpp); a misspelt control name is
+// data, and fails when the dialog binds it.
+TEST_F(Fixture, MisspeltControlNameIsReportedWhenTheDialogIsBuilt) {
+    struct Misbound : Form {
+        explicit Misbound(Application& a) : Form(a, dialog()) {
+            bind("Caze", EventKind::Click, [] {});
+        }
+    };
     try {
-        Form form(app, d, allHandlers());
+        Misbound form(app);
         FAIL() << "the form was built";
     } catch (const ToolkitError& e) {
         EXPECT_THAT(e.what(), HasSubstr("'Dlg'"));
-        EXPECT_THAT(e.what(), HasSubstr("'CaseClik'"));
-        EXPECT_THAT(e.what(), HasSubstr("Case.OnClick"));
+        EXPECT_THAT(e.what(), HasSubstr("'Caze'"));
+        EXPECT_THAT(e.what(), HasSubstr("OnClick"));
     }
     EXPECT_EQ(app.findForm("Dlg"), nullptr);
 }
@@ -130,27 +128,41 @@ TEST_F(Fixture, FaultyDescriptionsFailLoudly) {
         {"duplicate name", [](FormDesc& d) { d.controls[5].name = "Case"; }, "'Case'"},
         {"unknown parent", [](FormDesc& d) { d.controls[1].parent = "Groupes"; }, "'Groupes'"},
         {"parent not a box", [](FormDesc& d) { d.controls[2].parent = "Case"; }, "'Case'"},
-        {"event the kind lacks",
-         [](FormDesc& d) {
-             d.controls[4].events = {{"OnChange", "CaseClick"}};
-         },
-         "'OnChange'"},
-        {"missing form handler", [](FormDesc& d) { d.events[0].handler = "FormShown"; },
-         "'FormShown'"},
-        {"plain trackbar has no OnMouseUp",
-         [](FormDesc& d) {
-             d.controls.push_back(
-                 {.kind = K::TrackBar, .name = "Barre", .events = {{"OnMouseUp", "CaseClick"}}});
-         },
-         "'OnMouseUp'"},
     };
     for (const Case& c : cases) {
         FormDesc d = dialog();
         c.spoil(d);
         try {
-            Form form(app, d, allHandlers());
+            Form form(app, d);
             ADD_FAILURE() << c.what << ": the form was built";
         } catch (const ToolkitError& e) {
+            EXPECT_THAT(e.what(), HasSubstr(c.mentions)) << c.what;
+        }
+    }
+}
+
+TEST_F(Fixture, FaultyBindingsFailLoudly) {
+    struct Case {
+        const char* what;
+        void (*spoil)(Form&);
+        const char* mentions;
+    };
+    const Case cases[] = {
+        {"event the kind lacks", [](Form& f) { f.bind("Case", EventKind::Change, [] {}); },
+         "'OnChange'"},
+        {"event the form lacks", [](Form& f) { f.bind(EventKind::Click, [] {}); }, "'OnClick'"},
+        {"plain trackbar has no OnMouseUp",
+         [](Form& f) { f.bind("Barre", EventKind::MouseUp, [] {}); }, "'OnMouseUp'"},
+    };
+    for (const Case& c : cases) {
+        FormDesc d = dialog();
+        d.controls.push_back({.kind = K::TrackBar, .name = "Barre"});
+        Form form(app, d);
+        try {
+            c.spoil(form);
+            ADD_FAILURE() << c.what << ": the handler was bound";
+        } catch (const ToolkitError& e) {
+            EXPECT_THAT(e.what(), HasSubstr("'Dlg'")) << c.what;
             EXPECT_THAT(e.what(), HasSubstr(c.mentions)) << c.what;
         }
     }
@@ -656,14 +668,9 @@ TEST_F(Fixture, TimersStopWhenTheirFormIsDestroyed) {
         Application local;
         Automation localUi(local);
         int ticks = 0;
-        HandlerTable t;
-        t.add("Tic", [&] { ++ticks; });
-        Form& f = local.createForm<Form>(FormDesc{.name = "F",
-                                                  .controls = {{.kind = K::Timer,
-                                                                .name = "T",
-                                                                .interval = 100,
-                                                                .events = {{"OnTimer", "Tic"}}}}},
-                                         t);
+        Form& f = local.createForm<Form>(
+            FormDesc{.name = "F", .controls = {{.kind = K::Timer, .name = "T", .interval = 100}}});
+        f.bind("T", EventKind::Timer, [&] { ++ticks; }); // enabled: starts
         localUi.advance(250);
         EXPECT_EQ(ticks, 2);
         delete &f; // a dialog module may destroy its own form
@@ -758,20 +765,13 @@ TEST(View, DrivesFormsTimersBoxesAndTheCursorThroughTheBackend) {
     EXPECT_THROW(ui.advance(10), ToolkitError);
 
     int ticks = 0;
-    HandlerTable t;
-    t.add("Tic", [&] { ++ticks; });
-    t.add("Echec", [] { throw Exception("Echec"); });
     Form& f = app.createForm<Form>(
-        FormDesc{
-            .name = "F",
-            .controls = {{.kind = K::Timer,
-                          .name = "T",
-                          .enabled = false,
-                          .interval = 200,
-                          .events = {{"OnTimer", "Tic"}}},
-                         {.kind = K::Button, .name = "Echec", .events = {{"OnClick", "Echec"}}},
-                         {.kind = K::BitBtn, .name = "Ok", .buttonKind = ButtonKind::Ok}}},
-        t);
+        FormDesc{.name = "F",
+                 .controls = {{.kind = K::Timer, .name = "T", .enabled = false, .interval = 200},
+                              {.kind = K::Button, .name = "Echec"},
+                              {.kind = K::BitBtn, .name = "Ok", .buttonKind = ButtonKind::Ok}}});
+    f.bind("T", EventKind::Timer, [&] { ++ticks; });
+    f.bind("Echec", EventKind::Click, [] { throw Exception("Echec"); });
     view.input.push_back([&] { f.get<Timer>("T").setEnabled(true); });
     view.input.push_back([&] { view.timers.begin()->second(); }); // the view's clock fires
     view.input.push_back([&] { ui.click("F.Echec"); });           // real input, routed

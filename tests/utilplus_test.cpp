@@ -71,12 +71,11 @@ class EditValTest : public ::testing::Test {
   protected:
     Application app;
     int changes = 0;
-    Form& form =
-        app.createForm<Form>(FormDesc{.name = "F",
-                                      .controls = {{.kind = ControlKind::EditVal,
-                                                    .name = "Champ",
-                                                    .events = {{"OnChange", "ChampChange"}}}}},
-                             HandlerTable().add("ChampChange", [this] { ++changes; }));
+    Form& form = app.createForm<Form>(
+        FormDesc{.name = "F", .controls = {{.kind = ControlKind::EditVal, .name = "Champ"}}});
+    EditValTest() {
+        form.bind("Champ", EventKind::Change, [this] { ++changes; });
+    }
     TEditVal& field = form.get<TEditVal>("Champ");
 
     void verify(const char* text) {

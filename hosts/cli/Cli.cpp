@@ -64,17 +64,4 @@ IntPoint parsePoint(const std::string& text, const std::string& what) {
             parseInt(text.substr(comma + 1), what + " y", -kMax, kMax)};
 }
 
-std::vector<Subcommand>& registry() {
-    static std::vector<Subcommand> all;
-    return all;
-}
-
-Registration::Registration(Subcommand subcommand) {
-    registry().push_back(std::move(subcommand));
-}
-
-const std::vector<Subcommand>& subcommands() {
-    return registry();
-}
-
 } // namespace talvine::cli

@@ -1,5 +1,5 @@
-// The command-line host's frame: a registry of subcommands, their arguments,
-// and the one error type that becomes a single line on stderr.
+// The command-line host's frame: the subcommands, their arguments, and the
+// one error type that becomes a single line on stderr.
 #pragma once
 
 #include "ImageIO.h"
@@ -64,10 +64,7 @@ struct Subcommand {
     std::function<int(Args&)> run;
 };
 
-// Subcommands register themselves from their own files.
-struct Registration {
-    explicit Registration(Subcommand subcommand);
-};
+// Every subcommand, in the order the usage lists them (Subcommands.cpp).
 const std::vector<Subcommand>& subcommands();
 
 } // namespace talvine::cli

@@ -8,7 +8,9 @@
 #include "HostSession.h"
 #include "ImageIO.h"
 #include "Run.h"
+#include "Subcommands.h"
 #include "engines/ModifAngle.h"
+#include "plugin/Library.h"
 #include "toolkit/Application.h"
 #include "toolkit/Automation.h"
 
@@ -81,7 +83,7 @@ struct TiltOptions {
 };
 
 void driveTilt(HostSession& host, const TiltOptions& o) {
-    tk::Automation ui(tk::application());
+    tk::Automation ui(talvine::application());
     Warnings warnings(ui);
     host.start(3);
     if (o.bilinear) ui.click("InclineHorz.InterBiLin");
@@ -278,7 +280,7 @@ struct DistortionOptions {
 };
 
 void driveDistortion(HostSession& host, const DistortionOptions& o) {
-    tk::Automation ui(tk::application());
+    tk::Automation ui(talvine::application());
     Warnings warnings(ui);
     ui.headless().clearFailures();
     // The dialog is modal: the user's actions wait in the queue for its loop.
@@ -319,7 +321,7 @@ struct PerspectiveOptions {
 void drivePerspective(HostSession& host, const PerspectiveOptions& o) {
     static constexpr std::array<const char*, 4> kBoxes = {
         "CorrPerspect.PosHG", "CorrPerspect.PosHD", "CorrPerspect.PosBD", "CorrPerspect.PosBG"};
-    tk::Automation ui(tk::application());
+    tk::Automation ui(talvine::application());
     Warnings warnings(ui);
     host.start(9);
     ui.dragSlider("CorrPerspect.CorrVert", o.vertical);
@@ -360,71 +362,83 @@ int perspective(Args& args) {
     return finish(host, files[1], out);
 }
 
-const Registration kTilt{
-    {"tilt", "IN OUT (--from X,Y --to X,Y | --angle DEG [--centre X,Y]) [--bilinear]",
-     std::string("Levels the horizon: the picture turns about the --from point so that the line\n"
-                 "from --from to --to comes out horizontal (command 3).  Corners brought in\n"
-                 "from outside the picture are white.\n\nOptions:\n"
-                 "  --from X,Y    the first point of the line, and the centre of the turn\n"
-                 "  --to X,Y      a second point of the line, in another column\n"
-                 "                (points are positions: 0..W and 0..H, edges included;\n"
-                 "                beyond the picture with a note)\n"
-                 "  --angle DEG   instead of --from and --to: the line's slope, -90 to 90\n"
-                 "                degrees counter-clockwise (positive rises to the right);\n"
-                 "                the two points picked are told on stderr, with a warning\n"
-                 "                when the dialog cannot obtain the angle exactly\n"
-                 "  --centre X,Y  with --angle: the centre of the turn (default: the\n"
-                 "                picture's centre, W/2,H/2 rounded down)\n"
-                 "  --bilinear    interpolate between neighbouring pixels\n") +
-         kFileHelp,
-     tilt}};
+} // namespace
 
-const Registration kStraighten{
-    {"straighten",
-     "IN OUT (--from X,Y --to X,Y | --angle DEG [--centre X,Y]) [--bilinear] [--keep-proportion]",
-     std::string("Levels the horizon as tilt does (command 3), then cuts the result down to the\n"
-                 "largest rectangle that holds only pixels of the source, no white corner\n"
-                 "(command 6), the rectangle the editor offers after a tilt.  The rectangle\n"
-                 "is told on stderr.\n\nOptions:\n"
-                 "  --from X,Y         the first point of the line, and the centre of the turn\n"
-                 "  --to X,Y           a second point of the line, in another column\n"
-                 "  --angle DEG        instead of --from and --to: the line's slope, -90 to 90\n"
-                 "                     degrees counter-clockwise (positive rises to the right)\n"
-                 "  --centre X,Y       with --angle: the centre of the turn (default: the\n"
-                 "                     picture's centre)\n"
-                 "  --bilinear         interpolate between neighbouring pixels\n"
-                 "  --keep-proportion  a rectangle of the picture's proportions (default: the\n"
-                 "                     largest area of any proportion)\n") +
-         kFileHelp,
-     straighten}};
+Subcommand tiltCommand() {
+    return {"tilt", "IN OUT (--from X,Y --to X,Y | --angle DEG [--centre X,Y]) [--bilinear]",
+            std::string(
+                "Levels the horizon: the picture turns about the --from point so that the line\n"
+                "from --from to --to comes out horizontal (command 3).  Corners brought in\n"
+                "from outside the picture are white.\n\nOptions:\n"
+                "  --from X,Y    the first point of the line, and the centre of the turn\n"
+                "  --to X,Y      a second point of the line, in another column\n"
+                "                (points are positions: 0..W and 0..H, edges included;\n"
+                "                beyond the picture with a note)\n"
+                "  --angle DEG   instead of --from and --to: the line's slope, -90 to 90\n"
+                "                degrees counter-clockwise (positive rises to the right);\n"
+                "                the two points picked are told on stderr, with a warning\n"
+                "                when the dialog cannot obtain the angle exactly\n"
+                "  --centre X,Y  with --angle: the centre of the turn (default: the\n"
+                "                picture's centre, W/2,H/2 rounded down)\n"
+                "  --bilinear    interpolate between neighbouring pixels\n") +
+                kFileHelp,
+            tilt};
+}
 
-const Registration kDistortion{
-    {"distortion", "IN OUT --rate P [--law 1|2] [--bilinear]",
-     std::string("Corrects barrel or pincushion distortion about the picture's centre\n"
-                 "(command 8).\n\nOptions:\n"
-                 "  --rate P      -100 to 100: positive for barrel, negative for pincushion\n"
-                 "  --law 1|2     1: the correction grows as (1 + a.R) (default); 2: as (1 + "
-                 "a.R\xC2\xB2)\n"
-                 "  --bilinear    interpolate between neighbouring pixels\n") +
-         kFileHelp,
-     distortion}};
+Subcommand straightenCommand() {
+    return {"straighten",
+            "IN OUT (--from X,Y --to X,Y | --angle DEG [--centre X,Y]) [--bilinear] "
+            "[--keep-proportion]",
+            std::string(
+                "Levels the horizon as tilt does (command 3), then cuts the result down to the\n"
+                "largest rectangle that holds only pixels of the source, no white corner\n"
+                "(command 6), the rectangle the editor offers after a tilt.  The rectangle\n"
+                "is told on stderr.\n\nOptions:\n"
+                "  --from X,Y         the first point of the line, and the centre of the turn\n"
+                "  --to X,Y           a second point of the line, in another column\n"
+                "  --angle DEG        instead of --from and --to: the line's slope, -90 to 90\n"
+                "                     degrees counter-clockwise (positive rises to the right)\n"
+                "  --centre X,Y       with --angle: the centre of the turn (default: the\n"
+                "                     picture's centre)\n"
+                "  --bilinear         interpolate between neighbouring pixels\n"
+                "  --keep-proportion  a rectangle of the picture's proportions (default: the\n"
+                "                     largest area of any proportion)\n") +
+                kFileHelp,
+            straighten};
+}
 
-const Registration kPerspective{
-    {"perspective", "IN OUT --corners X,Y X,Y X,Y X,Y [--vertical V] [--bilinear]",
-     std::string("Straightens converging verticals: the four corners of something rectangular\n"
-                 "(top-left, top-right, bottom-right, bottom-left) are mapped so that its sides\n"
-                 "come out vertical (command 9).\n\nOptions:\n"
-                 "  --corners     the four corners, in that order: positions in 0..W and\n"
-                 "                0..H, edges included, or beyond the picture (with a note)\n"
-                 "                when the frame cuts the rectangle off\n"
-                 "  --vertical V  vertical stretch, 0 to 10 (default 5, as the dialog opens)\n"
-                 "  --bilinear    interpolate between neighbouring pixels\n") +
-         kFileHelp,
-     perspective}};
+Subcommand distortionCommand() {
+    return {
+        "distortion", "IN OUT --rate P [--law 1|2] [--bilinear]",
+        std::string("Corrects barrel or pincushion distortion about the picture's centre\n"
+                    "(command 8).\n\nOptions:\n"
+                    "  --rate P      -100 to 100: positive for barrel, negative for pincushion\n"
+                    "  --law 1|2     1: the correction grows as (1 + a.R) (default); 2: as (1 + "
+                    "a.R\xC2\xB2)\n"
+                    "  --bilinear    interpolate between neighbouring pixels\n") +
+            kFileHelp,
+        distortion};
+}
+
+Subcommand perspectiveCommand() {
+    return {"perspective", "IN OUT --corners X,Y X,Y X,Y X,Y [--vertical V] [--bilinear]",
+            std::string(
+                "Straightens converging verticals: the four corners of something rectangular\n"
+                "(top-left, top-right, bottom-right, bottom-left) are mapped so that its sides\n"
+                "come out vertical (command 9).\n\nOptions:\n"
+                "  --corners     the four corners, in that order: positions in 0..W and\n"
+                "                0..H, edges included, or beyond the picture (with a note)\n"
+                "                when the frame cuts the rectangle off\n"
+                "  --vertical V  vertical stretch, 0 to 10 (default 5, as the dialog opens)\n"
+                "  --bilinear    interpolate between neighbouring pixels\n") +
+                kFileHelp,
+            perspective};
+}
 
 // The demo's sample (640 x 480) has its horizon rising 3 degrees to the
 // right, barrel distortion of about a tenth at the corners, and a facade whose
 // top is about a quarter narrower than its base.
+namespace {
 template <class Options, void (*Drive)(HostSession&, const Options&)>
 DemoStep demoStep(int command, const char* file, Options o) {
     return {command, file, [o](HostSession& host) {
@@ -435,12 +449,17 @@ DemoStep demoStep(int command, const char* file, Options o) {
                 }
             }};
 }
-const DemoRegistration kDemo3{
-    demoStep<TiltOptions, driveTilt>(3, "03-tilt.png", {{120, 331}, {520, 310}, true})};
-const DemoRegistration kDemo8{
-    demoStep<DistortionOptions, driveDistortion>(8, "08-distortion.png", {22, 2, true})};
-const DemoRegistration kDemo9{demoStep<PerspectiveOptions, drivePerspective>(
-    9, "09-perspective.png", {{{{216, 60}, {404, 51}, {448, 410}, {208, 420}}}, 5, true})};
-
 } // namespace
+
+DemoStep tiltDemoStep() {
+    return demoStep<TiltOptions, driveTilt>(3, "03-tilt.png", {{120, 331}, {520, 310}, true});
+}
+DemoStep distortionDemoStep() {
+    return demoStep<DistortionOptions, driveDistortion>(8, "08-distortion.png", {22, 2, true});
+}
+DemoStep perspectiveDemoStep() {
+    return demoStep<PerspectiveOptions, drivePerspective>(
+        9, "09-perspective.png", {{{{216, 60}, {404, 51}, {448, 410}, {208, 420}}}, 5, true});
+}
+
 } // namespace talvine::cli

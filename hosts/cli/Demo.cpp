@@ -5,6 +5,7 @@
 #include "ContactSheet.h"
 #include "HostSession.h"
 #include "Scene.h"
+#include "Subcommands.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -12,11 +13,6 @@
 
 namespace talvine::cli {
 namespace {
-
-std::vector<DemoStep>& steps() {
-    static std::vector<DemoStep> all;
-    return all;
-}
 
 int demo(Args& args) {
     const auto words = args.positional(args.positional_count());
@@ -28,15 +24,12 @@ int demo(Args& args) {
 
     HostSession host;
     const Identity id = host.identity();
-    const Picture sample = sampleScene();
+    const Picture sample = hosts::sampleScene();
     writePicture((dir / "00-original.png").string(), sample);
     std::vector<SheetEntry> sheet{{"Original", sample}};
 
-    std::vector<DemoStep> ordered = steps();
-    std::stable_sort(ordered.begin(), ordered.end(),
-                     [](const DemoStep& a, const DemoStep& b) { return a.command < b.command; });
     int failures = 0;
-    for (const DemoStep& step : ordered) {
+    for (const DemoStep& step : demoSteps()) {
         const std::string caption = id.captions.at(size_t(step.command - 1));
         host.setPicture(sample);
         step.drive(host);
@@ -58,17 +51,15 @@ int demo(Args& args) {
     return failures == 0 ? 0 : 1;
 }
 
-const Registration kDemo{{"demo", "[DIR]",
-                          "Makes the sample picture (a tilted facade with converging verticals, "
-                          "barrel distortion and a horizon), runs every available command on it "
-                          "through the plug-in's entry points, and writes each result and "
-                          "DIR/contact-sheet.png (DIR defaults to ./talvine-demo).",
-                          demo}};
-
 } // namespace
 
-DemoRegistration::DemoRegistration(DemoStep step) {
-    steps().push_back(std::move(step));
+Subcommand demoCommand() {
+    return {"demo", "[DIR]",
+            "Makes the sample picture (a tilted facade with converging verticals, "
+            "barrel distortion and a horizon), runs every available command on it "
+            "through the plug-in's entry points, and writes each result and "
+            "DIR/contact-sheet.png (DIR defaults to ./talvine-demo).",
+            demo};
 }
 
 } // namespace talvine::cli

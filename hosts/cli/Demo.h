@@ -1,12 +1,13 @@
-// The demo's steps: each command that can run registers how to drive it on
-// the sample picture (the instant commands just start; the dialogs act as a
-// user would), from the file that holds its subcommand.
+// The demo's steps: how to drive each command on the sample picture (the
+// instant commands just start; the dialogs act as a user would), each made by
+// the file that holds its subcommand and listed in Subcommands.cpp.
 #pragma once
 
 #include "HostSession.h"
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace talvine::cli {
 
@@ -16,8 +17,7 @@ struct DemoStep {
     std::function<void(HostSession&)> drive;
 };
 
-struct DemoRegistration {
-    explicit DemoRegistration(DemoStep step);
-};
+// The nine steps in command order.
+const std::vector<DemoStep>& demoSteps();
 
 } // namespace talvine::cli

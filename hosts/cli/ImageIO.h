@@ -12,6 +12,8 @@
 // with invented parts.
 #pragma once
 
+#include "Picture.h"
+
 #include <sys/types.h>
 
 #include <cstdint>
@@ -24,11 +26,7 @@
 
 namespace talvine::cli {
 
-struct Picture {
-    int32_t width = 0;
-    int32_t height = 0;
-    std::vector<uint8_t> rgb; // width * height * 3 bytes, row-major, top row first
-};
+using hosts::Picture;
 
 // Any failure to read or write a picture: one line for the user, starting
 // with the file's name.

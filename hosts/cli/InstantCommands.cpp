@@ -4,6 +4,7 @@
 #include "HostSession.h"
 #include "ImageIO.h"
 #include "Run.h"
+#include "Subcommands.h"
 
 #include <iostream>
 
@@ -34,23 +35,31 @@ Subcommand instant(const char* name, int command, const char* what) {
             }};
 }
 
-const Registration kInfo{{"info", "",
-                          "Prints the plug-in's description, version, menu title and the nine "
-                          "command captions.",
-                          info}};
-const Registration kCcw{
-    instant("rotate-ccw", 1, "Turns the picture a quarter turn counter-clockwise.")};
-const Registration kCw{instant("rotate-cw", 2, "Turns the picture a quarter turn clockwise.")};
-const Registration kMirrorH{instant("mirror-h", 4, "Mirrors the picture left to right.")};
-const Registration kMirrorV{instant("mirror-v", 5, "Mirrors the picture top to bottom.")};
+} // namespace
 
-DemoStep demoStep(int command, const char* file) {
+Subcommand infoCommand() {
+    return {"info", "",
+            "Prints the plug-in's description, version, menu title and the nine "
+            "command captions.",
+            info};
+}
+Subcommand rotateCcwCommand() {
+    return instant("rotate-ccw", TALVINE_CMD_ROTATION_ANTI_HORAIRE,
+                   "Turns the picture a quarter turn counter-clockwise.");
+}
+Subcommand rotateCwCommand() {
+    return instant("rotate-cw", TALVINE_CMD_ROTATION_HORAIRE,
+                   "Turns the picture a quarter turn clockwise.");
+}
+Subcommand mirrorHCommand() {
+    return instant("mirror-h", TALVINE_CMD_MIROIR_HORZ, "Mirrors the picture left to right.");
+}
+Subcommand mirrorVCommand() {
+    return instant("mirror-v", TALVINE_CMD_MIROIR_VERT, "Mirrors the picture top to bottom.");
+}
+
+DemoStep instantDemoStep(int command, const char* file) {
     return {command, file, [command](HostSession& host) { host.start(command); }};
 }
-const DemoRegistration kDemo1{demoStep(1, "01-rotate-ccw.png")};
-const DemoRegistration kDemo2{demoStep(2, "02-rotate-cw.png")};
-const DemoRegistration kDemo4{demoStep(4, "04-mirror-h.png")};
-const DemoRegistration kDemo5{demoStep(5, "05-mirror-v.png")};
 
-} // namespace
 } // namespace talvine::cli

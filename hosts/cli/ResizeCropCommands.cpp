@@ -6,6 +6,8 @@
 #include "HostSession.h"
 #include "ImageIO.h"
 #include "Run.h"
+#include "Subcommands.h"
+#include "plugin/Library.h"
 #include "toolkit/Application.h"
 #include "toolkit/Automation.h"
 
@@ -68,7 +70,7 @@ void paste(tk::Automation& ui, const std::string& path, int value) {
 }
 
 void driveResize(HostSession& host, const ResizeOptions& o) {
-    tk::Automation ui(tk::application());
+    tk::Automation ui(talvine::application());
     ErrorBoxes errors(ui);
     ui.headless().clearFailures();
     // The dialog is modal: the user's actions wait in the queue for its loop.
@@ -234,7 +236,7 @@ struct CropOptions {
 };
 
 void driveCrop(HostSession& host, const CropOptions& o) {
-    tk::Automation ui(tk::application());
+    tk::Automation ui(talvine::application());
     ErrorBoxes errors(ui);
     host.start(6);
     if (!ui.visible("RogneImg")) throw UserError("the crop dialog did not open");
@@ -323,53 +325,62 @@ int crop(Args& args) {
     return finish(host, files[1], out);
 }
 
-const Registration kResize{
-    {"resize", "IN OUT (--width N | --height N | --size WxH | --percent P) [--smooth | --bilinear]",
-     std::string("Resamples the picture to a new size (command 7), entered into the dialog as\n"
-                 "a user would, each value in one edit.  With --width or --height the\n"
-                 "proportions stay linked, so the other side follows through the whole\n"
-                 "percentage the dialog shows.\n\nOptions:\n"
-                 "  --width N     the new width in pixels, at most 8 times the current one\n"
-                 "  --height N    the new height in pixels, at most 8 times the current one\n"
-                 "  --size WxH    both sides, unlinked\n"
-                 "  --percent P   both sides as a percentage of the current size, 1 to 800;\n"
-                 "                \"50%\" is 50, and a fraction such as 33.3 is rounded to\n"
-                 "                the whole percentage the dialog takes (halves to even),\n"
-                 "                with a note\n"
-                 "  --smooth      interpolate between neighbouring pixels\n"
-                 "  --bilinear    the same as --smooth\n") +
-         kFileHelp,
-     resize}};
+} // namespace
 
-const Registration kCrop{
-    {"crop", "IN OUT (--rect X,Y,W,H | --geometry WxH+X+Y) [--format FREE|2/3H|2/3V|3/4H|3/4V]",
-     std::string("Cuts the picture down to a rectangle (command 6): left margin X, top margin\n"
-                 "Y, width W and height H, typed into the dialog.  A rectangle reaching past\n"
-                 "the right or bottom edge keeps the part inside the picture.\n\nOptions:\n"
-                 "  --rect X,Y,W,H  the rectangle, in pixels\n"
-                 "  --geometry WxH+X+Y\n"
-                 "                  the same rectangle as ImageMagick writes it\n"
-                 "  --format F      the proportion offered to the host's selection tool\n"
-                 "                  (the typed rectangle is kept as typed)\n") +
-         kFileHelp,
-     crop}};
+Subcommand resizeCommand() {
+    return {
+        "resize",
+        "IN OUT (--width N | --height N | --size WxH | --percent P) [--smooth | --bilinear]",
+        std::string("Resamples the picture to a new size (command 7), entered into the dialog as\n"
+                    "a user would, each value in one edit.  With --width or --height the\n"
+                    "proportions stay linked, so the other side follows through the whole\n"
+                    "percentage the dialog shows.\n\nOptions:\n"
+                    "  --width N     the new width in pixels, at most 8 times the current one\n"
+                    "  --height N    the new height in pixels, at most 8 times the current one\n"
+                    "  --size WxH    both sides, unlinked\n"
+                    "  --percent P   both sides as a percentage of the current size, 1 to 800;\n"
+                    "                \"50%\" is 50, and a fraction such as 33.3 is rounded to\n"
+                    "                the whole percentage the dialog takes (halves to even),\n"
+                    "                with a note\n"
+                    "  --smooth      interpolate between neighbouring pixels\n"
+                    "  --bilinear    the same as --smooth\n") +
+            kFileHelp,
+        resize};
+}
+
+Subcommand cropCommand() {
+    return {
+        "crop", "IN OUT (--rect X,Y,W,H | --geometry WxH+X+Y) [--format FREE|2/3H|2/3V|3/4H|3/4V]",
+        std::string("Cuts the picture down to a rectangle (command 6): left margin X, top margin\n"
+                    "Y, width W and height H, typed into the dialog.  A rectangle reaching past\n"
+                    "the right or bottom edge keeps the part inside the picture.\n\nOptions:\n"
+                    "  --rect X,Y,W,H  the rectangle, in pixels\n"
+                    "  --geometry WxH+X+Y\n"
+                    "                  the same rectangle as ImageMagick writes it\n"
+                    "  --format F      the proportion offered to the host's selection tool\n"
+                    "                  (the typed rectangle is kept as typed)\n") +
+            kFileHelp,
+        crop};
+}
 
 // The demo's sample is 640 x 480.
-const DemoRegistration kDemo6{{6, "06-crop.png", [](HostSession& host) {
-                                   try {
-                                       driveCrop(host, {{80, 60, 480, 360}, 3});
-                                   } catch (const UserError&) {
-                                       // Not applied: the demo reports the step as such.
-                                   }
-                               }}};
-const DemoRegistration kDemo7{{7, "07-resize.png", [](HostSession& host) {
-                                   try {
-                                       driveResize(host, {SizeBy::Percent, 50, 0, true});
-                                   } catch (const UserError&) {
-                                   }
-                               }}};
-
-} // namespace
+DemoStep cropDemoStep() {
+    return {6, "06-crop.png", [](HostSession& host) {
+                try {
+                    driveCrop(host, {{80, 60, 480, 360}, 3});
+                } catch (const UserError&) {
+                    // Not applied: the demo reports the step as such.
+                }
+            }};
+}
+DemoStep resizeDemoStep() {
+    return {7, "07-resize.png", [](HostSession& host) {
+                try {
+                    driveResize(host, {SizeBy::Percent, 50, 0, true});
+                } catch (const UserError&) {
+                }
+            }};
+}
 
 void cropPicture(HostSession& host, const std::array<int, 4>& rect) {
     driveCrop(host, {rect, 0});

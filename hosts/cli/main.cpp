@@ -5,9 +5,7 @@
 #include "HostSession.h"
 #include "ImageIO.h"
 
-#include <algorithm>
 #include <iostream>
-#include <iterator>
 
 using namespace talvine::cli;
 
@@ -16,27 +14,10 @@ using namespace talvine::cli;
 
 namespace {
 
-// Subcommands register from their own files in no set order: list them in
-// the menu's order.
-int rank(const std::string& name) {
-    static const char* const kOrder[] = {"info",       "rotate-ccw", "rotate-cw",   "tilt",
-                                         "straighten", "mirror-h",   "mirror-v",    "crop",
-                                         "resize",     "distortion", "perspective", "demo"};
-    for (size_t i = 0; i < std::size(kOrder); ++i)
-        if (name == kOrder[i]) return static_cast<int>(i);
-    return static_cast<int>(std::size(kOrder));
-}
-
 void printUsage(std::ostream& out) {
-    std::vector<const Subcommand*> listed;
-    for (const auto& s : subcommands())
-        listed.push_back(&s);
-    std::stable_sort(listed.begin(), listed.end(), [](const Subcommand* a, const Subcommand* b) {
-        return rank(a->name) < rank(b->name);
-    });
     out << "usage: talvine SUBCOMMAND [OPTIONS] ...\n\nSubcommands:\n";
-    for (const auto* s : listed)
-        out << "  talvine " << s->name << " " << s->synopsis << "\n";
+    for (const auto& s : subcommands())
+        out << "  talvine " << s.name << " " << s.synopsis << "\n";
     out << "\n" << kBatchHelp;
     out << "\nRun 'talvine SUBCOMMAND --help' for details, 'talvine --version' for the\n"
            "tool's and the plug-in's versions.\n";

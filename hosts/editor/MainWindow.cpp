@@ -741,7 +741,7 @@ bool MainWindow::saveFile(const QString& path, int quality) {
 }
 
 void MainWindow::openSample() {
-    const cli::Picture scene = cli::sampleScene();
+    const hosts::Picture scene = hosts::sampleScene();
     core_.open({scene.width, scene.height, scene.rgb});
     file_.clear();
     name_ = tr("Sample picture");

@@ -78,6 +78,30 @@ const char* TALVINE_CALL PrmDLL(int32_t* Majeur, int32_t* Mineur, const char** T
  * caption (code page 1252), *Index unchanged.  Anything else: returns null. */
 const char* TALVINE_CALL AddMenu(int32_t* Index);
 
+/* The commands, by number (NumCmd): their places in the menu. */
+enum {
+    TALVINE_CMD_ROTATION_ANTI_HORAIRE = 1,
+    TALVINE_CMD_ROTATION_HORAIRE = 2,
+    TALVINE_CMD_INCLINAISON = 3, /* modeless: points picked */
+    TALVINE_CMD_MIROIR_HORZ = 4,
+    TALVINE_CMD_MIROIR_VERT = 5,
+    TALVINE_CMD_ROGNER = 6,         /* modeless: a rectangle selected */
+    TALVINE_CMD_REDIMENSIONNER = 7, /* modal */
+    TALVINE_CMD_DISTORSION = 8,     /* modal */
+    TALVINE_CMD_PERSPECTIVE = 9,    /* modeless: points picked */
+    TALVINE_NB_COMMANDES = 9
+};
+
+/* SousMode of XchgData. */
+enum {
+    TALVINE_SOUSMODE_OUVRIR = 0, /* start the command */
+    TALVINE_SOUSMODE_RAPPORT = 1 /* a pick reported to an open modeless dialog */
+};
+
+/* CodeSel of a selection reported to the crop dialog: its fields show the
+ * selection too (any other value: the rectangle alone follows it). */
+#define TALVINE_CODESEL_CHAMPS 4
+
 /* Runs or feeds command NumCmd (1..9).
  *   SousMode 0: start the command on Img, a picture of Largeur x Hauteur.
  *   SousMode 1: a report from the host: a picked point in Pt2 (commands 3

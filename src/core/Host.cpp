@@ -6,8 +6,6 @@ TProcRetour gCallback = nullptr;
 int32_t gContext = 0;
 } // namespace
 
-bool ImgModifiee = false;
-
 void registerCallback(TProcRetour callback, int32_t context) {
     gCallback = callback;
     gContext = context;

@@ -4,12 +4,9 @@
 // runs inside the host's call: Ouvrir returns when the dialog has closed.
 #pragma once
 
-#include "core/Host.h"
-#include "core/ParamCoul.h"
+#include "dialogs/PictureDialog.h"
 #include "toolkit/BarreCurseur.h"
-#include "toolkit/Form.h"
 
-#include <cstdint>
 #include <string>
 
 namespace talvine::dialogs {
@@ -20,13 +17,11 @@ tk::FormDesc corrDistForm();
 inline constexpr const char* kLoiLineaire = " en ( 1 + a.R )";
 inline constexpr const char* kLoiCarree = "en ( 1 + a.R\xC2\xB2 )";
 
-class TCorrDist : public tk::Form {
+// PtsInit, PtsTravail, Largeur, Hauteur, Ouvrir (the modal run),
+// AppliquerClick, AnnulerClick and FormClose come from PictureDialog.
+class TCorrDist : public PictureDialog {
   public:
     explicit TCorrDist(tk::Application& app);
-
-    // Command 8: takes the picture and runs the dialog modally.  Nothing
-    // escapes.
-    void Ouvrir(TPtImg* img, TDimImg dimImg);
 
     // Controls, top to bottom.
     tk::GroupBox& TypeProcess;
@@ -42,11 +37,6 @@ class TCorrDist : public tk::Form {
     tk::Button& Annuler;
     tk::Button& Appliquer;
 
-    PtsImg PtsInit;
-    PtsImg PtsTravail;
-    int32_t Largeur = 0;
-    int32_t Hauteur = 0;
-
     // Event handlers.
     void FormShow();
     void TauxCorrChange();
@@ -54,15 +44,10 @@ class TCorrDist : public tk::Form {
     void TauxCorrMouseUp();
     void BasiqueClick();
     void ReInitClick();
-    void AnnulerClick();
-    void AppliquerClick();
-    void FormClose();
 };
 
 // The text of a rate label: |P| / 10 with two decimals and the user's
 // separator, then " %".
 std::string texteTaux(int position);
-
-TCorrDist* corrDist();
 
 } // namespace talvine::dialogs

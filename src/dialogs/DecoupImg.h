@@ -3,15 +3,14 @@
 // proportions forwarded to the host's selection tool, and the crop into the
 // host's buffer.
 //
-// The rectangle (CadreX, CadreY, CadreL, CadreH) is what Appliquer cuts out.
+// The rectangle Cadre (CadreX, CadreY, CadreL, CadreH) is what Appliquer cuts out.
 // It is the whole picture at opening, the fields' values after a key release
 // in one of them, and the host's selection after a selection report.  It is
 // clipped to the picture when the crop is made (docs/RESAMPLING.md).
 #pragma once
 
-#include "core/Host.h"
-#include "core/ParamCoul.h"
-#include "toolkit/Form.h"
+#include "dialogs/PictureDialog.h"
+#include "engines/DecoupImg.h"
 #include "toolkit/UtilPlus.h"
 
 #include <cstdint>
@@ -24,13 +23,12 @@ tk::FormDesc rogneImgForm();
 // then its greyed copy, two 16 x 16 images side by side.
 tk::Picture scissorsGlyph();
 
-class TRogneImg : public tk::Form {
+// PtsInit, PtsTravail, Largeur, Hauteur, Ouvrir (sub-mode 0: the rectangle
+// selection asked of the host) and AnnulerClick come from PictureDialog.
+class TRogneImg : public PictureDialog {
   public:
     explicit TRogneImg(tk::Application& app);
 
-    // Sub-mode 0: takes the picture, asks the host for a rectangle selection
-    // and shows the dialog.  Nothing escapes.
-    void Ouvrir(TPtImg* img, TDimImg dimImg);
     // Sub-mode 1: the host's selection, its corner in pt1 and its size in
     // dimImg.  CodeSel 4 shows it in the fields too.  A report while the
     // dialog is closed, or whose buffer cannot hold the picture (null, or
@@ -47,26 +45,22 @@ class TRogneImg : public tk::Form {
     tk::Button& Appliquer;
     tk::Button& Annuler;
 
-    PtsImg PtsInit;
-    PtsImg PtsTravail;
-    int32_t Largeur = 0;
-    int32_t Hauteur = 0;
-    int32_t CadreX = 0;
-    int32_t CadreY = 0;
-    int32_t CadreL = 0;
-    int32_t CadreH = 0;
+    // The crop rectangle, also under its four names.
+    engines::Cadre Cadre;
+    int32_t& CadreX = Cadre.x;
+    int32_t& CadreY = Cadre.y;
+    int32_t& CadreL = Cadre.largeur;
+    int32_t& CadreH = Cadre.hauteur;
 
     void FormShow();
-    void DimVertKeyUp(tk::Control& sender);
+    void DimVertKeyUp(tk::Control& sender); // the four fields
     void FormatImgClick();
     void AppliquerClick();
-    void AnnulerClick();
     void FormClose();
 
   private:
+    void pictureTaken() override;
     void verifyFields();
 };
-
-TRogneImg* rogneImg();
 
 } // namespace talvine::dialogs

@@ -9,27 +9,10 @@ namespace talvine::dialogs {
 namespace {
 
 using K = tk::ControlKind;
+using tk::describe;
 
-tk::ControlDesc control(K kind, const char* name, const char* parent, const char* caption,
-                        tk::Rect bounds, int tab = -1) {
-    tk::ControlDesc d;
-    d.kind = kind;
-    d.name = name;
-    d.parent = parent;
-    d.caption = caption;
-    d.bounds = bounds;
-    if (tab >= 0) d.tabOrder = tab;
-    return d;
-}
-
-tk::ControlDesc on(tk::ControlDesc d, const char* event, const char* handler) {
-    d.events.push_back({event, handler});
-    return d;
-}
-
-// The four numeric fields share one key-release handler.
 tk::ControlDesc field(const char* name, const char* parent, tk::Rect bounds, int tab) {
-    return on(control(K::EditVal, name, parent, "", bounds, tab), "OnKeyUp", "DimVertKeyUp");
+    return describe(K::EditVal, name, parent, "", bounds, tab);
 }
 
 } // namespace
@@ -43,39 +26,35 @@ tk::FormDesc rogneImgForm() {
     f.border = tk::BorderStyle::Dialog;
     f.stayOnTop = true;
     f.position = tk::FormPosition::ScreenCenter;
-    f.events = {{"OnShow", "FormShow"}, {"OnClose", "FormClose"}};
 
     tk::ControlDesc format =
-        on(control(K::RadioGroup, "FormatImg", "", " Format ", {8, 168, 185, 89}, 2), "OnClick",
-           "FormatImgClick");
+        describe(K::RadioGroup, "FormatImg", "", " Format ", {8, 168, 185, 89}, 2);
     format.items = {"Libre", "2/3 Horizontal", "2/3 Vertical", "3/4 Horizontal", "3/4 Vertical"};
     format.value = 0;
     tk::ControlDesc appliquer =
-        on(control(K::BitBtn, "Appliquer", "", "Appliquer", {8, 264, 89, 25}, 3), "OnClick",
-           "AppliquerClick");
+        describe(K::BitBtn, "Appliquer", "", "Appliquer", {8, 264, 89, 25}, 3);
     appliquer.buttonKind = tk::ButtonKind::Ok;
-    tk::ControlDesc annuler =
-        on(control(K::BitBtn, "Annuler", "", "", {104, 264, 89, 25}, 4), "OnClick", "AnnulerClick");
+    tk::ControlDesc annuler = describe(K::BitBtn, "Annuler", "", "", {104, 264, 89, 25}, 4);
     annuler.buttonKind = tk::ButtonKind::Cancel;
 
     f.controls = {
-        control(K::GroupBox, "Marges", "", " Marges ", {8, 8, 185, 73}, 0),
+        describe(K::GroupBox, "Marges", "", " Marges ", {8, 8, 185, 73}, 0),
         field("MrgG", "Marges", {80, 18, 57, 21}, 0),
         field("MrgH", "Marges", {80, 44, 57, 21}, 1),
-        control(K::GroupBox, "Dimensions", "", " Dimensions ", {8, 88, 185, 73}, 1),
+        describe(K::GroupBox, "Dimensions", "", " Dimensions ", {8, 88, 185, 73}, 1),
         field("DimHorz", "Dimensions", {80, 18, 57, 21}, 0),
         field("DimVert", "Dimensions", {80, 44, 57, 21}, 1),
         format,
         appliquer,
         annuler,
-        control(K::Label, "Label1", "Marges", "Haute :", {8, 48, 36, 13}),
-        control(K::Label, "Label2", "Marges", "Gauche :", {8, 22, 44, 13}),
-        control(K::Label, "Label3", "Dimensions", "Horizontale :", {8, 22, 62, 13}),
-        control(K::Label, "Label4", "Dimensions", "Verticale :", {8, 48, 50, 13}),
-        control(K::Label, "Label5", "Marges", "pixels", {144, 22, 27, 13}),
-        control(K::Label, "Label6", "Marges", "pixels", {144, 48, 27, 13}),
-        control(K::Label, "Label7", "Dimensions", "pixels", {144, 22, 27, 13}),
-        control(K::Label, "Label8", "Dimensions", "pixels", {144, 48, 27, 13}),
+        describe(K::Label, "Label1", "Marges", "Haute :", {8, 48, 36, 13}),
+        describe(K::Label, "Label2", "Marges", "Gauche :", {8, 22, 44, 13}),
+        describe(K::Label, "Label3", "Dimensions", "Horizontale :", {8, 22, 62, 13}),
+        describe(K::Label, "Label4", "Dimensions", "Verticale :", {8, 48, 50, 13}),
+        describe(K::Label, "Label5", "Marges", "pixels", {144, 22, 27, 13}),
+        describe(K::Label, "Label6", "Marges", "pixels", {144, 48, 27, 13}),
+        describe(K::Label, "Label7", "Dimensions", "pixels", {144, 22, 27, 13}),
+        describe(K::Label, "Label8", "Dimensions", "pixels", {144, 48, 27, 13}),
     };
     return f;
 }

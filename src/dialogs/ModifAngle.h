@@ -10,10 +10,8 @@
 // boxes checked the preview is drawn from PtsInit into the host's buffer.
 #pragma once
 
-#include "core/Host.h"
-#include "core/ParamCoul.h"
 #include "dialogs/PickBoxes.h"
-#include "toolkit/Form.h"
+#include "dialogs/PictureDialog.h"
 
 #include <cstdint>
 
@@ -30,15 +28,13 @@ inline constexpr const char* kEcartNul = "L'\xC3\xA9"
                                          "\xC3\xAA"
                                          "tre nul";
 
-// CaseEnCours, CasePrecedente, IgnorerClic and TimerTimer come from
-// PickBoxes.
-class TInclineHorz : public tk::Form, public PickBoxes {
+// PtsInit, PtsTravail, Largeur, Hauteur, Ouvrir (sub-mode 0), AppliquerClick,
+// AnnulerClick and FormClose come from PictureDialog; CaseEnCours,
+// CasePrecedente, IgnorerClic and TimerTimer from PickBoxes.
+class TInclineHorz : public PictureDialog, public PickBoxes {
   public:
     explicit TInclineHorz(tk::Application& app);
 
-    // Command 3, sub-mode 0: takes the picture and shows the dialog.
-    // Nothing escapes.
-    void Ouvrir(TPtImg* img, TDimImg dimImg);
     // Command 3, sub-mode 1: a point picked on the picture, with the host's
     // buffer.  A report while the dialog is closed, or whose buffer cannot
     // hold the picture, is ignored.
@@ -56,28 +52,18 @@ class TInclineHorz : public tk::Form, public PickBoxes {
     tk::RadioButton& Basique;
     tk::RadioButton& InterBiLin;
 
-    PtsImg PtsTravail;
-    PtsImg PtsInit;
     Point Point1;
     Point Point2;
-    int32_t Largeur = 0;
-    int32_t Hauteur = 0;
     long double Angle = 0;
 
     // Event handlers.
     void FormShow();
     void PtRot2Click(tk::Control& sender); // both boxes
     void ReInitClick();
-    void AppliquerClick();
-    void AnnulerClick();
-    void FormClose();
 
     // Turns PtsInit about Point1 by Angle into PtsTravail, then sends the
     // preview.
     void Pivoter();
 };
-
-// The dialog made at start-up, or null.
-TInclineHorz* inclineHorz();
 
 } // namespace talvine::dialogs

@@ -1,6 +1,8 @@
 // The form of the tilt dialog, as data, and the picture it shows.
 #include "dialogs/ModifAngle.h"
 
+#include "dialogs/FormParts.h"
+
 #include <cmath>
 #include <numbers>
 
@@ -9,70 +11,42 @@ namespace talvine::dialogs {
 tk::FormDesc inclineHorzForm() {
     using K = tk::ControlKind;
     auto pickBox = [](const char* name, tk::Rect r, int tab) {
-        return tk::ControlDesc{.kind = K::CheckBox,
-                               .name = name,
-                               .bounds = r,
-                               .tabOrder = tab,
-                               .events = {{"OnClick", "PtRot2Click"}}};
+        return tk::ControlDesc{.kind = K::CheckBox, .name = name, .bounds = r, .tabOrder = tab};
     };
-    return tk::FormDesc{
-        .name = "InclineHorz",
-        .caption = "Inclinaison de l'horizon",
-        .clientWidth = 281,
-        .clientHeight = 221,
-        .border = tk::BorderStyle::Dialog,
-        .systemMenu = false,
-        .helpIcon = false,
-        .stayOnTop = true,
-        .position = tk::FormPosition::ScreenCenter,
-        .controls =
-            {
-                {.kind = K::BitBtn,
-                 .name = "ReInit",
-                 .caption = "R\xC3\xA9initialiser",
-                 .bounds = {8, 186, 81, 27},
-                 .tabOrder = 0,
-                 .events = {{"OnClick", "ReInitClick"}}},
-                {.kind = K::BitBtn,
-                 .name = "Appliquer",
-                 .caption = "Appliquer",
-                 .bounds = {192, 186, 81, 27},
-                 .buttonKind = tk::ButtonKind::Ok,
-                 .tabOrder = 1,
-                 .events = {{"OnClick", "AppliquerClick"}}},
-                {.kind = K::BitBtn,
-                 .name = "Annuler",
-                 .bounds = {100, 186, 81, 27},
-                 .buttonKind = tk::ButtonKind::Cancel,
-                 .tabOrder = 2,
-                 .events = {{"OnClick", "AnnulerClick"}}},
-                pickBox("PtRot2", {193, 109, 12, 12}, 3),
-                pickBox("PtRot1", {65, 109, 12, 12}, 4),
-                {.kind = K::Timer,
-                 .name = "Timer",
-                 .enabled = false,
-                 .interval = 200,
-                 .events = {{"OnTimer", "TimerTimer"}}},
-                {.kind = K::Image, .name = "AngleRot", .bounds = {60, 60, 168, 112}},
-                {.kind = K::GroupBox,
-                 .name = "TypeProcess",
-                 .caption = " Finesse du traitement ",
-                 .bounds = {8, 4, 265, 45},
-                 .tabOrder = 5},
-                {.kind = K::RadioButton,
-                 .name = "Basique",
-                 .parent = "TypeProcess",
-                 .caption = "Basique",
-                 .bounds = {12, 18, 73, 17},
-                 .checked = true},
-                {.kind = K::RadioButton,
-                 .name = "InterBiLin",
-                 .parent = "TypeProcess",
-                 .caption = "Interpolation bilin\xC3\xA9"
-                            "aire",
-                 .bounds = {100, 18, 153, 17}},
-            },
-        .events = {{"OnShow", "FormShow"}, {"OnClose", "FormClose"}}};
+    tk::FormDesc f{.name = "InclineHorz",
+                   .caption = "Inclinaison de l'horizon",
+                   .clientWidth = 281,
+                   .clientHeight = 221,
+                   .border = tk::BorderStyle::Dialog,
+                   .systemMenu = false,
+                   .helpIcon = false,
+                   .stayOnTop = true,
+                   .position = tk::FormPosition::ScreenCenter,
+                   .controls = {
+                       {.kind = K::BitBtn,
+                        .name = "ReInit",
+                        .caption = "R\xC3\xA9initialiser",
+                        .bounds = {8, 186, 81, 27},
+                        .tabOrder = 0},
+                       {.kind = K::BitBtn,
+                        .name = "Appliquer",
+                        .caption = "Appliquer",
+                        .bounds = {192, 186, 81, 27},
+                        .buttonKind = tk::ButtonKind::Ok,
+                        .tabOrder = 1},
+                       {.kind = K::BitBtn,
+                        .name = "Annuler",
+                        .bounds = {100, 186, 81, 27},
+                        .buttonKind = tk::ButtonKind::Cancel,
+                        .tabOrder = 2},
+                       pickBox("PtRot2", {193, 109, 12, 12}, 3),
+                       pickBox("PtRot1", {65, 109, 12, 12}, 4),
+                       {.kind = K::Timer, .name = "Timer", .enabled = false, .interval = 200},
+                       {.kind = K::Image, .name = "AngleRot", .bounds = {60, 60, 168, 112}},
+                   }};
+    const auto sampling = samplingChoice({8, 4, 265, 45}, 5, "InterBiLin", 18, 100);
+    f.controls.insert(f.controls.end(), sampling.begin(), sampling.end());
+    return f;
 }
 
 tk::Picture angleRotPicture() {

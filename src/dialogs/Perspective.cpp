@@ -1,34 +1,13 @@
 #include "dialogs/Perspective.h"
 
 #include "core/Cursor.h"
-#include "dialogs/Commands.h"
-#include "toolkit/Application.h"
 
-#include <algorithm>
 #include <string>
 
 namespace talvine::dialogs {
-namespace {
-
-TCorrPerspect* gCorrPerspect = nullptr;
-
-tk::HandlerTable handlers(TCorrPerspect* d) {
-    tk::HandlerTable t;
-    t.add("FormShow", d, &TCorrPerspect::FormShow)
-        .add("FormClose", d, &TCorrPerspect::FormClose)
-        .add("PosHGClick", d, &TCorrPerspect::PosHGClick)
-        .add("TimerTimer", d, &TCorrPerspect::TimerTimer)
-        .add("CorrVertChange", d, &TCorrPerspect::CorrVertChange)
-        .add("ReInitClick", d, &TCorrPerspect::ReInitClick)
-        .add("AnnulerClick", d, &TCorrPerspect::AnnulerClick)
-        .add("AppliquerClick", d, &TCorrPerspect::AppliquerClick);
-    return t;
-}
-
-} // namespace
 
 TCorrPerspect::TCorrPerspect(tk::Application& app)
-    : tk::Form(app, corrPerspectForm(), handlers(this)),
+    : PictureDialog(app, corrPerspectForm(), Kind::PicksPoints),
       PickBoxes(get<tk::Timer>("Timer"),
                 {&get<tk::CheckBox>("PosHG"), &get<tk::CheckBox>("PosHD"),
                  &get<tk::CheckBox>("PosBD"), &get<tk::CheckBox>("PosBG")}),
@@ -41,23 +20,21 @@ TCorrPerspect::TCorrPerspect(tk::Application& app)
       Annuler(get<tk::Button>("Annuler")), Appliquer(get<tk::Button>("Appliquer")),
       Timer(get<tk::Timer>("Timer")) {
     Fond.setPicture(fondPicture());
-}
-
-void TCorrPerspect::Ouvrir(TPtImg* img, TDimImg dimImg) {
-    try {
-        Largeur = dimImg.Largeur;
-        Hauteur = dimImg.Hauteur;
-        PtsTravail = PtsImg::share(img);
-        PtsInit = PtsTravail.clone();
-        host::callBack({Largeur, Hauteur}, PtReserve, rtSaisie, 0, false, false);
-        show();
-    } catch (...) {
-        // A failed opening ends quietly; the dialog may not appear.
-    }
+    using E = tk::EventKind;
+    bind(E::Show, this, &TCorrPerspect::FormShow);
+    bind(E::Close, this, &TCorrPerspect::FormClose);
+    // PosHGClick serves all four corner boxes.
+    for (const char* box : {"PosHG", "PosHD", "PosBD", "PosBG"})
+        bind(box, E::Click, this, &TCorrPerspect::PosHGClick);
+    bind("Timer", E::Timer, this, &TCorrPerspect::TimerTimer);
+    bind("CorrVert", E::Change, this, &TCorrPerspect::CorrVertChange);
+    bind("ReInit", E::Click, this, &TCorrPerspect::ReInitClick);
+    bind("Annuler", E::Click, this, &TCorrPerspect::AnnulerClick);
+    bind("Appliquer", E::Click, this, &TCorrPerspect::AppliquerClick);
 }
 
 void TCorrPerspect::FormShow() {
-    host::ImgModifiee = false;
+    host::ImgModifiee.reset();
     Basique.setChecked(true);
     CorrVert.setPosition(5);
     reinitialiserCases();
@@ -72,7 +49,7 @@ void TCorrPerspect::CorrVertChange() {
 }
 
 void TCorrPerspect::NouveauPoint(Point point, TPtImg* imgHote) {
-    if (!visible() || !holdsPicture(imgHote, Largeur, Hauteur)) return;
+    if (!takesReport(imgHote)) return;
     const tk::CheckBox* picked = prendrePoint();
     if (picked == &PosHG) CoinHG = point;
     if (picked == &PosHD) CoinHD = point;
@@ -95,51 +72,13 @@ void TCorrPerspect::CorrigerPerspective() {
                                              {corners, CorrVert.position(), sampling});
     }
     if (!drawn) return;
-    host::ImgModifiee = true;
+    host::ImgModifiee.pictureWritten();
     host::sendImage({Largeur, Hauteur}, host::ImgModifiee, false);
 }
 
 void TCorrPerspect::ReInitClick() {
     FormShow();
-    const int64_t count = std::min(PtsInit.size(), PtsTravail.size());
-    std::copy_n(PtsInit.data(), count, PtsTravail.data());
-    host::sendImage({Largeur, Hauteur}, false, false);
-}
-
-void TCorrPerspect::AnnulerClick() {
-    host::ImgModifiee = false;
-    close();
-}
-
-void TCorrPerspect::AppliquerClick() {
-    host::ImgModifiee = true;
-    close();
-}
-
-void TCorrPerspect::FormClose() {
-    PtsInit.clear();
-    host::sendImage({Largeur, Hauteur}, host::ImgModifiee, true);
-}
-
-TCorrPerspect* corrPerspect() {
-    return gCorrPerspect;
-}
-
-void startPerspective() {
-    gCorrPerspect = &tk::application().createForm<TCorrPerspect>();
-}
-
-// The application object destroys the dialog with every form it owns.
-void stopPerspective() {
-    gCorrPerspect = nullptr;
-}
-
-void ouvrirPerspective(TPtImg* img, TDimImg dim) {
-    if (gCorrPerspect) gCorrPerspect->Ouvrir(img, dim);
-}
-
-void nouveauPointPerspective(Point point, TPtImg* imgHote) {
-    if (gCorrPerspect) gCorrPerspect->NouveauPoint(point, imgHote);
+    restorePicture();
 }
 
 } // namespace talvine::dialogs

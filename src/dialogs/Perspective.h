@@ -10,12 +10,10 @@
 // sampling choice and vertical correction of the moment.
 #pragma once
 
-#include "core/Host.h"
-#include "core/ParamCoul.h"
 #include "dialogs/PickBoxes.h"
+#include "dialogs/PictureDialog.h"
 #include "engines/Perspective.h"
 #include "toolkit/BarreCurseur.h"
-#include "toolkit/Form.h"
 
 #include <array>
 #include <cstdint>
@@ -26,14 +24,13 @@ tk::FormDesc corrPerspectForm();
 // The picture of Fond: a grid whose vertical lines converge upwards.
 tk::Picture fondPicture();
 
-// CaseEnCours, CasePrecedente, IgnorerClic and TimerTimer come from
-// PickBoxes.
-class TCorrPerspect : public tk::Form, public PickBoxes {
+// PtsInit, PtsTravail, Largeur, Hauteur, Ouvrir (sub-mode 0), AppliquerClick,
+// AnnulerClick and FormClose come from PictureDialog; CaseEnCours,
+// CasePrecedente, IgnorerClic and TimerTimer from PickBoxes.
+class TCorrPerspect : public PictureDialog, public PickBoxes {
   public:
     explicit TCorrPerspect(tk::Application& app);
 
-    // Command 9, sub-mode 0.  Nothing escapes.
-    void Ouvrir(TPtImg* img, TDimImg dimImg);
     // Command 9, sub-mode 1.  A report while the dialog is closed, or whose
     // buffer cannot hold the picture, is ignored.
     void NouveauPoint(Point point, TPtImg* imgHote);
@@ -55,10 +52,6 @@ class TCorrPerspect : public tk::Form, public PickBoxes {
     tk::Button& Appliquer;
     tk::Timer& Timer;
 
-    PtsImg PtsInit;
-    PtsImg PtsTravail;
-    int32_t Largeur = 0;
-    int32_t Hauteur = 0;
     Point CoinHG;
     Point CoinHD;
     Point CoinBD;
@@ -71,15 +64,10 @@ class TCorrPerspect : public tk::Form, public PickBoxes {
     void PosHGClick(tk::Control& sender); // all four boxes
     void CorrVertChange();
     void ReInitClick();
-    void AnnulerClick();
-    void AppliquerClick();
-    void FormClose();
 
     // Maps PtsInit into PtsTravail and sends the preview.  Corners that
     // leave the mapping undefined give no preview and no callback.
     void CorrigerPerspective();
 };
-
-TCorrPerspect* corrPerspect();
 
 } // namespace talvine::dialogs

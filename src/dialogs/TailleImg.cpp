@@ -1,10 +1,8 @@
 #include "dialogs/TailleImg.h"
 
 #include "core/Cursor.h"
-#include "dialogs/Commands.h"
 #include "dialogs/DecoupImg.h"
 #include "engines/TailleImg.h"
-#include "toolkit/Application.h"
 
 #include <climits>
 #include <cmath>
@@ -13,22 +11,6 @@
 
 namespace talvine::dialogs {
 namespace {
-
-TChangeDim* gChangeDim = nullptr;
-
-tk::HandlerTable handlers(TChangeDim* d) {
-    tk::HandlerTable t;
-    t.add("FormShow", d, &TChangeDim::FormShow)
-        .add("FormClose", d, &TChangeDim::FormClose)
-        .add("TauxHChange", d, &TChangeDim::TauxHChange)
-        .add("TauxVChange", d, &TChangeDim::TauxVChange)
-        .add("DimHorzChange", d, &TChangeDim::DimHorzChange)
-        .add("DimVertChange", d, &TChangeDim::DimVertChange)
-        .add("LienHsurLClick", d, &TChangeDim::LienHsurLClick)
-        .add("AppliquerClick", d, &TChangeDim::AppliquerClick)
-        .add("AnnulerClick", d, &TChangeDim::AnnulerClick);
-    return t;
-}
 
 // Round(a / b), ties to even, with the division in extended precision.
 int64_t roundedQuotient(int64_t a, int32_t b) {
@@ -55,7 +37,7 @@ struct TChangeDim::Axis {
 };
 
 TChangeDim::TChangeDim(tk::Application& app)
-    : tk::Form(app, changeDimForm(), handlers(this)), Dimensions(get<tk::GroupBox>("Dimensions")),
+    : PictureDialog(app, changeDimForm(), Kind::Modal), Dimensions(get<tk::GroupBox>("Dimensions")),
       Appliquer(get<tk::Button>("Appliquer")), Annuler(get<tk::Button>("Annuler")),
       Label3(get<tk::Label>("Label3")), Label4(get<tk::Label>("Label4")),
       DimHorz(get<tk::TEditVal>("DimHorz")), DimVert(get<tk::TEditVal>("DimVert")),
@@ -63,6 +45,16 @@ TChangeDim::TChangeDim(tk::Application& app)
       LienHsurL(get<tk::CheckBox>("LienHsurL")), Lissage(get<tk::CheckBox>("Lissage")),
       TauxH(get<tk::SpinEdit>("TauxH")), TauxV(get<tk::SpinEdit>("TauxV")) {
     Appliquer.setGlyph(scissorsGlyph());
+    using E = tk::EventKind;
+    bind(E::Show, this, &TChangeDim::FormShow);
+    bind(E::Close, this, &TChangeDim::FormClose);
+    bind("TauxH", E::Change, this, &TChangeDim::TauxHChange);
+    bind("TauxV", E::Change, this, &TChangeDim::TauxVChange);
+    bind("DimHorz", E::Change, this, &TChangeDim::DimHorzChange);
+    bind("DimVert", E::Change, this, &TChangeDim::DimVertChange);
+    bind("LienHsurL", E::Click, this, &TChangeDim::LienHsurLClick);
+    bind("Appliquer", E::Click, this, &TChangeDim::AppliquerClick);
+    bind("Annuler", E::Click, this, &TChangeDim::AnnulerClick);
 }
 
 TChangeDim::Axis TChangeDim::horizontal() {
@@ -72,21 +64,12 @@ TChangeDim::Axis TChangeDim::vertical() {
     return {DimVert, TauxV, TauxH, Hauteur, EcouteV};
 }
 
-void TChangeDim::Ouvrir(TPtImg* img, TDimImg dimImg) {
-    try {
-        Largeur = dimImg.Largeur;
-        Hauteur = dimImg.Hauteur;
-        PtsTravail = PtsImg::share(img);
-        // The modal dialog shows no preview and writes nothing into the host's
-        // array, and the host waits in its call until the dialog closes: the
-        // pixels as they were at opening are the array itself, shared rather
-        // than copied (a copy would be a third picture's worth of memory).
-        PtsInit = PtsTravail;
-        showModal();
-    } catch (...) {
-        // Whatever ends the modal loop abnormally ends the command quietly.
-    }
-    PtsInit.clear();
+// The modal dialog shows no preview and writes nothing into the host's array,
+// and the host waits in its call until the dialog closes: the pixels as they
+// were at opening are the array itself, shared rather than copied (a copy
+// would be a third picture's worth of memory).
+PtsImg TChangeDim::pixelsAtOpening() const {
+    return PtsTravail;
 }
 
 void TChangeDim::FormShow() {
@@ -150,14 +133,6 @@ void TChangeDim::LienHsurLClick() {
     }
 }
 
-void TChangeDim::AppliquerClick() {
-    host::ImgModifiee = true;
-}
-
-void TChangeDim::AnnulerClick() {
-    host::ImgModifiee = false;
-}
-
 void TChangeDim::FormClose() {
     if (host::ImgModifiee) {
         {
@@ -199,23 +174,6 @@ void TChangeDim::RetaillerBasique() {
 }
 void TChangeDim::RetaillerLisse() {
     retailler(engines::retaillerLisse);
-}
-
-TChangeDim* changeDim() {
-    return gChangeDim;
-}
-
-void startTailleImg() {
-    gChangeDim = &tk::application().createForm<TChangeDim>();
-}
-
-// The application object destroys the dialog with every form it owns.
-void stopTailleImg() {
-    gChangeDim = nullptr;
-}
-
-void ouvrirRedimension(TPtImg* img, TDimImg dim) {
-    if (gChangeDim) gChangeDim->Ouvrir(img, dim);
 }
 
 } // namespace talvine::dialogs

@@ -15,9 +15,7 @@
 // so its axis stays deaf for the next change (which only sets the flag).
 #pragma once
 
-#include "core/Host.h"
-#include "core/ParamCoul.h"
-#include "toolkit/Form.h"
+#include "dialogs/PictureDialog.h"
 #include "toolkit/UtilPlus.h"
 
 #include <cstdint>
@@ -30,13 +28,11 @@ tk::FormDesc changeDimForm();
 inline constexpr const char* kDivisionParZero = "Division par z\xC3\xA9ro en virgule flottante";
 inline constexpr const char* kMemoireInsuffisante = "M\xC3\xA9moire insuffisante";
 
-class TChangeDim : public tk::Form {
+// PtsInit, PtsTravail, Largeur, Hauteur, Ouvrir (the modal run),
+// AppliquerClick and AnnulerClick come from PictureDialog.
+class TChangeDim : public PictureDialog {
   public:
     explicit TChangeDim(tk::Application& app);
-
-    // Shows the dialog modally on the host's picture; returns when it has
-    // closed.  Nothing escapes.
-    void Ouvrir(TPtImg* img, TDimImg dimImg);
 
     // Controls, in declaration order.
     tk::GroupBox& Dimensions;
@@ -53,10 +49,6 @@ class TChangeDim : public tk::Form {
     tk::SpinEdit& TauxH;
     tk::SpinEdit& TauxV;
 
-    PtsImg PtsInit;
-    PtsImg PtsTravail;
-    int32_t Largeur = 0;
-    int32_t Hauteur = 0;
     int32_t NouvLargeur = 0;
     int32_t NouvHauteur = 0;
     bool EcouteH = true;
@@ -70,8 +62,6 @@ class TChangeDim : public tk::Form {
     void DimHorzChange();
     void DimVertChange();
     void LienHsurLClick();
-    void AppliquerClick();
-    void AnnulerClick();
     void FormClose();
 
     // Replace PtsTravail by a new NouvLargeur x NouvHauteur picture resampled
@@ -81,6 +71,7 @@ class TChangeDim : public tk::Form {
     void RetaillerLisse();
 
   private:
+    PtsImg pixelsAtOpening() const override;
     struct Axis;
     void percentChanged(const Axis& axis);
     void pixelsChanged(const Axis& axis);
@@ -88,8 +79,5 @@ class TChangeDim : public tk::Form {
     Axis vertical();
     template <class Kernel> void retailler(Kernel kernel);
 };
-
-// The dialog made at start-up, or null outside the library's life.
-TChangeDim* changeDim();
 
 } // namespace talvine::dialogs

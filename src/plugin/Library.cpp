@@ -1,7 +1,7 @@
 #include "plugin/Library.h"
 
 #include "core/Host.h"
-#include "dialogs/Commands.h"
+#include "dialogs/Dialogs.h"
 #include "platform/PartageMem.h"
 #include "plugin/Params.h"
 #include "toolkit/Application.h"
@@ -10,6 +10,8 @@ namespace talvine {
 namespace {
 enum class State { NotStarted, Running, Stopped, Failed };
 State gState = State::NotStarted;
+// Plain pointer: the module's unload hook runs after static destructors.
+tk::Application* gApplication = nullptr;
 } // namespace
 
 // The sequence, each step once:
@@ -28,12 +30,8 @@ bool startLibrary() {
         gState = State::Failed;
         return false;
     }
-    tk::startApplication();
-    dialogs::startCorrDistor();
-    dialogs::startPerspective();
-    dialogs::startDecoupImg();
-    dialogs::startTailleImg();
-    dialogs::startModifAngle();
+    gApplication = new tk::Application();
+    dialogs::startDialogs(*gApplication);
     params::buildCommandTable();
     gState = State::Running;
     return true;
@@ -42,21 +40,28 @@ bool startLibrary() {
 void stopLibrary() {
     if (gState != State::Running) return;
     params::releaseCommandTable();
-    dialogs::stopModifAngle();
-    dialogs::stopTailleImg();
-    dialogs::stopDecoupImg();
-    dialogs::stopPerspective();
-    dialogs::stopCorrDistor();
-    tk::stopApplication(); // and the dialogs it owns
+    dialogs::stopDialogs();
+    delete gApplication; // and the dialogs it owns
+    gApplication = nullptr;
     platform::stopPartageMem();
     // Started again, the library is as a freshly loaded module: no callback.
     host::registerCallback(nullptr, 0);
-    host::ImgModifiee = false;
+    host::ImgModifiee.newCall();
     gState = State::Stopped;
 }
 
 bool libraryRunning() {
     return gState == State::Running;
+}
+
+tk::Application& application() {
+    if (!gApplication)
+        throw tk::ToolkitError("there is no application object: the library is not started");
+    return *gApplication;
+}
+
+bool hasApplication() {
+    return gApplication != nullptr;
 }
 
 } // namespace talvine

@@ -3,6 +3,10 @@
 // library's code directly (the command-line tool, tests) calls them itself.
 #pragma once
 
+namespace talvine::tk {
+class Application;
+}
+
 namespace talvine {
 
 // Starts the library unless it runs already.  False when start-up was
@@ -12,5 +16,11 @@ namespace talvine {
 bool startLibrary();
 void stopLibrary();
 bool libraryRunning();
+
+// The library's application object: made by startLibrary, before the five
+// dialogs it owns, and destroyed with them by stopLibrary.  Throws
+// tk::ToolkitError while the library is not running.
+tk::Application& application();
+bool hasApplication();
 
 } // namespace talvine

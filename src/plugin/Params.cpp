@@ -4,7 +4,12 @@
 
 #include "core/Host.h"
 #include "core/ParamCoul.h"
-#include "dialogs/Commands.h"
+#include "dialogs/CorrDistor.h"
+#include "dialogs/DecoupImg.h"
+#include "dialogs/Dialogs.h"
+#include "dialogs/ModifAngle.h"
+#include "dialogs/Perspective.h"
+#include "dialogs/TailleImg.h"
 #include "platform/VersionInfo.h"
 #include "plugin/Library.h"
 #include "plugin/RotImg.h"
@@ -23,21 +28,62 @@ namespace {
 // Texts in code page 1252 ("é" is 0xE9, "°" is 0xB0).
 constexpr const char* kTitre = "G\xE9om\xE9trie";
 constexpr const char* kDescription = "Quilmar (Orvante)";
-constexpr std::array<const char*, kCommandCount> kCaptions = {
-    "Rotation de 90\xB0 anti horaire",
-    "Rotation de 90\xB0 horaire",
-    "Inclinaison horizon",
-    "Miroir Horizontal",
-    "Miroir Vertical",
-    "Rogner format : libre, 2/3, 3/4",
-    "Redimensionner",
-    "Coussinet / Barillet",
-    "Perspective",
+
+// What the host reports to an open modeless dialog (sub-mode 1).
+struct Report {
+    Point pt1;
+    Point pt2;
+    TDimImg dim;
+    int32_t codeSel;
+    TPtImg* imgHote;
 };
+
+template <class D> void open(TPtImg* img, TDimImg dim) {
+    if (D* d = dialogs::dialog<D>()) d->Ouvrir(img, dim);
+}
+template <class D> void pickedPoint(const Report& r) {
+    if (D* d = dialogs::dialog<D>()) d->NouveauPoint(r.pt2, r.imgHote);
+}
+void selection(const Report& r) {
+    if (auto* d = dialogs::dialog<dialogs::TRogneImg>())
+        d->NouvelleSelection(r.pt1, PtReserve, r.dim, r.codeSel, r.imgHote);
+}
+
+// One command: its number, its menu caption, what starts it (sub-mode 0; any
+// sub-mode of a command that takes no report) and what takes a report
+// (sub-mode 1; null for the instant commands and the modal dialogs).
+struct Command {
+    int32_t number;
+    const char* caption;
+    void (*start)(TPtImg* img, TDimImg dim);
+    void (*report)(const Report& report);
+};
+
+constexpr std::array<Command, TALVINE_NB_COMMANDES> kCommands = {{
+    {TALVINE_CMD_ROTATION_ANTI_HORAIRE, "Rotation de 90\xB0 anti horaire", TournerAntiHoraire,
+     nullptr},
+    {TALVINE_CMD_ROTATION_HORAIRE, "Rotation de 90\xB0 horaire", TournerHoraire, nullptr},
+    {TALVINE_CMD_INCLINAISON, "Inclinaison horizon", open<dialogs::TInclineHorz>,
+     pickedPoint<dialogs::TInclineHorz>},
+    {TALVINE_CMD_MIROIR_HORZ, "Miroir Horizontal", MiroirHorz, nullptr},
+    {TALVINE_CMD_MIROIR_VERT, "Miroir Vertical", MiroirVert, nullptr},
+    {TALVINE_CMD_ROGNER, "Rogner format : libre, 2/3, 3/4", open<dialogs::TRogneImg>, selection},
+    {TALVINE_CMD_REDIMENSIONNER, "Redimensionner", open<dialogs::TChangeDim>, nullptr},
+    {TALVINE_CMD_DISTORSION, "Coussinet / Barillet", open<dialogs::TCorrDist>, nullptr},
+    {TALVINE_CMD_PERSPECTIVE, "Perspective", open<dialogs::TCorrPerspect>,
+     pickedPoint<dialogs::TCorrPerspect>},
+}};
+static_assert(
+    [] {
+        for (size_t i = 0; i < kCommands.size(); ++i)
+            if (kCommands[i].number != static_cast<int32_t>(i) + 1) return false;
+        return true;
+    }(),
+    "a command's number is its place in the table");
 
 // TableCmd: built at start-up, released at unload.  Plain storage: the
 // module's unload hook runs after static destructors.
-std::array<const char*, kCommandCount> gTableCmd{};
+const Command* gTableCmd = nullptr;
 int32_t gCommandCount = 0;
 
 // The version record travels in its own section of the module file.
@@ -83,61 +129,25 @@ bool validPicture(const TPtImg* img, TDimImg dim) {
     return count <= INT32_MAX && arrayLength(img) >= count;
 }
 
-void dispatch(int32_t cmd, Point pt1, Point pt2, TDimImg dim, int32_t sousMode, int32_t codeSel,
-              TPtImg* img, TPtImg* imgHote) {
-    const bool starts = sousMode == 0 || (cmd != 3 && cmd != 6 && cmd != 9);
-    if (starts && !validPicture(img, dim)) return;
-    switch (cmd) {
-    case 1:
-        TournerAntiHoraire(img, dim);
-        break;
-    case 2:
-        TournerHoraire(img, dim);
-        break;
-    case 4:
-        MiroirHorz(img, dim);
-        break;
-    case 5:
-        MiroirVert(img, dim);
-        break;
-    case 7:
-        dialogs::ouvrirRedimension(img, dim);
-        break;
-    case 8:
-        dialogs::ouvrirDistorsion(img, dim);
-        break;
-    case 3:
-        if (sousMode == 0)
-            dialogs::ouvrirInclinaison(img, dim);
-        else if (sousMode == 1)
-            dialogs::nouveauPointInclinaison(pt2, imgHote);
-        break;
-    case 6:
-        if (sousMode == 0)
-            dialogs::ouvrirRognage(img, dim);
-        else if (sousMode == 1)
-            dialogs::nouvelleSelection(pt1, dim, codeSel, imgHote);
-        break;
-    case 9:
-        if (sousMode == 0)
-            dialogs::ouvrirPerspective(img, dim);
-        else if (sousMode == 1)
-            dialogs::nouveauPointPerspective(pt2, imgHote);
-        break;
-    default:
-        break;
+void dispatch(int32_t cmd, int32_t sousMode, const Report& report, TPtImg* img) {
+    if (cmd < 1 || cmd > gCommandCount) return;
+    const Command& c = gTableCmd[cmd - 1];
+    if (sousMode == TALVINE_SOUSMODE_OUVRIR || !c.report) {
+        if (validPicture(img, report.dim)) c.start(img, report.dim);
+    } else if (sousMode == TALVINE_SOUSMODE_RAPPORT) {
+        c.report(report);
     }
 }
 
 } // namespace
 
 void buildCommandTable() {
-    gTableCmd = kCaptions;
-    gCommandCount = kCommandCount;
+    gTableCmd = kCommands.data();
+    gCommandCount = static_cast<int32_t>(kCommands.size());
 }
 
 void releaseCommandTable() {
-    gTableCmd = {};
+    gTableCmd = nullptr;
     gCommandCount = 0;
 }
 
@@ -182,7 +192,7 @@ TALVINE_EXPORT const char* TALVINE_CALL AddMenu(int32_t* Index) {
         return params::kTitre;
     }
     if (*Index < 1 || *Index > count) return nullptr;
-    return params::gTableCmd[static_cast<size_t>(*Index - 1)];
+    return params::gTableCmd[*Index - 1].caption;
 }
 
 TALVINE_EXPORT void TALVINE_CALL XchgData(int32_t NumCmd, int32_t Pt1X, int32_t Pt1Y, int32_t Pt2X,
@@ -191,13 +201,15 @@ TALVINE_EXPORT void TALVINE_CALL XchgData(int32_t NumCmd, int32_t Pt1X, int32_t 
                                           TPtsImg ImgHote, int32_t, int32_t) {
     if (!libraryRunning()) return;
     try {
-        plugin::chooseView(); // the Qt view when the host runs Qt, once
+        plugin::chooseView(application()); // the Qt view when the host runs Qt, once
         // Our own references for the length of the call, released on every path.
         const PtsImg img = PtsImg::share(Img);
         const PtsImg imgHote = PtsImg::share(ImgHote);
-        host::ImgModifiee = false;
-        params::dispatch(NumCmd, {Pt1X, Pt1Y}, {Pt2X, Pt2Y}, {Largeur, Hauteur}, SousMode, CodeSel,
-                         img.handle(), imgHote.handle());
+        host::ImgModifiee.newCall();
+        params::dispatch(
+            NumCmd, SousMode,
+            {{Pt1X, Pt1Y}, {Pt2X, Pt2Y}, {Largeur, Hauteur}, CodeSel, imgHote.handle()},
+            img.handle());
     } catch (...) {
         // A failed command ends without its callback; nothing crosses the boundary.
     }

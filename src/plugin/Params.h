@@ -1,12 +1,11 @@
-// The command table: nine captions in code page 1252, built at start-up.
+// The command table (caption, start, report for each of the nine commands;
+// captions in code page 1252), built at start-up, and the entry points.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
 namespace talvine::params {
-
-inline constexpr int32_t kCommandCount = 9;
 
 // The major and minor version from the version record in the module file
 // at `path`; 0 and 0 when it cannot be read.  PrmDLL reads the module's own

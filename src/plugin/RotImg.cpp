@@ -29,7 +29,7 @@ void turn(TPtImg* img, TDimImg dim, Turn kernel) {
     if (bytes > 0) std::memcpy(copy.data(), img, bytes);
     if (hasPixels(dim))
         kernel(static_cast<const TPtImg*>(copy.data()), img, dim.Largeur, dim.Hauteur);
-    host::ImgModifiee = true;
+    host::ImgModifiee.pictureWritten();
     host::sendImage({dim.Hauteur, dim.Largeur}, host::ImgModifiee, true);
 }
 
@@ -47,13 +47,13 @@ void TournerHoraire(TPtImg* img, TDimImg dim) {
 // formulation puts it, without the temporary.
 void MiroirHorz(TPtImg* img, TDimImg dim) {
     if (hasPixels(dim)) engines::mirrorLeftRight(img, dim.Largeur, dim.Hauteur);
-    host::ImgModifiee = true;
+    host::ImgModifiee.pictureWritten();
     host::sendImage(dim, host::ImgModifiee, true);
 }
 
 void MiroirVert(TPtImg* img, TDimImg dim) {
     if (hasPixels(dim)) engines::mirrorTopBottom(img, dim.Largeur, dim.Hauteur);
-    host::ImgModifiee = true;
+    host::ImgModifiee.pictureWritten();
     host::sendImage(dim, host::ImgModifiee, true);
 }
 

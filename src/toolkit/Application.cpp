@@ -7,9 +7,10 @@
 namespace talvine::tk {
 
 namespace {
-// Plain pointers: nothing to destroy when the module unloads.
+// The application object that shows the cursor: the newest one alive, each
+// handing it back to the one before when it goes.  Plain pointer: nothing
+// to destroy when the module unloads.
 Application* gCurrent = nullptr;
-Application* gLibrary = nullptr;
 } // namespace
 
 Application::Application(std::unique_ptr<Backend> backend) : backend_(std::move(backend)) {
@@ -136,24 +137,6 @@ void Application::notify(Control& control, Change what) {
     if (observers_.empty()) return;
     for (Observer* o : std::vector<Observer*>(observers_))
         o->changed(control, what);
-}
-
-Application& application() {
-    if (!gCurrent) throw ToolkitError("there is no application object: the library is not started");
-    return *gCurrent;
-}
-
-bool hasApplication() {
-    return gCurrent != nullptr;
-}
-
-void startApplication() {
-    if (!gLibrary) gLibrary = new Application();
-}
-
-void stopApplication() {
-    delete gLibrary;
-    gLibrary = nullptr;
 }
 
 } // namespace talvine::tk

@@ -2,8 +2,11 @@
 // cursor and the backend, shows the boxes, and catches what escapes an event
 // handler.
 //
-// The library creates one at start-up (startApplication) and destroys it,
-// with every form it owns, at shut-down.  Tests may create their own.
+// The toolkit keeps no application object of its own: whoever makes one owns
+// it.  The library's start-up makes the library's (talvine::application(),
+// plugin/Library.h) and destroys it, with every form it owns, at shut-down;
+// tests and views make their own.  The newest one alive shows the
+// application-wide cursor (talvine::BusyCursor).
 #pragma once
 
 #include "toolkit/Form.h"
@@ -109,12 +112,5 @@ inline constexpr const char* kErrorCaption = "Erreur";
 inline constexpr const char* kMessageCaption = "Talvine";
 inline constexpr const char* kCancelCaption = "Annuler";
 inline constexpr const char* kOkCaption = "OK";
-
-// The library's application object, created at start-up.  Throws
-// ToolkitError when there is none.
-Application& application();
-bool hasApplication();
-void startApplication();
-void stopApplication();
 
 } // namespace talvine::tk

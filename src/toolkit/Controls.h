@@ -73,7 +73,7 @@ class Control {
     virtual bool focusable() const { return false; }
     bool focused() const;
 
-    // The events this kind publishes in a form description.
+    // The events of this kind that a handler can be bound to (Form::bind).
     virtual bool publishes(EventKind kind) const;
     void setHandler(EventKind kind, Handler handler);
     bool hasHandler(EventKind kind) const;

@@ -11,16 +11,26 @@ namespace talvine::tk {
 
 namespace {
 
-struct EventName {
-    std::string_view name;
-    EventKind kind;
-};
-constexpr EventName kEventNames[] = {
-    {"OnClick", EventKind::Click}, {"OnChange", EventKind::Change},
-    {"OnKeyUp", EventKind::KeyUp}, {"OnMouseUp", EventKind::MouseUp},
-    {"OnTimer", EventKind::Timer}, {"OnShow", EventKind::Show},
-    {"OnClose", EventKind::Close},
-};
+// The events under the names the form designer gives them.
+std::string eventName(EventKind kind) {
+    switch (kind) {
+    case EventKind::Click:
+        return "OnClick";
+    case EventKind::Change:
+        return "OnChange";
+    case EventKind::KeyUp:
+        return "OnKeyUp";
+    case EventKind::MouseUp:
+        return "OnMouseUp";
+    case EventKind::Timer:
+        return "OnTimer";
+    case EventKind::Show:
+        return "OnShow";
+    case EventKind::Close:
+        return "OnClose";
+    }
+    return "?";
+}
 
 std::unique_ptr<Control> make(Form* form, Control* parent, const ControlDesc& d) {
     switch (d.kind) {
@@ -109,7 +119,19 @@ void configure(Control& c, const ControlDesc& d) {
 
 } // namespace
 
-Form::Form(Application& app, const FormDesc& desc, const HandlerTable& handlers)
+ControlDesc describe(ControlKind kind, std::string name, std::string parent, std::string caption,
+                     Rect bounds, std::optional<int> tabOrder) {
+    ControlDesc d;
+    d.kind = kind;
+    d.name = std::move(name);
+    d.parent = std::move(parent);
+    d.caption = std::move(caption);
+    d.bounds = bounds;
+    d.tabOrder = tabOrder;
+    return d;
+}
+
+Form::Form(Application& app, const FormDesc& desc)
     : Control(this, nullptr, ControlKind::Form, desc.name), app_(app), desc_(desc) {
     visible_ = false;
     setText(desc.caption);
@@ -117,7 +139,7 @@ Form::Form(Application& app, const FormDesc& desc, const HandlerTable& handlers)
     stayOnTop_ = desc.stayOnTop;
     app_.enroll(this);
     try {
-        build(handlers);
+        build();
     } catch (...) {
         app_.forget(this);
         throw;
@@ -132,28 +154,10 @@ Form::~Form() {
     app_.forget(this);
 }
 
-void Form::build(const HandlerTable& handlers) {
+void Form::build() {
     auto fail = [this](const std::string& what) {
         throw ToolkitError("form '" + desc_.name + "': " + what);
     };
-    auto eventKind = [&](const std::string& event, const Control& c) {
-        for (const EventName& e : kEventNames)
-            if (e.name == event) {
-                if (!c.publishes(e.kind)) break;
-                return e.kind;
-            }
-        fail("'" + c.name() + "' (" + std::string(kindName(c.kind())) + ") has no event '" + event +
-             "'");
-        return EventKind::Click;
-    };
-    auto handler = [&](const EventBinding& b, const std::string& owner) {
-        const Handler* h = handlers.find(b.handler);
-        if (!h)
-            fail("handler '" + b.handler + "' for " + owner + "." + b.event +
-                 " is not among the dialog's handlers");
-        return *h;
-    };
-
     std::set<std::string, std::less<>> names;
     std::vector<int> nextTab;
     for (const ControlDesc& d : desc_.controls) {
@@ -173,22 +177,35 @@ void Form::build(const HandlerTable& handlers) {
         auto c = make(this, parent, d);
         configure(*c, d);
         c->setTabOrder(d.tabOrder.value_or(static_cast<int>(parent->children().size()) - 1));
-        for (const EventBinding& b : d.events)
-            c->setHandler(eventKind(b.event, *c), handler(b, d.name));
         controls_.push_back(std::move(c));
     }
-    for (const EventBinding& b : desc_.events) {
-        EventKind k = EventKind::Click;
-        if (b.event == "OnShow")
-            k = EventKind::Show;
-        else if (b.event == "OnClose")
-            k = EventKind::Close;
-        else
-            fail("the form has no event '" + b.event + "'");
-        setHandler(k, handler(b, desc_.name));
-    }
-    for (auto& c : controls_)
-        if (auto* t = dynamic_cast<Timer*>(c.get())) t->update();
+}
+
+Control& Form::bindable(std::string_view name, EventKind event) {
+    Control* c = find(name);
+    if (!c)
+        throw ToolkitError("form '" + desc_.name + "': no control '" + std::string(name) +
+                           "' to bind " + eventName(event) + " to");
+    if (!c->publishes(event))
+        throw ToolkitError("form '" + desc_.name + "': '" + c->name() + "' (" +
+                           std::string(kindName(c->kind())) + ") has no event '" +
+                           eventName(event) + "'");
+    return *c;
+}
+
+Control& Form::bindable(EventKind event) {
+    if (!publishes(event))
+        throw ToolkitError("form '" + desc_.name + "' has no event '" + eventName(event) + "'");
+    return *this;
+}
+
+void Form::attach(Control& c, EventKind event, Handler handler) {
+    c.setHandler(event, std::move(handler));
+    if (auto* t = dynamic_cast<Timer*>(&c)) t->update();
+}
+
+bool Form::publishes(EventKind kind) const {
+    return kind == EventKind::Show || kind == EventKind::Close;
 }
 
 Control* Form::find(std::string_view name) const {

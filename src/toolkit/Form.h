@@ -1,20 +1,26 @@
 // Forms and their descriptions.
 //
 // A dialog declares its form as data, a FormDesc kept beside its code like a
-// form resource, and offers its handlers by name in a HandlerTable:
+// form resource: controls with their kind, caption, place, range and default.
+// The views and the automation read it.  Handlers are code: the dialog binds
+// them in its constructor, by member function, so that a misspelt handler
+// does not compile:
 //
 //   const tk::FormDesc kForm{
 //       .name = "InclineHorz", .caption = "Inclinaison de l'horizon",
 //       .clientWidth = 281, .clientHeight = 221, .stayOnTop = true,
 //       .controls = {
-//           {.kind = tk::ControlKind::CheckBox, .name = "PtRot2",
-//            .bounds = {193, 109, 12, 12}, .events = {{"OnClick", "PtRot2Click"}}},
-//       },
-//       .events = {{"OnShow", "FormShow"}, {"OnClose", "FormClose"}}};
+//           {.kind = tk::ControlKind::CheckBox, .name = "PtRot2", .bounds = {193, 109, 12, 12}},
+//       }};
 //
-// Building the form checks the description: an unknown parent, a duplicate
-// name, an event the kind does not publish or a handler missing from the
-// table throws ToolkitError naming the form, the control and the name.
+//   TInclineHorz::TInclineHorz(tk::Application& app) : tk::Form(app, kForm) {
+//       bind("PtRot2", tk::EventKind::Click, this, &TInclineHorz::PtRot2Click);
+//       bind(tk::EventKind::Show, this, &TInclineHorz::FormShow);
+//   }
+//
+// Building the form checks the description (an unknown parent, a duplicate
+// name) and binding checks the name and the event (no such control, an event
+// the kind does not publish): both throw ToolkitError naming the form.
 #pragma once
 
 #include "toolkit/Controls.h"
@@ -25,11 +31,6 @@
 #include <vector>
 
 namespace talvine::tk {
-
-struct EventBinding {
-    std::string event{};   // "OnClick", "OnChange", "OnKeyUp", "OnMouseUp", "OnTimer"
-    std::string handler{}; // a name in the dialog's HandlerTable
-};
 
 struct ControlDesc {
     ControlKind kind = ControlKind::Label;
@@ -52,8 +53,12 @@ struct ControlDesc {
     Alignment alignment = Alignment::Left;
     bool stretch = false;          // image
     std::optional<int> tabOrder{}; // within its parent; declaration order otherwise
-    std::vector<EventBinding> events{};
 };
+
+// The fields most controls set, in one line: kind, name, parent (empty: the
+// form), caption, bounds and, when given, the tab order.
+ControlDesc describe(ControlKind kind, std::string name, std::string parent, std::string caption,
+                     Rect bounds, std::optional<int> tabOrder = {});
 
 enum class BorderStyle { Dialog, Single, Sizeable, None };
 enum class FormPosition { Designed, ScreenCenter };
@@ -71,16 +76,37 @@ struct FormDesc {
     std::string fontName = "MS Sans Serif";
     int fontSize = 8;
     std::vector<ControlDesc> controls{};
-    std::vector<EventBinding> events{}; // "OnShow", "OnClose"
 };
 
 class Form : public Control {
   public:
-    // Builds the controls of the description and binds their handlers.  The
+    // Builds the controls of the description, with no handler bound.  The
     // application owns the form from then on (forms made by a dialog module
     // are destroyed with the application).
-    Form(Application& app, const FormDesc& desc, const HandlerTable& handlers);
+    Form(Application& app, const FormDesc& desc);
     ~Form() override;
+
+    // Binds a handler to an event of the control `name`: a callable taking
+    // tk::Event&, tk::Control& (the sender) or nothing, or a member function
+    // of `object`.  Throws ToolkitError naming the form, the control and the
+    // event when the form has no such control or its kind does not publish
+    // the event (a plain TrackBar has no MouseUp; TBarreCurseur does).  A
+    // timer bound while enabled starts.  Binding raises no events.
+    template <class F> void bind(std::string_view name, EventKind event, F handler) {
+        attach(bindable(name, event), event, makeHandler(std::move(handler)));
+    }
+    template <class T, class M>
+    void bind(std::string_view name, EventKind event, T* object, M method) {
+        attach(bindable(name, event), event, makeHandler(object, method));
+    }
+    // The form's own events: Show and Close.
+    template <class F> void bind(EventKind event, F handler) {
+        attach(bindable(event), event, makeHandler(std::move(handler)));
+    }
+    template <class T, class M> void bind(EventKind event, T* object, M method) {
+        attach(bindable(event), event, makeHandler(object, method));
+    }
+    bool publishes(EventKind kind) const override;
 
     Application& app() const { return app_; }
     const FormDesc& description() const { return desc_; }
@@ -131,7 +157,10 @@ class Form : public Control {
 
   private:
     [[noreturn]] static void wrongKind(const Control& c);
-    void build(const HandlerTable& handlers);
+    void build();
+    Control& bindable(std::string_view name, EventKind event);
+    Control& bindable(EventKind event);
+    static void attach(Control& c, EventKind event, Handler handler);
     void closeModal();
     void setShown(bool shown);
     Application& app_;

@@ -1,4 +1,4 @@
-// The form toolkit's shared vocabulary: errors, keys, events, handler tables,
+// The form toolkit's shared vocabulary: errors, keys, events, handlers,
 // the observer a view registers and the backend a view implements.
 //
 // The toolkit is a model.  Controls hold their state and raise their events;
@@ -12,12 +12,18 @@
 
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <type_traits>
 #include <utility>
+
+// The toolkit's interface version, part of the build identifier that the
+// library and its view module compare before they work on each other's
+// objects (plugin/ViewChoice.h).  Raise it with any change to what a view
+// sees of the toolkit's classes: the members or virtual functions of
+// Application, Form, Control and its kinds, Backend, Observer, Automation.
+#define TALVINE_TOOLKIT_INTERFACE "1"
 
 namespace talvine::tk {
 
@@ -102,42 +108,31 @@ struct Event {
 
 using Handler = std::function<void(Event&)>;
 
-// The handlers a dialog offers to its form description, by name.  A handler
-// may take the event, the sender, or nothing:
-//   HandlerTable t;
-//   t.add("PtRot2Click", [this](Control& s) { PtRot2Click(s); });
-//   t.add("FormShow", this, &TInclineHorz::FormShow);
-class HandlerTable {
-  public:
-    template <class F> HandlerTable& add(std::string name, F f) {
-        if constexpr (std::is_invocable_v<F&, Event&>) {
-            handlers_[std::move(name)] = Handler(std::move(f));
-        } else if constexpr (std::is_invocable_v<F&, Control&>) {
-            handlers_[std::move(name)] = [f = std::move(f)](Event& e) mutable { f(*e.sender); };
-        } else {
-            static_assert(std::is_invocable_v<F&>, "a handler takes Event&, Control& or nothing");
-            handlers_[std::move(name)] = [f = std::move(f)](Event&) mutable { f(); };
-        }
-        return *this;
+// A handler as a control keeps it, made from what a dialog binds: a callable
+// taking the event, the sender, or nothing.
+template <class F> Handler makeHandler(F f) {
+    if constexpr (std::is_invocable_v<F&, Event&>) {
+        return Handler(std::move(f));
+    } else if constexpr (std::is_invocable_v<F&, Control&>) {
+        return [f = std::move(f)](Event& e) mutable { f(*e.sender); };
+    } else {
+        static_assert(std::is_invocable_v<F&>, "a handler takes Event&, Control& or nothing");
+        return [f = std::move(f)](Event&) mutable { f(); };
     }
-    template <class T, class M> HandlerTable& add(std::string name, T* object, M method) {
-        return add(std::move(name), [object, method](Event& e) {
-            if constexpr (std::is_invocable_v<M, T*, Event&>)
-                std::invoke(method, object, e);
-            else if constexpr (std::is_invocable_v<M, T*, Control&>)
-                std::invoke(method, object, *e.sender);
-            else
-                std::invoke(method, object);
-        });
-    }
-    const Handler* find(std::string_view name) const {
-        auto it = handlers_.find(name);
-        return it == handlers_.end() ? nullptr : &it->second;
-    }
+}
 
-  private:
-    std::map<std::string, Handler, std::less<>> handlers_;
-};
+// The same for a member function of `object`: `method` names it, so a
+// misspelt handler does not compile.
+template <class T, class M> Handler makeHandler(T* object, M method) {
+    return [object, method](Event& e) {
+        if constexpr (std::is_invocable_v<M, T*, Event&>)
+            std::invoke(method, object, e);
+        else if constexpr (std::is_invocable_v<M, T*, Control&>)
+            std::invoke(method, object, *e.sender);
+        else
+            std::invoke(method, object);
+    };
+}
 
 // What a view redraws from.  `changed` reports a property of a control or a
 // form; the value is read back from the control.

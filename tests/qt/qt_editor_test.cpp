@@ -42,7 +42,7 @@ namespace talvine::editor {
 namespace {
 
 Picture sample() {
-    const cli::Picture scene = cli::sampleScene();
+    const hosts::Picture scene = hosts::sampleScene();
     return {scene.width, scene.height, scene.rgb};
 }
 

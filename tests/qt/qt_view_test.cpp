@@ -32,104 +32,82 @@ namespace {
 using K = tk::ControlKind;
 
 tk::FormDesc sampleForm() {
-    return {.name = "Essai",
-            .caption = "Essai de vue",
-            .clientWidth = 320,
-            .clientHeight = 240,
-            .stayOnTop = true,
-            .controls =
-                {
-                    {.kind = K::GroupBox,
-                     .name = "Boite",
-                     .caption = " Choix ",
-                     .bounds = {8, 8, 150, 70}},
-                    {.kind = K::RadioButton,
-                     .name = "Un",
-                     .parent = "Boite",
-                     .caption = "Un",
-                     .bounds = {10, 20, 60, 17},
-                     .checked = true,
-                     .events = {{"OnClick", "Count"}}},
-                    {.kind = K::RadioButton,
-                     .name = "Deux",
-                     .parent = "Boite",
-                     .caption = "Deux",
-                     .bounds = {10, 42, 60, 17},
-                     .events = {{"OnClick", "Count"}}},
-                    {.kind = K::CheckBox,
-                     .name = "Coche",
-                     .caption = "Coche",
-                     .bounds = {170, 8, 100, 17},
-                     .events = {{"OnClick", "Count"}}},
-                    {.kind = K::RadioGroup,
-                     .name = "Format",
-                     .caption = " Format ",
-                     .bounds = {170, 30, 140, 80},
-                     .items = {"Libre", "2/3", "3/4"},
-                     .value = 0,
-                     .events = {{"OnClick", "Count"}}},
-                    {.kind = K::Label,
-                     .name = "Titre",
-                     .caption = "Largeur",
-                     .bounds = {8, 90, 60, 13}},
-                    {.kind = K::EditVal,
-                     .name = "Valeur",
-                     .bounds = {70, 86, 60, 21},
-                     .events = {{"OnChange", "Count"}}},
-                    {.kind = K::SpinEdit,
-                     .name = "Pas",
-                     .bounds = {140, 86, 60, 21},
-                     .min = 0,
-                     .max = 100,
-                     .value = 10,
-                     .step = 5,
-                     .events = {{"OnChange", "Count"}}},
-                    {.kind = K::BarreCurseur,
-                     .name = "Taux",
-                     .bounds = {8, 120, 300, 30},
-                     .min = -10,
-                     .max = 10,
-                     .value = 0,
-                     .events = {{"OnChange", "Count"}, {"OnMouseUp", "Count"}}},
-                    // Declared after the check box it lies under.
-                    {.kind = K::Image, .name = "Apercu", .bounds = {160, 0, 150, 28}},
-                    {.kind = K::Timer,
-                     .name = "Horloge",
-                     .enabled = false,
-                     .interval = 10,
-                     .events = {{"OnTimer", "Count"}}},
-                    {.kind = K::BitBtn,
-                     .name = "Appliquer",
-                     .caption = "Appliquer",
-                     .bounds = {150, 200, 75, 25},
-                     .buttonKind = tk::ButtonKind::Ok,
-                     .events = {{"OnClick", "Count"}}},
-                    {.kind = K::BitBtn,
-                     .name = "Annuler",
-                     .bounds = {235, 200, 75, 25},
-                     .buttonKind = tk::ButtonKind::Cancel,
-                     .events = {{"OnClick", "Count"}}},
-                },
-            .events = {{"OnClose", "Count"}}};
+    return {
+        .name = "Essai",
+        .caption = "Essai de vue",
+        .clientWidth = 320,
+        .clientHeight = 240,
+        .stayOnTop = true,
+        .controls = {
+            {.kind = K::GroupBox, .name = "Boite", .caption = " Choix ", .bounds = {8, 8, 150, 70}},
+            {.kind = K::RadioButton,
+             .name = "Un",
+             .parent = "Boite",
+             .caption = "Un",
+             .bounds = {10, 20, 60, 17},
+             .checked = true},
+            {.kind = K::RadioButton,
+             .name = "Deux",
+             .parent = "Boite",
+             .caption = "Deux",
+             .bounds = {10, 42, 60, 17}},
+            {.kind = K::CheckBox, .name = "Coche", .caption = "Coche", .bounds = {170, 8, 100, 17}},
+            {.kind = K::RadioGroup,
+             .name = "Format",
+             .caption = " Format ",
+             .bounds = {170, 30, 140, 80},
+             .items = {"Libre", "2/3", "3/4"},
+             .value = 0},
+            {.kind = K::Label, .name = "Titre", .caption = "Largeur", .bounds = {8, 90, 60, 13}},
+            {.kind = K::EditVal, .name = "Valeur", .bounds = {70, 86, 60, 21}},
+            {.kind = K::SpinEdit,
+             .name = "Pas",
+             .bounds = {140, 86, 60, 21},
+             .min = 0,
+             .max = 100,
+             .value = 10,
+             .step = 5},
+            {.kind = K::BarreCurseur,
+             .name = "Taux",
+             .bounds = {8, 120, 300, 30},
+             .min = -10,
+             .max = 10,
+             .value = 0},
+            // Declared after the check box it lies under.
+            {.kind = K::Image, .name = "Apercu", .bounds = {160, 0, 150, 28}},
+            {.kind = K::Timer, .name = "Horloge", .enabled = false, .interval = 10},
+            {.kind = K::BitBtn,
+             .name = "Appliquer",
+             .caption = "Appliquer",
+             .bounds = {150, 200, 75, 25},
+             .buttonKind = tk::ButtonKind::Ok},
+            {.kind = K::BitBtn,
+             .name = "Annuler",
+             .bounds = {235, 200, 75, 25},
+             .buttonKind = tk::ButtonKind::Cancel},
+        }};
 }
 
 // Counts the events each control raised, by control name and kind.
 class SampleForm : public tk::Form {
   public:
-    explicit SampleForm(tk::Application& app) : tk::Form(app, sampleForm(), handlers()) {}
+    explicit SampleForm(tk::Application& app) : tk::Form(app, sampleForm()) {
+        auto count = [this](tk::Event& e) {
+            ++events[e.sender->name() + "/" + std::to_string(static_cast<int>(e.kind))];
+        };
+        using E = tk::EventKind;
+        for (const char* name : {"Un", "Deux", "Coche", "Format", "Appliquer", "Annuler"})
+            bind(name, E::Click, count);
+        for (const char* name : {"Valeur", "Pas", "Taux"})
+            bind(name, E::Change, count);
+        bind("Taux", E::MouseUp, count);
+        bind("Horloge", E::Timer, count);
+        bind(E::Close, count);
+    }
     std::map<std::string, int> events;
     int count(const std::string& name, tk::EventKind kind = tk::EventKind::Click) const {
         auto it = events.find(name + "/" + std::to_string(static_cast<int>(kind)));
         return it == events.end() ? 0 : it->second;
-    }
-
-  private:
-    tk::HandlerTable handlers() {
-        tk::HandlerTable t;
-        t.add("Count", [this](tk::Event& e) {
-            ++events[e.sender->name() + "/" + std::to_string(static_cast<int>(e.kind))];
-        });
-        return t;
     }
 };
 

@@ -5,6 +5,11 @@
 
 #include <QApplication>
 
+// The build identifier the library checks before it calls anything else here.
+extern "C" __attribute__((visibility("default"))) const char* talvine_qt_view_build() {
+    return talvine::plugin::viewBuild();
+}
+
 extern "C" __attribute__((visibility("default"))) void* talvine_qt_view_create(void* application) {
     if (!application || !qobject_cast<QApplication*>(QCoreApplication::instance())) return nullptr;
     try {

@@ -11,6 +11,11 @@
 // members of the controls), and the widget is then redrawn from the model.
 // Widgets are always updated from the model with their signals blocked, so
 // an update never comes back as input.
+//
+// Built as TalvineQtView.so, the view works on the library's own objects:
+// what must match between the two modules, and the build identifier that
+// checks it at load time (talvine_qt_view_build), is stated in
+// plugin/ViewChoice.h.
 #pragma once
 
 #include "toolkit/Application.h"

@@ -4,9 +4,9 @@
 // of the plug-in has something to straighten.
 #pragma once
 
-#include "ImageIO.h"
+#include "Picture.h"
 
-namespace talvine::cli {
+namespace talvine::hosts {
 
 struct SceneGeometry {
     double tiltDegrees = 3.0; // the camera's roll
@@ -16,4 +16,4 @@ struct SceneGeometry {
 
 Picture sampleScene(int width = 640, int height = 480, SceneGeometry geometry = {});
 
-} // namespace talvine::cli
+} // namespace talvine::hosts

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <numbers>
 
-namespace talvine::cli {
+namespace talvine::hosts {
 namespace {
 
 struct Rgb {
@@ -81,4 +81,4 @@ Picture sampleScene(int width, int height, SceneGeometry g) {
     return p;
 }
 
-} // namespace talvine::cli
+} // namespace talvine::hosts
