@@ -2,24 +2,12 @@
 // the shared picture-changed flag and the always-zero reserved point.
 #pragma once
 
+#include "core/Geometry.h"
 #include "talvine/talvine.h"
 
 #include <cstdint>
 
 namespace talvine {
-
-struct Point {
-    int32_t x = 0;
-    int32_t y = 0;
-    friend bool operator==(const Point&, const Point&) = default;
-};
-
-// The picture size, width then height.
-struct TDimImg {
-    int32_t Largeur = 0;
-    int32_t Hauteur = 0;
-    friend bool operator==(const TDimImg&, const TDimImg&) = default;
-};
 
 // Never written: (0, 0) for the life of the library.
 inline constexpr Point PtReserve{0, 0};

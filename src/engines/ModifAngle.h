@@ -20,7 +20,7 @@
 // `src` and `dst` hold W*H pixels each and must not overlap.
 #pragma once
 
-#include "core/Host.h"
+#include "core/Geometry.h"
 #include "core/ParamCoul.h"
 #include "engines/Bilinear.h"
 #include "talvine/talvine.h"
