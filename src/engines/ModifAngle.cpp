@@ -225,9 +225,15 @@ TALVINE_AVX2 int64_t tiltRowAvx2(const TiltRun r, const TiltRow& row, int64_t x0
     return exact;
 }
 
-// Eight pixels at x in AVX-512, under the same rules as tiltQuadAvx2.
-TALVINE_AVX512 inline bool tiltOctAvx512(const TiltRun& r, const TiltRow& row, int64_t x,
-                                         TPtImg* out) {
+// The positions of eight pixels at x: their base indices, fractions, and
+// the lanes whose truncations double decides.
+struct TiltOct {
+    __m512i m;
+    __m512d u, v;
+    __mmask8 decided;
+};
+
+TALVINE_AVX512 inline TiltOct tiltPositions8(const TiltRun& r, const TiltRow& row, int64_t x) {
     const __m512d dx = _mm512_add_pd(_mm512_set1_pd(static_cast<double>(x - r.x1)),
                                      _mm512_setr_pd(0, 1, 2, 3, 4, 5, 6, 7));
     const __m512d fx = _mm512_add_pd(
@@ -237,15 +243,23 @@ TALVINE_AVX512 inline bool tiltOctAvx512(const TiltRun& r, const TiltRow& row, i
         _mm512_set1_pd(r.y1D),
         _mm512_add_pd(_mm512_mul_pd(dx, _mm512_set1_pd(r.sinD)), _mm512_set1_pd(row.cosD)));
     const __m512d e = _mm512_set1_pd(r.e);
-    __m512d u, v;
+    TiltOct o;
     __mmask8 decidedX, decidedY;
-    const __m512i tx = fast::split8(fx, e, u, decidedX);
-    const __m512i ty = fast::split8(fy, e, v, decidedY);
-    if ((decidedX & decidedY) != 0xFF) return false;
-    // |ty| < 2^31 and W < 2^31: a signed 32-bit product is exact.
-    const __m512i m = _mm512_add_epi64(_mm512_mul_epi32(ty, _mm512_set1_epi64(r.W)), tx);
-    const __mmask8 inside = fast::inRange8(m, r.W, r.count - r.W - 1);
-    const __mmask8 safe = fast::inRange8(m, r.W, r.count - r.W - 2);
+    const __m512i tx = fast::split8(fx, e, o.u, decidedX);
+    const __m512i ty = fast::split8(fy, e, o.v, decidedY);
+    o.decided = decidedX & decidedY;
+    // |ty| < 2^31 and W < 2^31 where decided: a signed 32-bit product is exact.
+    o.m = _mm512_add_epi64(_mm512_mul_epi32(ty, _mm512_set1_epi64(r.W)), tx);
+    return o;
+}
+
+// Eight pixels at x in AVX-512, under the same rules as tiltQuadAvx2.
+TALVINE_AVX512 inline bool tiltOctAvx512(const TiltRun& r, const TiltRow& row, int64_t x,
+                                         TPtImg* out) {
+    const TiltOct o = tiltPositions8(r, row, x);
+    if (o.decided != 0xFF) return false;
+    const __mmask8 inside = fast::inRange8(o.m, r.W, r.count - r.W - 1);
+    const __mmask8 safe = fast::inRange8(o.m, r.W, r.count - r.W - 2);
     if (inside != safe) return false;
     const __m512i white = _mm512_set1_epi64(0xffffff);
     if (inside == 0) {
@@ -254,44 +268,22 @@ TALVINE_AVX512 inline bool tiltOctAvx512(const TiltRun& r, const TiltRow& row, i
     }
     __mmask8 decided = 0xFF;
     const __m512i words = fast::blend8(r.src, r.W, r.count,
-                                       _mm512_mask_blend_epi64(inside, _mm512_set1_epi64(r.W), m),
-                                       u, v, _mm512_set1_pd(r.margin), decided);
+                                       _mm512_mask_blend_epi64(inside, _mm512_set1_epi64(r.W), o.m),
+                                       o.u, o.v, _mm512_set1_pd(r.margin), decided);
     if ((decided | static_cast<__mmask8>(~inside)) != 0xFF) return false;
     fast::store8(out + x, _mm512_mask_blend_epi64(inside, white, words));
     return true;
-}
-
-// The positions of eight pixels at x, as in tiltOctAvx512: false unless
-// every lane is decided and its four reads lie inside the source.
-struct TiltOct {
-    __m512i m;
-    __m512d u, v;
-};
-
-TALVINE_AVX512 inline bool tiltPositions8(const TiltRun& r, const TiltRow& row, int64_t x,
-                                          TiltOct& o) {
-    const __m512d dx = _mm512_add_pd(_mm512_set1_pd(static_cast<double>(x - r.x1)),
-                                     _mm512_setr_pd(0, 1, 2, 3, 4, 5, 6, 7));
-    const __m512d fx = _mm512_add_pd(
-        _mm512_set1_pd(r.x1D),
-        _mm512_sub_pd(_mm512_mul_pd(dx, _mm512_set1_pd(r.cosD)), _mm512_set1_pd(row.sinD)));
-    const __m512d fy = _mm512_add_pd(
-        _mm512_set1_pd(r.y1D),
-        _mm512_add_pd(_mm512_mul_pd(dx, _mm512_set1_pd(r.sinD)), _mm512_set1_pd(row.cosD)));
-    const __m512d e = _mm512_set1_pd(r.e);
-    __mmask8 decidedX, decidedY;
-    const __m512i tx = fast::split8(fx, e, o.u, decidedX);
-    const __m512i ty = fast::split8(fy, e, o.v, decidedY);
-    o.m = _mm512_add_epi64(_mm512_mul_epi32(ty, _mm512_set1_epi64(r.W)), tx);
-    return (decidedX & decidedY & fast::inRange8(o.m, r.W, r.count - r.W - 2)) == 0xFF;
 }
 
 // Sixteen pixels at x, all with a source, blended in single precision;
 // false when a lane needs more (the eight-pixel path then takes over).
 TALVINE_AVX512 inline bool tiltHexAvx512(const TiltRun& r, const TiltRow& row, int64_t x,
                                          TPtImg* out) {
-    TiltOct a, b;
-    if (!tiltPositions8(r, row, x, a) || !tiltPositions8(r, row, x + 8, b)) return false;
+    const TiltOct a = tiltPositions8(r, row, x), b = tiltPositions8(r, row, x + 8);
+    // Every lane decided, and its four reads inside the source.
+    if ((a.decided & b.decided & fast::inRange8(a.m, r.W, r.count - r.W - 2) &
+         fast::inRange8(b.m, r.W, r.count - r.W - 2)) != 0xFF)
+        return false;
     __m512i t0, b0, t1, b1;
     fast::words8(r.src, r.W, r.count, a.m, t0, b0);
     fast::words8(r.src, r.W, r.count, b.m, t1, b1);
