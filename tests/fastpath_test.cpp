@@ -273,19 +273,26 @@ TEST(FastPathScreen, RefusesPositionsNearIntegersAndBlendsNearTies) {
 }
 
 TEST(ThreadPool, CoversEveryItemOnceInBlocksOfAtMostTheGrain) {
-    for (int threads : {1, 2, 3, 7}) {
-        engines::setThreadCount(threads);
-        EXPECT_EQ(engines::threadCount(), threads);
-        std::vector<int> seen(1003, 0);
-        std::atomic<int> oversized{0};
-        engines::parallelFor(1003, 16, [&](int64_t b, int64_t e) {
-            if (e - b > 16) ++oversized;
-            for (int64_t i = b; i < e; ++i)
-                ++seen[static_cast<size_t>(i)];
-        });
-        EXPECT_EQ(oversized.load(), 0);
-        EXPECT_EQ(std::count(seen.begin(), seen.end(), 1), 1003) << threads << " threads";
-    }
+    for (engines::Split split : {engines::Split::Dynamic, engines::Split::Contiguous})
+        for (int threads : {1, 2, 3, 7}) {
+            engines::setThreadCount(threads);
+            EXPECT_EQ(engines::threadCount(), threads);
+            for (int64_t count : {int64_t{1003}, int64_t{5}, int64_t{16}}) {
+                std::vector<int> seen(static_cast<size_t>(count), 0);
+                std::atomic<int> oversized{0};
+                engines::parallelFor(
+                    count, 16,
+                    [&](int64_t b, int64_t e) {
+                        if (e - b > 16) ++oversized;
+                        for (int64_t i = b; i < e; ++i)
+                            ++seen[static_cast<size_t>(i)];
+                    },
+                    split);
+                EXPECT_EQ(oversized.load(), 0);
+                EXPECT_EQ(std::count(seen.begin(), seen.end(), 1), count)
+                    << threads << " threads, " << count << " items";
+            }
+        }
     engines::setThreadCount(0);
 }
 

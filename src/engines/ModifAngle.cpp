@@ -458,32 +458,38 @@ bool pivoter(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h, const TiltPar
     // The blends, which read two rows, are fastest upwards whichever way the
     // picture turns (10 % at 3 degrees, 35 % at 17).
     const bool upwards = !nearest || run.sinD > 0;
-    parallelFor(H, kTileRows, [&](int64_t rowBegin, int64_t rowEnd) {
-        int64_t exact = 0;
-        TiltRow rows[kTileRows];
-        for (int64_t y = rowBegin; y < rowEnd; ++y) {
-            const int64_t dy = y - y1;
-            const double dyD = static_cast<double>(dy);
-            rows[y - rowBegin] = {dy * sc.sin, dy * sc.cos, dyD * run.sinD, dyD * run.cosD};
-        }
-        for (int64_t x0 = 0; x0 < W; x0 += kTileColumns) {
-            const int64_t xEnd = std::min(W, x0 + kTileColumns);
-            for (int64_t k = 0; k < rowEnd - rowBegin; ++k) {
-                const int64_t y = upwards ? rowEnd - 1 - k : rowBegin + k;
-                const TiltRow& row = rows[y - rowBegin];
-                TPtImg* out = dst + y * W;
-                prefetchSpan(run, row, xEnd, std::min(W, xEnd + kTileColumns), H, !nearest);
-                if (nearest) {
-                    tiltNearestRowAvx512(run, row, x0, xEnd, H, out);
-                    continue;
-                }
-                exact += kernel == Kernel::Avx512 ? tiltRowAvx512(run, row, x0, xEnd, out)
-                         : kernel == Kernel::Avx2 ? tiltRowAvx2(run, row, x0, xEnd, out)
-                                                  : tiltRowBaseline(run, row, x0, xEnd, out);
+    // Each thread takes one run of bands (Split::Contiguous): a band reads
+    // source rows the band above it read, still in the same core's cache
+    // (with two threads, 20 % faster than bands dealt out in turn).
+    parallelFor(
+        H, kTileRows,
+        [&](int64_t rowBegin, int64_t rowEnd) {
+            int64_t exact = 0;
+            TiltRow rows[kTileRows];
+            for (int64_t y = rowBegin; y < rowEnd; ++y) {
+                const int64_t dy = y - y1;
+                const double dyD = static_cast<double>(dy);
+                rows[y - rowBegin] = {dy * sc.sin, dy * sc.cos, dyD * run.sinD, dyD * run.cosD};
             }
-        }
-        fast::fallbacks.fetch_add(exact, std::memory_order_relaxed);
-    });
+            for (int64_t x0 = 0; x0 < W; x0 += kTileColumns) {
+                const int64_t xEnd = std::min(W, x0 + kTileColumns);
+                for (int64_t k = 0; k < rowEnd - rowBegin; ++k) {
+                    const int64_t y = upwards ? rowEnd - 1 - k : rowBegin + k;
+                    const TiltRow& row = rows[y - rowBegin];
+                    TPtImg* out = dst + y * W;
+                    prefetchSpan(run, row, xEnd, std::min(W, xEnd + kTileColumns), H, !nearest);
+                    if (nearest) {
+                        tiltNearestRowAvx512(run, row, x0, xEnd, H, out);
+                        continue;
+                    }
+                    exact += kernel == Kernel::Avx512 ? tiltRowAvx512(run, row, x0, xEnd, out)
+                             : kernel == Kernel::Avx2 ? tiltRowAvx2(run, row, x0, xEnd, out)
+                                                      : tiltRowBaseline(run, row, x0, xEnd, out);
+                }
+            }
+            fast::fallbacks.fetch_add(exact, std::memory_order_relaxed);
+        },
+        Split::Contiguous);
     return true;
 }
 

@@ -28,7 +28,7 @@ class Pool {
     ~Pool() { resize(0); }
 
     void run(int threads, int64_t count, int64_t grain,
-             const std::function<void(int64_t, int64_t)>& body) {
+             const std::function<void(int64_t, int64_t)>& body, Split split) {
         std::lock_guard pass(passMutex_);
         resize(threads - 1);
         {
@@ -36,7 +36,9 @@ class Pool {
             body_ = &body;
             count_ = count;
             grain_ = grain;
+            split_ = split;
             next_.store(0);
+            turn_.store(0);
             busy_ = static_cast<int>(workers_.size());
             ++generation_;
         }
@@ -49,6 +51,14 @@ class Pool {
 
   private:
     void work() {
+        if (split_ == Split::Contiguous) {
+            const int64_t me = turn_.fetch_add(1);
+            const int64_t threads = static_cast<int64_t>(workers_.size()) + 1;
+            const int64_t blocks = (count_ + grain_ - 1) / grain_;
+            for (int64_t b = blocks * me / threads; b < blocks * (me + 1) / threads; ++b)
+                (*body_)(b * grain_, std::min(count_, (b + 1) * grain_));
+            return;
+        }
         for (;;) {
             const int64_t begin = next_.fetch_add(grain_);
             if (begin >= count_) return;
@@ -94,7 +104,8 @@ class Pool {
     std::vector<std::thread> workers_;
     const std::function<void(int64_t, int64_t)>* body_ = nullptr;
     int64_t count_ = 0, grain_ = 1;
-    std::atomic<int64_t> next_{0};
+    Split split_ = Split::Dynamic;
+    std::atomic<int64_t> next_{0}, turn_{0};
     int busy_ = 0;
     uint64_t generation_ = 0;
     bool stop_ = false;
@@ -120,7 +131,8 @@ void setThreadCount(int threads) {
     configured.store(std::max(threads, 0));
 }
 
-void parallelFor(int64_t count, int64_t grain, const std::function<void(int64_t, int64_t)>& body) {
+void parallelFor(int64_t count, int64_t grain, const std::function<void(int64_t, int64_t)>& body,
+                 Split split) {
     if (count <= 0) return;
     grain = std::max<int64_t>(grain, 1);
     const int threads =
@@ -130,7 +142,7 @@ void parallelFor(int64_t count, int64_t grain, const std::function<void(int64_t,
             body(begin, std::min(count, begin + grain));
         return;
     }
-    pool().run(threads, count, grain, body);
+    pool().run(threads, count, grain, body, split);
 }
 
 } // namespace talvine::engines

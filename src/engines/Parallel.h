@@ -17,10 +17,18 @@
 
 namespace talvine::engines {
 
+// How the blocks are dealt out.  Dynamic: each thread takes the next block
+// when it is free, which evens out blocks of unequal cost.  Contiguous: each
+// thread takes one run of neighbouring blocks, in order, so that what one
+// block leaves in its core's cache serves the next (the tilt, whose bands
+// of rows share source rows with the band below).
+enum class Split { Dynamic, Contiguous };
+
 // Calls body(begin, end) over disjoint blocks covering [0, count), at most
 // `grain` items a block, and returns when all have run.  `body` must not
 // throw.
-void parallelFor(int64_t count, int64_t grain, const std::function<void(int64_t, int64_t)>& body);
+void parallelFor(int64_t count, int64_t grain, const std::function<void(int64_t, int64_t)>& body,
+                 Split split = Split::Dynamic);
 
 // The number of threads a pass uses, the caller's included.
 int threadCount();
