@@ -51,8 +51,8 @@ class ExtendedPrecision {
         // Only the exception masks, precision and rounding are ours to set;
         // the reserved bits stay as they were.
         constexpr uint16_t kOurs = 0x0F3F;
-        detail::switchControlWord(saved_, static_cast<uint16_t>((saved_ & ~kOurs) |
-                                                                (kExtendedControlWord & kOurs)));
+        detail::switchControlWord(
+            saved_, static_cast<uint16_t>((saved_ & ~kOurs) | (kExtendedControlWord & kOurs)));
     }
     ~ExtendedPrecision() {
         detail::switchControlWord(x87ControlWord(), saved_);

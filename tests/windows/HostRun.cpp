@@ -64,11 +64,13 @@ std::vector<uint8_t> bytesOf(const TPtImg* pixels, TDimImg size) {
 }
 
 void write(const std::string& dir, int command, const Result& r) {
-    if (!r.ended || !r.applied) throw std::runtime_error("command " + std::to_string(command) + " did not end applied");
+    if (!r.ended || !r.applied)
+        throw std::runtime_error("command " + std::to_string(command) + " did not end applied");
     const auto bytes = bytesOf(r.picture.data(), r.size);
     std::ofstream out(dir + "/command-" + std::to_string(command) + ".ppm", std::ios::binary);
     out << "P6\n" << r.size.Largeur << " " << r.size.Hauteur << "\n255\n";
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
     if (!out) throw std::runtime_error("cannot write into " + dir);
 }
 
@@ -146,12 +148,14 @@ int main(int argc, char** argv) {
         if (!modulePrmDll(&major, &minor, &title) || major != 4 || minor != 0 ||
             std::strcmp(title, "G\xE9om\xE9trie") != 0)
             throw std::runtime_error("PrmDLL through the module");
-        if (!moduleAddMenu(&count) || count != 9) throw std::runtime_error("AddMenu through the module");
+        if (!moduleAddMenu(&count) || count != 9)
+            throw std::runtime_error("AddMenu through the module");
 
         for (int command : {1, 2, 4, 5}) {
             const Result linked = run(&XchgData, command, nullptr);
             const Result loaded = run(moduleXchg, command, nullptr);
-            if (bytesOf(linked.picture.data(), linked.size) != bytesOf(loaded.picture.data(), loaded.size))
+            if (bytesOf(linked.picture.data(), linked.size) !=
+                bytesOf(loaded.picture.data(), loaded.size))
                 throw std::runtime_error("command " + std::to_string(command) +
                                          ": the module's bytes differ from the linked code's");
             write(dir, command, linked);
@@ -176,26 +180,28 @@ int main(int argc, char** argv) {
                       ui.replaceText(fields[k], std::to_string(values[k]));
                   ui.click("RogneImg.Appliquer");
               }));
-        write(dir, 7, run(
-                          &XchgData, 7,
-                          [](tk::Automation& ui, PtsImg&) {
-                              ui.queue([&ui] {
-                                  ui.setChecked("ChangeDim.Lissage", true);
-                                  ui.setChecked("ChangeDim.LienHsurL", false);
-                                  paste(ui, "ChangeDim.DimHorz", 200);
-                                  paste(ui, "ChangeDim.DimVert", 53);
-                                  ui.click("ChangeDim.Appliquer");
-                              });
-                          },
-                          true));
-        write(dir, 8, run(
-                          &XchgData, 8,
-                          [](tk::Automation& ui, PtsImg&) {
-                              ui.queue([&ui] { ui.click("CorrDist.InterQuad"); });
-                              ui.queue([&ui] { ui.dragSlider("CorrDist.TauxCorr", 23); });
-                              ui.queue([&ui] { ui.click("CorrDist.Appliquer"); });
-                          },
-                          true));
+        write(dir, 7,
+              run(
+                  &XchgData, 7,
+                  [](tk::Automation& ui, PtsImg&) {
+                      ui.queue([&ui] {
+                          ui.setChecked("ChangeDim.Lissage", true);
+                          ui.setChecked("ChangeDim.LienHsurL", false);
+                          paste(ui, "ChangeDim.DimHorz", 200);
+                          paste(ui, "ChangeDim.DimVert", 53);
+                          ui.click("ChangeDim.Appliquer");
+                      });
+                  },
+                  true));
+        write(dir, 8,
+              run(
+                  &XchgData, 8,
+                  [](tk::Automation& ui, PtsImg&) {
+                      ui.queue([&ui] { ui.click("CorrDist.InterQuad"); });
+                      ui.queue([&ui] { ui.dragSlider("CorrDist.TauxCorr", 23); });
+                      ui.queue([&ui] { ui.click("CorrDist.Appliquer"); });
+                  },
+                  true));
         write(dir, 9, run(&XchgData, 9, [](tk::Automation& ui, PtsImg& buffer) {
                   ui.dragSlider("CorrPerspect.CorrVert", 20);
                   ui.click("CorrPerspect.InterQuad");
