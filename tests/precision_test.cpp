@@ -36,7 +36,7 @@ void noteWord(const Call&) {
 std::vector<uint8_t> tiltUnder(uint16_t word) {
     const PtsImg source = test::randomPicture(kW, kH, 7);
     const PtsImg buffer = test::randomPicture(kW, kH, 7);
-    tk::Automation ui(tk::application());
+    tk::Automation ui(talvine::application());
     auto call = [&](auto&&... args) {
         const uint16_t before = x87ControlWord();
         setX87ControlWord(word);

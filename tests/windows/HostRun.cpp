@@ -85,7 +85,7 @@ Result run(XchgDataFn xchg, int command, const std::function<void(tk::Automation
     r.picture = source();
     r.size = {kW, kH};
     gResult = &r;
-    tk::Automation ui(tk::application());
+    tk::Automation ui(talvine::application());
     if (modal) drive(ui, r.picture);
     PtsImg buffer = r.picture;
     xchg(command, 0, 0, 0, 0, kW, kH, 0, 0, buffer.handle(), nullptr, 0, 0);

@@ -8,6 +8,10 @@ bool qtApplicationRunning() {
     return false;
 }
 
-void chooseView() {}
+void chooseView(tk::Application&) {}
+
+bool plugView(const std::string&, tk::Application&) {
+    return false;
+}
 
 } // namespace talvine::plugin
