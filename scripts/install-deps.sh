@@ -2,6 +2,9 @@
 # Installs what Talvine needs to build, test and run its demo on Debian 12.
 # --bench also installs the yardsticks of the benchmarks: OpenCV (for
 # talvine_yardstick), libvips' and ImageMagick's command-line tools.
+# --windows also installs the MinGW-w64 cross compilers (both thread models
+# come with them; the toolchain files pick the posix one), GoogleTest's
+# sources to build for Windows, and wine64 to run the 64-bit tests.
 set -e
 if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
 export DEBIAN_FRONTEND=noninteractive
@@ -11,7 +14,16 @@ $SUDO apt-get install -y -qq --no-install-recommends \
     libgtest-dev libgmock-dev libbenchmark-dev \
     libpng-dev libjpeg62-turbo-dev libtiff-dev libwebp-dev libfreetype-dev fonts-dejavu-core \
     qt6-base-dev libexiv2-dev >/dev/null
-if [ "${1:-}" = "--bench" ]; then
-    $SUDO apt-get install -y -qq --no-install-recommends \
-        libopencv-dev libvips-tools imagemagick >/dev/null
-fi
+for option in "$@"; do
+    case "$option" in
+    --bench)
+        $SUDO apt-get install -y -qq --no-install-recommends \
+            libopencv-dev libvips-tools imagemagick >/dev/null ;;
+    --windows)
+        $SUDO apt-get install -y -qq --no-install-recommends \
+            g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64 googletest wine64 >/dev/null ;;
+    *)
+        echo "install-deps.sh: unknown option $option (--bench, --windows)" >&2
+        exit 2 ;;
+    esac
+done

@@ -1,5 +1,7 @@
 #include "core/Host.h"
 
+#include "core/ExtendedPrecision.h"
+
 namespace talvine::host {
 namespace {
 TProcRetour gCallback = nullptr;
@@ -12,9 +14,10 @@ void registerCallback(TProcRetour callback, int32_t context) {
 }
 
 void callBack(Point pt1, Point pt2, int32_t nature, intptr_t param, bool modifiee, bool fin) {
-    if (gCallback)
-        gCallback(gContext, pt1.x, pt1.y, pt2.x, pt2.y, nature, param, modifiee ? 1 : 0,
-                  fin ? 1 : 0);
+    if (!gCallback) return;
+    // The host's code runs with the host's own x87 settings.
+    const HostPrecision precision;
+    gCallback(gContext, pt1.x, pt1.y, pt2.x, pt2.y, nature, param, modifiee ? 1 : 0, fin ? 1 : 0);
 }
 
 } // namespace talvine::host

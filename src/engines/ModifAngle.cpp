@@ -15,7 +15,28 @@ namespace {
 
 // Signed 128-bit products keep the bilinear base index exact for any centre
 // the host may report (offsets reach 2^34, widths 2^31).
+#if defined(__SIZEOF_INT128__)
 __extension__ typedef __int128 Int128;
+#else
+// 32-bit targets have no 128-bit integers.  A product or sum that leaves 64
+// bits lies far outside any picture, and so does the 64-bit extreme it is
+// held at instead: every index that is tested inside is exact.
+struct Int128 {
+    explicit Int128(int64_t value) : v(value) {}
+    operator int64_t() const { return v; }
+    friend Int128 operator*(Int128 a, int64_t b) {
+        int64_t r;
+        if (__builtin_mul_overflow(a.v, b, &r)) r = (a.v < 0) != (b < 0) ? INT64_MIN : INT64_MAX;
+        return Int128(r);
+    }
+    friend Int128 operator+(Int128 a, int64_t b) {
+        int64_t r;
+        if (__builtin_add_overflow(a.v, b, &r)) r = b < 0 ? INT64_MIN : INT64_MAX;
+        return Int128(r);
+    }
+    int64_t v;
+};
+#endif
 
 constexpr TPtImg kWhite{{255, 255, 255}};
 

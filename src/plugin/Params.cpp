@@ -2,6 +2,7 @@
 // a command.  No exception leaves this file: each entry point has one guard.
 #include "plugin/Params.h"
 
+#include "core/ExtendedPrecision.h"
 #include "core/Host.h"
 #include "core/ParamCoul.h"
 #include "dialogs/CorrDistor.h"
@@ -200,6 +201,9 @@ TALVINE_EXPORT void TALVINE_CALL XchgData(int32_t NumCmd, int32_t Pt1X, int32_t 
                                           int32_t SousMode, int32_t CodeSel, TPtsImg Img,
                                           TPtsImg ImgHote, int32_t, int32_t) {
     if (!libraryRunning()) return;
+    // 80-bit arithmetic whatever the host did to the x87 unit (the engines'
+    // threads start with the same settings).
+    const ExtendedPrecision precision;
     try {
         plugin::chooseView(application()); // the Qt view when the host runs Qt, once
         // Our own references for the length of the call, released on every path.

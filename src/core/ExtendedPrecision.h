@@ -1,0 +1,100 @@
+// The x87 unit's settings that the library's 80-bit arithmetic stands on.
+//
+// A host may call in with the x87 control word it likes: compilers that have
+// long double as double set the precision to 53 bits, which silently rounds
+// every long double operation to a double's mantissa, and some runtimes
+// unmask floating-point exceptions.  An entry point that computes holds an
+// ExtendedPrecision for the length of its work: 64-bit precision, rounding
+// to nearest, every exception masked (the x87 unit's initial state), and the
+// caller's control word back when it returns, whatever path it leaves by.
+// A call back into the host holds a HostPrecision: the host's own word while
+// its code runs.  Elsewhere than on x86 both do nothing.
+#pragma once
+
+#include <cstdint>
+
+namespace talvine {
+
+#if defined(__i386__) || defined(__x86_64__)
+
+// The control word FNINIT sets: all six exceptions masked, 64-bit precision,
+// round to nearest.
+inline constexpr uint16_t kExtendedControlWord = 0x037F;
+
+inline uint16_t x87ControlWord() {
+    uint16_t word;
+    __asm__ volatile("fnstcw %0" : "=m"(word));
+    return word;
+}
+
+inline void setX87ControlWord(uint16_t word) {
+    __asm__ volatile("fldcw %0" : : "m"(word));
+}
+
+namespace detail {
+// The control word of the host that called the innermost entry point now
+// running (plain data: one user-interface thread).
+inline uint16_t gHostControlWord = kExtendedControlWord;
+// Moves from `from` to `to`; pending exception flags are cleared first when
+// `to` unmasks any, so that none raised under `from` traps later.
+inline void switchControlWord(uint16_t from, uint16_t to) {
+    if (from == to) return;
+    if ((to & 0x3F) != 0x3F) __asm__ volatile("fnclex");
+    setX87ControlWord(to);
+}
+} // namespace detail
+
+class ExtendedPrecision {
+  public:
+    ExtendedPrecision() : saved_(x87ControlWord()), outer_(detail::gHostControlWord) {
+        detail::gHostControlWord = saved_;
+        // Only the exception masks, precision and rounding are ours to set;
+        // the reserved bits stay as they were.
+        constexpr uint16_t kOurs = 0x0F3F;
+        detail::switchControlWord(
+            saved_, static_cast<uint16_t>((saved_ & ~kOurs) | (kExtendedControlWord & kOurs)));
+    }
+    ~ExtendedPrecision() {
+        detail::switchControlWord(x87ControlWord(), saved_);
+        detail::gHostControlWord = outer_;
+    }
+    ExtendedPrecision(const ExtendedPrecision&) = delete;
+    ExtendedPrecision& operator=(const ExtendedPrecision&) = delete;
+
+  private:
+    uint16_t saved_;
+    uint16_t outer_;
+};
+
+class HostPrecision {
+  public:
+    HostPrecision() : ours_(x87ControlWord()) {
+        detail::switchControlWord(ours_, detail::gHostControlWord);
+    }
+    ~HostPrecision() { detail::switchControlWord(x87ControlWord(), ours_); }
+    HostPrecision(const HostPrecision&) = delete;
+    HostPrecision& operator=(const HostPrecision&) = delete;
+
+  private:
+    uint16_t ours_;
+};
+
+#else
+
+class ExtendedPrecision {
+  public:
+    ExtendedPrecision() = default;
+    ExtendedPrecision(const ExtendedPrecision&) = delete;
+    ExtendedPrecision& operator=(const ExtendedPrecision&) = delete;
+};
+
+class HostPrecision {
+  public:
+    HostPrecision() = default;
+    HostPrecision(const HostPrecision&) = delete;
+    HostPrecision& operator=(const HostPrecision&) = delete;
+};
+
+#endif
+
+} // namespace talvine

@@ -1,0 +1,224 @@
+// A host that runs every command on the same pictures and writes the
+// results, built for Linux and for Windows: a test compares the two builds'
+// files byte for byte.
+//
+//   talvine_hostrun MODULE OUTDIR
+//
+// It links the library's code (so that it can answer the dialogs through the
+// automation API, as the command-line tool does) and also loads MODULE, the
+// built Talvine.so or Talvine.dll, as any host would: the entry points are
+// resolved by name and, on Windows, by ordinal, and the four instant
+// commands run through the module too, their bytes checked against the
+// linked code's.  Exit code 0 when every step worked.
+#include "core/Host.h"
+#include "core/ParamCoul.h"
+#include "plugin/Library.h"
+#include "toolkit/Automation.h"
+
+#include <dlfcn.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+using namespace talvine;
+
+namespace {
+
+struct Result {
+    PtsImg picture;
+    TDimImg size{};
+    bool applied = false;
+    bool ended = false;
+};
+Result* gResult = nullptr;
+
+void TALVINE_CALL onCallback(int32_t, int32_t pt1x, int32_t pt1y, int32_t, int32_t, int32_t nature,
+                             intptr_t param, int32_t modifiee, int32_t fin) {
+    if (!gResult || nature != rtImage || !fin) return;
+    gResult->ended = true;
+    gResult->applied = (modifiee & 0xFF) != 0;
+    gResult->size = {pt1x, pt1y};
+    if (param) gResult->picture = PtsImg::share(reinterpret_cast<TPtImg*>(param));
+}
+
+constexpr int32_t kW = 131, kH = 87;
+
+PtsImg source() {
+    PtsImg picture(kW * kH);
+    std::mt19937 rng(20261208);
+    auto* bytes = reinterpret_cast<uint8_t*>(picture.data());
+    for (int64_t i = 0; i < int64_t{kW} * kH * 3; ++i)
+        bytes[i] = static_cast<uint8_t>(rng() >> 24);
+    return picture;
+}
+
+std::vector<uint8_t> bytesOf(const TPtImg* pixels, TDimImg size) {
+    const auto* b = reinterpret_cast<const uint8_t*>(pixels);
+    return std::vector<uint8_t>(b, b + int64_t{size.Largeur} * size.Hauteur * 3);
+}
+
+void write(const std::string& dir, int command, const Result& r) {
+    if (!r.ended || !r.applied)
+        throw std::runtime_error("command " + std::to_string(command) + " did not end applied");
+    const auto bytes = bytesOf(r.picture.data(), r.size);
+    std::ofstream out(dir + "/command-" + std::to_string(command) + ".ppm", std::ios::binary);
+    out << "P6\n" << r.size.Largeur << " " << r.size.Hauteur << "\n255\n";
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+    if (!out) throw std::runtime_error("cannot write into " + dir);
+}
+
+using XchgDataFn = decltype(&::XchgData);
+
+// Runs one command on a fresh copy of the source through `xchg`, with
+// `drive` answering its dialog (after the opening call, or queued before it
+// for the modal ones).
+Result run(XchgDataFn xchg, int command, const std::function<void(tk::Automation&, PtsImg&)>& drive,
+           bool modal = false) {
+    Result r;
+    r.picture = source();
+    r.size = {kW, kH};
+    gResult = &r;
+    tk::Automation ui(talvine::application());
+    if (modal) drive(ui, r.picture);
+    PtsImg buffer = r.picture;
+    xchg(command, 0, 0, 0, 0, kW, kH, 0, 0, buffer.handle(), nullptr, 0, 0);
+    if (!modal && drive) drive(ui, buffer);
+    gResult = nullptr;
+    // The instant commands and the modeless dialogs leave their result in the
+    // host's buffer; the resize hands over a new array.
+    if (r.picture.handle() == buffer.handle() || !r.picture.handle()) r.picture = buffer;
+    return r;
+}
+
+void report(XchgDataFn xchg, int command, Point p, PtsImg& buffer) {
+    xchg(command, 0, 0, p.x, p.y, kW, kH, 1, 0, nullptr, buffer.handle(), 0, 0);
+}
+
+void paste(tk::Automation& ui, const std::string& path, int value) {
+    ui.focus(path);
+    auto& field = ui.get<tk::Edit>(path);
+    ui.app().dispatch([&] {
+        field.selectAll();
+        field.replaceSelection(std::to_string(value));
+    });
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: talvine_hostrun MODULE OUTDIR\n");
+        return 2;
+    }
+    try {
+        const std::string dir = argv[2];
+        if (!startLibrary()) throw std::runtime_error("the library did not start");
+        AdrRetour(&onCallback, 7);
+
+        void* module = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
+        if (!module) throw std::runtime_error(std::string("cannot load ") + argv[1]);
+        const char* names[4] = {"XchgData", "AddMenu", "PrmDLL", "AdrRetour"};
+        void* entries[4];
+        for (int i = 0; i < 4; ++i) {
+            entries[i] = dlsym(module, names[i]);
+            if (!entries[i]) throw std::runtime_error(std::string("no entry point ") + names[i]);
+#if defined(_WIN32)
+            // Ordinals 1 to 4, in this order.
+            void* byOrdinal = reinterpret_cast<void*>(
+                GetProcAddress(static_cast<HMODULE>(module), MAKEINTRESOURCEA(i + 1)));
+            if (byOrdinal != entries[i])
+                throw std::runtime_error(std::string("ordinal ") + std::to_string(i + 1) +
+                                         " is not " + names[i]);
+#endif
+        }
+        auto moduleXchg = reinterpret_cast<XchgDataFn>(entries[0]);
+        auto moduleAddMenu = reinterpret_cast<decltype(&::AddMenu)>(entries[1]);
+        auto modulePrmDll = reinterpret_cast<decltype(&::PrmDLL)>(entries[2]);
+        auto moduleAdrRetour = reinterpret_cast<decltype(&::AdrRetour)>(entries[3]);
+        moduleAdrRetour(&onCallback, 8);
+        int32_t major = -1, minor = -1, count = 0;
+        const char* title = nullptr;
+        if (!modulePrmDll(&major, &minor, &title) || major != 4 || minor != 0 ||
+            std::strcmp(title, "G\xE9om\xE9trie") != 0)
+            throw std::runtime_error("PrmDLL through the module");
+        if (!moduleAddMenu(&count) || count != 9)
+            throw std::runtime_error("AddMenu through the module");
+
+        for (int command : {1, 2, 4, 5}) {
+            const Result linked = run(&XchgData, command, nullptr);
+            const Result loaded = run(moduleXchg, command, nullptr);
+            if (bytesOf(linked.picture.data(), linked.size) !=
+                bytesOf(loaded.picture.data(), loaded.size))
+                throw std::runtime_error("command " + std::to_string(command) +
+                                         ": the module's bytes differ from the linked code's");
+            write(dir, command, linked);
+        }
+        dlclose(module);
+
+        write(dir, 3, run(&XchgData, 3, [](tk::Automation& ui, PtsImg& buffer) {
+                  ui.click("InclineHorz.InterBiLin");
+                  ui.click("InclineHorz.PtRot1");
+                  ui.advance(300);
+                  report(&XchgData, 3, {11, 70}, buffer);
+                  ui.click("InclineHorz.PtRot2");
+                  ui.advance(300);
+                  report(&XchgData, 3, {120, 59}, buffer);
+                  ui.click("InclineHorz.Appliquer");
+              }));
+        write(dir, 6, run(&XchgData, 6, [](tk::Automation& ui, PtsImg&) {
+                  const char* fields[4] = {"RogneImg.MrgG", "RogneImg.MrgH", "RogneImg.DimHorz",
+                                           "RogneImg.DimVert"};
+                  const int values[4] = {9, 5, 100, 61};
+                  for (int k = 0; k < 4; ++k)
+                      ui.replaceText(fields[k], std::to_string(values[k]));
+                  ui.click("RogneImg.Appliquer");
+              }));
+        write(dir, 7,
+              run(
+                  &XchgData, 7,
+                  [](tk::Automation& ui, PtsImg&) {
+                      ui.queue([&ui] {
+                          ui.setChecked("ChangeDim.Lissage", true);
+                          ui.setChecked("ChangeDim.LienHsurL", false);
+                          paste(ui, "ChangeDim.DimHorz", 200);
+                          paste(ui, "ChangeDim.DimVert", 53);
+                          ui.click("ChangeDim.Appliquer");
+                      });
+                  },
+                  true));
+        write(dir, 8,
+              run(
+                  &XchgData, 8,
+                  [](tk::Automation& ui, PtsImg&) {
+                      ui.queue([&ui] { ui.click("CorrDist.InterQuad"); });
+                      ui.queue([&ui] { ui.dragSlider("CorrDist.TauxCorr", 23); });
+                      ui.queue([&ui] { ui.click("CorrDist.Appliquer"); });
+                  },
+                  true));
+        write(dir, 9, run(&XchgData, 9, [](tk::Automation& ui, PtsImg& buffer) {
+                  ui.dragSlider("CorrPerspect.CorrVert", 20);
+                  ui.click("CorrPerspect.InterQuad");
+                  const char* boxes[4] = {"CorrPerspect.PosHG", "CorrPerspect.PosHD",
+                                          "CorrPerspect.PosBD", "CorrPerspect.PosBG"};
+                  const Point corners[4] = {{20, 3}, {112, 0}, {131, 87}, {0, 84}};
+                  for (int k = 0; k < 4; ++k) {
+                      ui.click(boxes[k]);
+                      ui.advance(300);
+                      report(&XchgData, 9, corners[k], buffer);
+                  }
+                  ui.click("CorrPerspect.Appliquer");
+              }));
+        stopLibrary();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "talvine_hostrun: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
