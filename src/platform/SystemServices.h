@@ -66,4 +66,8 @@ extern const SystemServices kSystemServices;
 // restores the default.
 MessageBoxHook setMessageBoxHook(MessageBoxHook hook);
 
+// Shows a message through the installed hook; false, showing nothing, when
+// none is installed (each system's showMessage then uses its own default).
+bool showThroughHook(const char* text, const char* caption);
+
 } // namespace talvine::platform

@@ -18,7 +18,6 @@ namespace talvine::platform {
 namespace {
 
 // Plain storage: this may be read while the module unloads.
-MessageBoxHook gMessageBoxHook = nullptr;
 
 SystemInfo systemInfo() {
     const long page = sysconf(_SC_PAGESIZE);
@@ -95,10 +94,7 @@ bool pinModuleOf(const void* code) {
 }
 
 void showMessage(const char* text, const char* caption) {
-    if (const MessageBoxHook hook = gMessageBoxHook) {
-        hook(text, caption);
-        return;
-    }
+    if (showThroughHook(text, caption)) return;
     std::fprintf(stderr, "%s: %s\n", caption, text);
     std::fflush(stderr);
 }
@@ -107,11 +103,5 @@ void showMessage(const char* text, const char* caption) {
 
 const SystemServices kSystemServices{systemInfo, processId,   reservePage, releasePage,
                                      readMemory, pinModuleOf, showMessage};
-
-MessageBoxHook setMessageBoxHook(MessageBoxHook hook) {
-    const MessageBoxHook previous = gMessageBoxHook;
-    gMessageBoxHook = hook;
-    return previous;
-}
 
 } // namespace talvine::platform

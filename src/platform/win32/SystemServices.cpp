@@ -9,7 +9,6 @@ namespace talvine::platform {
 namespace {
 
 // Plain storage: this may be read while the module unloads.
-MessageBoxHook gMessageBoxHook = nullptr;
 
 #if defined(_WIN64)
 bool runningUnderWine() {
@@ -89,10 +88,7 @@ bool pinModuleOf(const void* code) {
 }
 
 void showMessage(const char* text, const char* caption) {
-    if (const MessageBoxHook hook = gMessageBoxHook) {
-        hook(text, caption);
-        return;
-    }
+    if (showThroughHook(text, caption)) return;
     MessageBoxA(nullptr, text, caption, MB_OK);
 }
 
@@ -100,11 +96,5 @@ void showMessage(const char* text, const char* caption) {
 
 const SystemServices kSystemServices{systemInfo, processId,   reservePage, releasePage,
                                      readMemory, pinModuleOf, showMessage};
-
-MessageBoxHook setMessageBoxHook(MessageBoxHook hook) {
-    const MessageBoxHook previous = gMessageBoxHook;
-    gMessageBoxHook = hook;
-    return previous;
-}
 
 } // namespace talvine::platform
