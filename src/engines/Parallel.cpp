@@ -20,6 +20,17 @@ int defaultThreads() {
     return static_cast<int>(std::clamp(cores, 1u, 8u));
 }
 
+// On Windows the workers end with each pass.  A thread that ends takes the
+// loader lock, which a host's FreeLibrary holds while the library shuts
+// down, so workers left waiting between passes could never be joined then
+// (the unload would hang).  Starting a worker costs tens of microseconds,
+// against milliseconds for a pass.
+#if defined(_WIN32)
+constexpr bool kWorkersOutliveAPass = false;
+#else
+constexpr bool kWorkersOutliveAPass = true;
+#endif
+
 // One pass at a time: the engines run on the host's user-interface thread,
 // and the pass lock keeps a second caller (a test, another host thread)
 // waiting rather than mixing its blocks with the first.
@@ -47,6 +58,8 @@ class Pool {
         std::unique_lock lock(mutex_);
         done_.wait(lock, [&] { return busy_ == 0; });
         body_ = nullptr;
+        lock.unlock();
+        if (!kWorkersOutliveAPass) resize(0);
     }
 
   private:

@@ -9,7 +9,8 @@
 //
 // The pool starts on first use with one thread per core (at most 8), or with
 // TALVINE_THREADS when that is set (1 runs everything on the caller's
-// thread), and is joined when the library is unloaded.
+// thread), and is joined when the library is unloaded (on Windows, at the
+// end of each pass).
 #pragma once
 
 #include <cstdint>
