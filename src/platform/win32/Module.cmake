@@ -1,7 +1,7 @@
 # Talvine.dll: the load hook, the whole of talvine_core, the version
 # resource, and the four entry points exported by name at their ordinals
 # through the module definition file.
-target_link_libraries(talvine_core PUBLIC version)
+target_link_libraries(talvine_core PUBLIC version comctl32 gdi32 user32)
 
 set(TALVINE_VERSION_RC ${CMAKE_CURRENT_BINARY_DIR}/generated/Talvine.rc)
 add_custom_command(
