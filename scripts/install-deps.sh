@@ -4,7 +4,8 @@
 # talvine_yardstick), libvips' and ImageMagick's command-line tools.
 # --windows also installs the MinGW-w64 cross compilers (both thread models
 # come with them; the toolchain files pick the posix one), GoogleTest's
-# sources to build for Windows, and wine64 to run the 64-bit tests.
+# sources to build for Windows, wine64 to run the 64-bit tests, and Xvfb
+# with the X libraries Wine's windows use, for the test of the Win32 dialogs.
 set -e
 if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
 export DEBIAN_FRONTEND=noninteractive
@@ -21,7 +22,9 @@ for option in "$@"; do
             libopencv-dev libvips-tools imagemagick >/dev/null ;;
     --windows)
         $SUDO apt-get install -y -qq --no-install-recommends \
-            g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64 googletest wine64 >/dev/null ;;
+            g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64 googletest wine64 \
+            xvfb xauth libxrender1 libxrandr2 libxi6 libxcursor1 libxfixes3 libxinerama1 \
+            libxcomposite1 >/dev/null ;;
     *)
         echo "install-deps.sh: unknown option $option (--bench, --windows)" >&2
         exit 2 ;;

@@ -10,8 +10,7 @@
 // resolved by name and, on Windows, by ordinal, and the four instant
 // commands run through the module too, their bytes checked against the
 // linked code's.  Exit code 0 when every step worked.
-#include "core/Host.h"
-#include "core/ParamCoul.h"
+#include "HostPictures.h"
 #include "plugin/Library.h"
 #include "toolkit/Automation.h"
 
@@ -21,47 +20,14 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
-#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 using namespace talvine;
+using namespace talvine::hosttest;
 
 namespace {
-
-struct Result {
-    PtsImg picture;
-    TDimImg size{};
-    bool applied = false;
-    bool ended = false;
-};
-Result* gResult = nullptr;
-
-void TALVINE_CALL onCallback(int32_t, int32_t pt1x, int32_t pt1y, int32_t, int32_t, int32_t nature,
-                             intptr_t param, int32_t modifiee, int32_t fin) {
-    if (!gResult || nature != rtImage || !fin) return;
-    gResult->ended = true;
-    gResult->applied = (modifiee & 0xFF) != 0;
-    gResult->size = {pt1x, pt1y};
-    if (param) gResult->picture = PtsImg::share(reinterpret_cast<TPtImg*>(param));
-}
-
-constexpr int32_t kW = 131, kH = 87;
-
-PtsImg source() {
-    PtsImg picture(kW * kH);
-    std::mt19937 rng(20261208);
-    auto* bytes = reinterpret_cast<uint8_t*>(picture.data());
-    for (int64_t i = 0; i < int64_t{kW} * kH * 3; ++i)
-        bytes[i] = static_cast<uint8_t>(rng() >> 24);
-    return picture;
-}
-
-std::vector<uint8_t> bytesOf(const TPtImg* pixels, TDimImg size) {
-    const auto* b = reinterpret_cast<const uint8_t*>(pixels);
-    return std::vector<uint8_t>(b, b + int64_t{size.Largeur} * size.Hauteur * 3);
-}
 
 void write(const std::string& dir, int command, const Result& r) {
     if (!r.ended || !r.applied)
