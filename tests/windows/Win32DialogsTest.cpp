@@ -106,31 +106,21 @@ std::string nameOf(HWND hwnd) {
     return name;
 }
 
-struct Search {
-    std::string name;
-    HWND found = nullptr;
-};
-
-BOOL CALLBACK searchChild(HWND hwnd, LPARAM p) {
-    auto& s = *reinterpret_cast<Search*>(p);
-    if (nameOf(hwnd) != s.name) return TRUE;
-    s.found = hwnd;
-    return FALSE;
-}
-
-BOOL CALLBACK searchTop(HWND hwnd, LPARAM p) {
-    auto& s = *reinterpret_cast<Search*>(p);
-    if (nameOf(hwnd) == s.name) s.found = hwnd;
-    if (!s.found) EnumChildWindows(hwnd, &searchChild, p);
-    return s.found ? FALSE : TRUE;
-}
-
 // The window of a form ("ChangeDim") or control ("ChangeDim.DimHorz").
 HWND named(const std::string& name) {
-    Search s{name};
-    EnumThreadWindows(GetCurrentThreadId(), &searchTop, reinterpret_cast<LPARAM>(&s));
-    if (!s.found) ADD_FAILURE() << "no window named " << name;
-    return s.found;
+    for (HWND top : views::threadWindows()) {
+        if (nameOf(top) == name) return top;
+        for (HWND child : views::childWindows(top))
+            if (nameOf(child) == name) return child;
+    }
+    ADD_FAILURE() << "no window named " << name;
+    return nullptr;
+}
+
+std::wstring classOf(HWND hwnd) {
+    wchar_t name[64] = {};
+    GetClassNameW(hwnd, name, 64);
+    return name;
 }
 
 std::wstring textOf(HWND hwnd) {
@@ -216,36 +206,17 @@ struct BoxSeen {
 
 BoxSeen answerBox() {
     BoxSeen seen;
-    struct Walk {
-        HWND box = nullptr;
-    } walk;
-    EnumThreadWindows(
-        GetCurrentThreadId(),
-        [](HWND h, LPARAM p) -> BOOL {
-            wchar_t cls[64] = {};
-            GetClassNameW(h, cls, 64);
-            if (std::wstring(cls) != L"#32770" || !IsWindowVisible(h)) return TRUE;
-            reinterpret_cast<Walk*>(p)->box = h;
-            return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&walk));
-    if (!walk.box) {
+    HWND box = nullptr;
+    for (HWND h : views::threadWindows())
+        if (classOf(h) == L"#32770" && IsWindowVisible(h)) box = h;
+    if (!box) {
         ADD_FAILURE() << "no message box is shown";
         return seen;
     }
-    seen.caption = textOf(walk.box);
-    EnumChildWindows(
-        walk.box,
-        [](HWND h, LPARAM p) -> BOOL {
-            wchar_t cls[64] = {};
-            GetClassNameW(h, cls, 64);
-            const std::wstring text = textOf(h);
-            if (std::wstring(cls) == L"Static" && text.size() > 2)
-                reinterpret_cast<BoxSeen*>(p)->text = text;
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&seen));
-    PostMessageW(walk.box, WM_COMMAND, IDOK, 0);
+    seen.caption = textOf(box);
+    for (HWND h : views::childWindows(box))
+        if (classOf(h) == L"Static" && textOf(h).size() > 2) seen.text = textOf(h);
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
     return seen;
 }
 

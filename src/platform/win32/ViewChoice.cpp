@@ -21,16 +21,9 @@ namespace {
 const void* gChosenFor = nullptr;
 
 bool threadShowsWindow() {
-    bool found = false;
-    EnumThreadWindows(
-        GetCurrentThreadId(),
-        [](HWND hwnd, LPARAM out) -> BOOL {
-            if (!IsWindowVisible(hwnd)) return TRUE;
-            *reinterpret_cast<bool*>(out) = true;
-            return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&found));
-    return found;
+    for (HWND hwnd : views::threadWindows())
+        if (IsWindowVisible(hwnd)) return true;
+    return false;
 }
 } // namespace
 

@@ -204,7 +204,24 @@ struct Syncing {
     int& n_;
 };
 
+BOOL CALLBACK collectWindow(HWND hwnd, LPARAM out) {
+    reinterpret_cast<std::vector<HWND>*>(out)->push_back(hwnd);
+    return TRUE;
+}
+
 } // namespace
+
+std::vector<HWND> threadWindows() {
+    std::vector<HWND> windows;
+    EnumThreadWindows(GetCurrentThreadId(), &collectWindow, reinterpret_cast<LPARAM>(&windows));
+    return windows;
+}
+
+std::vector<HWND> childWindows(HWND parent) {
+    std::vector<HWND> windows;
+    EnumChildWindows(parent, &collectWindow, reinterpret_cast<LPARAM>(&windows));
+    return windows;
+}
 
 struct Win32View::FormWindow {
     Win32View* view = nullptr;
@@ -673,20 +690,11 @@ void Win32View::enableOthers(tk::Form& form, bool enable) {
         fw.disabled.clear();
         return;
     }
-    struct Walk {
-        HWND self;
-        std::vector<HWND>* out;
-    } walk{fw.hwnd, &fw.disabled};
-    EnumThreadWindows(
-        GetCurrentThreadId(),
-        [](HWND h, LPARAM p) -> BOOL {
-            auto& w = *reinterpret_cast<Walk*>(p);
-            if (h != w.self && IsWindowVisible(h) && IsWindowEnabled(h)) w.out->push_back(h);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&walk));
-    for (HWND other : fw.disabled)
-        EnableWindow(other, FALSE);
+    for (HWND other : threadWindows())
+        if (other != fw.hwnd && IsWindowVisible(other) && IsWindowEnabled(other)) {
+            fw.disabled.push_back(other);
+            EnableWindow(other, FALSE);
+        }
 }
 
 // ---------------------------------------------------------------- backend

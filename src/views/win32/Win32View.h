@@ -43,6 +43,11 @@ namespace talvine::views {
 
 inline constexpr const wchar_t* kControlNameProperty = L"Talvine.Control";
 
+// The top-level windows of the calling thread, and every window inside
+// `parent`.
+std::vector<HWND> threadWindows();
+std::vector<HWND> childWindows(HWND parent);
+
 class Win32View final : public tk::Backend, public tk::Observer {
   public:
     // Registers itself as an observer of `app`, which owns the view
