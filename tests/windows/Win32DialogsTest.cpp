@@ -413,11 +413,48 @@ TEST_F(Win32Dialogs, TheWarningIsANativeMessageBoxAnsweredByTheUser) {
     EXPECT_FALSE(IsWindowVisible(named("InclineHorz")));
 }
 
-TEST_F(Win32Dialogs, CropFieldsTypedAndEnterAppliesTheDefaultButton) {
+TEST_F(Win32Dialogs, TheWindowsCloseMessageEndsTheDialogAsItsCancelButton) {
+    Session s(3);
+    s.open();
+    click("InclineHorz.PtRot1");
+    s.report({11, 70});
+    click("InclineHorz.PtRot2");
+    s.report({120, 59});
+    const auto preview = s.bytes();
+    ASSERT_NE(preview, bytesOf(source().data(), {kW, kH})) << "no preview in the host's buffer";
+    SendMessageW(named("InclineHorz"), WM_CLOSE, 0, 0);
+    EXPECT_FALSE(IsWindowVisible(named("InclineHorz")));
+    EXPECT_TRUE(s.result.ended);
+    EXPECT_FALSE(s.result.applied);
+    // The host gets its picture back from its own copy, as after Annuler.
+    EXPECT_EQ(s.bytes(), preview);
+}
+
+TEST_F(Win32Dialogs, AQuitDuringAModalDialogClosesItAndReachesTheHostsLoop) {
+    Session s(7);
+    play({[] { PostQuitMessage(3); }}, [&] { s.open(); });
+    EXPECT_FALSE(IsWindowVisible(named("ChangeDim")));
+    EXPECT_TRUE(IsWindowEnabled(gHost));
+    EXPECT_FALSE(s.result.applied);
+    MSG msg{};
+    ASSERT_TRUE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE))
+        << "the quit did not come back to the host's loop";
+    EXPECT_EQ(msg.wParam, 3u);
+}
+
+TEST_F(Win32Dialogs, CropFieldsTypedTabMovesOnAndEnterAppliesTheDefaultButton) {
     Session s(6);
     s.open();
     retype("RogneImg.MrgG", "9");
-    retype("RogneImg.MrgH", "5");
+    // Tab goes to the next field and selects its text, which typing replaces.
+    pressKey(VK_TAB);
+    HWND next = named("RogneImg.MrgH");
+    ASSERT_EQ(GetFocus(), next);
+    DWORD from = 1, to = 0;
+    SendMessageW(next, EM_GETSEL, reinterpret_cast<WPARAM>(&from), reinterpret_cast<LPARAM>(&to));
+    EXPECT_EQ(from, 0u);
+    EXPECT_EQ(to, static_cast<DWORD>(textOf(next).size()));
+    typeKeys("5");
     retype("RogneImg.DimHorz", "100");
     retype("RogneImg.DimVert", "61");
     EXPECT_EQ(textOf(named("RogneImg.DimVert")), L"61");
@@ -429,7 +466,8 @@ TEST_F(Win32Dialogs, CropFieldsTypedAndEnterAppliesTheDefaultButton) {
                              6,
                              [](tk::Automation& ui, PtsImg&) {
                                  ui.replaceText("RogneImg.MrgG", "9");
-                                 ui.replaceText("RogneImg.MrgH", "5");
+                                 ui.press(tk::KeyCode::Tab);
+                                 ui.typeText("RogneImg.MrgH", "5");
                                  ui.replaceText("RogneImg.DimHorz", "100");
                                  ui.replaceText("RogneImg.DimVert", "61");
                                  ui.press(tk::KeyCode::Enter);

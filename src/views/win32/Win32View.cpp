@@ -724,7 +724,8 @@ void Win32View::hideForm(tk::Form& form) {
         Syncing sync(syncing_);
         ShowWindow(hwnd, SW_HIDE);
     }
-    if (form.modal() && quitPending_) {
+    // The quit a modal loop took goes on to the loop outside it.
+    if (quitPending_) {
         quitPending_ = false;
         PostQuitMessage(quitCode_);
     }
