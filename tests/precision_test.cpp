@@ -114,6 +114,42 @@ TEST(Precision, UnmaskedExceptionsAreMaskedWhileTheLibraryWorks) {
     setX87ControlWord(saved);
 }
 
+// A view's window procedure is entered from a control's (the library's word
+// is in force: the host's word stays the outer host's) or from a loop's
+// dispatch of host code (whose word is then the host's).
+TEST(Precision, NestedEntriesKeepTheWordOfTheHostCodeAroundThem) {
+    const uint16_t saved = x87ControlWord();
+    constexpr uint16_t kSingleWord = 0x007F; // 24-bit precision
+    setX87ControlWord(kDoubleWord);
+    std::vector<uint16_t> seen;
+    {
+        const ExtendedPrecision entry;
+        {
+            const ExtendedPrecision nested;
+            seen.push_back(x87ControlWord());
+            const HostPrecision callback;
+            seen.push_back(x87ControlWord());
+        }
+        {
+            const HostPrecision dispatch;
+            setX87ControlWord(kSingleWord); // host code sets a word of its own
+            {
+                const ExtendedPrecision reentered;
+                seen.push_back(x87ControlWord());
+                const HostPrecision callback;
+                seen.push_back(x87ControlWord());
+            }
+            seen.push_back(x87ControlWord());
+        }
+        seen.push_back(x87ControlWord());
+    }
+    seen.push_back(x87ControlWord());
+    setX87ControlWord(saved);
+    EXPECT_EQ(seen,
+              (std::vector<uint16_t>{kExtendedControlWord, kDoubleWord, kExtendedControlWord,
+                                     kSingleWord, kSingleWord, kExtendedControlWord, kDoubleWord}));
+}
+
 } // namespace
 } // namespace talvine
 #endif

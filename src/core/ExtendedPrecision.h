@@ -8,7 +8,11 @@
 // to nearest, every exception masked (the x87 unit's initial state), and the
 // caller's control word back when it returns, whatever path it leaves by.
 // A call back into the host holds a HostPrecision: the host's own word while
-// its code runs.  Elsewhere than on x86 both do nothing.
+// its code runs.  Entries nest: one reached from inside another (a window
+// procedure from a control's, while the library's word is in force) keeps
+// the outer one's host word; one reached from host code that the library
+// called (a message loop's dispatch under HostPrecision) takes that code's
+// word as the host's.  Elsewhere than on x86 both do nothing.
 #pragma once
 
 #include <cstdint>
@@ -35,6 +39,9 @@ namespace detail {
 // The control word of the host that called the innermost entry point now
 // running (plain data: one user-interface thread).
 inline uint16_t gHostControlWord = kExtendedControlWord;
+// Whether the library's word is in force: inside an entry and not in the
+// host's code it called.
+inline bool gInside = false;
 // Moves from `from` to `to`; pending exception flags are cleared first when
 // `to` unmasks any, so that none raised under `from` traps later.
 inline void switchControlWord(uint16_t from, uint16_t to) {
@@ -46,8 +53,10 @@ inline void switchControlWord(uint16_t from, uint16_t to) {
 
 class ExtendedPrecision {
   public:
-    ExtendedPrecision() : saved_(x87ControlWord()), outer_(detail::gHostControlWord) {
-        detail::gHostControlWord = saved_;
+    ExtendedPrecision()
+        : saved_(x87ControlWord()), outer_(detail::gHostControlWord), wasInside_(detail::gInside) {
+        if (!wasInside_) detail::gHostControlWord = saved_;
+        detail::gInside = true;
         // Only the exception masks, precision and rounding are ours to set;
         // the reserved bits stay as they were.
         constexpr uint16_t kOurs = 0x0F3F;
@@ -57,6 +66,7 @@ class ExtendedPrecision {
     ~ExtendedPrecision() {
         detail::switchControlWord(x87ControlWord(), saved_);
         detail::gHostControlWord = outer_;
+        detail::gInside = wasInside_;
     }
     ExtendedPrecision(const ExtendedPrecision&) = delete;
     ExtendedPrecision& operator=(const ExtendedPrecision&) = delete;
@@ -64,19 +74,25 @@ class ExtendedPrecision {
   private:
     uint16_t saved_;
     uint16_t outer_;
+    bool wasInside_;
 };
 
 class HostPrecision {
   public:
-    HostPrecision() : ours_(x87ControlWord()) {
+    HostPrecision() : ours_(x87ControlWord()), wasInside_(detail::gInside) {
+        detail::gInside = false;
         detail::switchControlWord(ours_, detail::gHostControlWord);
     }
-    ~HostPrecision() { detail::switchControlWord(x87ControlWord(), ours_); }
+    ~HostPrecision() {
+        detail::switchControlWord(x87ControlWord(), ours_);
+        detail::gInside = wasInside_;
+    }
     HostPrecision(const HostPrecision&) = delete;
     HostPrecision& operator=(const HostPrecision&) = delete;
 
   private:
     uint16_t ours_;
+    bool wasInside_;
 };
 
 #else

@@ -14,6 +14,7 @@
 // Setting TALVINE_SCREENSHOT to a file name writes the tilt dialog, as the
 // screen shows it, into that file as a BMP.
 #include "HostPictures.h"
+#include "core/ExtendedPrecision.h"
 #include "plugin/Library.h"
 #include "toolkit/Automation.h"
 #include "toolkit/Locale.h"
@@ -62,6 +63,15 @@ LRESULT CALLBACK hostProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 HWND gHost = nullptr;
 HMODULE gModule = nullptr;
 XchgDataFn gXchg = nullptr;
+AdrRetourFn gAdrRetour = nullptr;
+
+// The x87 control word each callback of the module ran with.
+std::vector<uint16_t> gCallbackWords;
+void TALVINE_CALL recordWord(int32_t a, int32_t b, int32_t c, int32_t d, int32_t e, int32_t nature,
+                             intptr_t param, int32_t modifiee, int32_t fin) {
+    gCallbackWords.push_back(x87ControlWord());
+    onCallback(a, b, c, d, e, nature, param, modifiee, fin);
+}
 
 // Dispatches the thread's messages for `ms` milliseconds: the host's loop.
 void pump(int ms) {
@@ -288,6 +298,8 @@ std::vector<uint8_t>
 expected(int command, const std::function<void(tk::Automation&, PtsImg&)>& drive, bool modal) {
     std::vector<uint8_t> out;
     std::thread([&] {
+        // The arithmetic's own precision, whatever a new thread starts with.
+        setX87ControlWord(kExtendedControlWord);
         Result r;
         r.picture = source();
         r.size = {kW, kH};
@@ -333,10 +345,10 @@ class Win32Dialogs : public testing::Test {
         ASSERT_TRUE(gModule) << "cannot load " << TALVINE_MODULE_PATH;
         gXchg = reinterpret_cast<XchgDataFn>(
             reinterpret_cast<void*>(GetProcAddress(gModule, "XchgData")));
-        auto adrRetour = reinterpret_cast<AdrRetourFn>(
+        gAdrRetour = reinterpret_cast<AdrRetourFn>(
             reinterpret_cast<void*>(GetProcAddress(gModule, "AdrRetour")));
-        ASSERT_TRUE(gXchg && adrRetour);
-        adrRetour(&onCallback, 8);
+        ASSERT_TRUE(gXchg && gAdrRetour);
+        gAdrRetour(&onCallback, 8);
     }
     static void TearDownTestSuite() {
         if (gModule) FreeLibrary(gModule);
@@ -389,6 +401,48 @@ TEST_F(Win32Dialogs, TiltPickBoxesBlinkOnTheHostsLoopAndTheResultIsTheAutomation
                                  ui.click("InclineHorz.PtRot2");
                                  ui.advance(300);
                                  reportLinked(3, {120, 59}, buffer);
+                                 ui.click("InclineHorz.Appliquer");
+                             },
+                             false));
+}
+
+// Input reaches the dialogs through the host's loop, outside any entry
+// point: the window procedures set the 80-bit precision too.
+// Input reaches the dialogs through the host's loop, outside any entry
+// point: the window procedures compute at 64-bit precision too, and the
+// callbacks made from them run under the host's own control word.
+TEST_F(Win32Dialogs, AHostAtDoublePrecisionKeepsItsControlWordAndGetsTheSameBytes) {
+    const uint16_t hostWord = 0x027F; // 53-bit precision, as some runtimes set it
+    const uint16_t own = x87ControlWord();
+    gAdrRetour(&recordWord, 8);
+    gCallbackWords.clear();
+    setX87ControlWord(hostWord);
+    Session s(3);
+    s.open();
+    click("InclineHorz.PtRot1");
+    s.report({11, 70});
+    click("InclineHorz.PtRot2");
+    s.report({120, 59});
+    click("InclineHorz.InterBiLin"); // the preview again, from the click
+    click("InclineHorz.Appliquer");  // and the final callback
+    const uint16_t after = x87ControlWord();
+    setX87ControlWord(own);
+    gAdrRetour(&onCallback, 8);
+    EXPECT_EQ(after, hostWord);
+    ASSERT_GE(gCallbackWords.size(), 3u);
+    for (uint16_t word : gCallbackWords)
+        EXPECT_EQ(word, hostWord) << "a callback ran under the library's control word";
+    EXPECT_TRUE(s.result.ended && s.result.applied);
+    EXPECT_EQ(s.bytes(), expected(
+                             3,
+                             [](tk::Automation& ui, PtsImg& buffer) {
+                                 ui.click("InclineHorz.PtRot1");
+                                 ui.advance(300);
+                                 reportLinked(3, {11, 70}, buffer);
+                                 ui.click("InclineHorz.PtRot2");
+                                 ui.advance(300);
+                                 reportLinked(3, {120, 59}, buffer);
+                                 ui.click("InclineHorz.InterBiLin");
                                  ui.click("InclineHorz.Appliquer");
                              },
                              false));

@@ -1,5 +1,6 @@
 #include "views/win32/Win32View.h"
 
+#include "core/ExtendedPrecision.h"
 #include "toolkit/Form.h"
 
 #include <commctrl.h>
@@ -743,6 +744,8 @@ void Win32View::runModalStep(tk::Form& form) {
         input(form, [&] { app_.dispatch([&] { form.close(); }); });
         return;
     }
+    // The host's windows get their messages under the host's control word.
+    const HostPrecision host;
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
 }
@@ -768,6 +771,8 @@ void Win32View::showBox(const tk::Box& box) {
     HWND owner = nullptr;
     if (tk::Form* active = app_.activeForm()) owner = window(*active);
     if (!owner) owner = GetActiveWindow();
+    // The box's own loop serves the host's windows too.
+    const HostPrecision host;
     MessageBoxW(owner, wide(box.text).c_str(), wide(box.caption).c_str(), flags);
 }
 
@@ -813,6 +818,9 @@ LRESULT CALLBACK Win32View::formProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) 
         view->forget(hwnd); // may delete fw
         return DefWindowProcW(hwnd, msg, wp, lp);
     }
+    // Input from the host's loop runs outside any entry point: the same
+    // 80-bit arithmetic as inside one, and callbacks under the host's word.
+    const ExtendedPrecision precision;
     // No exception may cross the system's frames.
     try {
         return fw->view->onFormMessage(*fw, hwnd, msg, wp, lp);
@@ -894,6 +902,7 @@ LRESULT CALLBACK Win32View::controlProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM l
         view->targets_.erase(hwnd);
         return DefSubclassProc(hwnd, msg, wp, lp);
     }
+    const ExtendedPrecision precision;
     try {
         return view->onControlMessage(hwnd, msg, wp, lp);
     } catch (...) {
@@ -1110,6 +1119,7 @@ LRESULT CALLBACK Win32View::timerProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
     if (it == view->timers_.end()) return 0;
     // The tick may stop its own timer.
     const std::function<void()> tick = it->second;
+    const ExtendedPrecision precision;
     try {
         tick();
     } catch (...) {
