@@ -2,8 +2,8 @@
 // the observer a view registers and the backend a view implements.
 //
 // The toolkit is a model.  Controls hold their state and raise their events;
-// nothing here draws.  A view (the headless backend by default, later a Qt or
-// Win32 view) shows forms, runs modal loops, drives timers and shows boxes
+// nothing here draws.  A view (the headless backend by default, the Qt view
+// or the Win32 view) shows forms, runs modal loops, drives timers and shows boxes
 // through Backend, watches state through Observer, and routes real input into
 // the calls of Automation, the same calls tests and scripts make.
 #pragma once
