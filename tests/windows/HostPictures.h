@@ -5,8 +5,11 @@
 
 #include "core/Host.h"
 #include "core/ParamCoul.h"
+#include "plugin/Library.h"
+#include "toolkit/Automation.h"
 
 #include <cstdint>
+#include <functional>
 #include <random>
 #include <vector>
 
@@ -47,6 +50,38 @@ inline void TALVINE_CALL onCallback(int32_t, int32_t pt1x, int32_t pt1y, int32_t
     gResult->applied = (modifiee & 0xFF) != 0;
     gResult->size = {pt1x, pt1y};
     if (param) gResult->picture = PtsImg::share(reinterpret_cast<TPtImg*>(param));
+}
+
+// The instant commands and the modeless dialogs leave their result in the
+// host's buffer; the resize hands over a new array.
+inline void takeResult(Result& r, const PtsImg& buffer) {
+    if (r.picture.handle() == buffer.handle() || !r.picture.handle()) r.picture = buffer;
+}
+
+using XchgDataFn = decltype(&::XchgData);
+
+// Runs one command on a fresh copy of the source through `xchg`, with
+// `drive` answering its dialog through the linked library's automation API
+// (after the opening call, or queued before it for the modal ones).
+inline Result run(XchgDataFn xchg, int command,
+                  const std::function<void(tk::Automation&, PtsImg&)>& drive, bool modal = false) {
+    Result r;
+    r.picture = source();
+    r.size = {kW, kH};
+    gResult = &r;
+    tk::Automation ui(talvine::application());
+    if (modal) drive(ui, r.picture);
+    PtsImg buffer = r.picture;
+    xchg(command, 0, 0, 0, 0, kW, kH, 0, 0, buffer.handle(), nullptr, 0, 0);
+    if (!modal && drive) drive(ui, buffer);
+    gResult = nullptr;
+    takeResult(r, buffer);
+    return r;
+}
+
+// The host reports a point picked on its picture to the open dialog.
+inline void report(XchgDataFn xchg, int command, Point p, PtsImg& buffer) {
+    xchg(command, 0, 0, p.x, p.y, kW, kH, 1, 0, nullptr, buffer.handle(), 0, 0);
 }
 
 } // namespace talvine::hosttest

@@ -11,8 +11,6 @@
 // commands run through the module too, their bytes checked against the
 // linked code's.  Exit code 0 when every step worked.
 #include "HostPictures.h"
-#include "plugin/Library.h"
-#include "toolkit/Automation.h"
 
 #include <dlfcn.h>
 
@@ -38,33 +36,6 @@ void write(const std::string& dir, int command, const Result& r) {
     out.write(reinterpret_cast<const char*>(bytes.data()),
               static_cast<std::streamsize>(bytes.size()));
     if (!out) throw std::runtime_error("cannot write into " + dir);
-}
-
-using XchgDataFn = decltype(&::XchgData);
-
-// Runs one command on a fresh copy of the source through `xchg`, with
-// `drive` answering its dialog (after the opening call, or queued before it
-// for the modal ones).
-Result run(XchgDataFn xchg, int command, const std::function<void(tk::Automation&, PtsImg&)>& drive,
-           bool modal = false) {
-    Result r;
-    r.picture = source();
-    r.size = {kW, kH};
-    gResult = &r;
-    tk::Automation ui(talvine::application());
-    if (modal) drive(ui, r.picture);
-    PtsImg buffer = r.picture;
-    xchg(command, 0, 0, 0, 0, kW, kH, 0, 0, buffer.handle(), nullptr, 0, 0);
-    if (!modal && drive) drive(ui, buffer);
-    gResult = nullptr;
-    // The instant commands and the modeless dialogs leave their result in the
-    // host's buffer; the resize hands over a new array.
-    if (r.picture.handle() == buffer.handle() || !r.picture.handle()) r.picture = buffer;
-    return r;
-}
-
-void report(XchgDataFn xchg, int command, Point p, PtsImg& buffer) {
-    xchg(command, 0, 0, p.x, p.y, kW, kH, 1, 0, nullptr, buffer.handle(), 0, 0);
 }
 
 void paste(tk::Automation& ui, const std::string& path, int value) {

@@ -40,7 +40,6 @@ using namespace talvine::hosttest;
 
 namespace {
 
-using XchgDataFn = decltype(&::XchgData);
 using AdrRetourFn = decltype(&::AdrRetour);
 
 // ------------------------------------------------------------ the host
@@ -277,15 +276,12 @@ struct Session {
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
     void open() { gXchg(command_, 0, 0, 0, 0, kW, kH, 0, 0, buffer.handle(), nullptr, 0, 0); }
-    void report(Point p) {
-        gXchg(command_, 0, 0, p.x, p.y, kW, kH, 1, 0, nullptr, buffer.handle(), 0, 0);
-    }
-    // The picture the command ended with.
+    void report(Point p) { hosttest::report(gXchg, command_, p, buffer); }
+    // The picture the command ended with (so far).
     std::vector<uint8_t> bytes() {
-        PtsImg& p = result.picture.handle() == buffer.handle() || !result.picture.handle()
-                        ? buffer
-                        : result.picture;
-        return bytesOf(p.data(), result.size);
+        Result r = result;
+        takeResult(r, buffer);
+        return bytesOf(r.picture.data(), r.size);
     }
 
   private:
@@ -300,27 +296,33 @@ expected(int command, const std::function<void(tk::Automation&, PtsImg&)>& drive
     std::thread([&] {
         // The arithmetic's own precision, whatever a new thread starts with.
         setX87ControlWord(kExtendedControlWord);
-        Result r;
-        r.picture = source();
-        r.size = {kW, kH};
-        gResult = &r;
-        tk::Automation ui(talvine::application());
-        if (modal) drive(ui, r.picture);
-        PtsImg buffer = r.picture;
-        XchgData(command, 0, 0, 0, 0, kW, kH, 0, 0, buffer.handle(), nullptr, 0, 0);
-        if (!modal) drive(ui, buffer);
-        gResult = nullptr;
+        const Result r = run(&XchgData, command, drive, modal);
         EXPECT_TRUE(r.ended && r.applied) << "command " << command << " through the automation API";
-        EXPECT_TRUE(ui.failures().empty());
-        PtsImg& p =
-            r.picture.handle() == buffer.handle() || !r.picture.handle() ? buffer : r.picture;
-        out = bytesOf(p.data(), r.size);
+        out = bytesOf(r.picture.data(), r.size);
     }).join();
     return out;
 }
 
 void reportLinked(int command, Point p, PtsImg& buffer) {
-    XchgData(command, 0, 0, p.x, p.y, kW, kH, 1, 0, nullptr, buffer.handle(), 0, 0);
+    report(&XchgData, command, p, buffer);
+}
+
+// The two points of the tilt, each box clicked and its point reported: by
+// window messages, and the same through the automation API.
+void pickTilt(Session& s, Point first, Point second) {
+    click("InclineHorz.PtRot1");
+    s.report(first);
+    click("InclineHorz.PtRot2");
+    s.report(second);
+}
+
+void pickTiltLinked(tk::Automation& ui, PtsImg& buffer, Point first, Point second) {
+    ui.click("InclineHorz.PtRot1");
+    ui.advance(300);
+    reportLinked(3, first, buffer);
+    ui.click("InclineHorz.PtRot2");
+    ui.advance(300);
+    reportLinked(3, second, buffer);
 }
 
 class Win32Dialogs : public testing::Test {
@@ -395,12 +397,7 @@ TEST_F(Win32Dialogs, TiltPickBoxesBlinkOnTheHostsLoopAndTheResultIsTheAutomation
                              3,
                              [](tk::Automation& ui, PtsImg& buffer) {
                                  ui.click("InclineHorz.InterBiLin");
-                                 ui.click("InclineHorz.PtRot1");
-                                 ui.advance(300);
-                                 reportLinked(3, {11, 70}, buffer);
-                                 ui.click("InclineHorz.PtRot2");
-                                 ui.advance(300);
-                                 reportLinked(3, {120, 59}, buffer);
+                                 pickTiltLinked(ui, buffer, {11, 70}, {120, 59});
                                  ui.click("InclineHorz.Appliquer");
                              },
                              false));
@@ -419,10 +416,7 @@ TEST_F(Win32Dialogs, AHostAtDoublePrecisionKeepsItsControlWordAndGetsTheSameByte
     setX87ControlWord(hostWord);
     Session s(3);
     s.open();
-    click("InclineHorz.PtRot1");
-    s.report({11, 70});
-    click("InclineHorz.PtRot2");
-    s.report({120, 59});
+    pickTilt(s, {11, 70}, {120, 59});
     click("InclineHorz.InterBiLin"); // the preview again, from the click
     click("InclineHorz.Appliquer");  // and the final callback
     const uint16_t after = x87ControlWord();
@@ -436,12 +430,7 @@ TEST_F(Win32Dialogs, AHostAtDoublePrecisionKeepsItsControlWordAndGetsTheSameByte
     EXPECT_EQ(s.bytes(), expected(
                              3,
                              [](tk::Automation& ui, PtsImg& buffer) {
-                                 ui.click("InclineHorz.PtRot1");
-                                 ui.advance(300);
-                                 reportLinked(3, {11, 70}, buffer);
-                                 ui.click("InclineHorz.PtRot2");
-                                 ui.advance(300);
-                                 reportLinked(3, {120, 59}, buffer);
+                                 pickTiltLinked(ui, buffer, {11, 70}, {120, 59});
                                  ui.click("InclineHorz.InterBiLin");
                                  ui.click("InclineHorz.Appliquer");
                              },
@@ -470,10 +459,7 @@ TEST_F(Win32Dialogs, TheWarningIsANativeMessageBoxAnsweredByTheUser) {
 TEST_F(Win32Dialogs, TheWindowsCloseMessageEndsTheDialogAsItsCancelButton) {
     Session s(3);
     s.open();
-    click("InclineHorz.PtRot1");
-    s.report({11, 70});
-    click("InclineHorz.PtRot2");
-    s.report({120, 59});
+    pickTilt(s, {11, 70}, {120, 59});
     const auto preview = s.bytes();
     ASSERT_NE(preview, bytesOf(source().data(), {kW, kH})) << "no preview in the host's buffer";
     SendMessageW(named("InclineHorz"), WM_CLOSE, 0, 0);

@@ -1,6 +1,7 @@
 #include "views/qt/QtView.h"
 
 #include "toolkit/Form.h"
+#include "views/ViewInput.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -25,8 +26,6 @@
 #include <QToolButton>
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <optional>
 #include <vector>
 
@@ -253,23 +252,12 @@ tk::Control* QtView::controlOf(QObject* o) const {
 
 void QtView::input(tk::Control& c, const std::function<void()>& action) {
     if (syncing_ || closing_) return;
-    try {
-        action();
-    } catch (const std::exception& e) {
-        if (std::getenv("TALVINE_VIEW_DEBUG")) std::fprintf(stderr, "view: %s\n", e.what());
-        // A script-level refusal (a hidden control, another form is modal):
-        // the input is dropped, as a window that cannot take it would.
-    }
+    runInput(action);
     if (!closing_) refresh(c);
 }
 
 void QtView::key(tk::Control* c, tk::Form& form, tk::Key k) {
-    input(c ? *c : form, [&] {
-        if (c && c->focusable() && c->usable())
-            ui_.press(*c, k);
-        else
-            ui_.press(k);
-    });
+    input(c ? *c : form, [&] { pressKey(ui_, c, k); });
 }
 
 QDialog* QtView::build(tk::Form& form) {

@@ -2,13 +2,12 @@
 
 #include "core/ExtendedPrecision.h"
 #include "toolkit/Form.h"
+#include "views/ViewInput.h"
 
 #include <commctrl.h>
 #include <windowsx.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <optional>
 
 namespace talvine::views {
@@ -324,23 +323,12 @@ const Win32View::Target* Win32View::targetOf(HWND hwnd) const {
 
 void Win32View::input(tk::Control& c, const std::function<void()>& action) {
     if (syncing_ || closing_) return;
-    try {
-        action();
-    } catch (const std::exception& e) {
-        if (std::getenv("TALVINE_VIEW_DEBUG")) std::fprintf(stderr, "view: %s\n", e.what());
-        // A script-level refusal (a hidden control, another form is modal):
-        // the input is dropped, as a window that cannot take it would.
-    }
+    runInput(action);
     if (!closing_) refresh(c);
 }
 
 void Win32View::key(tk::Control* c, tk::Form& form, tk::Key k) {
-    input(c ? *c : form, [&] {
-        if (c && c->focusable() && c->usable())
-            ui_.press(*c, k);
-        else
-            ui_.press(k);
-    });
+    input(c ? *c : form, [&] { pressKey(ui_, c, k); });
 }
 
 // ---------------------------------------------------------------- building
