@@ -485,6 +485,15 @@ TEST_F(Win32Dialogs, AQuitDuringAModalDialogClosesItAndReachesTheHostsLoop) {
 TEST_F(Win32Dialogs, CropFieldsTypedTabMovesOnAndEnterAppliesTheDefaultButton) {
     Session s(6);
     s.open();
+    // The proportion's radio group: one item checked at a time, back to free.
+    for (int item : {3, 0}) {
+        click("RogneImg.FormatImg:" + std::to_string(item));
+        for (int k = 0; k < 5; ++k)
+            EXPECT_EQ(
+                SendMessageW(named("RogneImg.FormatImg:" + std::to_string(k)), BM_GETCHECK, 0, 0),
+                k == item ? BST_CHECKED : BST_UNCHECKED)
+                << "item " << k << " after a click on item " << item;
+    }
     retype("RogneImg.MrgG", "9");
     // Tab goes to the next field and selects its text, which typing replaces.
     pressKey(VK_TAB);
@@ -505,6 +514,8 @@ TEST_F(Win32Dialogs, CropFieldsTypedTabMovesOnAndEnterAppliesTheDefaultButton) {
     EXPECT_EQ(s.bytes(), expected(
                              6,
                              [](tk::Automation& ui, PtsImg&) {
+                                 ui.clickItem("RogneImg.FormatImg", 3);
+                                 ui.clickItem("RogneImg.FormatImg", 0);
                                  ui.replaceText("RogneImg.MrgG", "9");
                                  ui.press(tk::KeyCode::Tab);
                                  ui.typeText("RogneImg.MrgH", "5");

@@ -1,7 +1,7 @@
 #include "views/qt/QtView.h"
 
 #include "toolkit/Form.h"
-#include "views/ViewInput.h"
+#include "views/ViewRules.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -489,17 +489,11 @@ void QtView::refresh(tk::Control& c) {
     case K::RadioGroup: {
         const auto& g = static_cast<tk::RadioGroup&>(c);
         e.box->setTitle(text);
-        // Items fill the box column by column, top to bottom, below the title.
         const int count = static_cast<int>(e.items.size());
-        const int columns = std::max(1, g.columns());
-        const int rows = std::max(1, (count + columns - 1) / columns);
-        const int top = 16;
-        const int columnWidth = std::max(1, (b.width - 16) / columns);
-        const int rowHeight = std::max(1, (b.height - top - 4) / rows);
-        for (int i = 0; i < count; ++i)
-            e.items[static_cast<size_t>(i)]->setGeometry(8 + i / rows * columnWidth,
-                                                         top + i % rows * rowHeight, columnWidth,
-                                                         std::max(rowHeight, 16));
+        for (int i = 0; i < count; ++i) {
+            const tk::Rect r = radioItemBounds(i, count, g.columns(), b.width, b.height);
+            e.items[static_cast<size_t>(i)]->setGeometry(r.left, r.top, r.width, r.height);
+        }
         for (size_t i = 0; i < e.items.size(); ++i) {
             e.items[i]->setText(i < g.items().size() ? qs(g.items()[i]) : QString());
             e.items[i]->setChecked(static_cast<int>(i) == g.itemIndex());

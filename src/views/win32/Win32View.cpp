@@ -2,7 +2,7 @@
 
 #include "core/ExtendedPrecision.h"
 #include "toolkit/Form.h"
-#include "views/ViewInput.h"
+#include "views/ViewRules.h"
 
 #include <commctrl.h>
 #include <windowsx.h>
@@ -582,17 +582,11 @@ void Win32View::refresh(tk::Control& c) {
     case K::RadioGroup: {
         const auto& g = static_cast<tk::RadioGroup&>(c);
         setWindowText(e.main, text);
-        // Items fill the box column by column, top to bottom, below the title.
         const int count = static_cast<int>(e.items.size());
-        const int columns = std::max(1, g.columns());
-        const int rows = std::max(1, (count + columns - 1) / columns);
-        const int top = 16;
-        const int columnWidth = std::max(1, (b.width - 16) / columns);
-        const int rowHeight = std::max(1, (b.height - top - 4) / rows);
         for (int i = 0; i < count; ++i) {
             HWND item = e.items[static_cast<size_t>(i)];
-            MoveWindow(item, x + 8 + i / rows * columnWidth, y + top + i % rows * rowHeight,
-                       columnWidth, std::max(rowHeight, 16), TRUE);
+            const tk::Rect r = radioItemBounds(i, count, g.columns(), b.width, b.height);
+            MoveWindow(item, x + r.left, y + r.top, r.width, r.height, TRUE);
             setWindowText(item, static_cast<size_t>(i) < g.items().size()
                                     ? wide(g.items()[static_cast<size_t>(i)])
                                     : std::wstring());

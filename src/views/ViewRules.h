@@ -1,8 +1,10 @@
-// What every real view does with the input its system gives it.
+// What every real view does alike: the input its system gives it goes to
+// the model the same way, and radio groups lay out their items the same way.
 #pragma once
 
 #include "toolkit/Automation.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -29,6 +31,19 @@ inline void pressKey(tk::Automation& ui, tk::Control* c, tk::Key key) {
         ui.press(*c, key);
     else
         ui.press(key);
+}
+
+// The place of item `i` of `count` in a radio group of `width` by
+// `height`, relative to the group: the items fill the box column by column,
+// top to bottom, below its title.
+inline tk::Rect radioItemBounds(int i, int count, int columns, int width, int height) {
+    columns = std::max(1, columns);
+    const int rows = std::max(1, (count + columns - 1) / columns);
+    const int top = 16;
+    const int columnWidth = std::max(1, (width - 16) / columns);
+    const int rowHeight = std::max(1, (height - top - 4) / rows);
+    return {8 + i / rows * columnWidth, top + i % rows * rowHeight, columnWidth,
+            std::max(rowHeight, 16)};
 }
 
 } // namespace talvine::views
