@@ -2,7 +2,8 @@
 #   cmake -DOBJDUMP=... -DDLL=Talvine.dll -DVERSION=4.0.0.0 -P CheckDll.cmake
 # the four exports by plain name at their ordinals and nothing else, the
 # module's name in the export table, the version resource, and (32-bit) each
-# entry point removing its own arguments from the stack.
+# entry point removing its own arguments from the stack; and that it imports
+# from system DLLs only.
 execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE headers RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "objdump -p ${DLL} failed")
@@ -92,7 +93,21 @@ if(CHECK_STDCALL)
   endforeach()
 endif()
 
+# Nothing to ship beside it: every DLL it imports from comes with Windows
+# (the C++ runtime and the threads library are linked in).
+string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${headers}")
+foreach(line ${imports})
+  string(REGEX REPLACE "^DLL Name: " "" name "${line}")
+  string(TOUPPER "${name}" upper)
+  if(NOT upper MATCHES "^(KERNEL32|USER32|GDI32|COMCTL32|VERSION|MSVCRT)\\.DLL$")
+    string(APPEND failures "imports from ${name}, which does not come with Windows\n")
+  endif()
+endforeach()
+if(NOT imports)
+  string(APPEND failures "no import table\n")
+endif()
+
 if(failures)
   message(FATAL_ERROR "${DLL}:\n${failures}")
 endif()
-message(STATUS "${DLL}: exports, ordinals, name, version resource${CHECK_STDCALL_NOTE} as expected")
+message(STATUS "${DLL}: exports, ordinals, name, version resource, imports${CHECK_STDCALL_NOTE} as expected")
