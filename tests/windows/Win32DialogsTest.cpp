@@ -15,6 +15,7 @@
 // screen shows it, into that file as a BMP.
 #include "HostPictures.h"
 #include "core/ExtendedPrecision.h"
+#include "dialogs/ModifAngle.h"
 #include "plugin/Library.h"
 #include "toolkit/Automation.h"
 #include "toolkit/Locale.h"
@@ -446,10 +447,21 @@ TEST_F(Win32Dialogs, TheWarningIsANativeMessageBoxAnsweredByTheUser) {
     BoxSeen seen;
     // The second point straight below the first: the report shows a box,
     // whose own loop runs the next step.
-    play({[&] { s.report({40, 60}); }, [&] { seen = answerBox(); }});
+    HWND form = named("InclineHorz");
+    auto onTop = [form] { return (GetWindowLongW(form, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0; };
+    bool onTopDuringBox = true;
+    play({[&] {
+              s.report({40, 60});
+          },
+          [&] {
+              onTopDuringBox = onTop();
+              seen = answerBox();
+          }});
     EXPECT_EQ(seen.caption, L"Avertissement");
-    EXPECT_FALSE(seen.text.empty());
-    EXPECT_TRUE(IsWindowVisible(named("InclineHorz"))) << "the dialog stays open";
+    EXPECT_EQ(seen.text, wide(dialogs::kEcartNul));
+    EXPECT_FALSE(onTopDuringBox) << "the dialog stays on top of its own warning";
+    EXPECT_TRUE(onTop()) << "and is on top again after it";
+    EXPECT_TRUE(IsWindowVisible(form)) << "the dialog stays open";
     click("InclineHorz.Annuler");
     EXPECT_TRUE(s.result.ended);
     EXPECT_FALSE(s.result.applied);

@@ -363,10 +363,16 @@ Win32View::FormWindow* Win32View::build(tk::Form& form) {
     if (d.systemMenu) style |= WS_SYSMENU;
     DWORD exStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
     if (form.stayOnTop()) exStyle |= WS_EX_TOPMOST;
-    // Owned by the host's active window, so that the dialog stays above it
-    // and goes with it.
-    HWND owner = GetActiveWindow();
-    if (owner && targetOf(owner)) owner = GetWindow(owner, GW_OWNER);
+    // A form that is not always on top is owned by the host's active
+    // window, so that it stays above it (a modal form cannot go behind the
+    // window it disabled) and goes with it.  A form on top of everything
+    // is owned by nobody: it must be able to step down for a box of its
+    // own, and an owned window does not (Wine keeps it topmost).
+    HWND owner = nullptr;
+    if (!form.stayOnTop()) {
+        owner = GetActiveWindow();
+        if (owner && targetOf(owner)) owner = GetWindow(owner, GW_OWNER);
+    }
     fw.hwnd = CreateWindowExW(exStyle, kFormClass, wide(form.text()).c_str(), style, 0, 0,
                               d.clientWidth, d.clientHeight, owner, nullptr, instance_, &fw);
     if (!fw.hwnd) throw tk::ToolkitError("cannot make the window of form '" + form.name() + "'");
