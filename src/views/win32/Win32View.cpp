@@ -204,6 +204,16 @@ struct Syncing {
     int& n_;
 };
 
+// What a window of ours was made for: the creation parameter, kept in its
+// user data from WM_NCCREATE on (null for the messages before).
+template <class T> T* windowData(HWND hwnd, UINT msg, LPARAM lp) {
+    if (msg == WM_NCCREATE) {
+        auto* create = reinterpret_cast<CREATESTRUCTW*>(lp);
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    }
+    return reinterpret_cast<T*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+}
+
 BOOL CALLBACK collectWindow(HWND hwnd, LPARAM out) {
     reinterpret_cast<std::vector<HWND>*>(out)->push_back(hwnd);
     return TRUE;
@@ -794,11 +804,7 @@ void Win32View::changed(tk::Control& control, tk::Change what) {
 // ---------------------------------------------------------------- input
 
 LRESULT CALLBACK Win32View::formProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-    if (msg == WM_NCCREATE) {
-        auto* create = reinterpret_cast<CREATESTRUCTW*>(lp);
-        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-    }
-    auto* fw = reinterpret_cast<FormWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    auto* fw = windowData<FormWindow>(hwnd, msg, lp);
     if (!fw) return DefWindowProcW(hwnd, msg, wp, lp);
     if (msg == WM_NCDESTROY) {
         SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
@@ -1062,11 +1068,7 @@ bool Win32View::onSliderMouse(tk::Control& c, Entry& e, HWND hwnd, UINT msg, LPA
 }
 
 LRESULT CALLBACK Win32View::imageProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-    if (msg == WM_NCCREATE) {
-        auto* create = reinterpret_cast<CREATESTRUCTW*>(lp);
-        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-    }
-    auto* view = reinterpret_cast<Win32View*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    auto* view = windowData<Win32View>(hwnd, msg, lp);
     if (msg == WM_ERASEBKGND) return 1;
     if (msg != WM_PAINT || !view) return DefWindowProcW(hwnd, msg, wp, lp);
     PAINTSTRUCT ps{};
@@ -1097,11 +1099,7 @@ LRESULT CALLBACK Win32View::imageProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
 }
 
 LRESULT CALLBACK Win32View::timerProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-    if (msg == WM_NCCREATE) {
-        auto* create = reinterpret_cast<CREATESTRUCTW*>(lp);
-        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-    }
-    auto* view = reinterpret_cast<Win32View*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    auto* view = windowData<Win32View>(hwnd, msg, lp);
     if (msg != WM_TIMER || !view || view->closing_) return DefWindowProcW(hwnd, msg, wp, lp);
     auto it = view->timers_.find(static_cast<UINT_PTR>(wp));
     if (it == view->timers_.end()) return 0;
