@@ -56,6 +56,7 @@ Bytes exifBlock(int orientation) {
 Bytes iccProfile() {
     Bytes p(300, '\0');
     p[0] = 0, p[1] = 0, p[2] = char(300 >> 8), p[3] = char(300 & 0xFF);
+    p.replace(12, 8, "mntrRGB ");
     p.replace(36, 4, "acsp");
     for (size_t i = 128; i < p.size(); ++i)
         p[i] = char(i * 7);

@@ -1,6 +1,8 @@
 #include "Batch.h"
 #include "Cli.h"
+#include "SafeWrite.h"
 
+#include <csignal>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -128,10 +130,20 @@ std::vector<std::string> runBatch(const BatchOptions& options,
     const bool progress = isatty(STDERR_FILENO) == 1;
     progressShown = progress;
     const size_t total = inputs.size();
-    size_t next = 0, written = 0, failed = 0;
+    size_t next = 0, written = 0, failed = 0, stopped = 0;
     std::map<pid_t, size_t> running;
+    // An interrupt stops the batch: no new file starts, the running ones
+    // are told (a terminal's Ctrl-C reaches them already), and the summary
+    // says what was written before the batch ends of the same signal.
+    deferSignals(true);
+    int interrupted = 0;
     while (next < total || !running.empty()) {
-        while (next < total && running.size() < size_t(options.jobs)) {
+        if (!interrupted && deferredSignal()) {
+            interrupted = deferredSignal();
+            for (const auto& [pid, i] : running)
+                ::kill(pid, interrupted);
+        }
+        while (!interrupted && next < total && running.size() < size_t(options.jobs)) {
             const size_t i = next++;
             if (progress)
                 std::cerr << "\r[" << i + 1 << "/" << total << "] "
@@ -141,7 +153,10 @@ std::vector<std::string> runBatch(const BatchOptions& options,
             std::cerr.flush();
             std::fflush(nullptr);
             const pid_t pid = fork();
-            if (pid == 0) return {inputs[i], outputs[i]};
+            if (pid == 0) {
+                deferSignals(false);
+                return {inputs[i], outputs[i]};
+            }
             if (pid < 0) {
                 std::cerr << "talvine: " << inputs[i] << ": " << std::strerror(errno) << "\n";
                 ++failed;
@@ -149,7 +164,10 @@ std::vector<std::string> runBatch(const BatchOptions& options,
             }
             running.emplace(pid, i);
         }
-        if (running.empty()) continue;
+        if (running.empty()) {
+            if (interrupted) break;
+            continue;
+        }
         int status = 0;
         const pid_t pid = waitpid(-1, &status, 0);
         if (pid < 0) {
@@ -167,6 +185,10 @@ std::vector<std::string> runBatch(const BatchOptions& options,
             ++written;
             continue;
         }
+        if (interrupted && WIFSIGNALED(status)) {
+            ++stopped;
+            continue;
+        }
         ++failed;
         if (WIFSIGNALED(status)) {
             if (progress) std::cerr << "\r\033[K";
@@ -175,10 +197,18 @@ std::vector<std::string> runBatch(const BatchOptions& options,
         }
     }
     if (progress) std::cerr << "\r\033[K";
-    std::cerr << "talvine: " << written << " of " << total
+    if (!interrupted && deferredSignal()) interrupted = deferredSignal();
+    std::cerr << "talvine: " << (interrupted ? "interrupted: " : "") << written << " of " << total
               << (total == 1 ? " picture" : " pictures") << " written";
     if (failed) std::cerr << ", " << failed << " failed";
+    if (stopped) std::cerr << ", " << stopped << " stopped";
+    if (interrupted && next < total) std::cerr << ", " << total - next << " not started";
     std::cerr << "\n";
+    if (interrupted) {
+        std::cerr.flush();
+        dieOfSignal(interrupted);
+    }
+    deferSignals(false);
     throw BatchFinished{failed ? 1 : 0};
 }
 

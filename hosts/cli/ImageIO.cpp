@@ -1,5 +1,7 @@
 #include "ImageIO.h"
 
+#include "SafeWrite.h"
+
 #include <png.h>
 
 #include <jpeglib.h>
@@ -10,14 +12,17 @@
 #include <tiffio.h>
 #include <webp/decode.h>
 #include <webp/encode.h>
+#include <webp/mux.h>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cerrno>
 #include <csetjmp>
 #include <cstdarg>
 #include <cstring>
 #include <memory>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -62,6 +67,22 @@ void checkSize(uint64_t w, uint64_t h, const ReadOptions& options, const std::st
                            std::to_string(options.maxPixels) +
                            " (--max-pixels sets the limit, at most " +
                            std::to_string(kMaxPixelsAllowed) + ")");
+}
+
+// For codecs whose expansion has no useful bound (CCITT fax, JBIG, ZSTD,
+// LZMA, WebP): a few bytes can declare a picture of gigabytes.  Such a file
+// may declare kUnboundedPixelsFloor pixels whatever its size, and beyond that
+// at most kUnboundedPixelsPerByte pixels per byte of picture data, unless the
+// user trusts it (--trust-size).
+void checkUnboundedRatio(uint64_t pixels, uint64_t stored, const std::string& codec,
+                         const ReadOptions& options, const std::string& name) {
+    if (options.trustDeclaredSize || pixels <= kUnboundedPixelsFloor ||
+        pixels / kUnboundedPixelsPerByte <= stored)
+        return;
+    throw PictureError(name + ": it declares " + std::to_string(pixels) + " pixels in " +
+                       std::to_string(stored) + " bytes of " + codec +
+                       " data, more than a picture of that size holds without being built to "
+                       "(--trust-size reads it all the same)");
 }
 
 [[noreturn]] void damaged(const std::string& name, const std::string& what) {
@@ -242,14 +263,24 @@ struct PngWriter {
     png_longjmp(png, 1);
 }
 
-bool pngEncode(PngWriter& w, FILE* file, const PixelsView& p, int compression) {
+bool pngEncode(PngWriter& w, FILE* file, const PixelsView& p, const WriteOptions& options) {
     if (setjmp(png_jmpbuf(w.png))) return false;
+    const int compression = options.compression;
     png_init_io(w.png, file);
     png_set_IHDR(w.png, w.info, static_cast<png_uint_32>(p.width),
                  static_cast<png_uint_32>(p.height), 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    // The pixels are sRGB: say so, as the chunks gAMA and cHRM.
-    png_set_sRGB_gAMA_and_cHRM(w.png, w.info, PNG_sRGB_INTENT_PERCEPTUAL);
+    // The input's profile says what the pixels mean; without one they are
+    // sRGB, and the chunks sRGB, gAMA and cHRM say so.
+    const std::vector<uint8_t>& icc = options.iccProfile;
+    if (!icc.empty())
+        png_set_iCCP(w.png, w.info, "ICC profile", PNG_COMPRESSION_TYPE_BASE, icc.data(),
+                     static_cast<png_uint_32>(icc.size()));
+    if (icc.empty() || !png_get_valid(w.png, w.info, PNG_INFO_iCCP)) {
+        if (!icc.empty() && options.notes)
+            options.notes->push_back("libpng refused the colour profile; written as sRGB");
+        png_set_sRGB_gAMA_and_cHRM(w.png, w.info, PNG_sRGB_INTENT_PERCEPTUAL);
+    }
     // Measured on 6000 x 4000 photographs: run matching after libpng's
     // adaptive filters is 3.7 times as fast as zlib's level 6 and as small.
     if (compression == 0) {
@@ -272,13 +303,15 @@ bool pngEncode(PngWriter& w, FILE* file, const PixelsView& p, int compression) {
     return true;
 }
 
-void writePng(FILE* file, const PixelsView& picture, int compression) {
+void writePng(FILE* file, const PixelsView& picture, const WriteOptions& options) {
     PngWriter w;
     w.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &w, pngWriteError, pngWarning);
     if (!w.png) throw std::bad_alloc();
     w.info = png_create_info_struct(w.png);
     if (!w.info) throw std::bad_alloc();
-    if (!pngEncode(w, file, picture, compression))
+    // A profile libpng finds fault with is a warning, then left out.
+    png_set_benign_errors(w.png, 1);
+    if (!pngEncode(w, file, picture, options))
         throw PictureError(std::string("cannot write PNG (") + w.message + ")");
 }
 
@@ -442,7 +475,8 @@ struct JpegWriter {
     ~JpegWriter() { jpeg_destroy_compress(&cinfo); }
 };
 
-bool jpegEncode(JpegWriter& w, FILE* file, const PixelsView& p, int quality) {
+bool jpegEncode(JpegWriter& w, FILE* file, const PixelsView& p, int quality,
+                const std::vector<uint8_t>& icc) {
     if (setjmp(w.errors.jump)) return false;
     jpeg_create_compress(&w.cinfo);
     jpeg_stdio_dest(&w.cinfo, file);
@@ -453,6 +487,8 @@ bool jpegEncode(JpegWriter& w, FILE* file, const PixelsView& p, int quality) {
     jpeg_set_defaults(&w.cinfo);
     jpeg_set_quality(&w.cinfo, quality, TRUE);
     jpeg_start_compress(&w.cinfo, TRUE);
+    if (!icc.empty())
+        jpeg_write_icc_profile(&w.cinfo, icc.data(), static_cast<unsigned>(icc.size()));
     const size_t stride = size_t(p.width) * 3;
     JSAMPROW rows[16];
     while (w.cinfo.next_scanline < w.cinfo.image_height) {
@@ -466,23 +502,37 @@ bool jpegEncode(JpegWriter& w, FILE* file, const PixelsView& p, int quality) {
     return true;
 }
 
-void writeJpeg(FILE* file, const PixelsView& picture, int quality) {
+void writeJpeg(FILE* file, const PixelsView& picture, const WriteOptions& options) {
     JpegWriter writer;
-    if (!jpegEncode(writer, file, picture, quality))
+    if (!jpegEncode(writer, file, picture, options.jpegQuality, options.iccProfile))
         throw PictureError(std::string("cannot write JPEG (") + writer.errors.message + ")");
 }
 
 // ---- TIFF: libtiff reads and writes through a FILE*, so that files, memory
 // (fmemopen) and scratch files go the same way. ----
 
+// What libtiff's client procedures work on.  Reading maps the file: libtiff
+// reads small uncompressed tiles wrongly through plain reads (it refuses a
+// 16 x 16 tile of 768 bytes as "got 1024"), and not through a mapping.  A
+// regular file is mapped; a stream in memory is copied once instead.
+struct TiffStream {
+    FILE* file = nullptr;
+    void* mapped = nullptr;
+    size_t mappedSize = 0;
+    std::vector<uint8_t> copy;
+};
+
+FILE* fileOf(thandle_t h) {
+    return static_cast<TiffStream*>(h)->file;
+}
 tsize_t tiffRead(thandle_t h, tdata_t buf, tsize_t n) {
-    return static_cast<tsize_t>(std::fread(buf, 1, size_t(n), static_cast<FILE*>(h)));
+    return static_cast<tsize_t>(std::fread(buf, 1, size_t(n), fileOf(h)));
 }
 tsize_t tiffWrite(thandle_t h, tdata_t buf, tsize_t n) {
-    return static_cast<tsize_t>(std::fwrite(buf, 1, size_t(n), static_cast<FILE*>(h)));
+    return static_cast<tsize_t>(std::fwrite(buf, 1, size_t(n), fileOf(h)));
 }
 toff_t tiffSeek(thandle_t h, toff_t off, int whence) {
-    auto* f = static_cast<FILE*>(h);
+    FILE* f = fileOf(h);
     if (off > toff_t(INT64_MAX) || fseeko(f, static_cast<off_t>(off), whence) != 0)
         return toff_t(-1);
     return static_cast<toff_t>(ftello(f));
@@ -491,34 +541,83 @@ int tiffClose(thandle_t) {
     return 0;
 }
 toff_t tiffSize(thandle_t h) {
-    auto* f = static_cast<FILE*>(h);
+    FILE* f = fileOf(h);
     const off_t keep = ftello(f);
     if (keep < 0 || fseeko(f, 0, SEEK_END) != 0) return 0;
     const off_t size = ftello(f);
     fseeko(f, keep, SEEK_SET);
     return size < 0 ? 0 : static_cast<toff_t>(size);
 }
-int tiffMap(thandle_t, tdata_t*, toff_t*) {
-    return 0;
+int tiffMap(thandle_t h, tdata_t* base, toff_t* size) {
+    auto* s = static_cast<TiffStream*>(h);
+    const int fd = fileno(s->file);
+    struct stat st {};
+    if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+        void* p = ::mmap(nullptr, size_t(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+        if (p == MAP_FAILED) return 0;
+        s->mapped = p;
+        s->mappedSize = size_t(st.st_size);
+        *base = p;
+        *size = toff_t(st.st_size);
+        return 1;
+    }
+    const toff_t n = tiffSize(h);
+    const off_t keep = ftello(s->file);
+    if (n == 0 || keep < 0 || fseeko(s->file, 0, SEEK_SET) != 0) return 0;
+    s->copy.resize(size_t(n));
+    const size_t got = std::fread(s->copy.data(), 1, size_t(n), s->file);
+    fseeko(s->file, keep, SEEK_SET);
+    if (got != size_t(n)) return 0;
+    *base = s->copy.data();
+    *size = n;
+    return 1;
 }
-void tiffUnmap(thandle_t, tdata_t, toff_t) {}
+void tiffUnmap(thandle_t h, tdata_t, toff_t) {
+    auto* s = static_cast<TiffStream*>(h);
+    if (s->mapped) ::munmap(s->mapped, s->mappedSize);
+    s->mapped = nullptr;
+    std::vector<uint8_t>().swap(s->copy);
+}
 
-// The first error libtiff reports; warnings are dropped (unknown tags and
-// the like: the pixels do not depend on them).
+// The first error libtiff reports, and the first warning that means pixels
+// were lost or guessed: a strip or tile list, or a field that says how the
+// samples are laid out, ignored or made up by libtiff ("Incorrect count for
+// "StripOffsets"; tag ignored"); or, once the pixels are being read, any
+// warning but the few that lose nothing.  Other warnings (unknown tags, an
+// unterminated text) are dropped: the pixels do not depend on them.
 struct TiffMessages {
     std::string error;
+    bool decoding = false; // past the directory, reading pixels
 };
-int tiffError(TIFF*, void* user, const char* module, const char* fmt, va_list ap) {
+
+bool losesPixels(const std::string& text, bool decoding) {
+    if (decoding)
+        return text.find("not terminated with EOI") == std::string::npos &&
+               text.find("Subsampling") == std::string::npos;
+    static constexpr const char* kLayout[] = {
+        "StripOffsets", "StripByteCounts", "TileOffsets", "TileByteCounts", "RowsPerStrip",
+        "ImageWidth",   "ImageLength",     "imagelength", "TileWidth",      "TileLength",
+        "BitsPerSample", "SamplesPerPixel", "SampleFormat", "PlanarConfig", "Compression",
+        "ColorMap",     "Colormap"};
+    for (const char* field : kLayout)
+        if (text.find(field) != std::string::npos) return true;
+    return false;
+}
+
+int tiffError(TIFF*, void* user, const char*, const char* fmt, va_list ap) {
     auto* m = static_cast<TiffMessages*>(user);
     if (m->error.empty()) {
         char text[512];
         std::vsnprintf(text, sizeof text, fmt, ap);
         m->error = text;
-        (void)module;
     }
     return 1;
 }
-int tiffWarning(TIFF*, void*, const char*, const char*, va_list) {
+int tiffWarning(TIFF*, void* user, const char*, const char* fmt, va_list ap) {
+    auto* m = static_cast<TiffMessages*>(user);
+    char text[512];
+    std::vsnprintf(text, sizeof text, fmt, ap);
+    if (m->error.empty() && losesPixels(text, m->decoding)) m->error = text;
     return 1;
 }
 
@@ -529,19 +628,19 @@ struct TiffCloser {
 };
 using TiffHandle = std::unique_ptr<TIFF, TiffCloser>;
 
-TiffHandle tiffOpen(FILE* file, const char* mode, TiffMessages& messages) {
+TiffHandle tiffOpen(TiffStream& stream, const char* mode, TiffMessages& messages) {
     TIFFOpenOptions* opts = TIFFOpenOptionsAlloc();
     if (!opts) throw std::bad_alloc();
     TIFFOpenOptionsSetErrorHandlerExtR(opts, tiffError, &messages);
     TIFFOpenOptionsSetWarningHandlerExtR(opts, tiffWarning, &messages);
-    TIFF* t = TIFFClientOpenExt("picture", mode, file, tiffRead, tiffWrite, tiffSeek, tiffClose,
-                                tiffSize, tiffMap, tiffUnmap, opts);
+    TIFF* t = TIFFClientOpenExt("picture", mode, &stream, tiffRead, tiffWrite, tiffSeek,
+                                tiffClose, tiffSize, tiffMap, tiffUnmap, opts);
     TIFFOpenOptionsFree(opts);
     return TiffHandle(t);
 }
 
-// How many bytes of pixels `compressed` bytes can at most become: a bound
-// for the codecs that have one, nothing for the others.
+// How many bytes of samples `compressed` bytes can at most become, for the
+// codecs with a bound on their expansion.
 std::optional<uint64_t> tiffMostExpanded(uint16_t compression, uint64_t compressed) {
     switch (compression) {
     case COMPRESSION_NONE:
@@ -562,17 +661,18 @@ void decodeTiff(FILE* file, const std::string& name, const PixelSink& sink,
                 const ReadOptions& options, std::vector<std::string>* notes) {
     const uint64_t fileSize = sizeOf(file, name);
     TiffMessages messages;
-    TiffHandle tif = tiffOpen(file, "r", messages);
+    TiffStream stream;
+    stream.file = file;
+    TiffHandle tif = tiffOpen(stream, "r", messages);
     if (!tif) throw PictureError(name + ": not a readable TIFF picture (" + messages.error + ")");
     TIFF* t = tif.get();
     uint32_t w = 0, h = 0;
-    uint16_t bits = 1, spp = 1, photometric = 0, compression = COMPRESSION_NONE, orientation = 1;
+    uint16_t bits = 1, spp = 1, photometric = 0, compression = COMPRESSION_NONE;
     TIFFGetField(t, TIFFTAG_IMAGEWIDTH, &w);
     TIFFGetField(t, TIFFTAG_IMAGELENGTH, &h);
     TIFFGetFieldDefaulted(t, TIFFTAG_BITSPERSAMPLE, &bits);
     TIFFGetFieldDefaulted(t, TIFFTAG_SAMPLESPERPIXEL, &spp);
     TIFFGetFieldDefaulted(t, TIFFTAG_COMPRESSION, &compression);
-    TIFFGetFieldDefaulted(t, TIFFTAG_ORIENTATION, &orientation);
     if (!TIFFGetField(t, TIFFTAG_PHOTOMETRIC, &photometric))
         photometric = spp >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK;
     checkSize(w, h, options, name);
@@ -599,9 +699,19 @@ void decodeTiff(FILE* file, const std::string& name, const PixelSink& sink,
         stored += counts[k];
     }
     const uint64_t raw = (uint64_t{w} * spp * bits + 7) / 8 * h;
+    const uint64_t pixels = uint64_t{w} * h;
+    const bool jpeg = compression == COMPRESSION_JPEG || compression == COMPRESSION_OJPEG;
     if (const auto most = tiffMostExpanded(compression, stored); most && *most < raw)
         damaged(name, "it declares " + dimensions(w, h) + " pixels but holds only " +
                           std::to_string(stored) + " bytes of picture data");
+    else if (jpeg && pixels / 512 > stored) // one bit at least for every 8 x 8 block
+        damaged(name, "it declares " + dimensions(w, h) + " pixels but holds only " +
+                          std::to_string(stored) + " bytes of picture data");
+    else if (!most && !jpeg)
+        checkUnboundedRatio(pixels, stored, "TIFF compression " + std::to_string(compression),
+                            options, name);
+    // A strip list libtiff had to make up, or a layout field it ignored.
+    if (!messages.error.empty()) damaged(name, messages.error);
     char why[1024] = "";
     TIFFRGBAImage img{};
     if (!TIFFRGBAImageOK(t, why) || !TIFFRGBAImageBegin(&img, t, 1, why))
@@ -610,7 +720,10 @@ void decodeTiff(FILE* file, const std::string& name, const PixelSink& sink,
         TIFFRGBAImage* img;
         ~End() { TIFFRGBAImageEnd(img); }
     } end{&img};
-    img.req_orientation = ORIENTATION_TOPLEFT;
+    // Rows as stored, first row first: what the orientation tag says is done
+    // with them, once, by whoever turns the picture upright (libtiff would
+    // only flip, even where the tag asks for a quarter turn).
+    img.req_orientation = img.orientation;
     if (notes) {
         if (photometric == PHOTOMETRIC_PALETTE) notes->push_back("palette picture expanded to RGB");
         if (photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_MINISWHITE)
@@ -620,13 +733,13 @@ void decodeTiff(FILE* file, const std::string& name, const PixelSink& sink,
         if (img.alpha != 0) notes->push_back("transparency flattened onto white");
         const tdir_t pages = TIFFNumberOfDirectories(t);
         if (pages > 1) notes->push_back("first of " + std::to_string(pages) + " pages read");
-        // A damaged chain of later pages does not touch the first one.
-        messages.error.clear();
     }
+    // A damaged chain of later pages does not touch the first one.
+    messages.error.clear();
+    messages.decoding = true;
     // Rows come in bands through an RGBA scratch band, premultiplied: onto
-    // white, each channel becomes c + 255 - alpha.  A picture stored in
-    // another orientation is turned as a whole, in one band.
-    const uint32_t band = orientation == ORIENTATION_TOPLEFT ? std::min<uint32_t>(h, 256) : h;
+    // white, each channel becomes c + 255 - alpha.
+    const uint32_t band = std::min<uint32_t>(h, 256);
     std::unique_ptr<uint32_t[]> scratch(new uint32_t[size_t(w) * band]);
     uint8_t* out = sink(static_cast<int32_t>(w), static_cast<int32_t>(h));
     for (uint32_t y = 0; y < h; y += band) {
@@ -647,12 +760,14 @@ void decodeTiff(FILE* file, const std::string& name, const PixelSink& sink,
     }
 }
 
-void writeTiff(FILE* file, const PixelsView& p, int compression) {
+void writeTiff(FILE* file, const PixelsView& p, const WriteOptions& options) {
     TiffMessages messages;
     // Classic TIFF's offsets are 32-bit: pictures that might not fit below
     // 4 GiB, stored, are written as BigTIFF.
     const bool big = uint64_t(p.width) * uint64_t(p.height) * 3 > (uint64_t{15} << 28);
-    TiffHandle tif = tiffOpen(file, big ? "w8" : "w", messages);
+    TiffStream stream;
+    stream.file = file;
+    TiffHandle tif = tiffOpen(stream, big ? "w8" : "w", messages);
     if (!tif) throw PictureError("cannot write TIFF (" + messages.error + ")");
     TIFF* t = tif.get();
     const auto w = static_cast<uint32_t>(p.width), h = static_cast<uint32_t>(p.height);
@@ -663,6 +778,10 @@ void writeTiff(FILE* file, const PixelsView& p, int compression) {
     TIFFSetField(t, TIFFTAG_PHOTOMETRIC, uint16_t{PHOTOMETRIC_RGB});
     TIFFSetField(t, TIFFTAG_PLANARCONFIG, uint16_t{PLANARCONFIG_CONTIG});
     TIFFSetField(t, TIFFTAG_ORIENTATION, uint16_t{ORIENTATION_TOPLEFT});
+    if (!options.iccProfile.empty())
+        TIFFSetField(t, TIFFTAG_ICCPROFILE, static_cast<uint32_t>(options.iccProfile.size()),
+                     options.iccProfile.data());
+    const int compression = options.compression;
     if (compression == 0) {
         TIFFSetField(t, TIFFTAG_COMPRESSION, uint16_t{COMPRESSION_NONE});
     } else {
@@ -715,6 +834,8 @@ void decodeWebp(FILE* file, const std::string& name, const PixelSink& sink,
         throw PictureError(name + ": animated WebP pictures are not supported");
     const int w = config.input.width, h = config.input.height;
     checkSize(uint64_t(std::max(w, 0)), uint64_t(std::max(h, 0)), options, name);
+    checkUnboundedRatio(uint64_t(w) * uint64_t(h), data.size(),
+                        config.input.format == 2 ? "lossless WebP" : "WebP", options, name);
     const bool alpha = config.input.has_alpha != 0;
     std::unique_ptr<uint8_t[]> scratch;
     uint8_t* out = nullptr;
@@ -757,7 +878,23 @@ void writeWebp(FILE* file, const PixelsView& p, const WriteOptions& options) {
             : WebPEncodeRGB(p.rgb, p.width, p.height, stride, float(options.jpegQuality), &encoded);
     std::unique_ptr<uint8_t, void (*)(void*)> keep(encoded, WebPFree);
     if (size == 0 || !encoded) throw PictureError("cannot write WebP (the encoder failed)");
-    if (std::fwrite(encoded, 1, size, file) != size) throw PictureError(std::strerror(errno));
+    if (options.iccProfile.empty()) {
+        if (std::fwrite(encoded, 1, size, file) != size) throw PictureError(std::strerror(errno));
+        return;
+    }
+    // The profile goes in an ICCP chunk, which libwebp's muxer places and
+    // flags in the VP8X header as the container wants.
+    std::unique_ptr<WebPMux, void (*)(WebPMux*)> mux(
+        WebPMuxCreate(std::array{WebPData{encoded, size}}.data(), 0), WebPMuxDelete);
+    const WebPData icc{options.iccProfile.data(), options.iccProfile.size()};
+    WebPData assembled{nullptr, 0};
+    if (!mux || WebPMuxSetChunk(mux.get(), "ICCP", &icc, 0) != WEBP_MUX_OK ||
+        WebPMuxAssemble(mux.get(), &assembled) != WEBP_MUX_OK)
+        throw PictureError("cannot write WebP (its colour profile cannot be added)");
+    std::unique_ptr<const uint8_t, void (*)(const uint8_t*)> done(
+        assembled.bytes, [](const uint8_t* b) { WebPFree(const_cast<uint8_t*>(b)); });
+    if (std::fwrite(assembled.bytes, 1, assembled.size, file) != assembled.size)
+        throw PictureError(std::strerror(errno));
 }
 
 std::string lower(std::string s) {
@@ -790,13 +927,13 @@ std::vector<uint8_t> readStdin(uint64_t limit) {
 void encode(FILE* file, Format format, const PixelsView& picture, const WriteOptions& options) {
     switch (format) {
     case Format::Png:
-        writePng(file, picture, options.compression);
+        writePng(file, picture, options);
         break;
     case Format::Jpeg:
-        writeJpeg(file, picture, options.jpegQuality);
+        writeJpeg(file, picture, options);
         break;
     case Format::Tiff:
-        writeTiff(file, picture, options.compression);
+        writeTiff(file, picture, options);
         break;
     case Format::Webp:
         writeWebp(file, picture, options);
@@ -814,32 +951,12 @@ void checkWritable(const std::string& name, const PixelsView& picture,
         throw PictureError("PNG compression must be between 0 and 9");
 }
 
-// Standard output gets the picture directly.  TIFF, whose writer goes back
-// to fill in offsets, is made in an unnamed scratch file and copied.
-void writeStdout(const PixelsView& picture, const WriteOptions& options) {
-    const std::string name = "standard output";
-    if (!options.format) throw PictureError(name + ": --format is needed to write a picture there");
-    checkWritable(name, picture, options);
-    try {
-        if (*options.format == Format::Tiff) {
-            File scratch(std::tmpfile());
-            if (!scratch) throw PictureError(std::strerror(errno));
-            writeTiff(scratch.get(), picture, options.compression);
-            if (std::fflush(scratch.get()) != 0 || std::fseek(scratch.get(), 0, SEEK_SET) != 0)
-                throw PictureError(std::strerror(errno));
-            char buffer[1 << 16];
-            size_t n = 0;
-            while ((n = std::fread(buffer, 1, sizeof buffer, scratch.get())) > 0)
-                if (std::fwrite(buffer, 1, n, stdout) != n)
-                    throw PictureError(std::strerror(errno));
-            if (std::ferror(scratch.get())) throw PictureError("the scratch file cannot be read");
-        } else {
-            encode(stdout, *options.format, picture, options);
-        }
-        if (std::fflush(stdout) != 0) throw PictureError(std::strerror(errno));
-    } catch (const PictureError& e) {
-        throw PictureError(name + ": cannot write (" + e.what() + ")");
-    }
+// Bytes to standard output.  With SIGPIPE ignored, a reader that stops early
+// makes this an error (EPIPE), not a silent death.
+void writeStdout(const uint8_t* bytes, size_t size) {
+    if ((size && std::fwrite(bytes, 1, size, stdout) != size) || std::fflush(stdout) != 0)
+        throw PictureError(std::string("standard output: cannot write (") + std::strerror(errno) +
+                           ")");
 }
 
 } // namespace
@@ -945,43 +1062,63 @@ Picture readPicture(const std::string& path, std::vector<std::string>* notes,
     return picture;
 }
 
-mode_t replacementMode(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return st.st_mode & 07777;
-    const mode_t mask = umask(0);
-    umask(mask);
-    return 0666 & ~mask;
+std::vector<uint8_t> encodePicture(const PixelsView& picture, Format format,
+                                   const WriteOptions& options) {
+    checkWritable("the picture", picture, options);
+    std::vector<uint8_t> bytes;
+    if (format == Format::Tiff) {
+        // libtiff goes back to fill in offsets: an unnamed scratch file, gone
+        // with the process whatever happens to it.
+        File scratch(std::tmpfile());
+        if (!scratch) throw PictureError(std::string("cannot write TIFF (") + std::strerror(errno) + ")");
+        encode(scratch.get(), format, picture, options);
+        if (std::fflush(scratch.get()) != 0)
+            throw PictureError(std::string("cannot write TIFF (") + std::strerror(errno) + ")");
+        bytes = wholeFile(scratch.get(), "the scratch file");
+        return bytes;
+    }
+    char* buffer = nullptr;
+    size_t size = 0;
+    FILE* memory = open_memstream(&buffer, &size);
+    if (!memory) throw std::bad_alloc();
+    try {
+        encode(memory, format, picture, options);
+    } catch (...) {
+        std::fclose(memory);
+        std::free(buffer);
+        throw;
+    }
+    const bool ok = std::fclose(memory) == 0;
+    if (ok) bytes.assign(buffer, buffer + size);
+    std::free(buffer);
+    if (!ok) throw std::bad_alloc();
+    return bytes;
+}
+
+void writeEncoded(const std::string& path, const std::vector<uint8_t>& bytes) {
+    if (path == kStdio) return writeStdout(bytes.data(), bytes.size());
+    writeFileSafely(path, [&](FILE* file) {
+        if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size())
+            throw PictureError(std::strerror(errno));
+    });
 }
 
 void writePicture(const std::string& path, const PixelsView& picture, const WriteOptions& options) {
-    if (path == kStdio) return writeStdout(picture, options);
+    if (path == kStdio) {
+        if (!options.format)
+            throw PictureError("standard output: --format is needed to write a picture there");
+        try {
+            const std::vector<uint8_t> bytes = encodePicture(picture, *options.format, options);
+            return writeStdout(bytes.data(), bytes.size());
+        } catch (const PictureError& e) {
+            const std::string what = e.what();
+            if (what.rfind("standard output", 0) == 0) throw;
+            throw PictureError("standard output: cannot write (" + what + ")");
+        }
+    }
     const Format format = options.format ? *options.format : formatOf(path);
     checkWritable(path, picture, options);
-    std::string temp = path + ".tmp-XXXXXX";
-    const int fd = mkstemp(temp.data());
-    if (fd < 0) throw PictureError(path + ": cannot write (" + std::strerror(errno) + ")");
-    // mkstemp makes the file private; give it the permissions of the file it
-    // replaces, or those of a new file.
-    fchmod(fd, replacementMode(path));
-    FILE* file = fdopen(fd, "wb");
-    try {
-        if (!file) {
-            close(fd);
-            throw PictureError(std::strerror(errno));
-        }
-        encode(file, format, picture, options);
-        const bool flushed = std::fflush(file) == 0 && fsync(fd) == 0;
-        const bool closed = std::fclose(file) == 0;
-        file = nullptr;
-        if (!flushed || !closed) throw PictureError(std::strerror(errno));
-        if (std::rename(temp.c_str(), path.c_str()) != 0) throw PictureError(std::strerror(errno));
-    } catch (const PictureError& e) {
-        if (file) std::fclose(file);
-        std::remove(temp.c_str());
-        const std::string what = e.what();
-        throw PictureError(what.rfind(path, 0) == 0 ? what
-                                                    : path + ": cannot write (" + what + ")");
-    }
+    writeFileSafely(path, [&](FILE* file) { encode(file, format, picture, options); });
 }
 
 void writePicture(const std::string& path, const Picture& picture, int jpegQuality) {

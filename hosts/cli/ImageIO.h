@@ -14,8 +14,6 @@
 
 #include "Picture.h"
 
-#include <sys/types.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -52,8 +50,23 @@ inline constexpr const char* kStdio = "-";
 inline constexpr int64_t kDefaultMaxPixels = int64_t{1} << 30;
 inline constexpr int64_t kMaxPixelsAllowed = INT32_MAX;
 
+// Codecs whose expansion has a bound (PNG's and TIFF's deflate, LZW,
+// PackBits, JPEG) are checked against it: a header that declares more pixels
+// than the stored bytes can become is refused as damaged.  The others (TIFF's
+// CCITT fax, JBIG, ZSTD, LZMA and WebP's codecs) can make gigabytes of a few
+// bytes; such a file may declare up to kUnboundedPixelsFloor pixels whatever
+// its size, and more only at kUnboundedPixelsPerByte pixels per byte of
+// picture data at most.  Photographs stay far below that (a 24-megapixel
+// WebP holds 1.5 MB at quality 10); a drawing or a fax page of more than 16
+// megapixels that compresses better needs ReadOptions::trustDeclaredSize.
+inline constexpr uint64_t kUnboundedPixelsFloor = uint64_t{16} << 20;
+inline constexpr uint64_t kUnboundedPixelsPerByte = 16;
+
 struct ReadOptions {
     int64_t maxPixels = kDefaultMaxPixels; // 1 .. kMaxPixelsAllowed
+    // Takes the size a file declares even where its codec allows no check
+    // (see kUnboundedPixelsPerByte); the pixel limit still holds.
+    bool trustDeclaredSize = false;
     // For inputs whose extension (files) and first bytes tell no known
     // format.
     std::optional<Format> format;
@@ -88,6 +101,11 @@ struct WriteOptions {
     int compression = kDefaultCompression; // PNG's, and TIFF's deflate level (0: none)
     bool webpLossless = false;
     std::optional<Format> format; // instead of the extension; needed for standard output
+    // The colour profile the pixels are in, written with them by each
+    // format's own library (PNG's iCCP, JPEG's APP2, TIFF's tag, WebP's ICCP
+    // chunk); without one, a PNG says sRGB.
+    std::vector<uint8_t> iccProfile;
+    std::vector<std::string>* notes = nullptr; // what was left out, if anything
 };
 
 // Pixels owned elsewhere: width * height * 3 bytes, row-major.
@@ -97,15 +115,15 @@ struct PixelsView {
     const uint8_t* rgb = nullptr;
 };
 
-// The permissions for a file written over `path`: those of the regular file
-// there, or those of a new file (0666 less the umask).
-mode_t replacementMode(const std::string& path);
-
-// Writes to a temporary file beside `path` and renames it into place, so that
-// a failed write never leaves a half-written output; a file written over
-// keeps its permissions.  "-" writes standard
-// output directly, in options.format.
+// Writes the picture as writeFileSafely (SafeWrite.h) does: whole or not at
+// all, never replacing a device or FIFO.  "-" writes standard output, in
+// options.format.
 void writePicture(const std::string& path, const PixelsView& picture, const WriteOptions& options);
+// The file writePicture would write, in memory.
+std::vector<uint8_t> encodePicture(const PixelsView& picture, Format format,
+                                   const WriteOptions& options);
+// Bytes already encoded, written as writePicture writes.
+void writeEncoded(const std::string& path, const std::vector<uint8_t>& bytes);
 void writePicture(const std::string& path, const Picture& picture, int jpegQuality = 92);
 
 } // namespace talvine::cli

@@ -19,6 +19,7 @@ FileOptions fileOptions(Args& args) {
         args = std::move(probe);
     }
     o.write.webpLossless = args.flag("--lossless");
+    o.read.trustDeclaredSize = args.flag("--trust-size");
     o.photo = photoOptions(args);
     return o;
 }

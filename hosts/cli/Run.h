@@ -28,6 +28,9 @@ inline constexpr const char* kFileHelp =
     "                     input, used when its extension or first bytes tell none\n"
     "  --max-pixels N     refuse inputs of more pixels than N (default 1073741824,\n"
     "                     at most 2147483647)\n"
+    "  --trust-size       read a file whose codec allows no size check (TIFF fax,\n"
+    "                     JBIG, ZSTD or LZMA, WebP) even when it declares more than\n"
+    "                     16 megapixels and more than 16 pixels per byte it holds\n"
     "  --strip            write none of the input's EXIF, XMP, IPTC and ICC profile\n"
     "  --no-auto-orient   leave the pixels as stored, not as the EXIF orientation\n"
     "                     shows them (the output then keeps the orientation tag)\n";

@@ -4,6 +4,7 @@
 #include "Cli.h"
 #include "HostSession.h"
 #include "ImageIO.h"
+#include "SafeWrite.h"
 
 #include <iostream>
 
@@ -65,6 +66,7 @@ const Subcommand* find(const std::string& name) {
 } // namespace
 
 int main(int argc, char** argv) {
+    installSignalHandlers();
     std::vector<std::string> words(argv + 1, argv + argc);
     if (words.empty() || words[0] == "--help" || words[0] == "-h" || words[0] == "help") {
         printUsage(words.empty() ? std::cerr : std::cout);

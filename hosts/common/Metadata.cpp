@@ -1,16 +1,25 @@
 #include "Metadata.h"
 
+#include "MetadataScan.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 
 #ifdef TALVINE_HAVE_EXIV2
 // exiv2 0.27 still hands out std::auto_ptr, deprecated in C++20.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
 #include <exiv2/exiv2.hpp>
+#include <webp/mux.h>
 #endif
 
 namespace talvine::hosts {
@@ -68,21 +77,100 @@ bool PhotoMetadata::supported() {
 #endif
 }
 
-PhotoMetadata PhotoMetadata::read(const std::string& path) {
+#ifdef TALVINE_HAVE_EXIV2
+namespace {
+
+// The metadata exiv2 read, the profile checked.
+PhotoMetadata::Data fromImage(Exiv2::Image& image, std::vector<std::string>* notes) {
+    image.readMetadata();
+    PhotoMetadata::Data data;
+    data.exif = image.exifData();
+    data.xmp = image.xmpData();
+    data.iptc = image.iptcData();
+    if (image.iccProfileDefined()) {
+        const Exiv2::DataBuf* icc = image.iccProfile();
+        data.icc.assign(icc->pData_, icc->pData_ + icc->size_);
+        std::string why;
+        if (!isUsableRgbProfile(data.icc, why)) {
+            data.icc.clear();
+            if (notes) notes->push_back("its colour profile is left out: " + why);
+        }
+    }
+    return data;
+}
+
+// Reads through the container walk first: what it drops never reaches
+// exiv2.  `open` opens the file as it is; `bytes` reads any part of it.
+PhotoMetadata::Data readChecked(const ReadAt& read, uint64_t size, bool exifOnly,
+                                const std::function<Exiv2::Image::AutoPtr()>& open,
+                                std::vector<std::string>* notes,
+                                uint8_t* privateTiff = nullptr) {
+    quiet();
+    const MetadataLayout layout = scanMetadata(read, size, exifOnly);
+    if (notes) notes->insert(notes->end(), layout.notes.begin(), layout.notes.end());
+    if (layout.dropped.empty() || layout.container == Container::Unknown) {
+        Exiv2::Image::AutoPtr image = open();
+        if (!image.get()) throw MetadataError("not a picture file");
+        return fromImage(*image, notes);
+    }
+    std::vector<uint8_t> copy;
+    const uint8_t* bytes = nullptr;
+    size_t length = 0;
+    if (layout.container == Container::Tiff && privateTiff) {
+        emptyDroppedEntries(layout, privateTiff, size_t(size));
+        bytes = privateTiff;
+        length = size_t(size);
+    } else {
+        copy = withoutDropped(layout, read, size);
+        bytes = copy.data();
+        length = copy.size();
+    }
+    if (length == 0 || length > size_t(LONG_MAX)) throw MetadataError("not a picture file");
+    Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(bytes, static_cast<long>(length));
+    if (!image.get()) throw MetadataError("not a picture file");
+    return fromImage(*image, notes);
+}
+
+} // namespace
+#endif
+
+PhotoMetadata PhotoMetadata::read(const std::string& path, std::vector<std::string>* notes,
+                                  bool exifOnly) {
 #ifdef TALVINE_HAVE_EXIV2
     try {
-        quiet();
-        Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(path);
-        if (!image.get()) throw MetadataError("cannot read " + path);
-        image->readMetadata();
-        auto data = std::make_shared<Data>();
-        data->exif = image->exifData();
-        data->xmp = image->xmpData();
-        data->iptc = image->iptcData();
-        if (image->iccProfileDefined()) {
-            const Exiv2::DataBuf* icc = image->iccProfile();
-            data->icc.assign(icc->pData_, icc->pData_ + icc->size_);
-        }
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) throw MetadataError("cannot read " + path);
+        struct Closer {
+            int fd;
+            ~Closer() { ::close(fd); }
+        } closer{fd};
+        struct stat st {};
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0)
+            throw MetadataError("cannot read " + path);
+        const uint64_t size = uint64_t(st.st_size);
+        const ReadAt read = [fd, size](uint64_t offset, void* out, size_t n) {
+            if (offset > size || n > size - offset) return false;
+            for (size_t done = 0; done < n;) {
+                const ssize_t got = ::pread(fd, static_cast<char*>(out) + done, n - done,
+                                            static_cast<off_t>(offset + done));
+                if (got <= 0) return false;
+                done += size_t(got);
+            }
+            return true;
+        };
+        // A TIFF's entries are emptied in a private mapping: only the pages
+        // touched are copied, however large the file.
+        void* mapped = ::mmap(nullptr, size_t(size), PROT_READ | PROT_WRITE, MAP_PRIVATE, fd, 0);
+        struct Unmap {
+            void* p;
+            size_t n;
+            ~Unmap() {
+                if (p != MAP_FAILED) ::munmap(p, n);
+            }
+        } unmap{mapped, size_t(size)};
+        auto data = std::make_shared<Data>(readChecked(
+            read, size, exifOnly, [&] { return Exiv2::ImageFactory::open(path); }, notes,
+            mapped == MAP_FAILED ? nullptr : static_cast<uint8_t*>(mapped)));
         PhotoMetadata m;
         m.data_ = std::move(data);
         return m;
@@ -93,23 +181,23 @@ PhotoMetadata PhotoMetadata::read(const std::string& path) {
     }
 #else
     (void)path;
+    (void)notes;
+    (void)exifOnly;
     return {};
 #endif
 }
 
-PhotoMetadata PhotoMetadata::fromBytes(const std::vector<uint8_t>& file) {
+PhotoMetadata PhotoMetadata::fromBytes(const std::vector<uint8_t>& file,
+                                       std::vector<std::string>* notes, bool exifOnly) {
 #ifdef TALVINE_HAVE_EXIV2
     try {
-        Exiv2::Image::AutoPtr image = openBytes(file);
-        image->readMetadata();
-        auto data = std::make_shared<Data>();
-        data->exif = image->exifData();
-        data->xmp = image->xmpData();
-        data->iptc = image->iptcData();
-        if (image->iccProfileDefined()) {
-            const Exiv2::DataBuf* icc = image->iccProfile();
-            data->icc.assign(icc->pData_, icc->pData_ + icc->size_);
-        }
+        const ReadAt read = [&file](uint64_t offset, void* out, size_t n) {
+            if (offset > file.size() || n > file.size() - offset) return false;
+            std::memcpy(out, file.data() + offset, n);
+            return true;
+        };
+        auto data = std::make_shared<Data>(
+            readChecked(read, file.size(), exifOnly, [&] { return openBytes(file); }, notes));
         PhotoMetadata m;
         m.data_ = std::move(data);
         return m;
@@ -120,6 +208,8 @@ PhotoMetadata PhotoMetadata::fromBytes(const std::vector<uint8_t>& file) {
     }
 #else
     (void)file;
+    (void)notes;
+    (void)exifOnly;
     return {};
 #endif
 }
@@ -186,54 +276,147 @@ std::string PhotoMetadata::camera() const {
     return text;
 }
 
-std::vector<uint8_t> PhotoMetadata::writeInto(const std::vector<uint8_t>& file, int32_t width,
-                                              int32_t height, int orientation) const {
 #ifdef TALVINE_HAVE_EXIV2
-    if (empty()) return file;
+namespace {
+
+// The EXIF fields of the first directory that describe how the input stored
+// its pixels (TIFF's own structure, which exiv2 shows as EXIF for a TIFF
+// input): never the output's.  The profile, XMP and IPTC go their own ways.
+// The YCbCr fields belong in a JPEG's EXIF and stay there.
+bool describesStorage(uint16_t tag, bool keepYCbCr) {
+    switch (tag) {
+    case 254: case 255: case 256: case 257: case 258: case 259: case 262: case 263: case 264:
+    case 265: case 266: case 273: case 277: case 278: case 279: case 280: case 281: case 284:
+    case 290: case 291: case 292: case 293: case 317: case 320: case 322: case 323: case 324:
+    case 325: case 330: case 332: case 338: case 339: case 340: case 341: case 347: case 700:
+    case 33723: case 34377: case 34675:
+        return true;
+    case 529: case 530: case 531: case 532:
+        return !keepYCbCr;
+    default:
+        return tag >= 512 && tag <= 521; // old-style JPEG in TIFF
+    }
+}
+
+// The EXIF and XMP as written with a picture of width x height whose pixels
+// show as `orientation` says.
+void prepare(Exiv2::ExifData& exif, Exiv2::XmpData& xmp, int32_t width, int32_t height,
+             int orientation, bool keepYCbCr) {
+    if (!exif.empty()) {
+        for (auto it = exif.begin(); it != exif.end();)
+            it = it->groupName() == "Image" && describesStorage(it->tag(), keepYCbCr)
+                     ? exif.erase(it)
+                     : std::next(it);
+        if (find<Exiv2::ExifData, Exiv2::ExifKey>(exif, "Exif.Image.Orientation"))
+            exif["Exif.Image.Orientation"] = static_cast<uint16_t>(orientation);
+        exif["Exif.Photo.PixelXDimension"] = static_cast<uint32_t>(width);
+        exif["Exif.Photo.PixelYDimension"] = static_cast<uint32_t>(height);
+        Exiv2::ExifThumb(exif).erase();
+    }
+    if (!xmp.empty()) {
+        if (find<Exiv2::XmpData, Exiv2::XmpKey>(xmp, "Xmp.tiff.Orientation"))
+            xmp["Xmp.tiff.Orientation"] = std::to_string(orientation);
+        for (auto [key, value] : {std::pair{"Xmp.exif.PixelXDimension", width},
+                                  std::pair{"Xmp.exif.PixelYDimension", height},
+                                  std::pair{"Xmp.tiff.ImageWidth", width},
+                                  std::pair{"Xmp.tiff.ImageLength", height}})
+            if (find<Exiv2::XmpData, Exiv2::XmpKey>(xmp, key)) xmp[key] = std::to_string(value);
+    }
+}
+
+using Mux = std::unique_ptr<WebPMux, void (*)(WebPMux*)>;
+
+// WebP through libwebp's own muxer: EXIF and XMP chunks, the profile in
+// ICCP, and the VP8X flags that announce them.
+std::vector<uint8_t> intoWebp(const std::vector<uint8_t>& file, const Exiv2::ExifData& exif,
+                              const Exiv2::XmpData& xmp, const std::vector<uint8_t>* icc,
+                              bool hasIptc, std::vector<std::string>* notes) {
+    Mux mux(WebPMuxCreate(std::array{WebPData{file.data(), file.size()}}.data(), 0),
+            WebPMuxDelete);
+    if (!mux) throw MetadataError("not a WebP file libwebp can rewrite");
+    Exiv2::Blob exifBlob;
+    if (!exif.empty())
+        Exiv2::ExifParser::encode(exifBlob, nullptr, 0, Exiv2::littleEndian, exif);
+    std::string packet;
+    if (!xmp.empty() && Exiv2::XmpParser::encode(packet, xmp) != 0) {
+        packet.clear();
+        if (notes) notes->push_back("its XMP cannot be written again; left out");
+    }
+    auto set = [&](const char* fourcc, const uint8_t* bytes, size_t size) {
+        const WebPData data{bytes, size};
+        if (size && WebPMuxSetChunk(mux.get(), fourcc, &data, 1) != WEBP_MUX_OK)
+            throw MetadataError(std::string("libwebp refused the ") + fourcc + " chunk");
+    };
+    set("EXIF", exifBlob.data(), exifBlob.size());
+    set("XMP ", reinterpret_cast<const uint8_t*>(packet.data()), packet.size());
+    if (icc) set("ICCP", icc->data(), icc->size());
+    if (hasIptc && notes) notes->push_back("its IPTC has no place in a WebP file; left out");
+    WebPData assembled{nullptr, 0};
+    if (WebPMuxAssemble(mux.get(), &assembled) != WEBP_MUX_OK)
+        throw MetadataError("libwebp cannot assemble the file");
+    std::vector<uint8_t> out(assembled.bytes, assembled.bytes + assembled.size);
+    WebPDataClear(&assembled);
+    return out;
+}
+
+std::vector<uint8_t> throughExiv2(const std::vector<uint8_t>& file, const Exiv2::ExifData& exif,
+                                  const Exiv2::XmpData& xmp, const Exiv2::IptcData& iptc,
+                                  const std::vector<uint8_t>* icc) {
+    Exiv2::Image::AutoPtr image = openBytes(file);
+    image->readMetadata();
+    image->setExifData(exif);
+    image->setXmpData(xmp);
+    image->setIptcData(iptc);
+    if (icc) {
+        Exiv2::DataBuf profile(icc->data(), static_cast<long>(icc->size()));
+        image->setIccProfile(profile, false);
+    }
+    image->writeMetadata();
+    Exiv2::BasicIo& io = image->io();
+    if (io.open() != 0) throw MetadataError("the written picture cannot be read back");
+    io.seek(0, Exiv2::BasicIo::beg);
+    const size_t size = io.size();
+    std::vector<uint8_t> out(size);
+    const long got = io.read(out.data(), static_cast<long>(size));
+    io.close();
+    if (got < 0 || static_cast<size_t>(got) != size)
+        throw MetadataError("the written picture cannot be read back");
+    return out;
+}
+
+} // namespace
+#endif
+
+std::vector<uint8_t> PhotoMetadata::writeInto(const std::vector<uint8_t>& file, int32_t width,
+                                              int32_t height, int orientation, bool withProfile,
+                                              std::vector<std::string>* notes) const {
+#ifdef TALVINE_HAVE_EXIV2
+    if (empty() || (!withProfile && !hasExif() && !hasXmp() && !hasIptc())) return file;
     try {
-        Exiv2::Image::AutoPtr image = openBytes(file);
-        image->readMetadata();
+        const ReadAt read = [&file](uint64_t offset, void* out, size_t n) {
+            if (offset > file.size() || n > file.size() - offset) return false;
+            std::memcpy(out, file.data() + offset, n);
+            return true;
+        };
+        const Container container = scanMetadata(read, file.size(), false).container;
         Exiv2::ExifData exif = data_->exif;
-        if (!exif.empty()) {
-            // The pixels are written as `orientation` says, at their new size.
-            if (find<Exiv2::ExifData, Exiv2::ExifKey>(exif, "Exif.Image.Orientation"))
-                exif["Exif.Image.Orientation"] = static_cast<uint16_t>(orientation);
-            exif["Exif.Photo.PixelXDimension"] = static_cast<uint32_t>(width);
-            exif["Exif.Photo.PixelYDimension"] = static_cast<uint32_t>(height);
-            for (auto [key, value] : {std::pair{"Exif.Image.ImageWidth", width},
-                                      std::pair{"Exif.Image.ImageLength", height}})
-                if (find<Exiv2::ExifData, Exiv2::ExifKey>(exif, key))
-                    exif[key] = static_cast<uint32_t>(value);
-            Exiv2::ExifThumb(exif).erase();
-        }
         Exiv2::XmpData xmp = data_->xmp;
-        if (!xmp.empty()) {
-            if (find<Exiv2::XmpData, Exiv2::XmpKey>(xmp, "Xmp.tiff.Orientation"))
-                xmp["Xmp.tiff.Orientation"] = std::to_string(orientation);
-            for (auto [key, value] : {std::pair{"Xmp.exif.PixelXDimension", width},
-                                      std::pair{"Xmp.exif.PixelYDimension", height},
-                                      std::pair{"Xmp.tiff.ImageWidth", width},
-                                      std::pair{"Xmp.tiff.ImageLength", height}})
-                if (find<Exiv2::XmpData, Exiv2::XmpKey>(xmp, key)) xmp[key] = std::to_string(value);
+        prepare(exif, xmp, width, height, orientation, container != Container::Tiff);
+        const std::vector<uint8_t>* icc = withProfile && hasIcc() ? &data_->icc : nullptr;
+        if (container == Container::Webp)
+            return intoWebp(file, exif, xmp, icc, hasIptc(), notes);
+        try {
+            return throughExiv2(file, exif, xmp, data_->iptc, icc);
+        } catch (const std::exception& e) {
+            if (xmp.empty()) throw;
+            // A JPEG segment holds at most 64 KB: an XMP packet that grew
+            // past it is left out, and the rest still written.
+            std::vector<uint8_t> out = throughExiv2(file, exif, Exiv2::XmpData(), data_->iptc, icc);
+            if (notes)
+                notes->push_back(std::string("its XMP cannot be written in this format (") +
+                                 e.what() + "); left out");
+            return out;
         }
-        image->setExifData(exif);
-        image->setXmpData(xmp);
-        image->setIptcData(data_->iptc);
-        if (!data_->icc.empty()) {
-            Exiv2::DataBuf icc(data_->icc.data(), static_cast<long>(data_->icc.size()));
-            image->setIccProfile(icc, false);
-        }
-        image->writeMetadata();
-        Exiv2::BasicIo& io = image->io();
-        if (io.open() != 0) throw MetadataError("the written picture cannot be read back");
-        io.seek(0, Exiv2::BasicIo::beg);
-        const size_t size = io.size();
-        std::vector<uint8_t> out(size);
-        const long got = io.read(out.data(), static_cast<long>(size));
-        io.close();
-        if (got < 0 || static_cast<size_t>(got) != size)
-            throw MetadataError("the written picture cannot be read back");
-        return out;
     } catch (const MetadataError&) {
         throw;
     } catch (const std::exception& e) {
@@ -243,6 +426,8 @@ std::vector<uint8_t> PhotoMetadata::writeInto(const std::vector<uint8_t>& file, 
     (void)width;
     (void)height;
     (void)orientation;
+    (void)withProfile;
+    (void)notes;
     return file;
 #endif
 }

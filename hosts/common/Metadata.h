@@ -30,9 +30,17 @@ class PhotoMetadata {
 
     // The metadata of a picture file.  A file without any gives empty
     // metadata; a file that cannot be read or parsed throws MetadataError.
-    static PhotoMetadata read(const std::string& path);
+    // Metadata over the limits of MetadataScan.h, or damaged, is left out
+    // before it is parsed, and so is a colour profile that is not a whole RGB
+    // profile; each such omission is told in `notes`.  With `exifOnly`
+    // nothing but the EXIF is parsed (for the orientation of a picture whose
+    // metadata is not to be kept).
+    static PhotoMetadata read(const std::string& path, std::vector<std::string>* notes = nullptr,
+                              bool exifOnly = false);
     // The same from a file's bytes.
-    static PhotoMetadata fromBytes(const std::vector<uint8_t>& file);
+    static PhotoMetadata fromBytes(const std::vector<uint8_t>& file,
+                                   std::vector<std::string>* notes = nullptr,
+                                   bool exifOnly = false);
 
     bool empty() const { return !hasExif() && !hasIcc() && !hasXmp() && !hasIptc(); }
     bool hasExif() const;
@@ -45,18 +53,25 @@ class PhotoMetadata {
     // "Make Model" of the camera, when the EXIF says.
     std::string camera() const;
 
-    // `file`, an encoded JPEG or PNG of a picture of width x height, with
-    // this metadata written into it: the orientation set to upright (the
-    // pixels are written as shown), the pixel dimensions set to the
-    // picture's, the EXIF thumbnail (a picture of what was opened) dropped.
-    // `orientation` is what the tag then says where there is one: 1 for
-    // pixels turned upright, the stored value for pixels left as stored.
-    // Throws MetadataError when the file cannot take the metadata.
+    // `file`, an encoded JPEG, PNG, TIFF or WebP of a picture of width x
+    // height, with this metadata written into it: the orientation set to
+    // upright (the pixels are written as shown), the pixel dimensions set to
+    // the picture's, the EXIF thumbnail (a picture of what was opened) and
+    // every EXIF field that describes how the input stored its pixels
+    // (strips, samples, compression) dropped.  `orientation` is what the tag
+    // then says where there is one: 1 for pixels turned upright, the stored
+    // value for pixels left as stored.  The colour profile is written too
+    // when `withProfile` (a writer that put it in with the pixels passes
+    // false).  What the format cannot take (IPTC in WebP, an XMP packet
+    // too large for a JPEG segment) is left out and told in `notes`; throws
+    // MetadataError when the file cannot take the metadata at all.
     std::vector<uint8_t> writeInto(const std::vector<uint8_t>& file, int32_t width, int32_t height,
-                                   int orientation = 1) const;
+                                   int orientation = 1, bool withProfile = true,
+                                   std::vector<std::string>* notes = nullptr) const;
+
+    struct Data; // what exiv2 read, and the profile
 
   private:
-    struct Data;
     std::shared_ptr<const Data> data_;
 };
 
