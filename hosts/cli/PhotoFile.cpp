@@ -52,41 +52,23 @@ void readPhoto(HostSession& host, const std::string& path, const PhotoOptions& o
 
 void writePhoto(const HostSession& host, const std::string& path, const WriteOptions& write,
                 const PhotoOptions& options) {
-    const hosts::PhotoMetadata& metadata = host.metadata();
+    const hosts::PhotoMetadata none;
+    const hosts::PhotoMetadata& metadata = options.strip ? none : host.metadata();
     const std::string name = path == kStdio ? "standard output" : path;
     std::vector<std::string> notes;
-    WriteOptions encode = write;
-    encode.notes = &notes;
-    const bool keep = !options.strip;
-    // The profile goes in with the pixels, by the format's own library.
-    if (keep && metadata.hasIcc()) encode.iccProfile = metadata.icc();
-    if (!keep || (!metadata.hasExif() && !metadata.hasXmp() && !metadata.hasIptc())) {
+    if (!metadata.hasExif() && !metadata.hasXmp() && !metadata.hasIptc()) {
+        // Nothing to add after the encoder: streamed straight to the file.
+        WriteOptions encode = write;
+        encode.notes = &notes;
+        encode.iccProfile = metadata.icc();
         writePicture(path, host.pixels(), encode);
-        tell(name, notes);
-        return;
+    } else {
+        if (path == kStdio && !write.format)
+            throw PictureError("standard output: --format is needed to write a picture there");
+        const Format format = write.format ? *write.format : formatOf(path);
+        writeEncoded(path, encodeWithMetadata(host.pixels(), format, write, metadata,
+                                              host.writtenOrientation(), notes));
     }
-    if (path == kStdio && !write.format)
-        throw PictureError("standard output: --format is needed to write a picture there");
-    const Format format = write.format ? *write.format : formatOf(path);
-    // Encoded in memory, the metadata added there, the whole checked, then
-    // written once.
-    const std::vector<uint8_t> plain = encodePicture(host.pixels(), format, encode);
-    std::vector<uint8_t> bytes;
-    try {
-        bytes = metadata.writeInto(plain, host.size().Largeur, host.size().Hauteur,
-                                   host.writtenOrientation(), false, &notes);
-        std::string why;
-        if (!holdsSamePicture(format, plain, bytes, host.pixels(), why)) {
-            notes.push_back("the file with the input's metadata did not read back (" + why +
-                            "); written without it");
-            bytes.clear();
-        }
-    } catch (const hosts::MetadataError& e) {
-        notes.push_back(std::string("the input's metadata cannot be written in this format (") +
-                        e.what() + "); written without it");
-        bytes.clear();
-    }
-    writeEncoded(path, bytes.empty() ? plain : bytes);
     tell(name, notes);
 }
 

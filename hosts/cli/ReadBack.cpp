@@ -134,4 +134,25 @@ bool holdsSamePicture(Format format, const std::vector<uint8_t>& plain,
     return false;
 }
 
+std::vector<uint8_t> encodeWithMetadata(const PixelsView& picture, Format format,
+                                        WriteOptions options, const hosts::PhotoMetadata& metadata,
+                                        int orientation, std::vector<std::string>& notes) {
+    options.notes = &notes;
+    options.iccProfile = metadata.icc();
+    std::vector<uint8_t> plain = encodePicture(picture, format, options);
+    if (!metadata.hasExif() && !metadata.hasXmp() && !metadata.hasIptc()) return plain;
+    try {
+        std::vector<uint8_t> bytes = metadata.writeInto(plain, picture.width, picture.height,
+                                                        orientation, false, &notes);
+        std::string why;
+        if (holdsSamePicture(format, plain, bytes, picture, why)) return bytes;
+        notes.push_back("the file with the input's metadata did not read back (" + why +
+                        "); written without it");
+    } catch (const hosts::MetadataError& e) {
+        notes.push_back(std::string("the input's metadata cannot be written in this format (") +
+                        e.what() + "); written without it");
+    }
+    return plain;
+}
+
 } // namespace talvine::cli

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "ImageIO.h"
+#include "Metadata.h"
 
 #include <cstdint>
 #include <string>
@@ -21,6 +22,16 @@ namespace talvine::cli {
 bool holdsSamePicture(Format format, const std::vector<uint8_t>& plain,
                       const std::vector<uint8_t>& withMetadata, const PixelsView& picture,
                       std::string& why);
+
+// The file of `picture` in `format` with `metadata`, the orientation tag
+// saying `orientation`: the profile written by the encoder (options'
+// iccProfile is taken from `metadata`), the rest added by writeInto, and
+// the whole checked with holdsSamePicture.  Metadata that cannot be written,
+// or that would change the picture, is left out and told in `notes`: the
+// plain encoding is returned then.
+std::vector<uint8_t> encodeWithMetadata(const PixelsView& picture, Format format,
+                                        WriteOptions options, const hosts::PhotoMetadata& metadata,
+                                        int orientation, std::vector<std::string>& notes);
 
 // Decodes a whole file in memory with the format's own library, as the tool
 // reads files; throws PictureError when it cannot.
