@@ -99,6 +99,41 @@ PhotoMetadata::Data fromImage(Exiv2::Image& image, std::vector<std::string>* not
     return data;
 }
 
+// WebP's chunks hold the metadata as it is (EXIF as a TIFF structure, XMP
+// as a packet, the profile): read here, not by exiv2's WebP reader, which
+// looks for an EXIF header anywhere in the chunk and can find one inside a
+// value.
+PhotoMetadata::Data fromWebpChunks(const MetadataLayout& layout, const ReadAt& read,
+                                   std::vector<std::string>* notes) {
+    PhotoMetadata::Data data;
+    for (size_t i = 0; i < layout.blocks.size(); ++i) {
+        const MetadataBlock& b = layout.blocks[i];
+        if (std::find(layout.dropped.begin(), layout.dropped.end(), i) != layout.dropped.end())
+            continue;
+        std::vector<uint8_t> bytes(b.payload);
+        if (b.payload && !read(b.offset + 8, bytes.data(), bytes.size())) continue;
+        if (b.kind == MetadataKind::Icc && data.icc.empty()) {
+            data.icc = std::move(bytes);
+        } else if (b.kind == MetadataKind::Exif && data.exif.empty()) {
+            // Some writers keep JPEG's "Exif\0\0" before the TIFF header.
+            const size_t skip = bytes.size() >= 6 && std::memcmp(bytes.data(), "Exif\0\0", 6) == 0 ? 6 : 0;
+            if (bytes.size() > skip)
+                Exiv2::ExifParser::decode(data.exif, bytes.data() + skip,
+                                          static_cast<uint32_t>(bytes.size() - skip));
+        } else if (b.kind == MetadataKind::Xmp && data.xmp.empty()) {
+            const std::string packet(bytes.begin(), bytes.end());
+            if (Exiv2::XmpParser::decode(data.xmp, packet) != 0 && notes)
+                notes->push_back("its XMP cannot be parsed; left out");
+        }
+    }
+    std::string why;
+    if (!data.icc.empty() && !isUsableRgbProfile(data.icc, why)) {
+        data.icc.clear();
+        if (notes) notes->push_back("its colour profile is left out: " + why);
+    }
+    return data;
+}
+
 // Reads through the container walk first: what it drops never reaches
 // exiv2.  `open` opens the file as it is; `bytes` reads any part of it.
 PhotoMetadata::Data readChecked(const ReadAt& read, uint64_t size, bool exifOnly,
@@ -108,6 +143,7 @@ PhotoMetadata::Data readChecked(const ReadAt& read, uint64_t size, bool exifOnly
     quiet();
     const MetadataLayout layout = scanMetadata(read, size, exifOnly);
     if (notes) notes->insert(notes->end(), layout.notes.begin(), layout.notes.end());
+    if (layout.container == Container::Webp) return fromWebpChunks(layout, read, notes);
     if (layout.dropped.empty() || layout.container == Container::Unknown) {
         Exiv2::Image::AutoPtr image = open();
         if (!image.get()) throw MetadataError("not a picture file");
