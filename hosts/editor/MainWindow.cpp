@@ -618,11 +618,15 @@ bool MainWindow::openFile(const QString& path) {
     }
     hosts::PhotoMetadata metadata;
     QString note;
+    std::vector<std::string> left;
     try {
-        metadata = hosts::PhotoMetadata::read(QFile::encodeName(path).toStdString());
+        metadata = hosts::PhotoMetadata::read(QFile::encodeName(path).toStdString(), &left);
     } catch (const hosts::MetadataError&) {
         note = tr("its metadata could not be read and will not be saved");
     }
+    // Metadata past its limits or damaged was left out: say what.
+    if (!left.empty())
+        note = QFileInfo(path).fileName() + ": " + QString::fromStdString(left.front());
     const int orientation = metadata.orientation();
     try {
         hosts::applyOrientation(picture.rgb, picture.width, picture.height, orientation);
