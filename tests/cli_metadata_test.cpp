@@ -7,6 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include <webp/decode.h>
+#include <tiffio.h>
+#include <zlib.h>
+#include <webp/mux.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -96,6 +101,13 @@ class Exif {
             if (s.marker == 0xE1 && s.payload.compare(0, 6, Bytes("Exif\0\0", 6)) == 0)
                 tiff_ = s.payload.substr(6);
         little_ = tiff_.size() >= 2 && tiff_[0] == 'I';
+    }
+    // A TIFF structure as it is (a WebP's EXIF chunk).
+    static Exif fromTiff(const Bytes& tiff) {
+        Exif e{Bytes()};
+        e.tiff_ = tiff;
+        e.little_ = tiff.size() >= 2 && tiff[0] == 'I';
+        return e;
     }
     bool present() const { return tiff_.size() >= 8; }
     uint32_t ifd0() const { return u32(4); }
@@ -292,6 +304,75 @@ TEST_F(Photo, DamagedMetadataIsToldAndLeftOut) {
     EXPECT_NE(r.err.find("metadata cannot be read"), std::string::npos) << r.err;
     EXPECT_FALSE(Exif(slurp(dir / "out.jpg")).present());
     EXPECT_EQ(cli::readPicture(dir / "out.jpg").width, 10);
+}
+
+// libwebp's own reader finds the profile in ICCP and the EXIF in EXIF, both
+// announced in VP8X: a file libvips, Pillow and dwebp take.
+TEST_F(Photo, WebpCarriesProfileAndExifInItsOwnChunks) {
+    const auto r = runTool({"mirror-h", dir / "in.jpg", dir / "out.webp"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const Bytes file = slurp(dir / "out.webp");
+    const WebPData data{reinterpret_cast<const uint8_t*>(file.data()), file.size()};
+    WebPMux* mux = WebPMuxCreate(&data, 0);
+    ASSERT_NE(mux, nullptr);
+    uint32_t flags = 0;
+    EXPECT_EQ(WebPMuxGetFeatures(mux, &flags), WEBP_MUX_OK);
+    EXPECT_TRUE(flags & ICCP_FLAG);
+    EXPECT_TRUE(flags & EXIF_FLAG);
+    WebPData icc{}, exif{};
+    ASSERT_EQ(WebPMuxGetChunk(mux, "ICCP", &icc), WEBP_MUX_OK);
+    EXPECT_EQ(Bytes(reinterpret_cast<const char*>(icc.bytes), icc.size), iccProfile());
+    ASSERT_EQ(WebPMuxGetChunk(mux, "EXIF", &exif), WEBP_MUX_OK);
+    const Exif tags = Exif::fromTiff(Bytes(reinterpret_cast<const char*>(exif.bytes), exif.size));
+    EXPECT_EQ(tags.text(tags.ifd0(), 0x010F), kMake);
+    EXPECT_EQ(tags.value(tags.ifd0(), 0x0112), 1u);
+    WebPMuxDelete(mux);
+    int w = 0, h = 0;
+    uint8_t* rgb = WebPDecodeRGB(data.bytes, data.size, &w, &h);
+    ASSERT_NE(rgb, nullptr);
+    WebPFree(rgb);
+    EXPECT_EQ(w, 6);
+    EXPECT_EQ(h, 10);
+}
+
+// A profile is carried whole or not at all: a PNG whose profile's
+// compressed stream is broken gives outputs with no profile and a note,
+// never bytes made up by a reader.
+TEST_F(Photo, DamagedProfileIsLeftOutOfEveryOutput) {
+    cli::writePicture(dir / "plain.png", stored);
+    const Bytes png = slurp(dir / "plain.png");
+    // An iCCP chunk with a name, deflate's method byte and a stream that
+    // stops being deflate after its header.
+    Bytes chunk = Bytes("iCCP", 4) + Bytes("icc\0\0", 5) + Bytes("\x78\x9c\xff\xff\xff\xff", 6);
+    uint32_t crc = static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(chunk.data()),
+                                               static_cast<uInt>(chunk.size())));
+    Bytes be;
+    for (int k = 3; k >= 0; --k)
+        be += char((chunk.size() - 4) >> (8 * k) & 0xFF);
+    Bytes tail;
+    for (int k = 3; k >= 0; --k)
+        tail += char(crc >> (8 * k) & 0xFF);
+    // After the 33 bytes of signature and header.
+    std::ofstream(dir / "broken-icc.png", std::ios::binary)
+        << png.substr(0, 33) + be + chunk + tail + png.substr(33);
+    for (const char* ext : {"png", "jpg", "tif"}) {
+        const std::string out = dir / (std::string("out.") + ext);
+        const auto r = runTool({"mirror-h", dir / "broken-icc.png", out});
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_NE(r.err.find("colour profile is damaged"), std::string::npos) << r.err;
+        const Bytes written = slurp(out);
+        EXPECT_EQ(written.find("iCCP"), Bytes::npos) << ext;
+        EXPECT_EQ(written.find("ICC_PROFILE"), Bytes::npos) << ext;
+        EXPECT_EQ(written.find("acsp"), Bytes::npos) << ext; // no profile header anywhere
+        if (std::string(ext) == "tif") {
+            TIFF* t = TIFFOpen(out.c_str(), "r");
+            ASSERT_NE(t, nullptr);
+            uint32_t size = 0;
+            void* profile = nullptr;
+            EXPECT_FALSE(TIFFGetField(t, TIFFTAG_ICCPROFILE, &size, &profile));
+            TIFFClose(t);
+        }
+    }
 }
 
 } // namespace
