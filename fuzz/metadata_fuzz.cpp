@@ -66,8 +66,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0; // the tool writes such a picture without metadata
     }
     const cli::PixelsView picture{width, height, pixels.data()};
-    for (cli::Format out : {cli::Format::Png, cli::Format::Jpeg, cli::Format::Tiff,
-                            cli::Format::Webp}) {
+    for (cli::Format out :
+         {cli::Format::Png, cli::Format::Jpeg, cli::Format::Tiff, cli::Format::Webp}) {
         std::vector<std::string> notes;
         cli::WriteOptions options;
         options.jpegQuality = 90;

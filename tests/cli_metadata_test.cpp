@@ -7,10 +7,10 @@
 
 #include <gtest/gtest.h>
 
-#include <webp/decode.h>
 #include <tiffio.h>
-#include <zlib.h>
+#include <webp/decode.h>
 #include <webp/mux.h>
+#include <zlib.h>
 
 #include <cstdint>
 #include <filesystem>
@@ -344,8 +344,8 @@ TEST_F(Photo, DamagedProfileIsLeftOutOfEveryOutput) {
     // An iCCP chunk with a name, deflate's method byte and a stream that
     // stops being deflate after its header.
     Bytes chunk = Bytes("iCCP", 4) + Bytes("icc\0\0", 5) + Bytes("\x78\x9c\xff\xff\xff\xff", 6);
-    uint32_t crc = static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(chunk.data()),
-                                               static_cast<uInt>(chunk.size())));
+    uint32_t crc = static_cast<uint32_t>(
+        crc32(0, reinterpret_cast<const Bytef*>(chunk.data()), static_cast<uInt>(chunk.size())));
     Bytes be;
     for (int k = 3; k >= 0; --k)
         be += char((chunk.size() - 4) >> (8 * k) & 0xFF);

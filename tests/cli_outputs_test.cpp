@@ -143,7 +143,8 @@ TEST(Outputs, FailedWritesNameTheOutputAndLeaveNothing) {
     cli::writePicture(in, test::noisePicture(200, 200, 3));
     // A file size limit makes the write fail as a full disk would.
     const std::string out = dir / "o.png";
-    struct sigaction ignore {}, old{};
+    struct sigaction ignore {
+    }, old{};
     ignore.sa_handler = SIG_IGN;
     sigaction(SIGXFSZ, &ignore, &old); // inherited: the write fails with EFBIG instead
     rlimit keep{};
@@ -193,8 +194,8 @@ TEST(Outputs, ClosedPipeIsAnErrorAndLeavesNothing) {
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
     close(fds[0]); // the reader is gone before the first byte
-    const pid_t pid = startTool({"mirror-h", in, "-", "--format", "tiff"}, dir,
-                                tmp.path().string(), fds[1]);
+    const pid_t pid =
+        startTool({"mirror-h", in, "-", "--format", "tiff"}, dir, tmp.path().string(), fds[1]);
     close(fds[1]);
     int status = 0;
     waitpid(pid, &status, 0);

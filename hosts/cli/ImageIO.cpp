@@ -595,10 +595,10 @@ bool losesPixels(const std::string& text, bool decoding) {
         return text.find("not terminated with EOI") == std::string::npos &&
                text.find("Subsampling") == std::string::npos;
     static constexpr const char* kLayout[] = {
-        "StripOffsets", "StripByteCounts", "TileOffsets", "TileByteCounts", "RowsPerStrip",
-        "ImageWidth",   "ImageLength",     "imagelength", "TileWidth",      "TileLength",
-        "BitsPerSample", "SamplesPerPixel", "SampleFormat", "PlanarConfig", "Compression",
-        "ColorMap",     "Colormap"};
+        "StripOffsets",  "StripByteCounts", "TileOffsets",  "TileByteCounts", "RowsPerStrip",
+        "ImageWidth",    "ImageLength",     "imagelength",  "TileWidth",      "TileLength",
+        "BitsPerSample", "SamplesPerPixel", "SampleFormat", "PlanarConfig",   "Compression",
+        "ColorMap",      "Colormap"};
     for (const char* field : kLayout)
         if (text.find(field) != std::string::npos) return true;
     return false;
@@ -633,8 +633,8 @@ TiffHandle tiffOpen(TiffStream& stream, const char* mode, TiffMessages& messages
     if (!opts) throw std::bad_alloc();
     TIFFOpenOptionsSetErrorHandlerExtR(opts, tiffError, &messages);
     TIFFOpenOptionsSetWarningHandlerExtR(opts, tiffWarning, &messages);
-    TIFF* t = TIFFClientOpenExt("picture", mode, &stream, tiffRead, tiffWrite, tiffSeek,
-                                tiffClose, tiffSize, tiffMap, tiffUnmap, opts);
+    TIFF* t = TIFFClientOpenExt("picture", mode, &stream, tiffRead, tiffWrite, tiffSeek, tiffClose,
+                                tiffSize, tiffMap, tiffUnmap, opts);
     TIFFOpenOptionsFree(opts);
     return TiffHandle(t);
 }
@@ -1070,7 +1070,8 @@ std::vector<uint8_t> encodePicture(const PixelsView& picture, Format format,
         // libtiff goes back to fill in offsets: an unnamed scratch file, gone
         // with the process whatever happens to it.
         File scratch(std::tmpfile());
-        if (!scratch) throw PictureError(std::string("cannot write TIFF (") + std::strerror(errno) + ")");
+        if (!scratch)
+            throw PictureError(std::string("cannot write TIFF (") + std::strerror(errno) + ")");
         encode(scratch.get(), format, picture, options);
         if (std::fflush(scratch.get()) != 0)
             throw PictureError(std::string("cannot write TIFF (") + std::strerror(errno) + ")");

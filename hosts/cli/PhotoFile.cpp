@@ -29,9 +29,9 @@ void readPhoto(HostSession& host, const std::string& path, const PhotoOptions& o
     std::vector<std::string> notes;
     try {
         // With --strip only the EXIF is parsed, for the orientation.
-        metadata = piped ? hosts::PhotoMetadata::fromBytes(host.standardInput(), &notes,
-                                                           options.strip)
-                         : hosts::PhotoMetadata::read(path, &notes, options.strip);
+        metadata =
+            piped ? hosts::PhotoMetadata::fromBytes(host.standardInput(), &notes, options.strip)
+                  : hosts::PhotoMetadata::read(path, &notes, options.strip);
     } catch (const hosts::MetadataError& e) {
         std::cerr << "talvine: " << name << ": its metadata cannot be read (" << e.what()
                   << "); the output is written without it\n";

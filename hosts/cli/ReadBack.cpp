@@ -142,8 +142,8 @@ std::vector<uint8_t> encodeWithMetadata(const PixelsView& picture, Format format
     std::vector<uint8_t> plain = encodePicture(picture, format, options);
     if (!metadata.hasExif() && !metadata.hasXmp() && !metadata.hasIptc()) return plain;
     try {
-        std::vector<uint8_t> bytes = metadata.writeInto(plain, picture.width, picture.height,
-                                                        orientation, false, &notes);
+        std::vector<uint8_t> bytes =
+            metadata.writeInto(plain, picture.width, picture.height, orientation, false, &notes);
         std::string why;
         if (holdsSamePicture(format, plain, bytes, picture, why)) return bytes;
         notes.push_back("the file with the input's metadata did not read back (" + why +

@@ -137,7 +137,8 @@ std::string temporaryPrefix(const std::string& name, size_t nameMax) {
     const size_t room = nameMax > kTag.size() + 6 ? nameMax - kTag.size() - 6 : 0;
     size_t keep = std::min(name.size(), room);
     // Never cut inside a UTF-8 character: back up over continuation bytes.
-    while (keep > 0 && keep < name.size() && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80)
+    while (keep > 0 && keep < name.size() &&
+           (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80)
         --keep;
     return name.substr(0, keep) + std::string(kTag);
 }

@@ -116,7 +116,8 @@ PhotoMetadata::Data fromWebpChunks(const MetadataLayout& layout, const ReadAt& r
             data.icc = std::move(bytes);
         } else if (b.kind == MetadataKind::Exif && data.exif.empty()) {
             // Some writers keep JPEG's "Exif\0\0" before the TIFF header.
-            const size_t skip = bytes.size() >= 6 && std::memcmp(bytes.data(), "Exif\0\0", 6) == 0 ? 6 : 0;
+            const size_t skip =
+                bytes.size() >= 6 && std::memcmp(bytes.data(), "Exif\0\0", 6) == 0 ? 6 : 0;
             if (bytes.size() > skip)
                 Exiv2::ExifParser::decode(data.exif, bytes.data() + skip,
                                           static_cast<uint32_t>(bytes.size() - skip));
@@ -138,8 +139,7 @@ PhotoMetadata::Data fromWebpChunks(const MetadataLayout& layout, const ReadAt& r
 // exiv2.  `open` opens the file as it is; `bytes` reads any part of it.
 PhotoMetadata::Data readChecked(const ReadAt& read, uint64_t size, bool exifOnly,
                                 const std::function<Exiv2::Image::AutoPtr()>& open,
-                                std::vector<std::string>* notes,
-                                uint8_t* privateTiff = nullptr) {
+                                std::vector<std::string>* notes, uint8_t* privateTiff = nullptr) {
     quiet();
     const MetadataLayout layout = scanMetadata(read, size, exifOnly);
     if (notes) notes->insert(notes->end(), layout.notes.begin(), layout.notes.end());
@@ -232,8 +232,8 @@ PhotoMetadata PhotoMetadata::fromBytes(const std::vector<uint8_t>& file,
             std::memcpy(out, file.data() + offset, n);
             return true;
         };
-        auto data = std::make_shared<Data>(
-            readChecked(read, file.size(), exifOnly, [&] { return openBytes(file); }, notes));
+        auto data = std::make_shared<Data>(readChecked(
+            read, file.size(), exifOnly, [&] { return openBytes(file); }, notes));
         PhotoMetadata m;
         m.data_ = std::move(data);
         return m;
@@ -321,13 +321,50 @@ namespace {
 // The YCbCr fields belong in a JPEG's EXIF and stay there.
 bool describesStorage(uint16_t tag, bool keepYCbCr) {
     switch (tag) {
-    case 254: case 255: case 256: case 257: case 258: case 259: case 262: case 263: case 264:
-    case 265: case 266: case 273: case 277: case 278: case 279: case 280: case 281: case 284:
-    case 290: case 291: case 292: case 293: case 317: case 320: case 322: case 323: case 324:
-    case 325: case 330: case 332: case 338: case 339: case 340: case 341: case 347: case 700:
-    case 33723: case 34377: case 34675:
+    case 254:
+    case 255:
+    case 256:
+    case 257:
+    case 258:
+    case 259:
+    case 262:
+    case 263:
+    case 264:
+    case 265:
+    case 266:
+    case 273:
+    case 277:
+    case 278:
+    case 279:
+    case 280:
+    case 281:
+    case 284:
+    case 290:
+    case 291:
+    case 292:
+    case 293:
+    case 317:
+    case 320:
+    case 322:
+    case 323:
+    case 324:
+    case 325:
+    case 330:
+    case 332:
+    case 338:
+    case 339:
+    case 340:
+    case 341:
+    case 347:
+    case 700:
+    case 33723:
+    case 34377:
+    case 34675:
         return true;
-    case 529: case 530: case 531: case 532:
+    case 529:
+    case 530:
+    case 531:
+    case 532:
         return !keepYCbCr;
     default:
         return tag >= 512 && tag <= 521; // old-style JPEG in TIFF
@@ -352,10 +389,10 @@ void prepare(Exiv2::ExifData& exif, Exiv2::XmpData& xmp, int32_t width, int32_t 
     if (!xmp.empty()) {
         if (find<Exiv2::XmpData, Exiv2::XmpKey>(xmp, "Xmp.tiff.Orientation"))
             xmp["Xmp.tiff.Orientation"] = std::to_string(orientation);
-        for (auto [key, value] : {std::pair{"Xmp.exif.PixelXDimension", width},
-                                  std::pair{"Xmp.exif.PixelYDimension", height},
-                                  std::pair{"Xmp.tiff.ImageWidth", width},
-                                  std::pair{"Xmp.tiff.ImageLength", height}})
+        for (auto [key, value] :
+             {std::pair{"Xmp.exif.PixelXDimension", width},
+              std::pair{"Xmp.exif.PixelYDimension", height},
+              std::pair{"Xmp.tiff.ImageWidth", width}, std::pair{"Xmp.tiff.ImageLength", height}})
             if (find<Exiv2::XmpData, Exiv2::XmpKey>(xmp, key)) xmp[key] = std::to_string(value);
     }
 }
@@ -367,12 +404,10 @@ using Mux = std::unique_ptr<WebPMux, void (*)(WebPMux*)>;
 std::vector<uint8_t> intoWebp(const std::vector<uint8_t>& file, const Exiv2::ExifData& exif,
                               const Exiv2::XmpData& xmp, const std::vector<uint8_t>* icc,
                               bool hasIptc, std::vector<std::string>* notes) {
-    Mux mux(WebPMuxCreate(std::array{WebPData{file.data(), file.size()}}.data(), 0),
-            WebPMuxDelete);
+    Mux mux(WebPMuxCreate(std::array{WebPData{file.data(), file.size()}}.data(), 0), WebPMuxDelete);
     if (!mux) throw MetadataError("not a WebP file libwebp can rewrite");
     Exiv2::Blob exifBlob;
-    if (!exif.empty())
-        Exiv2::ExifParser::encode(exifBlob, nullptr, 0, Exiv2::littleEndian, exif);
+    if (!exif.empty()) Exiv2::ExifParser::encode(exifBlob, nullptr, 0, Exiv2::littleEndian, exif);
     std::string packet;
     if (!xmp.empty() && Exiv2::XmpParser::encode(packet, xmp) != 0) {
         packet.clear();
@@ -439,8 +474,7 @@ std::vector<uint8_t> PhotoMetadata::writeInto(const std::vector<uint8_t>& file, 
         Exiv2::XmpData xmp = data_->xmp;
         prepare(exif, xmp, width, height, orientation, container != Container::Tiff);
         const std::vector<uint8_t>* icc = withProfile && hasIcc() ? &data_->icc : nullptr;
-        if (container == Container::Webp)
-            return intoWebp(file, exif, xmp, icc, hasIptc(), notes);
+        if (container == Container::Webp) return intoWebp(file, exif, xmp, icc, hasIptc(), notes);
         try {
             return throughExiv2(file, exif, xmp, data_->iptc, icc);
         } catch (const std::exception& e) {

@@ -149,7 +149,8 @@ void scanJpeg(MetadataLayout& layout, const ReadAt& read, uint64_t size) {
         if (m[1] == 0xDA || m[1] == 0xD9 || !read(at + 2, m + 2, 2)) break;
         const uint64_t length = uint64_t{m[2]} << 8 | m[3];
         if (length < 2 || at + 2 + length > size) break;
-        const std::vector<uint8_t> head = readBytes(read, at + 4, std::min<uint64_t>(length - 2, 35));
+        const std::vector<uint8_t> head =
+            readBytes(read, at + 4, std::min<uint64_t>(length - 2, 35));
         auto add = [&](MetadataKind kind, size_t skip) {
             layout.blocks.push_back({kind, at, 2 + length, length - 2 - skip});
         };
@@ -205,7 +206,8 @@ std::vector<uint8_t> pngText(const std::string& type, const std::vector<uint8_t>
                            : std::vector<uint8_t>{};
     }
     bool over = false, damaged = false;
-    std::vector<uint8_t> text = inflateCapped(data.data() + at, data.size() - at, cap, over, damaged);
+    std::vector<uint8_t> text =
+        inflateCapped(data.data() + at, data.size() - at, cap, over, damaged);
     if (over) why = "inflates to more than " + bytesText(cap);
     if (damaged) why = "is damaged (its compressed stream does not inflate)";
     return text;
@@ -253,16 +255,17 @@ void scanPng(MetadataLayout& layout, const ReadAt& read, uint64_t size) {
         };
         auto dropLast = [&](const std::string& why) {
             layout.dropped.push_back(layout.blocks.size() - 1);
-            layout.notes.push_back(std::string("its ") + kindName(layout.blocks.back().kind) +
-                                   " " + why + "; left out");
+            layout.notes.push_back(std::string("its ") + kindName(layout.blocks.back().kind) + " " +
+                                   why + "; left out");
         };
         const bool text = type == "tEXt" || type == "zTXt" || type == "iTXt";
         if (type == "eXIf") {
             add(MetadataKind::Exif, length);
         } else if (type == "iCCP") {
             add(MetadataKind::Icc, length);
-            const std::vector<uint8_t> data =
-                length <= kMaxIccBytes + 128 ? readBytes(read, at + 8, length) : std::vector<uint8_t>{};
+            const std::vector<uint8_t> data = length <= kMaxIccBytes + 128
+                                                  ? readBytes(read, at + 8, length)
+                                                  : std::vector<uint8_t>{};
             const auto nul = std::find(data.begin(), data.end(), uint8_t{0});
             if (length > kMaxIccBytes + 128) {
                 dropLast("is more than " + bytesText(kMaxIccBytes));
@@ -271,8 +274,8 @@ void scanPng(MetadataLayout& layout, const ReadAt& read, uint64_t size) {
             } else {
                 bool over = false, damaged = false;
                 const auto from = size_t(nul - data.begin()) + 2;
-                const auto icc =
-                    inflateCapped(data.data() + from, data.size() - from, kMaxIccBytes, over, damaged);
+                const auto icc = inflateCapped(data.data() + from, data.size() - from, kMaxIccBytes,
+                                               over, damaged);
                 layout.blocks.back().payload = icc.size();
                 if (over) dropLast("inflates to more than " + bytesText(kMaxIccBytes));
                 if (damaged) dropLast("is damaged (its compressed stream does not inflate)");
@@ -305,9 +308,11 @@ void scanPng(MetadataLayout& layout, const ReadAt& read, uint64_t size) {
         } else if (text) {
             // Too large to be metadata within the limits, whatever it is.
             std::vector<uint8_t> data = readBytes(read, at + 8, std::min<uint64_t>(length, 80));
-            const std::string keyword(data.begin(), std::find(data.begin(), data.end(), uint8_t{0}));
+            const std::string keyword(data.begin(),
+                                      std::find(data.begin(), data.end(), uint8_t{0}));
             if (keyword == "XML:com.adobe.xmp" || keyword.rfind("Raw profile type ", 0) == 0) {
-                add(keyword == "XML:com.adobe.xmp" ? MetadataKind::Xmp : MetadataKind::Exif, length);
+                add(keyword == "XML:com.adobe.xmp" ? MetadataKind::Xmp : MetadataKind::Exif,
+                    length);
                 dropLast("is " + bytesText(length) + ", more than the limit");
             }
         }
@@ -324,10 +329,13 @@ void scanTiff(MetadataLayout& layout, const ReadAt& read, uint64_t size) {
     if (!read(0, h, 8)) return;
     const bool little = h[0] == 'I';
     layout.littleEndian = little;
-    auto u16 = [&](const uint8_t* p) { return little ? uint16_t(p[0] | p[1] << 8) : uint16_t(p[0] << 8 | p[1]); };
+    auto u16 = [&](const uint8_t* p) {
+        return little ? uint16_t(p[0] | p[1] << 8) : uint16_t(p[0] << 8 | p[1]);
+    };
     auto u32 = [&](const uint8_t* p) { return little ? le32(p) : be32(p); };
     auto u64 = [&](const uint8_t* p) {
-        return little ? uint64_t{le32(p + 4)} << 32 | le32(p) : uint64_t{be32(p)} << 32 | be32(p + 4);
+        return little ? uint64_t{le32(p + 4)} << 32 | le32(p)
+                      : uint64_t{be32(p)} << 32 | be32(p + 4);
     };
     const bool big = u16(h + 2) == 43;
     layout.bigTiff = big;
@@ -343,7 +351,8 @@ void scanTiff(MetadataLayout& layout, const ReadAt& read, uint64_t size) {
     if (ifd >= size || !read(ifd, c, countSize)) return;
     const uint64_t count = big ? u64(c) : u16(c);
     if (count > (size - ifd) / entrySize) return;
-    static constexpr uint64_t kTypeSize[] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8, 4, 0, 0, 8, 8, 8};
+    static constexpr uint64_t kTypeSize[] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4,
+                                             8, 4, 8, 4, 0, 0, 8, 8, 8};
     for (uint64_t i = 0; i < count; ++i) {
         const uint64_t at = ifd + countSize + i * entrySize;
         uint8_t e[20];
@@ -362,8 +371,8 @@ void scanTiff(MetadataLayout& layout, const ReadAt& read, uint64_t size) {
             continue;
         layout.blocks.push_back({kind, at, entrySize, bytes});
         if (kind == MetadataKind::Xmp && bytes <= kMaxXmpBytes) {
-            const uint64_t where = bytes <= inlineSize ? at + 4 + (big ? 8 : 4)
-                                                       : (big ? u64(e + 12) : u32(e + 8));
+            const uint64_t where =
+                bytes <= inlineSize ? at + 4 + (big ? 8 : 4) : (big ? u64(e + 12) : u32(e + 8));
             checkXmpText(layout, readBytes(read, where, bytes));
         }
     }
@@ -419,8 +428,8 @@ void append(std::vector<uint8_t>& out, const ReadAt& read, uint64_t offset, uint
 uint64_t countXmlProperties(const char* text, size_t size) {
     uint64_t n = 0;
     for (size_t i = 0; i + 1 < size; ++i) {
-        if (text[i] == '<' && (std::isalpha(static_cast<unsigned char>(text[i + 1])) ||
-                               text[i + 1] == '_'))
+        if (text[i] == '<' &&
+            (std::isalpha(static_cast<unsigned char>(text[i + 1])) || text[i + 1] == '_'))
             ++n; // an element
         else if (text[i] == '=' && (text[i + 1] == '"' || text[i + 1] == '\''))
             ++n; // an attribute
@@ -468,10 +477,9 @@ MetadataLayout scanMetadata(const ReadAt& read, uint64_t fileSize, bool exifOnly
         layout.container = Container::Jpeg;
     else if (fileSize >= 8 && std::memcmp(head, "\x89PNG\r\n\x1a\n", 8) == 0)
         layout.container = Container::Png;
-    else if (fileSize >= 8 && (std::memcmp(head, "II*\0", 4) == 0 ||
-                               std::memcmp(head, "MM\0*", 4) == 0 ||
-                               std::memcmp(head, "II+\0", 4) == 0 ||
-                               std::memcmp(head, "MM\0+", 4) == 0))
+    else if (fileSize >= 8 &&
+             (std::memcmp(head, "II*\0", 4) == 0 || std::memcmp(head, "MM\0*", 4) == 0 ||
+              std::memcmp(head, "II+\0", 4) == 0 || std::memcmp(head, "MM\0+", 4) == 0))
         layout.container = Container::Tiff;
     else if (fileSize >= 12 && std::memcmp(head, "RIFF", 4) == 0 &&
              std::memcmp(head + 8, "WEBP", 4) == 0)
