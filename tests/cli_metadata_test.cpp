@@ -12,6 +12,7 @@
 #include <webp/mux.h>
 #include <zlib.h>
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -373,6 +374,158 @@ TEST_F(Photo, DamagedProfileIsLeftOutOfEveryOutput) {
             TIFFClose(t);
         }
     }
+}
+
+// A PNG chunk: length, type, data, CRC.
+Bytes pngChunk(const Bytes& type, const Bytes& data) {
+    Bytes out;
+    for (int k = 3; k >= 0; --k)
+        out += char(data.size() >> (8 * k) & 0xFF);
+    const Bytes body = type + data;
+    const auto crc = static_cast<uint32_t>(
+        crc32(0, reinterpret_cast<const Bytef*>(body.data()), static_cast<uInt>(body.size())));
+    out += body;
+    for (int k = 3; k >= 0; --k)
+        out += char(crc >> (8 * k) & 0xFF);
+    return out;
+}
+
+// An XMP packet of `n` properties, `name` each.
+Bytes xmpPacket(int n, const std::string& name = "p") {
+    Bytes x = "<?xpacket begin=\"\" id=\"W5M0MpCehiHzreSzNTczkc9d\"?><x:xmpmeta "
+              "xmlns:x=\"adobe:ns:meta/\"><rdf:RDF "
+              "xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\"><rdf:Description "
+              "rdf:about=\"\" xmlns:t=\"http://example.com/t/\">";
+    for (int i = 0; i < n; ++i)
+        x += "<t:" + name + std::to_string(i) + ">v</t:" + name + std::to_string(i) + ">";
+    return x + "</rdf:Description></rdf:RDF></x:xmpmeta><?xpacket end=\"w\"?>";
+}
+
+// A run of the tool that must end in under two seconds and 256 MB.
+test::ToolResult quickly(const std::vector<std::string>& args) {
+    const auto start = std::chrono::steady_clock::now();
+    test::ToolResult r = runTool(args);
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 2.0);
+    EXPECT_LT(r.peakKb, 256 * 1024);
+    return r;
+}
+
+// Metadata past the limits is left out, with a note, before anything
+// parses it: the run stays quick and small however much there is.
+TEST_F(Photo, MetadataPastItsLimitsIsLeftOutBeforeItIsParsed) {
+    cli::writePicture(dir / "plain.png", stored);
+    const Bytes png = slurp(dir / "plain.png");
+    // 40,000 XMP properties in a PNG: parsing them would take many seconds.
+    std::ofstream(dir / "xmp.png", std::ios::binary)
+        << png.substr(0, 33) +
+               pngChunk("iTXt", Bytes("XML:com.adobe.xmp\0\0\0\0\0", 22) + xmpPacket(40000)) +
+               png.substr(33);
+    for (const char* strip : {"", "--strip"}) {
+        std::vector<std::string> args{"mirror-h", dir / "xmp.png", dir / "out.jpg"};
+        if (*strip) args.push_back(strip);
+        const auto r = quickly(args);
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.err.find("XMP holds 40010 properties") == std::string::npos, *strip != 0)
+            << r.err;
+        EXPECT_EQ(slurp(dir / "out.jpg").find("http://ns.adobe.com/xap/1.0/"), Bytes::npos);
+    }
+
+    // A JPEG whose profile is split over 1,600 segments of 60 KB: 96 MB.
+    // (Large files are made in scopes of their own: a program started while
+    // this one holds them would count them in its peak.)
+    {
+        const Bytes plain = slurp(dir / "plain.jpg");
+        std::ofstream split(dir / "split.jpg", std::ios::binary);
+        split << plain.substr(0, 2) + segment(0xE1, exifBlock(1));
+        const Bytes part(60000, 'p');
+        for (int i = 0; i < 1600; ++i)
+            split << segment(0xE2,
+                             Bytes("ICC_PROFILE\0", 12) + char(i % 255 + 1) + char(255) + part);
+        split << plain.substr(2);
+    }
+    auto r = quickly({"mirror-h", dir / "split.jpg", dir / "out.jpg"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("colour profile is 96000000 bytes"), std::string::npos) << r.err;
+    const Bytes jpeg = slurp(dir / "out.jpg");
+    EXPECT_TRUE(iccOf(jpeg).empty());
+    EXPECT_EQ(Exif(jpeg).text(Exif(jpeg).ifd0(), 0x010F), kMake); // the EXIF is kept
+
+    // A 64 x 48 TIFF with a 100 MB profile tag.
+    {
+        TIFF* t = TIFFOpen((dir / "icc.tif").c_str(), "w");
+        ASSERT_NE(t, nullptr);
+        TIFFSetField(t, TIFFTAG_IMAGEWIDTH, 64u);
+        TIFFSetField(t, TIFFTAG_IMAGELENGTH, 48u);
+        TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, uint16_t{8});
+        TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, uint16_t{3});
+        TIFFSetField(t, TIFFTAG_PHOTOMETRIC, uint16_t{PHOTOMETRIC_RGB});
+        Bytes huge = iccProfile();
+        huge.resize(100u << 20, 'i');
+        TIFFSetField(t, TIFFTAG_ICCPROFILE, uint32_t(huge.size()), huge.data());
+        const Bytes row(64 * 3, 'r');
+        for (uint32_t y = 0; y < 48; ++y)
+            TIFFWriteScanline(t, const_cast<char*>(row.data()), y, 0);
+        TIFFClose(t);
+    }
+    r = quickly({"mirror-h", dir / "icc.tif", dir / "out.tif"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("colour profile is 104857600 bytes"), std::string::npos) << r.err;
+    EXPECT_LT(std::filesystem::file_size(dir / "out.tif"), 100000u);
+}
+
+// The input's TIFF structure is never the output's: fields such as
+// MinSampleValue in the EXIF of a JPEG (here with a wrong type) stay out of
+// a TIFF output, which libtiff and the tool then read.
+TEST_F(Photo, StorageFieldsOfTheInputNeverReachATiffOutput) {
+    Bytes t = "II*";
+    t += '\0';
+    put32(t, 8);
+    put16(t, 3);
+    put16(t, 0x010F), put16(t, 2), put32(t, uint32_t(kMake.size() + 1)), put32(t, 8 + 2 + 36 + 4);
+    put16(t, 280), put16(t, 2), put32(t, 3), put32(t, uint32_t('a' | 'b' << 8)); // ASCII
+    put16(t, 281), put16(t, 5), put32(t, 1), put32(t, 8 + 2 + 36 + 4 + 16);      // RATIONAL
+    put32(t, 0);
+    t += kMake + '\0';
+    t.resize(8 + 2 + 36 + 4 + 16, '\0');
+    put32(t, 7), put32(t, 3);
+    const Bytes plain = slurp(dir / "plain.jpg");
+    std::ofstream(dir / "tags.jpg", std::ios::binary)
+        << plain.substr(0, 2) + segment(0xE1, Bytes("Exif\0\0", 6) + t) + plain.substr(2);
+    const auto r = runTool({"mirror-h", dir / "tags.jpg", dir / "out.tif"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    TIFF* tif = TIFFOpen((dir / "out.tif").c_str(), "r");
+    ASSERT_NE(tif, nullptr);
+    uint16_t v = 0;
+    EXPECT_FALSE(TIFFGetField(tif, TIFFTAG_MINSAMPLEVALUE, &v));
+    EXPECT_FALSE(TIFFGetField(tif, TIFFTAG_MAXSAMPLEVALUE, &v));
+    char* make = nullptr;
+    ASSERT_TRUE(TIFFGetField(tif, TIFFTAG_MAKE, &make));
+    EXPECT_EQ(std::string(make), kMake);
+    TIFFClose(tif);
+    EXPECT_EQ(cli::readPicture(dir / "out.tif").rgb, test::mirroredLeftRight(stored).rgb);
+}
+
+// An XMP packet that grows past a JPEG segment when written again costs only
+// itself: the EXIF and the profile are kept.  (Quotes in single-quoted
+// attributes come back as &quot;: 4,400 of them grow the packet by 66 KB.)
+TEST_F(Photo, XmpTooLargeForAJpegSegmentLeavesTheRest) {
+    Bytes packet = xmpPacket(0);
+    Bytes quotes;
+    for (int i = 0; i < 4400; ++i)
+        quotes += " t:a" + std::to_string(i) + "='\"\"\"'";
+    packet.insert(packet.find("xmlns:t=") + 31, quotes);
+    const Bytes xmp = Bytes("http://ns.adobe.com/xap/1.0/\0", 29) + packet;
+    ASSERT_LT(xmp.size(), 65533u);
+    ASSERT_GT(xmp.size(), 60000u);
+    const Bytes in = slurp(dir / "in.jpg");
+    std::ofstream(dir / "xmp.jpg", std::ios::binary)
+        << in.substr(0, 2) + segment(0xE1, xmp) + in.substr(2);
+    const auto r = runTool({"mirror-h", dir / "xmp.jpg", dir / "out.jpg"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("XMP cannot be written"), std::string::npos) << r.err;
+    const Bytes out = slurp(dir / "out.jpg");
+    EXPECT_EQ(Exif(out).text(Exif(out).ifd0(), 0x010F), kMake);
+    EXPECT_EQ(iccOf(out), iccProfile());
 }
 
 } // namespace

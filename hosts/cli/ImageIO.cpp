@@ -1,5 +1,6 @@
 #include "ImageIO.h"
 
+#include "MetadataScan.h"
 #include "SafeWrite.h"
 
 #include <png.h>
@@ -522,6 +523,19 @@ struct TiffStream {
     std::vector<uint8_t> copy;
 };
 
+// libtiff reads every field of the first directory into memory when it opens
+// a file, a profile of 100 MB as well: the fields the metadata reader leaves
+// out for their size are emptied in the private mapping first.
+void leaveOutOversizedMetadata(uint8_t* bytes, size_t size) {
+    const hosts::ReadAt read = [bytes, size](uint64_t offset, void* out, size_t n) {
+        if (offset > size || n > size - offset) return false;
+        std::memcpy(out, bytes + offset, n);
+        return true;
+    };
+    const hosts::MetadataLayout layout = hosts::scanMetadata(read, size, false);
+    if (layout.container == hosts::Container::Tiff) hosts::emptyDroppedEntries(layout, bytes, size);
+}
+
 FILE* fileOf(thandle_t h) {
     return static_cast<TiffStream*>(h)->file;
 }
@@ -552,24 +566,29 @@ int tiffMap(thandle_t h, tdata_t* base, toff_t* size) {
     auto* s = static_cast<TiffStream*>(h);
     const int fd = fileno(s->file);
     struct stat st {};
+    uint8_t* bytes = nullptr;
+    size_t length = 0;
     if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
-        void* p = ::mmap(nullptr, size_t(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+        // Private and writable: see leaveOutOversizedMetadata.
+        void* p = ::mmap(nullptr, size_t(st.st_size), PROT_READ | PROT_WRITE, MAP_PRIVATE, fd, 0);
         if (p == MAP_FAILED) return 0;
         s->mapped = p;
-        s->mappedSize = size_t(st.st_size);
-        *base = p;
-        *size = toff_t(st.st_size);
-        return 1;
+        s->mappedSize = length = size_t(st.st_size);
+        bytes = static_cast<uint8_t*>(p);
+    } else {
+        const toff_t n = tiffSize(h);
+        const off_t keep = ftello(s->file);
+        if (n == 0 || keep < 0 || fseeko(s->file, 0, SEEK_SET) != 0) return 0;
+        s->copy.resize(size_t(n));
+        const size_t got = std::fread(s->copy.data(), 1, size_t(n), s->file);
+        fseeko(s->file, keep, SEEK_SET);
+        if (got != size_t(n)) return 0;
+        bytes = s->copy.data();
+        length = size_t(n);
     }
-    const toff_t n = tiffSize(h);
-    const off_t keep = ftello(s->file);
-    if (n == 0 || keep < 0 || fseeko(s->file, 0, SEEK_SET) != 0) return 0;
-    s->copy.resize(size_t(n));
-    const size_t got = std::fread(s->copy.data(), 1, size_t(n), s->file);
-    fseeko(s->file, keep, SEEK_SET);
-    if (got != size_t(n)) return 0;
-    *base = s->copy.data();
-    *size = n;
+    leaveOutOversizedMetadata(bytes, length);
+    *base = bytes;
+    *size = toff_t(length);
     return 1;
 }
 void tiffUnmap(thandle_t h, tdata_t, toff_t) {

@@ -461,11 +461,21 @@ bool isUsableRgbProfile(const std::vector<uint8_t>& icc, std::string& why) {
 }
 
 void emptyDroppedEntries(const MetadataLayout& layout, uint8_t* tiff, size_t size) {
-    // An emptied entry: its count is zero, and nothing reads its value.
-    const size_t width = layout.bigTiff ? 8 : 4;
+    // The entry becomes kEmptiedTiffTag, a field of one byte, held in the
+    // entry itself: nobody reads the old value (exiv2 refuses a profile of
+    // no bytes and libtiff a field of none, so the tag and count go too).
+    auto put = [&](uint8_t* p, uint64_t v, size_t n) {
+        for (size_t k = 0; k < n; ++k)
+            p[layout.littleEndian ? k : n - 1 - k] = uint8_t(v >> (8 * k));
+    };
+    const size_t countSize = layout.bigTiff ? 8 : 4;
     for (size_t i : layout.dropped) {
-        const uint64_t count = layout.blocks[i].offset + 4;
-        if (count + width <= size) std::memset(tiff + count, 0, width);
+        const uint64_t at = layout.blocks[i].offset;
+        if (layout.blocks[i].length != 4 + 2 * countSize || at + 4 + 2 * countSize > size) continue;
+        put(tiff + at, kEmptiedTiffTag, 2);
+        put(tiff + at + 2, 1, 2);
+        put(tiff + at + 4, 1, countSize);
+        put(tiff + at + 4 + countSize, 0, countSize);
     }
 }
 

@@ -66,7 +66,10 @@ std::vector<uint8_t> withoutDropped(const MetadataLayout& layout, const ReadAt& 
                                     uint64_t fileSize);
 
 // For a TIFF held in memory (mapped, say): empties the dropped entries in
-// place, as withoutDropped does in its copy.
+// place, as withoutDropped does in its copy, turning each into a field of
+// one byte with this private tag, which writers of metadata then drop.
+inline constexpr uint16_t kEmptiedTiffTag = 0xFEFE;
+void emptyDroppedEntries(const MetadataLayout& layout, uint8_t* tiff, size_t size);
 void emptyDroppedEntries(const MetadataLayout& layout, uint8_t* tiff, size_t size);
 
 // Elements and attributes in an XML text, counted without parsing it.
