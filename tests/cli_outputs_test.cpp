@@ -87,10 +87,23 @@ TEST(Outputs, FifoAndDeviceAreWrittenInPlaceNeverReplaced) {
 
     const std::string fifo = dir / "pipe.png";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    // Our own writer end keeps the reader waiting until the tool is done,
+    // and ends its wait even if the tool never opens the FIFO.
+    const int rfd = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    const int wfd = open(fifo.c_str(), O_WRONLY);
+    ASSERT_GE(rfd, 0);
+    ASSERT_GE(wfd, 0);
+    fcntl(rfd, F_SETFL, fcntl(rfd, F_GETFL) & ~O_NONBLOCK);
     std::string received;
-    std::thread reader([&] { received = slurp(fifo); });
+    std::thread reader([&] {
+        char block[4096];
+        for (ssize_t n; (n = read(rfd, block, sizeof block)) > 0;)
+            received.append(block, size_t(n));
+    });
     const auto r = runTool({"mirror-h", in, fifo});
+    close(wfd);
     reader.join();
+    close(rfd);
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_TRUE(fs::is_fifo(fifo));
     std::ofstream(dir / "received.png", std::ios::binary) << received;
@@ -139,8 +152,13 @@ TEST(Outputs, TemporaryNamesFitWhereverTheOutputNameFits) {
 
 TEST(Outputs, FailedWritesNameTheOutputAndLeaveNothing) {
     test::TempDir dir;
-    const std::string in = dir / "in.png";
-    cli::writePicture(in, test::noisePicture(200, 200, 3));
+    // A photo with EXIF and a profile, large enough to fail the write below.
+    const std::string in = dir / "in.jpg";
+    const auto made =
+        runTool({"resize", std::string(TALVINE_SOURCE_DIR) + "/fuzz/corpus/metadata/exif-icc.jpg",
+                 in, "--percent", "800%", "--quality", "100"});
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+    ASSERT_NE(slurp(in).find("Exif"), std::string::npos) << "the input has no EXIF";
     // A file size limit makes the write fail as a full disk would.
     const std::string out = dir / "o.png";
     struct sigaction ignore {
