@@ -20,6 +20,7 @@
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
 #include <exiv2/exiv2.hpp>
 #include <webp/mux.h>
+#include <zlib.h>
 #endif
 
 namespace talvine::hosts {
@@ -397,6 +398,48 @@ void prepare(Exiv2::ExifData& exif, Exiv2::XmpData& xmp, int32_t width, int32_t 
     }
 }
 
+uint32_t be32(const uint8_t* p) {
+    return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
+}
+
+void appendChunk(std::vector<uint8_t>& out, const char* type, const std::vector<uint8_t>& data) {
+    for (int k = 3; k >= 0; --k)
+        out.push_back(uint8_t(data.size() >> (8 * k)));
+    const size_t from = out.size();
+    out.insert(out.end(), type, type + 4);
+    out.insert(out.end(), data.begin(), data.end());
+    const uLong crc = crc32(0, out.data() + from, static_cast<uInt>(out.size() - from));
+    for (int k = 3; k >= 0; --k)
+        out.push_back(uint8_t(crc >> (8 * k)));
+}
+
+// A PNG with `icc` in an iCCP chunk of its own, named as PNG readers want
+// (exiv2 writes one with no name, which libpng refuses), right after the
+// header; the chunks that say sRGB (sRGB, gAMA, cHRM) and any other profile
+// go, since the profile says what the pixels are.
+std::vector<uint8_t> pngWithProfile(const std::vector<uint8_t>& png,
+                                    const std::vector<uint8_t>& icc) {
+    uLongf packed = compressBound(static_cast<uLong>(icc.size()));
+    std::vector<uint8_t> data{'I', 'C', 'C', ' ', 'p', 'r', 'o', 'f', 'i', 'l', 'e', 0, 0};
+    const size_t head = data.size();
+    data.resize(head + packed);
+    if (compress2(data.data() + head, &packed, icc.data(), static_cast<uLong>(icc.size()), 9) !=
+        Z_OK)
+        throw MetadataError("the colour profile cannot be compressed");
+    data.resize(head + packed);
+    std::vector<uint8_t> out(png.begin(), png.begin() + 8);
+    for (size_t at = 8; at + 12 <= png.size();) {
+        const size_t length = be32(&png[at]);
+        if (length > png.size() - at - 12) throw MetadataError("a PNG chunk runs past the end");
+        const std::string type(reinterpret_cast<const char*>(&png[at + 4]), 4);
+        if (type != "iCCP" && type != "sRGB" && type != "gAMA" && type != "cHRM")
+            out.insert(out.end(), png.begin() + long(at), png.begin() + long(at + 12 + length));
+        if (type == "IHDR") appendChunk(out, "iCCP", data);
+        at += 12 + length;
+    }
+    return out;
+}
+
 using Mux = std::unique_ptr<WebPMux, void (*)(WebPMux*)>;
 
 // WebP through libwebp's own muxer: EXIF and XMP chunks, the profile in
@@ -475,13 +518,20 @@ std::vector<uint8_t> PhotoMetadata::writeInto(const std::vector<uint8_t>& file, 
         prepare(exif, xmp, width, height, orientation, container != Container::Tiff);
         const std::vector<uint8_t>* icc = withProfile && hasIcc() ? &data_->icc : nullptr;
         if (container == Container::Webp) return intoWebp(file, exif, xmp, icc, hasIptc(), notes);
+        std::vector<uint8_t> named;
+        if (container == Container::Png && icc) {
+            named = pngWithProfile(file, *icc);
+            icc = nullptr; // in the file now, as it should be
+        }
+        const std::vector<uint8_t>& source = named.empty() ? file : named;
         try {
-            return throughExiv2(file, exif, xmp, data_->iptc, icc);
+            return throughExiv2(source, exif, xmp, data_->iptc, icc);
         } catch (const std::exception& e) {
             if (xmp.empty()) throw;
             // A JPEG segment holds at most 64 KB: an XMP packet that grew
             // past it is left out, and the rest still written.
-            std::vector<uint8_t> out = throughExiv2(file, exif, Exiv2::XmpData(), data_->iptc, icc);
+            std::vector<uint8_t> out =
+                throughExiv2(source, exif, Exiv2::XmpData(), data_->iptc, icc);
             if (notes)
                 notes->push_back(std::string("its XMP cannot be written in this format (") +
                                  e.what() + "); left out");

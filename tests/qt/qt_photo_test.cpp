@@ -281,6 +281,15 @@ TEST_F(PhotoTest, ATurnedPhotoOpensUprightAndSavesWithItsMetadataAndQuality) {
     ASSERT_TRUE(window_->saveFile(png));
     EXPECT_EQ(readBack(png).make, "Talvine Optics");
     EXPECT_EQ(readBack(png).icc, srgbProfile());
+    // The profile's chunk has a name, as libpng requires of it, and no
+    // chunk says sRGB beside it.
+    const std::vector<uint8_t> bytes = fileBytes(png);
+    const std::string text(bytes.begin(), bytes.end());
+    const auto iccp = text.find("iCCP");
+    ASSERT_NE(iccp, std::string::npos);
+    EXPECT_EQ(text.compare(iccp + 4, 12, std::string("ICC profile\0", 12)), 0);
+    EXPECT_EQ(text.find("sRGB"), std::string::npos);
+    EXPECT_EQ(text.find("gAMA"), std::string::npos);
 }
 
 TEST_F(PhotoTest, ASaveThatCannotBeWrittenLeavesTheOldFileAndSaysSo) {
