@@ -45,7 +45,8 @@ TEST(CliTilt, LevelsTheLineThroughBothPointsInEitherSampling) {
     for (bool bilinear : {false, true}) {
         std::vector<std::string> args{"tilt",    dir / "in.png", dir / "out.png", "--from",
                                       "100,100", "--to",         "200,110"};
-        if (bilinear) args.push_back("--bilinear");
+        // Interpolated unless told otherwise: the tool's default.
+        if (!bilinear) args.push_back("--nearest");
         const auto r = runTool(args);
         ASSERT_EQ(r.exitCode, 0) << r.err;
         const cli::Picture out = cli::readPicture(dir / "out.png");
@@ -73,8 +74,8 @@ TEST(CliDistortion, AppliesTheRateWithTheChosenLawAndSampling) {
         engines::DistortionLaw law;
         Sampling sampling;
     } cases[] = {
-        {{"--rate", "100"}, 100, engines::DistortionLaw::Linear, Sampling::Nearest},
-        {{"--rate", "-35", "--law", "2", "--bilinear"},
+        {{"--rate", "100", "--basic"}, 100, engines::DistortionLaw::Linear, Sampling::Nearest},
+        {{"--rate", "-35", "--law", "2"},
          -35,
          engines::DistortionLaw::Square,
          Sampling::Bilinear},
@@ -107,6 +108,7 @@ TEST(CliPerspective, MapsTheCornersWithTheVerticalCorrection) {
         std::vector<std::string> args{"perspective", dir / "in.png", dir / "out.png", "--corners",
                                       "20,0",        "80,0",         "99,99",         "0,99"};
         if (v != 5) args.insert(args.end(), {"--vertical", std::to_string(v)});
+        args.push_back("--nearest");
         const auto r = runTool(args);
         ASSERT_EQ(r.exitCode, 0) << r.err;
         const cli::Picture out = cli::readPicture(dir / "out.png");
@@ -148,7 +150,7 @@ TEST(CliCorrections, PointsArePositionsOnTheEdgesAndBeyondThePicture) {
         {"a facade cut off by the frame", {{20, -30}, {80, -30}, {130, 100}, {-30, 100}}, 4},
     };
     for (const Case& c : cases) {
-        std::vector<std::string> args{"perspective", src, out, "--corners"};
+        std::vector<std::string> args{"perspective", src, out, "--nearest", "--corners"};
         for (Point p : {c.corners.hg, c.corners.hd, c.corners.bd, c.corners.bg})
             args.push_back(std::to_string(p.x) + "," + std::to_string(p.y));
         const auto r = runTool(args);
@@ -199,7 +201,7 @@ TEST(CliTilt, AnAngleTurnsAsTheTwoPointsItPicksWould) {
     const std::string src = dir / "in.png";
     // 45 degrees rising to the right about the centre is the line from
     // (80,50) one pixel right and one up: the dialog's angle of -45.
-    auto r = runTool({"tilt", src, dir / "a.png", "--angle", "45"});
+    auto r = runTool({"tilt", src, dir / "a.png", "--angle", "45", "--nearest"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(pickedPoints(r.err), std::make_pair(std::string("80,50"), std::string("81,49")));
     EXPECT_EQ(cli::readPicture(dir / "a.png").rgb,
@@ -208,11 +210,11 @@ TEST(CliTilt, AnAngleTurnsAsTheTwoPointsItPicksWould) {
         std::vector<std::string> options;
         double degrees;
     } cases[] = {
-        {{"--angle", "3"}, 3},
+        {{"--angle", "3", "--nearest"}, 3},
         {{"--angle", "-3", "--centre", "30,40", "--bilinear"}, -3},
-        {{"--angle", "33.3333", "--centre", "-10,120"}, 33.3333},
-        {{"--angle", "-0.001"}, -0.001},
-        {{"--angle", "89.99"}, 89.99},
+        {{"--angle", "33.3333", "--centre", "-10,120", "--nearest"}, 33.3333},
+        {{"--angle", "-0.001", "--nearest"}, -0.001},
+        {{"--angle", "89.99", "--nearest"}, 89.99},
     };
     for (const Case& c : cases) {
         std::vector<std::string> args{"tilt", src, dir / "a.png"};
@@ -229,7 +231,7 @@ TEST(CliTilt, AnAngleTurnsAsTheTwoPointsItPicksWould) {
         const double obtained = std::atan2(double(ay) - by, double(bx) - ax) * 180 / M_PI;
         EXPECT_NEAR(obtained, c.degrees, 1e-9) << from << " " << to;
         std::vector<std::string> same{"tilt", src, dir / "b.png", "--from", from, "--to", to};
-        if (c.options.back() == "--bilinear") same.push_back("--bilinear");
+        same.push_back(c.options.back() == "--bilinear" ? "--bilinear" : "--nearest");
         ASSERT_EQ(runTool(same).exitCode, 0);
         EXPECT_EQ(test::slurp(dir / "a.png"), test::slurp(dir / "b.png")) << c.degrees;
     }
@@ -263,19 +265,19 @@ TEST(CliStraighten, KeepsTheLargestRectangleWithoutCornersFromOutside) {
         bool keepProportion;
     } cases[] = {
         {"any proportion",
-         {"--from", "20,30", "--to", "220,50"},
+         {"--from", "20,30", "--to", "220,50", "--nearest"},
          {20, 30},
          {220, 50},
          Sampling::Nearest,
          false},
         {"the picture's proportions",
-         {"--from", "200,140", "--to", "10,120", "--bilinear", "--keep-proportion"},
+         {"--from", "200,140", "--to", "10,120", "--keep-proportion"},
          {200, 140},
          {10, 120},
          Sampling::Bilinear,
          true},
         {"a point beyond the picture",
-         {"--from", "-40,80", "--to", "260,60"},
+         {"--from", "-40,80", "--to", "260,60", "--nearest"},
          {-40, 80},
          {260, 60},
          Sampling::Nearest,
@@ -369,6 +371,10 @@ TEST(CliCorrections, RefusalsAreOneLineAndWriteNothing) {
          2,
          "--centre goes with --angle"},
         {"a vertical angle", {"tilt", in, out, "--angle", "90"}, 2, "between -90 and 90"},
+        {"two samplings at once",
+         {"tilt", in, out, "--angle", "3", "--basic", "--smooth"},
+         2,
+         "--nearest and --bilinear cannot be given together"},
         {"an angle that is no number", {"tilt", in, out, "--angle", "3deg"}, 2, "'3deg'"},
         {"a centre with no room for a second point",
          {"tilt", in, out, "--angle", "3", "--centre", "2147483647,0"},

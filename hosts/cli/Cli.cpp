@@ -31,6 +31,13 @@ bool Args::flag(const std::string& name) {
     return true;
 }
 
+bool Args::interpolate() {
+    const bool smooth = flag("--bilinear") + flag("--smooth") > 0;
+    const bool nearest = flag("--nearest") + flag("--basic") > 0;
+    if (smooth && nearest) throw UsageError("--nearest and --bilinear cannot be given together");
+    return !nearest;
+}
+
 std::vector<std::string> Args::positional(size_t expected) {
     for (const auto& w : words_)
         if (w.size() > 1 && w[0] == '-') throw UsageError("unknown option " + w);

@@ -39,6 +39,11 @@ class Args {
     std::optional<std::vector<std::string>> options(const std::string& name, size_t count);
     // Removes "--name" and says whether it was there.
     bool flag(const std::string& name);
+    // The sampling asked for: interpolated between neighbouring pixels by
+    // default (--bilinear and --smooth say so too), as photographers expect
+    // of a turn or a resize; --nearest (or --basic, the dialogs' name) takes
+    // the nearest pixel.  Both at once are a usage error.
+    bool interpolate();
     // The remaining words; any left-over option ("-x" or "--name", but not
     // "-", standard input or output) is a usage error.
     std::vector<std::string> positional(size_t expected);

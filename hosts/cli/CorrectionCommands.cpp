@@ -196,7 +196,7 @@ TiltRequest tiltRequest(Args& args) {
     TiltRequest t;
     t.angleText = args.option("--angle");
     const auto centre = args.option("--centre");
-    t.bilinear = args.flag("--bilinear");
+    t.bilinear = args.interpolate();
     if (t.angleText && (from || to)) throw UsageError("--angle replaces --from and --to");
     if (centre && !t.angleText) throw UsageError("--centre goes with --angle");
     if (!t.angleText && (!from || !to))
@@ -299,7 +299,7 @@ int distortion(Args& args) {
     const FileOptions out = fileOptions(args);
     const auto rate = args.option("--rate");
     const auto law = args.option("--law");
-    const bool bilinear = args.flag("--bilinear");
+    const bool bilinear = args.interpolate();
     if (!rate) throw UsageError("--rate is needed");
     const DistortionOptions o{parseInt(*rate, "--rate", -100, 100),
                               law ? parseInt(*law, "--law", 1, 2) : 1, bilinear};
@@ -344,7 +344,7 @@ int perspective(Args& args) {
     const FileOptions out = fileOptions(args);
     const auto corners = args.options("--corners", 4);
     const auto vertical = args.option("--vertical");
-    const bool bilinear = args.flag("--bilinear");
+    const bool bilinear = args.interpolate();
     if (!corners) throw UsageError("--corners is needed");
     static constexpr std::array<const char*, 4> kNames = {
         "top-left corner", "top-right corner", "bottom-right corner", "bottom-left corner"};
@@ -365,7 +365,7 @@ int perspective(Args& args) {
 } // namespace
 
 Subcommand tiltCommand() {
-    return {"tilt", "IN OUT (--from X,Y --to X,Y | --angle DEG [--centre X,Y]) [--bilinear]",
+    return {"tilt", "IN OUT (--from X,Y --to X,Y | --angle DEG [--centre X,Y]) [--nearest]",
             std::string(
                 "Levels the horizon: the picture turns about the --from point so that the line\n"
                 "from --from to --to comes out horizontal (command 3).  Corners brought in\n"
@@ -380,14 +380,16 @@ Subcommand tiltCommand() {
                 "                when the dialog cannot obtain the angle exactly\n"
                 "  --centre X,Y  with --angle: the centre of the turn (default: the\n"
                 "                picture's centre, W/2,H/2 rounded down)\n"
-                "  --bilinear    interpolate between neighbouring pixels\n") +
+                "  --nearest     take the nearest pixel (the dialog's \"Basique\"; --basic\n"
+                "                says the same) instead of interpolating between\n"
+                "                neighbouring pixels, the default (--bilinear)\n") +
                 kFileHelp,
             tilt};
 }
 
 Subcommand straightenCommand() {
     return {"straighten",
-            "IN OUT (--from X,Y --to X,Y | --angle DEG [--centre X,Y]) [--bilinear] "
+            "IN OUT (--from X,Y --to X,Y | --angle DEG [--centre X,Y]) [--nearest] "
             "[--keep-proportion]",
             std::string(
                 "Levels the horizon as tilt does (command 3), then cuts the result down to the\n"
@@ -400,7 +402,9 @@ Subcommand straightenCommand() {
                 "                     degrees counter-clockwise (positive rises to the right)\n"
                 "  --centre X,Y       with --angle: the centre of the turn (default: the\n"
                 "                     picture's centre)\n"
-                "  --bilinear         interpolate between neighbouring pixels\n"
+                "  --nearest          take the nearest pixel (the dialog's \"Basique\"; --basic\n"
+                "                     says the same) instead of interpolating between\n"
+                "                     neighbouring pixels, the default (--bilinear)\n"
                 "  --keep-proportion  a rectangle of the picture's proportions (default: the\n"
                 "                     largest area of any proportion)\n") +
                 kFileHelp,
@@ -409,19 +413,21 @@ Subcommand straightenCommand() {
 
 Subcommand distortionCommand() {
     return {
-        "distortion", "IN OUT --rate P [--law 1|2] [--bilinear]",
+        "distortion", "IN OUT --rate P [--law 1|2] [--nearest]",
         std::string("Corrects barrel or pincushion distortion about the picture's centre\n"
                     "(command 8).\n\nOptions:\n"
                     "  --rate P      -100 to 100: positive for barrel, negative for pincushion\n"
                     "  --law 1|2     1: the correction grows as (1 + a.R) (default); 2: as (1 + "
                     "a.R\xC2\xB2)\n"
-                    "  --bilinear    interpolate between neighbouring pixels\n") +
+                    "  --nearest     take the nearest pixel (the dialog's \"Basique\"; --basic\n"
+                "                says the same) instead of interpolating between\n"
+                "                neighbouring pixels, the default (--bilinear)\n") +
             kFileHelp,
         distortion};
 }
 
 Subcommand perspectiveCommand() {
-    return {"perspective", "IN OUT --corners X,Y X,Y X,Y X,Y [--vertical V] [--bilinear]",
+    return {"perspective", "IN OUT --corners X,Y X,Y X,Y X,Y [--vertical V] [--nearest]",
             std::string(
                 "Straightens converging verticals: the four corners of something rectangular\n"
                 "(top-left, top-right, bottom-right, bottom-left) are mapped so that its sides\n"
@@ -430,7 +436,9 @@ Subcommand perspectiveCommand() {
                 "                0..H, edges included, or beyond the picture (with a note)\n"
                 "                when the frame cuts the rectangle off\n"
                 "  --vertical V  vertical stretch, 0 to 10 (default 5, as the dialog opens)\n"
-                "  --bilinear    interpolate between neighbouring pixels\n") +
+                "  --nearest     take the nearest pixel (the dialog's \"Basique\"; --basic\n"
+                "                says the same) instead of interpolating between\n"
+                "                neighbouring pixels, the default (--bilinear)\n") +
                 kFileHelp,
             perspective};
 }

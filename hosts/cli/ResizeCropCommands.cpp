@@ -130,9 +130,7 @@ ResizeOptions resizeOptions(Args& args) {
     const auto size = args.option("--size");
     const auto percent = args.option("--percent");
     ResizeOptions o;
-    // --bilinear, as the other commands name their interpolation.
-    const bool bilinear = args.flag("--bilinear");
-    o.smooth = args.flag("--smooth") || bilinear;
+    o.smooth = args.interpolate();
     if (int(width.has_value()) + int(height.has_value()) + int(size.has_value()) +
             int(percent.has_value()) !=
         1)
@@ -330,7 +328,7 @@ int crop(Args& args) {
 Subcommand resizeCommand() {
     return {
         "resize",
-        "IN OUT (--width N | --height N | --size WxH | --percent P) [--smooth | --bilinear]",
+        "IN OUT (--width N | --height N | --size WxH | --percent P) [--nearest]",
         std::string("Resamples the picture to a new size (command 7), entered into the dialog as\n"
                     "a user would, each value in one edit.  With --width or --height the\n"
                     "proportions stay linked, so the other side follows through the whole\n"
@@ -342,8 +340,9 @@ Subcommand resizeCommand() {
                     "                \"50%\" is 50, and a fraction such as 33.3 is rounded to\n"
                     "                the whole percentage the dialog takes (halves to even),\n"
                     "                with a note\n"
-                    "  --smooth      interpolate between neighbouring pixels\n"
-                    "  --bilinear    the same as --smooth\n") +
+                    "  --nearest     take the nearest pixel (--basic says the same) instead\n"
+                    "                of smoothing (the dialog's \"Lissage\"), the default\n"
+                    "                (--smooth, --bilinear)\n") +
             kFileHelp,
         resize};
 }
