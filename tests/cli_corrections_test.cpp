@@ -75,10 +75,7 @@ TEST(CliDistortion, AppliesTheRateWithTheChosenLawAndSampling) {
         Sampling sampling;
     } cases[] = {
         {{"--rate", "100", "--basic"}, 100, engines::DistortionLaw::Linear, Sampling::Nearest},
-        {{"--rate", "-35", "--law", "2"},
-         -35,
-         engines::DistortionLaw::Square,
-         Sampling::Bilinear},
+        {{"--rate", "-35", "--law", "2"}, -35, engines::DistortionLaw::Square, Sampling::Bilinear},
     };
     for (const Case& c : cases) {
         std::vector<std::string> args{"distortion", dir / "in.png", dir / "out.png"};

@@ -1,6 +1,7 @@
 // TIFF and WebP pictures through the tool, and standard input and output as
 // "-": round trips against the PNG path, conversions told on stderr, damaged
 // and oversized files refused without output, pipes byte for byte.
+#include "Metadata.h"
 #include "support/RunTool.h"
 
 #include <gtest/gtest.h>
@@ -331,6 +332,24 @@ TEST_F(Formats, CropKeepsItsOwnFormatOption) {
     const auto r = runTool(
         {"crop", dir / "big.png", dir / "c.png", "--rect", "0,0,60,90", "--format", "2/3V"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
+}
+
+// A JPEG keeps its quality through the tool unless told otherwise: a photo
+// written at 75 does not come back at 92, larger for nothing.
+TEST(JpegQuality, KeptFromTheInputUnlessOneIsGiven) {
+    test::TempDir dir;
+    const cli::Picture p = test::noisePicture(64, 48, 11);
+    cli::writePicture(dir / "q75.jpg", p, 75);
+    cli::writePicture(dir / "in.png", p);
+    auto quality = [&](const std::vector<std::string>& args) {
+        const auto r = runTool(args);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        const std::string out = slurp(args[2]);
+        return hosts::estimateJpegQuality(std::vector<uint8_t>(out.begin(), out.end()));
+    };
+    EXPECT_EQ(quality({"mirror-h", dir / "q75.jpg", dir / "a.jpg"}), 75);
+    EXPECT_EQ(quality({"rotate-cw", dir / "q75.jpg", dir / "b.jpg", "--quality", "50"}), 50);
+    EXPECT_EQ(quality({"mirror-v", dir / "in.png", dir / "c.jpg"}), 92);
 }
 
 } // namespace

@@ -420,8 +420,8 @@ Subcommand distortionCommand() {
                     "  --law 1|2     1: the correction grows as (1 + a.R) (default); 2: as (1 + "
                     "a.R\xC2\xB2)\n"
                     "  --nearest     take the nearest pixel (the dialog's \"Basique\"; --basic\n"
-                "                says the same) instead of interpolating between\n"
-                "                neighbouring pixels, the default (--bilinear)\n") +
+                    "                says the same) instead of interpolating between\n"
+                    "                neighbouring pixels, the default (--bilinear)\n") +
             kFileHelp,
         distortion};
 }

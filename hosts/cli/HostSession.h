@@ -58,6 +58,9 @@ class HostSession {
     void loadPicture(const std::string& path, const ReadOptions& options,
                      std::vector<std::string>* notes);
     const std::vector<uint8_t>& standardInput() const { return standardInput_; }
+    // The JPEG quality the input was written at; 0 when it is no JPEG.
+    int inputQuality() const { return inputQuality_; }
+    void setInputQuality(int quality) { inputQuality_ = quality; }
     // Turns the current picture as EXIF orientation `orientation` says it
     // shows (2 to 8; anything else leaves it).
     void orient(int orientation);
@@ -102,6 +105,7 @@ class HostSession {
     hosts::PhotoMetadata metadata_;
     std::vector<uint8_t> standardInput_;
     int writtenOrientation_ = 1;
+    int inputQuality_ = 0;
 };
 
 using hosts::fromCp1252;

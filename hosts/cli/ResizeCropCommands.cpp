@@ -327,8 +327,7 @@ int crop(Args& args) {
 
 Subcommand resizeCommand() {
     return {
-        "resize",
-        "IN OUT (--width N | --height N | --size WxH | --percent P) [--nearest]",
+        "resize", "IN OUT (--width N | --height N | --size WxH | --percent P) [--nearest]",
         std::string("Resamples the picture to a new size (command 7), entered into the dialog as\n"
                     "a user would, each value in one edit.  With --width or --height the\n"
                     "proportions stay linked, so the other side follows through the whole\n"

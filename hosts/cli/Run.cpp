@@ -1,12 +1,16 @@
 #include "Run.h"
 
+#include <cstdio>
 #include <iostream>
 
 namespace talvine::cli {
 
 FileOptions fileOptions(Args& args) {
     FileOptions o;
-    if (auto q = args.option("--quality")) o.write.jpegQuality = parseInt(*q, "--quality", 1, 100);
+    if (auto q = args.option("--quality")) {
+        o.write.jpegQuality = parseInt(*q, "--quality", 1, 100);
+        o.qualityGiven = true;
+    }
     if (auto c = args.option("--compression"))
         o.write.compression = parseInt(*c, "--compression", 0, 9);
     if (auto m = args.option("--max-pixels"))
@@ -24,9 +28,26 @@ FileOptions fileOptions(Args& args) {
     return o;
 }
 
+namespace {
+
+// The quality a JPEG input was written at, from its quantisation tables (in
+// the segments before its first scan); 0 for any other input.
+int inputQuality(const HostSession& host, const std::string& path) {
+    if (path == kStdio) return hosts::estimateJpegQuality(host.standardInput());
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return 0;
+    std::vector<uint8_t> head(size_t{4} << 20); // room for any metadata before the tables
+    head.resize(std::fread(head.data(), 1, head.size(), f));
+    std::fclose(f);
+    return hosts::estimateJpegQuality(head);
+}
+
+} // namespace
+
 void loadInput(HostSession& host, const std::string& path, const FileOptions& options) {
     std::vector<std::string> notes;
     host.loadPicture(path, options.read, &notes);
+    host.setInputQuality(inputQuality(host, path));
     for (const auto& note : notes)
         std::cerr << "talvine: " << (path == kStdio ? "standard input" : path) << ": " << note
                   << "\n";
@@ -36,7 +57,12 @@ void loadInput(HostSession& host, const std::string& path, const FileOptions& op
 int finish(const HostSession& host, const std::string& out, const FileOptions& options) {
     if (!host.ended()) throw UserError("the command did not finish; nothing was written");
     if (!host.applied()) throw UserError("the command was not applied; nothing was written");
-    writePhoto(host, out, options.write, options.photo);
+    WriteOptions write = options.write;
+    const bool jpegOut = write.format ? *write.format == Format::Jpeg
+                                      : out != kStdio && formatOf(out) == Format::Jpeg;
+    if (jpegOut && !options.qualityGiven && host.inputQuality() > 0)
+        write.jpegQuality = host.inputQuality();
+    writePhoto(host, out, write, options.photo);
     return 0;
 }
 

@@ -15,10 +15,13 @@ struct FileOptions {
     ReadOptions read;
     WriteOptions write;
     PhotoOptions photo;
+    bool qualityGiven = false; // --quality; otherwise a JPEG keeps its input's
 };
 FileOptions fileOptions(Args& args);
 inline constexpr const char* kFileHelp =
-    "  --quality Q        JPEG or lossy WebP quality of the output, 1 to 100 (default 92)\n"
+    "  --quality Q        JPEG or lossy WebP quality of the output, 1 to 100; by\n"
+    "                     default a JPEG written from a JPEG keeps its quality (as\n"
+    "                     its quantisation tables tell it), any other is 92\n"
     "  --compression N    PNG or TIFF compression of the output, 0 to 9: 0 stores, 1\n"
     "                     (default) is the fastest, 2 to 9 are zlib's levels, smaller\n"
     "                     on drawings\n"
