@@ -382,7 +382,8 @@ Subcommand tiltCommand() {
                 "                picture's centre, W/2,H/2 rounded down)\n"
                 "  --nearest     take the nearest pixel (the dialog's \"Basique\"; --basic\n"
                 "                says the same) instead of interpolating between\n"
-                "                neighbouring pixels, the default (--bilinear)\n") +
+                "                neighbouring pixels, the default (--bilinear,\n"
+                "                --smooth)\n") +
                 kFileHelp,
             tilt};
 }
@@ -404,7 +405,8 @@ Subcommand straightenCommand() {
                 "                     picture's centre)\n"
                 "  --nearest          take the nearest pixel (the dialog's \"Basique\"; --basic\n"
                 "                     says the same) instead of interpolating between\n"
-                "                     neighbouring pixels, the default (--bilinear)\n"
+                "                     neighbouring pixels, the default (--bilinear,\n"
+                "                     --smooth)\n"
                 "  --keep-proportion  a rectangle of the picture's proportions (default: the\n"
                 "                     largest area of any proportion)\n") +
                 kFileHelp,
@@ -421,7 +423,8 @@ Subcommand distortionCommand() {
                     "a.R\xC2\xB2)\n"
                     "  --nearest     take the nearest pixel (the dialog's \"Basique\"; --basic\n"
                     "                says the same) instead of interpolating between\n"
-                    "                neighbouring pixels, the default (--bilinear)\n") +
+                    "                neighbouring pixels, the default (--bilinear,\n"
+                    "                --smooth)\n") +
             kFileHelp,
         distortion};
 }
@@ -438,7 +441,8 @@ Subcommand perspectiveCommand() {
                 "  --vertical V  vertical stretch, 0 to 10 (default 5, as the dialog opens)\n"
                 "  --nearest     take the nearest pixel (the dialog's \"Basique\"; --basic\n"
                 "                says the same) instead of interpolating between\n"
-                "                neighbouring pixels, the default (--bilinear)\n") +
+                "                neighbouring pixels, the default (--bilinear,\n"
+                "                --smooth)\n") +
                 kFileHelp,
             perspective};
 }

@@ -6,6 +6,8 @@
 #include "ImageIO.h"
 #include "SafeWrite.h"
 
+#include <algorithm>
+#include <cctype>
 #include <iostream>
 
 using namespace talvine::cli;
@@ -22,18 +24,6 @@ void printUsage(std::ostream& out) {
     out << "\n" << kBatchHelp;
     out << "\nRun 'talvine SUBCOMMAND --help' for details, 'talvine --version' for the\n"
            "tool's and the plug-in's versions.\n";
-}
-
-// After a command line that does not parse: the synopsis and every option.
-void printSubcommandUsage(std::ostream& out, const Subcommand& sub) {
-    out << "usage: talvine " << sub.name << (sub.synopsis.empty() ? "" : " ") << sub.synopsis
-        << "\n";
-    const auto options = sub.help.find("Options:");
-    if (options != std::string::npos) {
-        out << "\n" << sub.help.substr(options);
-        if (sub.help.back() != '\n') out << "\n";
-    }
-    out << "Run 'talvine " << sub.name << " --help' for details.\n";
 }
 
 // A subcommand that reads one picture and writes one can run in a batch.
@@ -63,6 +53,68 @@ const Subcommand* find(const std::string& name) {
     return nullptr;
 }
 
+// The number of single-character edits between two words.
+size_t editDistance(const std::string& a, const std::string& b) {
+    std::vector<size_t> row(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); ++j)
+        row[j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= b.size(); ++j) {
+            const size_t up = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
+            diagonal = up;
+        }
+    }
+    return row[b.size()];
+}
+
+// " (did you mean X?)" for the closest of `known` within two edits, or "".
+std::string suggestion(const std::string& word, const std::vector<std::string>& known) {
+    if (word.size() < 4) return ""; // "-q" is as close to "-h" as to anything
+    std::string best;
+    size_t distance = 3;
+    for (const auto& k : known)
+        if (const size_t d = editDistance(word, k); d < distance) {
+            distance = d;
+            best = k;
+        }
+    return best.empty() ? "" : " (did you mean " + best + "?)";
+}
+
+// Every option a subcommand takes, as its help and the batch help name them.
+std::vector<std::string> optionsOf(const Subcommand& sub) {
+    std::vector<std::string> names{"--help", "-h"};
+    const std::string text = sub.help + kBatchHelp;
+    for (size_t at = 0; (at = text.find('-', at)) != std::string::npos;) {
+        size_t end = at + 1;
+        while (end < text.size() &&
+               (std::isalnum(static_cast<unsigned char>(text[end])) || text[end] == '-'))
+            ++end;
+        const std::string word = text.substr(at, end - at);
+        const bool option = (word.size() > 2 && word[1] == '-' && std::isalpha(word[2])) ||
+                            (word.size() == 2 && std::isalpha(static_cast<unsigned char>(word[1])));
+        if (option && (at == 0 || std::isspace(static_cast<unsigned char>(text[at - 1])) ||
+                       text[at - 1] == '(' || text[at - 1] == '[' || text[at - 1] == '|'))
+            names.push_back(word);
+        at = end;
+    }
+    return names;
+}
+
+// An option the subcommand does not know is named before anything else is
+// checked: a misspelt --angle is the error, not the --from it then lacks.
+void checkOptionNames(const Subcommand& sub, const std::vector<std::string>& words) {
+    const std::vector<std::string> known = optionsOf(sub);
+    for (const auto& w : words) {
+        const bool looksLikeOption = w.size() > 1 && w[0] == '-' &&
+                                     !std::isdigit(static_cast<unsigned char>(w[1])) && w[1] != '.';
+        if (looksLikeOption && std::find(known.begin(), known.end(), w) == known.end())
+            throw UsageError("unknown option " + w + suggestion(w, known));
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -75,8 +127,11 @@ int main(int argc, char** argv) {
     if (words[0] == "--version") return printVersion();
     const Subcommand* sub = find(words[0]);
     if (!sub) {
-        std::cerr << "talvine: unknown subcommand '" << words[0] << "'\n";
-        printUsage(std::cerr);
+        std::vector<std::string> names;
+        for (const auto& s : subcommands())
+            names.push_back(s.name);
+        std::cerr << "talvine: unknown subcommand '" << words[0] << "'"
+                  << suggestion(words[0], names) << "; see talvine --help\n";
         return 2;
     }
     words.erase(words.begin());
@@ -87,6 +142,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     try {
+        checkOptionNames(*sub, words);
         std::vector<std::string> rest = words;
         if (const auto batch = takeBatchOptions(rest)) {
             if (!batchable(*sub)) throw UsageError("takes no batch of pictures");
@@ -99,8 +155,8 @@ int main(int argc, char** argv) {
     } catch (const BatchFinished& done) {
         return done.code;
     } catch (const UsageError& e) {
-        std::cerr << "talvine " << sub->name << ": " << e.what() << "\n";
-        printSubcommandUsage(std::cerr, *sub);
+        std::cerr << "talvine " << sub->name << ": " << e.what() << "; see talvine " << sub->name
+                  << " --help\n";
         return 2;
     } catch (const std::exception& e) {
         std::cerr << batchLineStart() << "talvine: " << e.what() << "\n";
