@@ -4,12 +4,15 @@
 
 #include "ImageIO.h"
 
+#include <gtest/gtest.h>
+
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -73,6 +76,29 @@ inline ToolResult runTool(const std::vector<std::string>& args) {
     result.out = slurp(outPath);
     std::remove(outPath.c_str());
     return result;
+}
+
+// Under AddressSanitizer the tool runs several times slower and keeps its
+// freed memory in quarantine: bounds on time and memory are for the real
+// build, and only loosened there.
+#ifdef __SANITIZE_ADDRESS__
+inline constexpr double kBoundsScale = 8;
+#else
+inline constexpr double kBoundsScale = 1;
+#endif
+
+// A run of the tool that must end within `seconds` and `megabytes` of
+// resident memory (a program started while the test holds large buffers
+// counts them too: make large files in scopes of their own).
+inline ToolResult runBounded(const std::vector<std::string>& args, double seconds = 2,
+                             double megabytes = 256) {
+    const auto start = std::chrono::steady_clock::now();
+    ToolResult r = runTool(args);
+    const double took =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_LT(took, seconds * kBoundsScale);
+    EXPECT_LT(double(r.peakKb), megabytes * 1024 * kBoundsScale);
+    return r;
 }
 
 // A fresh directory for one test's files, removed afterwards.
