@@ -676,6 +676,31 @@ std::optional<uint64_t> tiffMostExpanded(uint16_t compression, uint64_t compress
     }
 }
 
+// The name of a TIFF codec for a user.
+std::string tiffCodecName(uint16_t compression) {
+    switch (compression) {
+    case COMPRESSION_CCITTRLE:
+    case COMPRESSION_CCITTRLEW:
+        return "CCITT fax";
+    case COMPRESSION_CCITTFAX3:
+        return "CCITT Group 3 fax";
+    case COMPRESSION_CCITTFAX4:
+        return "CCITT Group 4 fax";
+    case COMPRESSION_JBIG:
+    case COMPRESSION_T85:
+    case COMPRESSION_T43:
+        return "JBIG";
+    case COMPRESSION_LZMA:
+        return "LZMA";
+    case COMPRESSION_ZSTD:
+        return "ZSTD";
+    case COMPRESSION_WEBP:
+        return "WebP-in-TIFF";
+    default:
+        return "TIFF codec " + std::to_string(compression);
+    }
+}
+
 void decodeTiff(FILE* file, const std::string& name, const PixelSink& sink,
                 const ReadOptions& options, std::vector<std::string>* notes) {
     const uint64_t fileSize = sizeOf(file, name);
@@ -727,8 +752,7 @@ void decodeTiff(FILE* file, const std::string& name, const PixelSink& sink,
         damaged(name, "it declares " + dimensions(w, h) + " pixels but holds only " +
                           std::to_string(stored) + " bytes of picture data");
     else if (!most && !jpeg)
-        checkUnboundedRatio(pixels, stored, "TIFF compression " + std::to_string(compression),
-                            options, name);
+        checkUnboundedRatio(pixels, stored, tiffCodecName(compression), options, name);
     // A strip list libtiff had to make up, or a layout field it ignored.
     if (!messages.error.empty()) damaged(name, messages.error);
     char why[1024] = "";
