@@ -36,28 +36,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!format) return 0;
     std::vector<uint8_t> pixels;
     int32_t width = 0, height = 0;
-    FILE* in = fmemopen(const_cast<uint8_t*>(data), size, "rb");
-    if (!in) return 0;
     try {
-        cli::ReadOptions options;
-        options.maxPixels = kMaxPixels;
-        cli::decodePicture(
-            in, *format, "input",
-            [&](int32_t w, int32_t h) {
-                width = w;
-                height = h;
-                pixels.resize(size_t(w) * size_t(h) * 3);
-                return pixels.data();
-            },
-            options);
+        cli::ReadOptions limits;
+        limits.maxPixels = kMaxPixels;
+        pixels = cli::decodeBytes(file, *format, width, height, &limits);
     } catch (const cli::PictureError&) {
-        std::fclose(in);
         return 0;
     } catch (const std::bad_alloc&) {
-        std::fclose(in);
         return 0;
     }
-    std::fclose(in);
     hosts::PhotoMetadata metadata;
     try {
         std::vector<std::string> notes;

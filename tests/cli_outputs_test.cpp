@@ -47,16 +47,9 @@ pid_t startTool(const std::vector<std::string>& args, const test::TempDir& dir,
                                          O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, 2, (dir / "stderr").c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    std::vector<std::string> words{TALVINE_CLI_PATH};
-    words.insert(words.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& w : words)
-        argv.push_back(w.data());
-    argv.push_back(nullptr);
     std::string tmpdir = "TMPDIR=" + tmp;
     std::vector<char*> env{tmpdir.data(), nullptr};
-    pid_t pid = -1;
-    posix_spawn(&pid, TALVINE_CLI_PATH, &actions, nullptr, argv.data(), env.data());
+    const pid_t pid = test::spawnTool(args, &actions, env.data());
     posix_spawn_file_actions_destroy(&actions);
     return pid;
 }

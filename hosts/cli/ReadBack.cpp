@@ -57,7 +57,7 @@ std::string pngCoded(const std::vector<uint8_t>& f) {
 } // namespace
 
 std::vector<uint8_t> decodeBytes(const std::vector<uint8_t>& file, Format format, int32_t& width,
-                                 int32_t& height) {
+                                 int32_t& height, const ReadOptions* limits) {
     std::vector<uint8_t> pixels;
     width = height = 0;
     if (file.empty()) throw PictureError("the file is empty");
@@ -67,6 +67,7 @@ std::vector<uint8_t> decodeBytes(const std::vector<uint8_t>& file, Format format
     ReadOptions options;
     options.maxPixels = kMaxPixelsAllowed;
     options.trustDeclaredSize = true; // our own file: its size is the picture's
+    if (limits) options = *limits;
     decodePicture(
         in.get(), format, "the written file",
         [&](int32_t w, int32_t h) {

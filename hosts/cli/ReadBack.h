@@ -34,8 +34,9 @@ std::vector<uint8_t> encodeWithMetadata(const PixelsView& picture, Format format
                                         int orientation, std::vector<std::string>& notes);
 
 // Decodes a whole file in memory with the format's own library, as the tool
-// reads files; throws PictureError when it cannot.
+// reads files (by default taking any size the file declares: a file the
+// tool wrote); throws PictureError when it cannot.
 std::vector<uint8_t> decodeBytes(const std::vector<uint8_t>& file, Format format, int32_t& width,
-                                 int32_t& height);
+                                 int32_t& height, const ReadOptions* limits = nullptr);
 
 } // namespace talvine::cli

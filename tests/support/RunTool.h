@@ -36,6 +36,21 @@ inline std::string slurp(const std::string& path) {
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
+// Starts the tool with `args`, its files as `actions` say, in `env` (the
+// test's own environment by default); -1 if it cannot start.
+inline pid_t spawnTool(const std::vector<std::string>& args,
+                       const posix_spawn_file_actions_t* actions, char** env = environ) {
+    std::vector<std::string> words{TALVINE_CLI_PATH};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& w : words)
+        argv.push_back(w.data());
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, TALVINE_CLI_PATH, actions, nullptr, argv.data(), env) != 0) return -1;
+    return pid;
+}
+
 // Runs the tool with its standard input read from `inPath` and its standard
 // output written to `outPath` (kept); stderr is captured.
 inline ToolResult runToolPiped(const std::vector<std::string>& args, const std::string& inPath,
@@ -48,15 +63,8 @@ inline ToolResult runToolPiped(const std::vector<std::string>& args, const std::
                                      0644);
     posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0644);
-    std::vector<std::string> words{TALVINE_CLI_PATH};
-    words.insert(words.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& w : words)
-        argv.push_back(w.data());
-    argv.push_back(nullptr);
-    pid_t pid = 0;
     ToolResult result;
-    if (posix_spawn(&pid, TALVINE_CLI_PATH, &actions, nullptr, argv.data(), environ) == 0) {
+    if (const pid_t pid = spawnTool(args, &actions); pid > 0) {
         int status = 0;
         rusage usage{};
         wait4(pid, &status, 0, &usage);
