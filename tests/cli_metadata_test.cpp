@@ -7,12 +7,15 @@
 
 #include <gtest/gtest.h>
 
+#include <jpeglib.h>
+#include <png.h>
 #include <tiffio.h>
 #include <webp/decode.h>
 #include <webp/mux.h>
 #include <zlib.h>
 
 #include <chrono>
+#include <csetjmp>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -62,9 +65,13 @@ Bytes exifBlock(int orientation) {
 Bytes iccProfile() {
     Bytes p(300, '\0');
     p[0] = 0, p[1] = 0, p[2] = char(300 >> 8), p[3] = char(300 & 0xFF);
-    p.replace(12, 8, "mntrRGB ");
+    p[8] = 2, p[9] = 0x10;             // version 2.1
+    p.replace(12, 12, "mntrRGB XYZ "); // a display's RGB profile, XYZ connection
     p.replace(36, 4, "acsp");
-    for (size_t i = 128; i < p.size(); ++i)
+    // The D50 illuminant, as s15Fixed16 numbers.
+    p.replace(68, 12, Bytes("\0\0\xF6\xD6\0\x01\0\0\0\0\xD3\x2D", 12));
+    // No tags (a count of 0 at 128), then bytes that name the copy.
+    for (size_t i = 132; i < p.size(); ++i)
         p[i] = char(i * 7);
     return p;
 }
@@ -517,6 +524,109 @@ TEST_F(Photo, XmpTooLargeForAJpegSegmentLeavesTheRest) {
     const Bytes out = slurp(dir / "out.jpg");
     EXPECT_EQ(Exif(out).text(Exif(out).ifd0(), 0x010F), kMake);
     EXPECT_EQ(iccOf(out), iccProfile());
+}
+
+// The profile of a file as each format's own library reads it, or "" when
+// it finds none (or refuses the chunk holding it, as libpng does a nameless
+// iCCP).
+Bytes profileByLibpng(const std::string& path) {
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&image, path.c_str())) return {};
+    png_image_free(&image);
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    Bytes icc;
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (f && !setjmp(png_jmpbuf(png))) {
+        png_init_io(png, f);
+        png_read_info(png, info);
+        png_charp name = nullptr;
+        png_bytep data = nullptr;
+        png_uint_32 size = 0;
+        int method = 0;
+        if (png_get_iCCP(png, info, &name, &method, &data, &size))
+            icc.assign(reinterpret_cast<const char*>(data), size);
+    }
+    if (f) std::fclose(f);
+    png_destroy_read_struct(&png, &info, nullptr);
+    return icc;
+}
+
+Bytes profileByLibjpeg(const std::string& path) {
+    jpeg_decompress_struct c{};
+    jpeg_error_mgr err{};
+    c.err = jpeg_std_error(&err);
+    jpeg_create_decompress(&c);
+    FILE* f = std::fopen(path.c_str(), "rb");
+    jpeg_stdio_src(&c, f);
+    jpeg_save_markers(&c, JPEG_APP0 + 2, 0xFFFF);
+    jpeg_read_header(&c, TRUE);
+    JOCTET* data = nullptr;
+    unsigned size = 0;
+    Bytes icc;
+    if (jpeg_read_icc_profile(&c, &data, &size)) {
+        icc.assign(reinterpret_cast<const char*>(data), size);
+        std::free(data);
+    }
+    jpeg_destroy_decompress(&c);
+    std::fclose(f);
+    return icc;
+}
+
+Bytes profileByLibtiff(const std::string& path) {
+    TIFF* t = TIFFOpen(path.c_str(), "r");
+    if (!t) return {};
+    uint32_t size = 0;
+    void* data = nullptr;
+    Bytes icc;
+    if (TIFFGetField(t, TIFFTAG_ICCPROFILE, &size, &data))
+        icc.assign(static_cast<const char*>(data), size);
+    TIFFClose(t);
+    return icc;
+}
+
+Bytes profileByLibwebp(const std::string& path) {
+    const Bytes file = slurp(path);
+    const WebPData data{reinterpret_cast<const uint8_t*>(file.data()), file.size()};
+    WebPMux* mux = WebPMuxCreate(&data, 0);
+    WebPData icc{};
+    Bytes out;
+    if (mux && WebPMuxGetChunk(mux, "ICCP", &icc) == WEBP_MUX_OK)
+        out.assign(reinterpret_cast<const char*>(icc.bytes), icc.size);
+    WebPMuxDelete(mux);
+    return out;
+}
+
+// Colour is kept in every format: the profile comes back byte for byte from
+// each format's own library, with the EXIF beside it or without.
+TEST_F(Photo, EveryFormatCarriesTheProfileForItsOwnLibrary) {
+    for (const char* input : {"in.jpg", "plain-with-profile.jpg"}) {
+        if (std::string(input) == "plain-with-profile.jpg") {
+            const Bytes plain = slurp(dir / "plain.jpg");
+            std::ofstream(dir / input, std::ios::binary)
+                << plain.substr(0, 2) +
+                       segment(0xE2,
+                               Bytes("ICC_PROFILE\0", 12) + char(1) + char(1) + iccProfile()) +
+                       plain.substr(2);
+        }
+        SCOPED_TRACE(input);
+        for (const char* ext : {"png", "jpg", "tif", "webp"}) {
+            const std::string out = dir / (std::string("profile.") + ext);
+            const auto r = runTool({"mirror-h", dir / input, out});
+            ASSERT_EQ(r.exitCode, 0) << r.err;
+            const std::string e = ext;
+            const Bytes icc = e == "png"   ? profileByLibpng(out)
+                              : e == "jpg" ? profileByLibjpeg(out)
+                              : e == "tif" ? profileByLibtiff(out)
+                                           : profileByLibwebp(out);
+            EXPECT_EQ(icc, iccProfile()) << ext;
+        }
+        // A PNG with a profile says nothing of sRGB beside it.
+        const Bytes png = slurp(dir / "profile.png");
+        EXPECT_EQ(png.find("sRGB"), Bytes::npos);
+        EXPECT_EQ(png.find("gAMA"), Bytes::npos);
+    }
 }
 
 } // namespace
