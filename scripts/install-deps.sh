@@ -13,7 +13,8 @@ $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq --no-install-recommends \
     g++ cmake ninja-build pkg-config clang libclang-rt-14-dev \
     libgtest-dev libgmock-dev libbenchmark-dev \
-    libpng-dev libjpeg62-turbo-dev libtiff-dev libwebp-dev libfreetype-dev fonts-dejavu-core \
+    libpng-dev libjpeg62-turbo-dev libturbojpeg0-dev libtiff-dev libwebp-dev libfreetype-dev \
+    fonts-dejavu-core \
     qt6-base-dev libexiv2-dev >/dev/null
 for option in "$@"; do
     case "$option" in

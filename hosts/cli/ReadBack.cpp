@@ -135,16 +135,16 @@ bool holdsSamePicture(Format format, const std::vector<uint8_t>& plain,
     return false;
 }
 
-std::vector<uint8_t> encodeWithMetadata(const PixelsView& picture, Format format,
-                                        WriteOptions options, const hosts::PhotoMetadata& metadata,
-                                        int orientation, std::vector<std::string>& notes) {
-    options.notes = &notes;
-    options.iccProfile = metadata.icc();
-    std::vector<uint8_t> plain = encodePicture(picture, format, options);
-    if (!metadata.hasExif() && !metadata.hasXmp() && !metadata.hasIptc()) return plain;
+std::vector<uint8_t> addMetadata(const std::vector<uint8_t>& plain, Format format, int32_t width,
+                                 int32_t height, const PixelsView& picture,
+                                 const hosts::PhotoMetadata& metadata, int orientation,
+                                 bool withProfile, std::vector<std::string>& notes) {
+    if (!metadata.hasExif() && !metadata.hasXmp() && !metadata.hasIptc() &&
+        !(withProfile && metadata.hasIcc()))
+        return plain;
     try {
         std::vector<uint8_t> bytes =
-            metadata.writeInto(plain, picture.width, picture.height, orientation, false, &notes);
+            metadata.writeInto(plain, width, height, orientation, withProfile, &notes);
         std::string why;
         if (holdsSamePicture(format, plain, bytes, picture, why)) return bytes;
         notes.push_back("the file with the input's metadata did not read back (" + why +
@@ -154,6 +154,16 @@ std::vector<uint8_t> encodeWithMetadata(const PixelsView& picture, Format format
                         e.what() + "); written without it");
     }
     return plain;
+}
+
+std::vector<uint8_t> encodeWithMetadata(const PixelsView& picture, Format format,
+                                        WriteOptions options, const hosts::PhotoMetadata& metadata,
+                                        int orientation, std::vector<std::string>& notes) {
+    options.notes = &notes;
+    options.iccProfile = metadata.icc();
+    const std::vector<uint8_t> plain = encodePicture(picture, format, options);
+    return addMetadata(plain, format, picture.width, picture.height, picture, metadata, orientation,
+                       false, notes);
 }
 
 } // namespace talvine::cli

@@ -29,6 +29,14 @@ bool holdsSamePicture(Format format, const std::vector<uint8_t>& plain,
 // the whole checked with holdsSamePicture.  Metadata that cannot be written,
 // or that would change the picture, is left out and told in `notes`: the
 // plain encoding is returned then.
+// `plain`, a file of a picture of width x height in `format`, with
+// `metadata` added and checked as encodeWithMetadata does (the profile too
+// when `withProfile`); `picture` is needed for TIFF only.
+std::vector<uint8_t> addMetadata(const std::vector<uint8_t>& plain, Format format, int32_t width,
+                                 int32_t height, const PixelsView& picture,
+                                 const hosts::PhotoMetadata& metadata, int orientation,
+                                 bool withProfile, std::vector<std::string>& notes);
+
 std::vector<uint8_t> encodeWithMetadata(const PixelsView& picture, Format format,
                                         WriteOptions options, const hosts::PhotoMetadata& metadata,
                                         int orientation, std::vector<std::string>& notes);
