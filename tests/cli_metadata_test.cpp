@@ -683,6 +683,10 @@ TEST(Lossless, JpegTurnsLoseNothingAndKeepTheMetadata) {
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.err.find("losslessly"), std::string::npos) << r.err;
     EXPECT_NE(cli::readPicture(dir / "again.jpg").rgb, cli::readPicture(dir / "turn1.jpg").rgb);
+    // The pixel limit holds for a lossless turn too.
+    r = runTool({"rotate-cw", dir / "in.jpg", dir / "big.jpg", "--max-pixels", "1000"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("more than 1000"), std::string::npos) << r.err;
 }
 
 } // namespace

@@ -63,8 +63,9 @@ bool turnLosslessly(const std::string& in, const std::string& out, Dihedral comm
     const Dihedral op = upright ? compose(uprightFor(stored), command) : command;
     int32_t w = 0, h = 0;
     std::string why;
-    const auto turned = transformJpeg(file, op, w, h, why);
+    const auto turned = transformJpeg(file, op, options.read.maxPixels, w, h, why);
     if (!turned) {
+        if (why.empty()) return false; // refused by the usual path, which says why
         std::cerr << "talvine: " << in << ": encoded again, not turned losslessly: " << why
                   << " (--reencode says so at once)\n";
         return false;

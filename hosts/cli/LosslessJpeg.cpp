@@ -58,8 +58,8 @@ Dihedral uprightFor(int orientation) {
 }
 
 std::optional<std::vector<uint8_t>> transformJpeg(const std::vector<uint8_t>& jpeg, Dihedral op,
-                                                  int32_t& width, int32_t& height,
-                                                  std::string& why) {
+                                                  int64_t maxPixels, int32_t& width,
+                                                  int32_t& height, std::string& why) {
     std::unique_ptr<void, int (*)(tjhandle)> handle(tjInitTransform(), tjDestroy);
     if (!handle) {
         why = "TurboJPEG cannot start";
@@ -71,6 +71,10 @@ std::optional<std::vector<uint8_t>> transformJpeg(const std::vector<uint8_t>& jp
         why = tjGetErrorStr2(handle.get());
         return std::nullopt;
     }
+    // Every block takes a bit at least: more blocks than bits is no picture
+    // this file holds, and its coefficients would fill memory for nothing.
+    const int64_t pixels = int64_t{w} * h;
+    if (pixels > maxPixels || pixels / 64 > int64_t(jpeg.size()) * 8) return std::nullopt;
     tjtransform transform{};
     transform.op = static_cast<int>(op);
     transform.options = TJXOPT_PERFECT | TJXOPT_COPYNONE;

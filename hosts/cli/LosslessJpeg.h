@@ -22,10 +22,12 @@ Dihedral compose(Dihedral first, Dihedral then);
 Dihedral uprightFor(int orientation);
 
 // `jpeg` turned by `op` with every block kept; nothing, with `why` set, when
-// the picture's size does not allow it exactly or the file cannot be read.
-// The file's own markers (metadata) are not copied.
+// the picture's size does not allow it exactly or the file cannot be read,
+// and nothing with `why` empty when it declares more than `maxPixels` or
+// more blocks than its bytes can code (the decoder's refusal says so).  The
+// file's own markers (metadata) are not copied.
 std::optional<std::vector<uint8_t>> transformJpeg(const std::vector<uint8_t>& jpeg, Dihedral op,
-                                                  int32_t& width, int32_t& height,
-                                                  std::string& why);
+                                                  int64_t maxPixels, int32_t& width,
+                                                  int32_t& height, std::string& why);
 
 } // namespace talvine::cli
