@@ -71,8 +71,14 @@ TEST_F(CliResizeCrop, SmoothBlendsNeighboursWithTiesToEven) {
 
 TEST_F(CliResizeCrop, CropKeepsTheTypedRectangle) {
     cli::writePicture(in, test::coordinateRgb(640, 80));
-    for (const char* format : {"FREE", "3/4V"}) {
-        const cli::Picture p = run({"crop", in, out, "--rect", "10,20,100,50", "--format", format});
+    // The proportions as photographers name them, and the dialog's own names.
+    for (const char* format : {"free", "3:4", "FREE", "3/4V"}) {
+        const cli::Picture p =
+            run({"crop", in, out, "--rect", "10,20,100,50",
+                 std::string(format).find(':') != std::string::npos || std::string(format) == "free"
+                     ? "--aspect"
+                     : "--format",
+                 format});
         EXPECT_EQ(p.width, 100) << format;
         EXPECT_EQ(p.height, 50) << format;
         EXPECT_EQ(source(p, 0, 0), std::make_pair(10, 20));
@@ -212,9 +218,9 @@ TEST_F(CliResizeCrop, RefusalsAreOneLineAndWriteNothing) {
         {"three numbers", {"crop", in, out, "--rect", "1,2,3"}, 2, "--rect"},
         {"five numbers", {"crop", in, out, "--rect", "1,2,3,4,5"}, 2, "--rect"},
         {"an unknown format",
-         {"crop", in, out, "--rect", "1,2,3,4", "--format", "1/1"},
+         {"crop", in, out, "--rect", "1,2,3,4", "--aspect", "1:1"},
          2,
-         "--format"},
+         "--aspect must be free, 3:2, 2:3, 4:3 or 3:4, not '1:1'"},
     };
     for (const Case& c : cases) {
         const auto r = runTool(c.args);

@@ -196,5 +196,32 @@ TEST(CliConventions, MisspellingsAreNamedWithWhatWasMeant) {
     EXPECT_EQ(r.exitCode, 1) << r.err;
 }
 
+// Values as the dialogs show them, the crop's proportions as photographers
+// name them, and -j alone for as many files at once as there are cores.
+TEST(CliConventions, DialogUnitsProportionsAndJobs) {
+    test::TempDir dir;
+    cli::writePicture(dir / "in.png", test::coordinateRgb(64, 48));
+    auto same = [&](std::vector<std::string> a, std::vector<std::string> b) {
+        a.insert(a.begin() + 1, {dir / "in.png", dir / "a.png"});
+        b.insert(b.begin() + 1, {dir / "in.png", dir / "b.png"});
+        const auto ra = runTool(a), rb = runTool(b);
+        EXPECT_EQ(ra.exitCode, 0) << ra.err;
+        EXPECT_EQ(rb.exitCode, 0) << rb.err;
+        EXPECT_EQ(test::slurp(dir / "a.png"), test::slurp(dir / "b.png"));
+    };
+    same({"distortion", "--rate", "1.9%"}, {"distortion", "--rate", "19"});
+    same({"distortion", "--rate", "-10%"}, {"distortion", "--rate", "-100"});
+    same({"perspective", "--corners", "4,0", "60,0", "64,48", "0,48", "--vertical", "50%"},
+         {"perspective", "--corners", "4,0", "60,0", "64,48", "0,48"});
+    auto r = runTool({"distortion", dir / "in.png", dir / "c.png", "--rate", "1.95%"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find("in steps of 0.1%"), std::string::npos) << r.err;
+
+    std::filesystem::create_directory(dir / "out");
+    r = runTool({"mirror-h", "-j", "-o", dir / "out", dir / "in.png"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(std::filesystem::exists(dir / "out/in.png"));
+}
+
 } // namespace
 } // namespace talvine

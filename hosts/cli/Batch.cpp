@@ -6,12 +6,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <map>
+#include <thread>
 
 namespace talvine::cli {
 namespace fs = std::filesystem;
@@ -23,6 +25,18 @@ std::optional<BatchOptions> takeBatchOptions(std::vector<std::string>& words) {
         const std::string& w = words[i];
         if (w != "-o" && w != "--output-pattern" && w != "-j") {
             ++i;
+            continue;
+        }
+        // -j alone (no number after it) runs as many files at once as there
+        // are cores.
+        const bool jobsAlone =
+            w == "-j" && (i + 1 >= words.size() || words[i + 1].empty() ||
+                          words[i + 1].find_first_not_of("0123456789") != std::string::npos);
+        if (jobsAlone) {
+            if (jobsGiven) throw UsageError("-j is given twice");
+            options.jobs = int(std::clamp(std::thread::hardware_concurrency(), 1u, 256u));
+            jobsGiven = any = true;
+            words.erase(words.begin() + static_cast<long>(i));
             continue;
         }
         if (i + 1 >= words.size()) throw UsageError(w + " needs a value");

@@ -49,7 +49,7 @@ inline constexpr const char* kBatchHelp =
     "                   name each result after its input: %s is the input's file\n"
     "                   name without its extension, %e the extension, %% a percent\n"
     "                   sign (out/%s-tilted.jpg)\n"
-    "    -j N           run N files at once (default 1)\n"
+    "    -j N           run N files at once (default 1; -j alone: one per core)\n"
     "  Each file runs as it would alone; a file that fails does not stop the\n"
     "  others.  A summary ends the run, whose exit code is 1 if any file failed.\n";
 

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
+#include <sstream>
 
 namespace talvine::cli {
 
@@ -61,6 +63,26 @@ int parseInt(const std::string& text, const std::string& what, int lo, int hi) {
         throw UsageError(what + " must be a whole number from " + std::to_string(lo) + " to " +
                          std::to_string(hi) + ", not '" + text + "'");
     return static_cast<int>(value);
+}
+
+int parsePosition(const std::string& text, const std::string& what, int lo, int hi,
+                  double perPercent) {
+    if (text.empty() || text.back() != '%') return parseInt(text, what, lo, hi);
+    const std::string number = text.substr(0, text.size() - 1);
+    errno = 0;
+    char* end = nullptr;
+    const double percent = std::strtod(number.c_str(), &end);
+    const double position = percent * perPercent;
+    const double whole = std::round(position);
+    if (number.empty() || *end != '\0' || errno == ERANGE || std::fabs(position - whole) > 1e-9 ||
+        whole < lo || whole > hi) {
+        std::ostringstream range;
+        range << lo / perPercent << "% to " << hi / perPercent << "% in steps of " << 1 / perPercent
+              << "%";
+        throw UsageError(what + " must be a whole number from " + std::to_string(lo) + " to " +
+                         std::to_string(hi) + ", or " + range.str() + ", not '" + text + "'");
+    }
+    return static_cast<int>(whole);
 }
 
 IntPoint parsePoint(const std::string& text, const std::string& what) {

@@ -56,6 +56,11 @@ class Args {
 
 // Parsers for option values; each throws UsageError naming the option.
 int parseInt(const std::string& text, const std::string& what, int lo, int hi);
+// A slider's position as a whole number from lo to hi, or as the dialog
+// shows it, a percentage, `perPercent` positions to the percent ("1.9%" of a
+// rate is 19 with perPercent 10); any other value is a usage error.
+int parsePosition(const std::string& text, const std::string& what, int lo, int hi,
+                  double perPercent);
 struct IntPoint {
     int x;
     int y;

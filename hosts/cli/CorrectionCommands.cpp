@@ -301,7 +301,7 @@ int distortion(Args& args) {
     const auto law = args.option("--law");
     const bool bilinear = args.interpolate();
     if (!rate) throw UsageError("--rate is needed");
-    const DistortionOptions o{parseInt(*rate, "--rate", -100, 100),
+    const DistortionOptions o{parsePosition(*rate, "--rate", -100, 100, 10),
                               law ? parseInt(*law, "--law", 1, 2) : 1, bilinear};
     const auto files = args.positional(2);
     HostSession host(OnCancel::Discard);
@@ -351,7 +351,7 @@ int perspective(Args& args) {
     std::array<IntPoint, 4> points{};
     for (size_t k = 0; k < 4; ++k)
         points[k] = parsePoint((*corners)[k], kNames[k]);
-    const int v = vertical ? parseInt(*vertical, "--vertical", 0, 10) : 5;
+    const int v = vertical ? parsePosition(*vertical, "--vertical", 0, 10, 0.1) : 5;
     const auto files = args.positional(2);
     HostSession host(OnCancel::Discard);
     loadInput(host, files[0], out);
@@ -418,7 +418,8 @@ Subcommand distortionCommand() {
         "distortion", "IN OUT --rate P [--law 1|2] [--nearest]",
         std::string("Corrects barrel or pincushion distortion about the picture's centre\n"
                     "(command 8).\n\nOptions:\n"
-                    "  --rate P      -100 to 100: positive for barrel, negative for pincushion\n"
+                    "  --rate P      -100 to 100: positive for barrel, negative for pincushion;\n"
+                    "                or as the dialog shows it, -10% to 10% (1.9% is 19)\n"
                     "  --law 1|2     1: the correction grows as (1 + a.R) (default); 2: as (1 + "
                     "a.R\xC2\xB2)\n"
                     "  --nearest     take the nearest pixel (the dialog's \"Basique\"; --basic\n"
@@ -438,7 +439,8 @@ Subcommand perspectiveCommand() {
                 "  --corners     the four corners, in that order: positions in 0..W and\n"
                 "                0..H, edges included, or beyond the picture (with a note)\n"
                 "                when the frame cuts the rectangle off\n"
-                "  --vertical V  vertical stretch, 0 to 10 (default 5, as the dialog opens)\n"
+                "  --vertical V  vertical stretch, 0 to 10 (default 5, as the dialog opens),\n"
+                "                or as the dialog shows it, 0% to 100% (50% is 5)\n"
                 "  --nearest     take the nearest pixel (the dialog's \"Basique\"; --basic\n"
                 "                says the same) instead of interpolating between\n"
                 "                neighbouring pixels, the default (--bilinear,\n"

@@ -13,6 +13,7 @@
 #include "Cp1252.h"
 #include "Metadata.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -61,6 +62,9 @@ class HostSession {
     // The JPEG quality the input was written at; 0 when it is no JPEG.
     int inputQuality() const { return inputQuality_; }
     void setInputQuality(int quality) { inputQuality_ = quality; }
+    // The format the input was read in, when known.
+    std::optional<Format> inputFormat() const { return inputFormat_; }
+    void setInputFormat(std::optional<Format> format) { inputFormat_ = format; }
     // Turns the current picture as EXIF orientation `orientation` says it
     // shows (2 to 8; anything else leaves it).
     void orient(int orientation);
@@ -106,6 +110,7 @@ class HostSession {
     std::vector<uint8_t> standardInput_;
     int writtenOrientation_ = 1;
     int inputQuality_ = 0;
+    std::optional<Format> inputFormat_;
 };
 
 using hosts::fromCp1252;

@@ -271,7 +271,16 @@ std::string rectOfGeometry(const std::string& g) {
 CropOptions cropOptions(Args& args) {
     auto rect = args.option("--rect");
     const auto geometry = args.option("--geometry");
-    const auto format = args.option("--format");
+    // --aspect names the proportion as photographers do; the dialog's own
+    // names (FREE, 2/3H...) are still taken, by --aspect or by --format.
+    auto format = args.option("--aspect");
+    if (!format) format = args.option("--format");
+    if (format) {
+        static constexpr std::array<std::pair<const char*, const char*>, 5> kRatios = {
+            {{"free", "FREE"}, {"3:2", "2/3H"}, {"2:3", "2/3V"}, {"4:3", "3/4H"}, {"3:4", "3/4V"}}};
+        for (const auto& [ratio, name] : kRatios)
+            if (*format == ratio) format = name;
+    }
     if (rect && geometry) throw UsageError("give --rect or --geometry, not both");
     if (geometry) rect = rectOfGeometry(*geometry);
     if (!rect) throw UsageError("--rect or --geometry is needed");
@@ -291,8 +300,7 @@ CropOptions cropOptions(Args& args) {
         while (k < kFormats.size() && *format != kFormats[k])
             ++k;
         if (k == kFormats.size())
-            throw UsageError("--format must be FREE, 2/3H, 2/3V, 3/4H or 3/4V, not '" + *format +
-                             "'");
+            throw UsageError("--aspect must be free, 3:2, 2:3, 4:3 or 3:4, not '" + *format + "'");
         o.format = static_cast<int>(k);
     }
     return o;
@@ -348,15 +356,16 @@ Subcommand resizeCommand() {
 
 Subcommand cropCommand() {
     return {
-        "crop", "IN OUT (--rect X,Y,W,H | --geometry WxH+X+Y) [--format FREE|2/3H|2/3V|3/4H|3/4V]",
+        "crop", "IN OUT (--rect X,Y,W,H | --geometry WxH+X+Y) [--aspect free|3:2|2:3|4:3|3:4]",
         std::string("Cuts the picture down to a rectangle (command 6): left margin X, top margin\n"
                     "Y, width W and height H, typed into the dialog.  A rectangle reaching past\n"
                     "the right or bottom edge keeps the part inside the picture.\n\nOptions:\n"
                     "  --rect X,Y,W,H  the rectangle, in pixels\n"
                     "  --geometry WxH+X+Y\n"
                     "                  the same rectangle as ImageMagick writes it\n"
-                    "  --format F      the proportion offered to the host's selection tool\n"
-                    "                  (the typed rectangle is kept as typed)\n") +
+                    "  --aspect A      the proportion offered to the host's selection tool:\n"
+                    "                  free, 3:2 or 4:3 (landscape), 2:3 or 3:4 (portrait);\n"
+                    "                  the typed rectangle is kept as typed\n") +
             kFileHelp,
         crop};
 }

@@ -42,12 +42,30 @@ int inputQuality(const HostSession& host, const std::string& path) {
     return hosts::estimateJpegQuality(head);
 }
 
+// The format of the input as it was read: by its extension, or its first
+// bytes.
+std::optional<Format> inputFormat(const HostSession& host, const std::string& path) {
+    const std::vector<uint8_t>& piped = host.standardInput();
+    if (path == kStdio) return sniffFormat(piped.data(), piped.size());
+    try {
+        return formatOf(path);
+    } catch (const PictureError&) {
+        uint8_t head[12] = {};
+        std::FILE* f = std::fopen(path.c_str(), "rb");
+        if (!f) return std::nullopt;
+        const size_t n = std::fread(head, 1, sizeof head, f);
+        std::fclose(f);
+        return sniffFormat(head, n);
+    }
+}
+
 } // namespace
 
 void loadInput(HostSession& host, const std::string& path, const FileOptions& options) {
     std::vector<std::string> notes;
     host.loadPicture(path, options.read, &notes);
     host.setInputQuality(inputQuality(host, path));
+    host.setInputFormat(inputFormat(host, path));
     for (const auto& note : notes)
         std::cerr << "talvine: " << (path == kStdio ? "standard input" : path) << ": " << note
                   << "\n";
@@ -58,6 +76,8 @@ int finish(const HostSession& host, const std::string& out, const FileOptions& o
     if (!host.ended()) throw UserError("the command did not finish; nothing was written");
     if (!host.applied()) throw UserError("the command was not applied; nothing was written");
     WriteOptions write = options.write;
+    // Standard output takes the input's format unless told another.
+    if (out == kStdio && !write.format) write.format = host.inputFormat();
     const bool jpegOut = write.format ? *write.format == Format::Jpeg
                                       : out != kStdio && formatOf(out) == Format::Jpeg;
     if (jpegOut && !options.qualityGiven && host.inputQuality() > 0)
