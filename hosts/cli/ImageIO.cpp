@@ -913,12 +913,32 @@ void writeWebp(FILE* file, const PixelsView& p, const WriteOptions& options) {
     if (p.width > WEBP_MAX_DIMENSION || p.height > WEBP_MAX_DIMENSION)
         throw PictureError("WebP pictures are at most " + std::to_string(WEBP_MAX_DIMENSION) +
                            " pixels on a side");
-    uint8_t* encoded = nullptr;
-    const int stride = p.width * 3;
-    const size_t size =
-        options.webpLossless
-            ? WebPEncodeLosslessRGB(p.rgb, p.width, p.height, stride, &encoded)
-            : WebPEncodeRGB(p.rgb, p.width, p.height, stride, float(options.jpegQuality), &encoded);
+    // libwebp's own settings for the quality (method 4, as its one-call
+    // encoders use), with its second thread for the filter and the alpha
+    // search: the same file, sooner.
+    WebPConfig config;
+    if (!WebPConfigPreset(&config, WEBP_PRESET_DEFAULT, float(options.jpegQuality)))
+        throw PictureError("cannot write WebP (libwebp's version does not match)");
+    if (options.webpLossless) {
+        config.lossless = 1;
+        config.quality = 70; // as WebPEncodeLosslessRGB
+        config.exact = 0;
+    }
+    config.thread_level = 1;
+    WebPPicture picture;
+    if (!WebPPictureInit(&picture)) throw PictureError("cannot write WebP (libwebp's version)");
+    picture.use_argb = options.webpLossless ? 1 : 0;
+    picture.width = p.width;
+    picture.height = p.height;
+    WebPMemoryWriter writer;
+    WebPMemoryWriterInit(&writer);
+    picture.writer = WebPMemoryWrite;
+    picture.custom_ptr = &writer;
+    const bool ok =
+        WebPPictureImportRGB(&picture, p.rgb, p.width * 3) && WebPEncode(&config, &picture);
+    WebPPictureFree(&picture);
+    uint8_t* encoded = writer.mem;
+    const size_t size = ok ? writer.size : 0;
     std::unique_ptr<uint8_t, void (*)(void*)> keep(encoded, WebPFree);
     if (size == 0 || !encoded) throw PictureError("cannot write WebP (the encoder failed)");
     if (options.iccProfile.empty()) {
