@@ -500,7 +500,8 @@ TEST_F(EditorTest, DistortionDialogAppliesTheDraggedRate) {
     EXPECT_FALSE(core_->busy());
     EXPECT_NE(core_->picture(), sample());
     if (haveTool())
-        expectSame(core_->picture(), tool("distortion", {"--rate", QString::number(rate)}));
+        expectSame(core_->picture(),
+                   tool("distortion", {"--rate", QString::number(rate), "--nearest"}));
 }
 
 TEST_F(EditorTest, CancelledDialogsLeaveThePictureAsItWas) {
@@ -547,7 +548,8 @@ TEST_F(EditorTest, TiltFromTwoPickedPointsMatchesTheTool) {
     EXPECT_FALSE(core_->busy());
     EXPECT_NE(core_->picture(), sample());
     if (haveTool())
-        expectSame(core_->picture(), tool("tilt", {"--from", "100,300", "--to", "500,260"}));
+        expectSame(core_->picture(),
+                   tool("tilt", {"--from", "100,300", "--to", "500,260", "--nearest"}));
 }
 
 TEST_F(EditorTest, CropFromADraggedSelectionMatchesTheTool) {
@@ -654,7 +656,7 @@ TEST_F(EditorTest, ResizeTypedIntoTheDialogMatchesTheTool) {
     EXPECT_FALSE(core_->busy());
     EXPECT_EQ(core_->width(), 320);
     EXPECT_EQ(core_->height(), 240);
-    if (haveTool()) expectSame(core_->picture(), tool("resize", {"--width", "320"}));
+    if (haveTool()) expectSame(core_->picture(), tool("resize", {"--width", "320", "--nearest"}));
     core_->undo();
     EXPECT_EQ(core_->picture(), sample());
 }
@@ -681,8 +683,8 @@ TEST_F(EditorTest, PerspectiveFromFourPickedCornersMatchesTheTool) {
     EXPECT_FALSE(core_->busy());
     EXPECT_NE(core_->picture(), sample());
     if (haveTool())
-        expectSame(core_->picture(),
-                   tool("perspective", {"--corners", "200,60", "440,60", "470,420", "170,420"}));
+        expectSame(core_->picture(), tool("perspective", {"--corners", "200,60", "440,60",
+                                                          "470,420", "170,420", "--nearest"}));
 }
 
 TEST_F(EditorTest, AResultArrayHandedInParamBecomesThePictureUnderTheEditorsOwnReference) {
