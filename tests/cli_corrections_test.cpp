@@ -127,8 +127,8 @@ std::vector<uint8_t> tilted(const cli::Picture& in, Point from, Point to, Sampli
 
 size_t notes(const std::string& err) {
     size_t n = 0;
-    for (size_t at = err.find("talvine: note: "); at != std::string::npos;
-         at = err.find("talvine: note: ", at + 1))
+    for (size_t at = err.find(": note: "); at != std::string::npos;
+         at = err.find(": note: ", at + 1))
         ++n;
     return n;
 }

@@ -223,5 +223,21 @@ TEST(CliConventions, DialogUnitsProportionsAndJobs) {
     EXPECT_TRUE(std::filesystem::exists(dir / "out/in.png"));
 }
 
+// Notes name the file they are about; --quiet silences them, not errors.
+TEST(CliConventions, NotesNameTheirFileAndQuietSilencesThem) {
+    test::TempDir dir;
+    cli::writePicture(dir / "in.png", test::coordinateRgb(64, 48));
+    auto r = runTool({"tilt", dir / "in.png", dir / "a.png", "--angle", "3"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err.rfind("talvine: " + dir / "in.png" + ": --angle 3: the line from ", 0), 0u)
+        << r.err;
+    r = runTool({"tilt", dir / "in.png", dir / "a.png", "--angle", "3", "--quiet"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    r = runTool({"tilt", dir / "missing.png", dir / "a.png", "--angle", "3", "--quiet"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("missing.png"), std::string::npos);
+}
+
 } // namespace
 } // namespace talvine

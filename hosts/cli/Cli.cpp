@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <iostream>
 #include <sstream>
 
 namespace talvine::cli {
@@ -31,6 +32,25 @@ bool Args::flag(const std::string& name) {
     if (it == words_.end()) return false;
     words_.erase(it);
     return true;
+}
+
+namespace {
+bool quietNotes = false;
+std::string noteInput;
+} // namespace
+
+void note(const std::string& text, const std::string& about) {
+    if (quietNotes) return;
+    const std::string& who = about.empty() ? noteInput : about;
+    std::cerr << "talvine: " << (who.empty() ? "" : who + ": ") << text << "\n";
+}
+
+void setQuiet(bool quiet) {
+    quietNotes = quiet;
+}
+
+void setNoteInput(const std::string& path) {
+    noteInput = path == kStdio ? "standard input" : path;
 }
 
 bool Args::interpolate() {

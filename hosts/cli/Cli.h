@@ -55,6 +55,14 @@ class Args {
 };
 
 // Parsers for option values; each throws UsageError naming the option.
+// What the tool tells besides errors: conversions, metadata left out,
+// points picked.  Each line names the file it is about (`about`, or else the
+// input being read), so that the lines of a batch can be told apart;
+// --quiet silences them.  Warnings are no notes: they are always said.
+void note(const std::string& text, const std::string& about = {});
+void setQuiet(bool quiet);
+void setNoteInput(const std::string& path);
+
 int parseInt(const std::string& text, const std::string& what, int lo, int hi);
 // A slider's position as a whole number from lo to hi, or as the dialog
 // shows it, a percentage, `perPercent` positions to the percent ("1.9%" of a

@@ -62,8 +62,9 @@ size_t previewCount(const HostSession& host) {
 // passed on with a note; 0..W and 0..H, the edges included, are inside.
 Point position(const IntPoint& p, const TDimImg& size, const std::string& what) {
     if (p.x < 0 || p.y < 0 || p.x > size.Largeur || p.y > size.Hauteur)
-        std::cerr << "talvine: note: " << what << " (" << p.x << "," << p.y << ") lies outside the "
-                  << size.Largeur << " x " << size.Hauteur << " picture\n";
+        note("note: " + what + " (" + std::to_string(p.x) + "," + std::to_string(p.y) +
+             ") lies outside the " + std::to_string(size.Largeur) + " x " +
+             std::to_string(size.Hauteur) + " picture");
     return {p.x, p.y};
 }
 
@@ -222,8 +223,8 @@ TiltOptions tiltOptions(const TiltRequest& t, TDimImg size) {
                       : Point{size.Largeur / 2, size.Hauteur / 2};
     const AnglePick pick = pickAngle(o.from, t.degrees);
     o.to = pick.to;
-    std::cerr << "talvine: --angle " << *t.angleText << ": the line from " << o.from.x << ","
-              << o.from.y << " to " << o.to.x << "," << o.to.y << "\n";
+    note("--angle " + *t.angleText + ": the line from " + std::to_string(o.from.x) + "," +
+         std::to_string(o.from.y) + " to " + std::to_string(o.to.x) + "," + std::to_string(o.to.y));
     // 1e-9 degrees moves the farthest pixel of a 2^31-pixel-wide picture by
     // 0.04 of a pixel: closer is as good as exact.
     if (fabsl(pick.degrees - t.degrees) > 1e-9L)
@@ -265,8 +266,8 @@ int straighten(Args& args) {
                         std::to_string(size.Hauteur) +
                         " picture stays clear of the corners the tilt brings in; nothing was "
                         "written");
-    std::cerr << "talvine: the clean rectangle: " << rect->x << "," << rect->y << "," << rect->width
-              << "," << rect->height << "\n";
+    note("the clean rectangle: " + std::to_string(rect->x) + "," + std::to_string(rect->y) + "," +
+         std::to_string(rect->width) + "," + std::to_string(rect->height));
     cropPicture(host, {rect->x, rect->y, rect->width, rect->height});
     return finish(host, files[1], out);
 }

@@ -66,27 +66,24 @@ bool turnLosslessly(const std::string& in, const std::string& out, Dihedral comm
     const auto turned = transformJpeg(file, op, options.read.maxPixels, w, h, why);
     if (!turned) {
         if (why.empty()) return false; // refused by the usual path, which says why
-        std::cerr << "talvine: " << in << ": encoded again, not turned losslessly: " << why
-                  << " (--reencode says so at once)\n";
+        note("encoded again, not turned losslessly: " + why + " (--reencode says so at once)", in);
         return false;
     }
     if (!options.photo.strip) {
-        for (const auto& note : notes)
-            std::cerr << "talvine: " << in << ": " << note << "\n";
+        for (const auto& text : notes)
+            note(text, in);
     } else {
         metadata = hosts::PhotoMetadata();
     }
-    if (upright)
-        std::cerr << "talvine: " << in << ": " << hosts::orientationText(stored)
-                  << " as its EXIF orientation says\n";
+    if (upright) note(hosts::orientationText(stored) + " as its EXIF orientation says", in);
     const std::string name = out == kStdio ? "standard output" : out;
     std::vector<std::string> written;
     const std::vector<uint8_t> bytes = addMetadata(*turned, Format::Jpeg, w, h, PixelsView{},
                                                    metadata, upright ? 1 : stored, true, written);
     writeEncoded(out, bytes);
-    for (const auto& note : written)
-        std::cerr << "talvine: " << name << ": " << note << "\n";
-    std::cerr << "talvine: " << name << ": turned losslessly, without encoding again\n";
+    for (const auto& text : written)
+        note(text, name);
+    note("turned losslessly, without encoding again", name);
     return true;
 }
 

@@ -8,8 +8,8 @@ namespace talvine::cli {
 namespace {
 
 void tell(const std::string& name, const std::vector<std::string>& notes) {
-    for (const auto& note : notes)
-        std::cerr << "talvine: " << name << ": " << note << "\n";
+    for (const auto& text : notes)
+        note(text, name);
 }
 
 } // namespace
@@ -42,8 +42,7 @@ void readPhoto(HostSession& host, const std::string& path, const PhotoOptions& o
     if (options.strip) metadata = hosts::PhotoMetadata();
     if (options.autoOrient && orientation != 1) {
         host.orient(orientation);
-        std::cerr << "talvine: " << name << ": " << hosts::orientationText(orientation)
-                  << " as its EXIF orientation says\n";
+        note(hosts::orientationText(orientation) + " as its EXIF orientation says", name);
         host.keepMetadata(std::move(metadata), 1);
     } else {
         host.keepMetadata(std::move(metadata), orientation);

@@ -119,8 +119,8 @@ int parsePercent(const std::string& given) {
                          given + "'");
     const int percent = static_cast<int>(whole);
     if (whole != value)
-        std::cerr << "talvine: note: --percent " << given << " entered as " << percent
-                  << "% (the dialog takes whole percentages)\n";
+        note("note: --percent " + given + " entered as " + std::to_string(percent) +
+             "% (the dialog takes whole percentages)");
     return percent;
 }
 

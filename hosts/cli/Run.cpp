@@ -24,6 +24,7 @@ FileOptions fileOptions(Args& args) {
     }
     o.write.webpLossless = args.flag("--lossless");
     o.read.trustDeclaredSize = args.flag("--trust-size");
+    setQuiet(args.flag("--quiet"));
     o.photo = photoOptions(args);
     return o;
 }
@@ -62,13 +63,13 @@ std::optional<Format> inputFormat(const HostSession& host, const std::string& pa
 } // namespace
 
 void loadInput(HostSession& host, const std::string& path, const FileOptions& options) {
+    setNoteInput(path);
     std::vector<std::string> notes;
     host.loadPicture(path, options.read, &notes);
     host.setInputQuality(inputQuality(host, path));
     host.setInputFormat(inputFormat(host, path));
-    for (const auto& note : notes)
-        std::cerr << "talvine: " << (path == kStdio ? "standard input" : path) << ": " << note
-                  << "\n";
+    for (const auto& text : notes)
+        note(text);
     readPhoto(host, path, options.photo);
 }
 

@@ -35,6 +35,7 @@ inline constexpr const char* kFileHelp =
     "  --trust-size       read a file whose codec allows no size check (TIFF fax,\n"
     "                     JBIG, ZSTD or LZMA, WebP) even when it declares more than\n"
     "                     16 megapixels and more than 16 pixels per byte it holds\n"
+    "  --quiet            say nothing but warnings and errors (notes name their file)\n"
     "  --strip            write none of the input's EXIF, XMP, IPTC and ICC profile\n"
     "  --no-auto-orient   leave the pixels as stored, not as the EXIF orientation\n"
     "                     shows them (the output then keeps the orientation tag)\n";
