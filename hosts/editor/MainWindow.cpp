@@ -321,7 +321,13 @@ MainWindow::MainWindow(EditorCore& core) : core_(core) {
         if (!path.isEmpty()) openFile(path);
     });
     save_ = file->addAction(tr("&Save"), QKeySequence::Save, this, [this] { save(); });
-    saveAs_ = file->addAction(tr("Save &as..."), QKeySequence::SaveAs, this, [this] { saveAs(); });
+    saveAs_ = file->addAction(tr("Save &as..."), this, [this] { saveAs(); });
+    // Qt's standard Save As key is empty outside GNOME and KDE: Ctrl+Shift+S
+    // everywhere, the desktop's own first where it has one.
+    QList<QKeySequence> saveAsKeys = QKeySequence::keyBindings(QKeySequence::SaveAs);
+    if (!saveAsKeys.contains(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S)))
+        saveAsKeys.append(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
+    saveAs_->setShortcuts(saveAsKeys);
     file->addSeparator();
     file->addAction(tr("&Quit"), QKeySequence::Quit, this, &QWidget::close);
 

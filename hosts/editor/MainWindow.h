@@ -93,6 +93,7 @@ class MainWindow : public QMainWindow {
     QAction* commandAction(int n) const;
     QAction* undoAction() const { return undo_; }
     QAction* redoAction() const { return redo_; }
+    QAction* saveAsAction() const { return saveAs_; }
     // Crop to result after a tilt: the picture's proportions, or any.
     QAction* cropToResultAction(bool keepProportion) const {
         return keepProportion ? cropSame_ : cropAny_;

@@ -905,4 +905,11 @@ TEST(Cp1252, MenuTextsBecomeUtf8) {
 }
 
 } // namespace
+// Save As has Ctrl+Shift+S on every desktop, not only where Qt's standard
+// key is defined.
+TEST_F(EditorTest, SaveAsHasItsUsualKeyEverywhere) {
+    EXPECT_TRUE(window_->saveAsAction()->shortcuts().contains(
+        QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S)));
+}
+
 } // namespace talvine::editor
