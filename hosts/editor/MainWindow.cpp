@@ -1,5 +1,7 @@
 #include "MainWindow.h"
 
+#include "ImageIO.h"
+#include "ReadBack.h"
 #include "Scene.h"
 #include "Screenshots.h"
 
@@ -317,7 +319,7 @@ MainWindow::MainWindow(EditorCore& core) : core_(core) {
         if (!maybeSave()) return;
         const QString path = QFileDialog::getOpenFileName(
             this, tr("Open a picture"), file_.isEmpty() ? QString() : QFileInfo(file_).path(),
-            tr("Pictures (*.png *.jpg *.jpeg)"));
+            tr("Pictures (*.png *.jpg *.jpeg *.tif *.tiff *.webp)"));
         if (!path.isEmpty()) openFile(path);
     });
     save_ = file->addAction(tr("&Save"), QKeySequence::Save, this, [this] { save(); });
@@ -612,11 +614,22 @@ bool MainWindow::openFile(const QString& path) {
                             .arg(size.height())
                             .arg(megapixels(pixels), megapixels(EditorCore::kMaxPixels)));
     }
+    // Read as the tool reads it: the same decoders and checks for PNG, JPEG,
+    // TIFF and WebP, and the pixels as stored (turned below, once).
     Picture picture;
+    std::vector<std::string> converted;
     try {
-        QImage image = reader.read();
-        if (image.isNull()) return fail(reader.errorString());
-        picture = fromImage(image);
+        cli::ReadOptions limits;
+        limits.maxPixels = EditorCore::kMaxPixels;
+        hosts::Picture read =
+            cli::readPicture(QFile::encodeName(path).toStdString(), &converted, limits);
+        picture = {read.width, read.height, std::move(read.rgb)};
+    } catch (const cli::PictureError& e) {
+        // The message names the file first; the box names it already.
+        QString why = QString::fromStdString(e.what());
+        const QString prefix = QFile::decodeName(QFile::encodeName(path)) + ": ";
+        if (why.startsWith(prefix)) why.remove(0, prefix.size());
+        return fail(why);
     } catch (const std::bad_alloc&) {
         return fail(tr("not enough memory for a picture of %1 × %2 pixels")
                         .arg(size.width())
@@ -676,7 +689,7 @@ bool MainWindow::save() {
 
 bool MainWindow::saveAs() {
     QFileDialog dialog(this, tr("Save the picture"), proposedName(),
-                       tr("Pictures (*.png *.jpg *.jpeg)"));
+                       tr("Pictures (*.png *.jpg *.jpeg *.tif *.tiff *.webp)"));
     dialog.setObjectName("SaveAs");
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setOption(QFileDialog::DontUseNativeDialog);
@@ -704,34 +717,38 @@ bool MainWindow::saveFile(const QString& path, int quality) {
         QMessageBox::warning(this, tr(kTitle), tr("Cannot save %1: %2").arg(path, why));
         return false;
     };
-    const QString suffix = QFileInfo(path).suffix().toLower();
     const bool jpeg = isJpeg(path);
-    if (!jpeg && suffix != "png") return fail(tr("the name must end in .png, .jpg or .jpeg"));
+    cli::Format format = cli::Format::Png;
+    try {
+        format = cli::formatOf(QFile::encodeName(path).toStdString());
+    } catch (const cli::PictureError&) {
+        return fail(tr("the name must end in .png, .jpg, .jpeg, .tif, .tiff or .webp"));
+    }
     if (quality <= 0) quality = jpegQuality();
     quality = std::clamp(quality, 1, 100);
+    // Written as the tool writes: each format's own library, the profile
+    // with the pixels, the rest of the metadata added and checked.
     std::vector<uint8_t> bytes;
+    std::vector<std::string> notes;
     try {
-        QBuffer encoded;
-        encoded.open(QIODevice::WriteOnly);
-        QImageWriter writer(&encoded, jpeg ? "jpeg" : "png");
-        if (jpeg) writer.setQuality(quality);
-        if (!writer.write(toImage(core_.picture()))) return fail(writer.errorString());
-        bytes = bytesOf(encoded.data());
+        const Picture& picture = core_.picture();
+        cli::WriteOptions options;
+        options.jpegQuality = quality;
+        bytes = cli::encodeWithMetadata({picture.width, picture.height, picture.rgb.data()}, format,
+                                        options, metadata_, 1, notes);
+    } catch (const cli::PictureError& e) {
+        return fail(QString::fromStdString(e.what()));
     } catch (const std::bad_alloc&) {
         return fail(tr("not enough memory"));
     }
     QString kept;
     if (!metadata_.empty()) {
-        try {
-            bytes = metadata_.writeInto(bytes, core_.width(), core_.height());
-            QStringList parts;
-            if (metadata_.hasExif()) parts << tr("EXIF");
-            if (metadata_.hasIcc()) parts << tr("colour profile");
-            if (metadata_.hasXmp() || metadata_.hasIptc()) parts << tr("XMP and IPTC");
-            kept = tr("%1 kept").arg(parts.join(tr(", ")));
-        } catch (const hosts::MetadataError& e) {
-            kept = tr("the metadata could not be kept (%1)").arg(QString::fromStdString(e.what()));
-        }
+        QStringList parts;
+        if (metadata_.hasExif()) parts << tr("EXIF");
+        if (metadata_.hasIcc()) parts << tr("colour profile");
+        if (metadata_.hasXmp() || metadata_.hasIptc()) parts << tr("XMP and IPTC");
+        kept = notes.empty() ? tr("%1 kept").arg(parts.join(tr(", ")))
+                             : QString::fromStdString(notes.front());
     }
     QSaveFile out(path);
     if (!out.open(QIODevice::WriteOnly)) return fail(out.errorString());

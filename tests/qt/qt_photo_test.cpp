@@ -25,6 +25,8 @@
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
 #include <exiv2/exiv2.hpp>
 
+#include "ImageIO.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -345,6 +347,33 @@ TEST_F(PhotoTest, AFortyFiveMegapixelPhotoOpensTiltsAndSavesWithItsMetadata) {
 }
 
 } // namespace
+// The editor opens and saves every format the tool writes, through the same
+// code: a TIFF and a WebP in, each kind out, the pixels as the tool reads
+// them.
+TEST_F(PhotoTest, OpensAndSavesTiffAndWebpAsTheToolDoes) {
+    hosts::Picture picture{48, 32, std::vector<uint8_t>(48 * 32 * 3)};
+    for (size_t i = 0; i < picture.rgb.size(); ++i)
+        picture.rgb[i] = static_cast<uint8_t>(i * 7 % 251);
+    for (const char* name : {"in.tif", "in.webp"}) {
+        const QString in = dir_.filePath(name);
+        cli::WriteOptions lossless;
+        lossless.webpLossless = true;
+        cli::writePicture(QFile::encodeName(in).toStdString(),
+                          {picture.width, picture.height, picture.rgb.data()}, lossless);
+        ASSERT_TRUE(window_->openFile(in)) << name;
+        EXPECT_EQ(core_->picture().rgb, picture.rgb) << name;
+        for (const char* ext : {"tif", "webp", "png"}) {
+            const QString out = dir_.filePath(QString("out.") + ext);
+            ASSERT_TRUE(window_->saveFile(out)) << ext;
+            const hosts::Picture back = cli::readPicture(QFile::encodeName(out).toStdString());
+            if (std::string(ext) != "webp") {
+                EXPECT_EQ(back.rgb, picture.rgb) << ext; // WebP writes lossy by default
+            }
+            EXPECT_EQ(back.width, 48);
+        }
+    }
+}
+
 } // namespace talvine::editor
 
 #pragma GCC diagnostic pop
