@@ -781,8 +781,16 @@ void decodeTiff(FILE* file, const std::string& name, const PixelSink& sink,
     messages.error.clear();
     messages.decoding = true;
     // Rows come in bands through an RGBA scratch band, premultiplied: onto
-    // white, each channel becomes c + 255 - alpha.
-    const uint32_t band = std::min<uint32_t>(h, 256);
+    // white, each channel becomes c + 255 - alpha.  libtiff decodes a whole
+    // strip for every band that touches it, so a band holds whole strips
+    // where they are taller than 256 rows (a single-strip 24-megapixel file
+    // is then decoded once, not sixteen times), as long as it stays within
+    // 512 MB.
+    uint32_t band = std::min<uint32_t>(h, 256);
+    uint32_t stripRows = 0;
+    if (!tiled && TIFFGetFieldDefaulted(t, TIFFTAG_ROWSPERSTRIP, &stripRows) && stripRows > band &&
+        uint64_t{w} * std::min(stripRows, h) * 4 <= (uint64_t{512} << 20))
+        band = std::min(stripRows, h);
     std::unique_ptr<uint32_t[]> scratch(new uint32_t[size_t(w) * band]);
     uint8_t* out = sink(static_cast<int32_t>(w), static_cast<int32_t>(h));
     for (uint32_t y = 0; y < h; y += band) {
