@@ -156,12 +156,28 @@ void Canvas::paintMarkers(QPainter& p) {
     p.setBrush(Qt::NoBrush);
 }
 
+void Canvas::pictureChanged() {
+    view_ = QImage();
+}
+
 void Canvas::paintEvent(QPaintEvent*) {
     QPainter p(this);
     if (core_.width() > 0 && core_.height() > 0) {
         const QImage image(core_.pixels(), core_.width(), core_.height(), core_.width() * 3,
                            QImage::Format_RGB888);
-        p.drawImage(QRectF(0, 0, core_.width() * zoom_, core_.height() * zoom_), image);
+        const QSize shown(std::max(1, static_cast<int>(std::lround(core_.width() * zoom_))),
+                          std::max(1, static_cast<int>(std::lround(core_.height() * zoom_))));
+        if (zoom_ >= 1) {
+            // At 100 % and above every pixel shows as a square of its own.
+            p.drawImage(QRectF(0, 0, core_.width() * zoom_, core_.height() * zoom_), image);
+        } else {
+            // Below, a copy scaled smoothly once per picture or preview and
+            // zoom: thin poles stay whole and edges do not sparkle, and a
+            // paint copies the screen's pixels only.
+            if (view_.size() != shown)
+                view_ = image.scaled(shown, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+            p.drawImage(QPointF(0, 0), view_);
+        }
     }
     if (auto sel = core_.selection(); sel && core_.mode() == Mode::SelectRect)
         paintSelection(p, *sel);
@@ -515,6 +531,7 @@ void MainWindow::rememberDialog(QDialog* d) {
 }
 
 void MainWindow::pictureChanged() {
+    canvas_->pictureChanged();
     const QSize now(core_.width(), core_.height());
     if (now != shown_) {
         shown_ = now;

@@ -9,6 +9,7 @@
 #include "Metadata.h"
 
 #include <QHash>
+#include <QImage>
 #include <QMainWindow>
 #include <QPointer>
 #include <QWidget>
@@ -35,6 +36,12 @@ class Canvas : public QWidget {
     // Where the centre of a picture pixel lies on the widget.
     QPointF toWidget(QPointF pixel) const;
     void updateSize();
+    // The pixels changed (a new picture, a preview, an undo): the smoothly
+    // scaled copy shown below 100 % is made again at the next paint.
+    void pictureChanged();
+    // What a paint below 100 % draws: the picture scaled smoothly (empty
+    // until the first such paint); for tests.
+    const QImage& scaledView() const { return view_; }
 
   signals:
     // The pointer moved over the picture (picture pixels), or left it.
@@ -49,6 +56,7 @@ class Canvas : public QWidget {
     void leaveEvent(QEvent* e) override;
 
   private:
+    QImage view_; // the smoothly scaled copy, at the current zoom
     QRectF onScreen(const PixelRect& r) const;
     void paintMarkers(QPainter& p);
     void paintSelection(QPainter& p, const PixelRect& r);

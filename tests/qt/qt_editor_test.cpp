@@ -912,4 +912,37 @@ TEST_F(EditorTest, SaveAsHasItsUsualKeyEverywhere) {
         QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S)));
 }
 
+// Below 100 % the picture shows smoothly scaled: a pole one pixel wide stays
+// a whole line (nearest sampling would keep it in some rows and drop it in
+// others); the copy is made once, and again when the pixels change.
+TEST_F(EditorTest, ThePictureShowsSmoothlyBelowFullSize) {
+    Picture pole{1000, 600, std::vector<uint8_t>(1000 * 600 * 3, 255)};
+    for (int y = 0; y < 600; ++y)
+        for (int c = 0; c < 3; ++c)
+            pole.rgb[(size_t(y) * 1000 + 501) * 3 + c] = 0;
+    core_->open(pole);
+    window_->canvas().setZoom(0.3);
+    window_->canvas().grab();
+    const QImage view = window_->canvas().scaledView();
+    ASSERT_EQ(view.size(), QSize(300, 180));
+    // Every row of the view holds the pole, as a grey of the same depth.
+    int darkest = 255, lightest = 0;
+    for (int y = 0; y < view.height(); ++y) {
+        int row = 255;
+        for (int x = 140; x < 160; ++x)
+            row = std::min(row, qRed(view.pixel(x, y)));
+        darkest = std::min(darkest, row);
+        lightest = std::max(lightest, row);
+    }
+    EXPECT_LT(lightest, 240);
+    EXPECT_LE(lightest - darkest, 2);
+
+    // Mirrored: the copy follows the pixels.
+    window_->commandAction(4)->trigger();
+    window_->canvas().grab();
+    const QImage mirrored = window_->canvas().scaledView();
+    EXPECT_NE(mirrored, view);
+    EXPECT_EQ(mirrored, view.mirrored(true, false));
+}
+
 } // namespace talvine::editor
