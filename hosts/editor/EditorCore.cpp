@@ -233,7 +233,8 @@ std::string EditorCore::status() const {
         if (shown.size() == b.size())
             return std::to_string(b.size()) +
                    " points set: a click on the picture redraws the preview with the dialog's "
-                   "current settings; Appliquer keeps it";
+                   "current settings (a change of sampling shows at that click); Appliquer "
+                   "keeps it";
         size_t next = 0;
         while (next < shown.size() && shown[next].number == static_cast<int>(next) + 1)
             ++next;
@@ -249,6 +250,10 @@ std::string EditorCore::status() const {
     case Mode::Idle:
         break;
     }
+    // The distortion's dialog computes its preview when the mouse lets go of
+    // the slider; keys only move the labels.
+    if (command_ == TALVINE_CMD_DISTORSION)
+        return "The preview is computed when the mouse releases the slider; Appliquer keeps it";
     if (busy()) return "Working...";
     return "Ready";
 }

@@ -476,6 +476,9 @@ TEST_F(EditorTest, DistortionDialogAppliesTheDraggedRate) {
     int rate = 0;
     run(8, [&] {
         QDialog* d = dialog("CorrDist");
+        // The hint says when this dialog computes.
+        EXPECT_TRUE(statusText().startsWith("The preview is computed when the mouse releases"))
+            << statusText().toStdString();
         auto* slider = in<QSlider>(d, "TauxCorr");
         if (!slider) return;
         // The thumb sits in the middle (rate 0 of -100..100): press it and
@@ -498,6 +501,7 @@ TEST_F(EditorTest, DistortionDialogAppliesTheDraggedRate) {
     });
     EXPECT_GE(rate, 10);
     EXPECT_FALSE(core_->busy());
+    EXPECT_EQ(statusText(), "Ready");
     EXPECT_NE(core_->picture(), sample());
     if (haveTool())
         expectSame(core_->picture(),
