@@ -350,8 +350,17 @@ MainWindow::MainWindow(EditorCore& core) : core_(core) {
     file->addAction(tr("&Quit"), QKeySequence::Quit, this, &QWidget::close);
 
     QMenu* edit = menuBar()->addMenu(tr("&Edit"));
-    undo_ = edit->addAction(tr("&Undo"), QKeySequence::Undo, this, [this] { core_.undo(); });
-    redo_ = edit->addAction(tr("&Redo"), QKeySequence::Redo, this, [this] { core_.redo(); });
+    // The status bar says what was undone or redone.
+    undo_ = edit->addAction(tr("&Undo"), QKeySequence::Undo, this, [this] {
+        const QString name = QString::fromStdString(core_.undoName());
+        core_.undo();
+        statusBar()->showMessage(tr("Undone: %1").arg(name), 5000);
+    });
+    redo_ = edit->addAction(tr("&Redo"), QKeySequence::Redo, this, [this] {
+        const QString name = QString::fromStdString(core_.redoName());
+        core_.redo();
+        statusBar()->showMessage(tr("Redone: %1").arg(name), 5000);
+    });
     edit->addSeparator();
     cropSame_ = edit->addAction(tr("&Crop to result..."), QKeySequence(Qt::CTRL | Qt::Key_K), this,
                                 [this] { cropToResult(true); });

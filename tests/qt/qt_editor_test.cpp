@@ -294,11 +294,13 @@ TEST_F(EditorTest, UnsavedChangesAreAskedAboutAndSavingIsConfirmed) {
     const Picture mirrored = core_->picture();
     EXPECT_TRUE(window_->isWindowModified());
     EXPECT_EQ(window_->undoAction()->text(), "&Undo " + mirror);
-    core_->undo();
+    window_->undoAction()->trigger();
     EXPECT_FALSE(window_->isWindowModified()) << "back to the picture in the file";
+    EXPECT_EQ(window_->statusBar()->currentMessage(), "Undone: " + mirror);
     EXPECT_EQ(window_->redoAction()->text(), "&Redo " + mirror);
-    core_->redo();
+    window_->redoAction()->trigger();
     EXPECT_TRUE(window_->isWindowModified());
+    EXPECT_EQ(window_->statusBar()->currentMessage(), "Redone: " + mirror);
 
     // Cancel keeps everything: opening another picture, closing.
     QString asked;
