@@ -30,6 +30,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStatusBar>
+#include <QThread>
 #include <QTimer>
 
 #include <array>
@@ -602,8 +603,25 @@ bool MainWindow::maybeSave() {
     }
 }
 
+// Closing the window with a dialog open cancels the dialog first, as its
+// "Annuler" button would (the picture goes back to what it was), then asks
+// about unsaved work as any close does.
+bool MainWindow::cancelOpenDialog() {
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+        auto* dialog = qobject_cast<QDialog*>(top);
+        if (!dialog || !dialog->isVisible()) continue;
+        for (QAbstractButton* b : dialog->findChildren<QAbstractButton*>("Annuler"))
+            if (b->isEnabled()) b->click();
+    }
+    for (int k = 0; k < 200 && core_.busy(); ++k) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(5);
+    }
+    return !core_.busy();
+}
+
 void MainWindow::closeEvent(QCloseEvent* e) {
-    if (core_.busy()) {
+    if (core_.busy() && !cancelOpenDialog()) {
         QMessageBox::information(this, tr(kTitle),
                                  tr("A command is still open: apply or cancel its dialog first."));
         e->ignore();

@@ -118,6 +118,9 @@ class MainWindow : public QMainWindow {
     bool eventFilter(QObject* watched, QEvent* e) override;
 
   private:
+    // Cancels the open command's dialog as its "Annuler" would; false when
+    // none could be.
+    bool cancelOpenDialog();
     // Asks what becomes of unsaved changes; false when the user cancels.
     bool maybeSave();
     void runCommand(int command);

@@ -951,4 +951,20 @@ TEST_F(EditorTest, ThePictureShowsSmoothlyBelowFullSize) {
     EXPECT_EQ(mirrored, view.mirrored(true, false));
 }
 
+// Quitting with a dialog open cancels it, then asks about unsaved work:
+// answered Cancel, the window stays, with the picture as before the command.
+TEST_F(EditorTest, QuittingWithADialogOpenCancelsItThenAsks) {
+    run(5); // a change to save
+    const Picture changed = core_->picture();
+    run(3, [] { dialog("InclineHorz"); });
+    ASSERT_TRUE(core_->busy());
+    QString asked;
+    answerBox(QMessageBox::Cancel, &asked);
+    EXPECT_FALSE(window_->close());
+    EXPECT_FALSE(core_->busy()) << "the tilt's dialog was cancelled";
+    EXPECT_TRUE(asked.contains("changes that are not saved")) << asked.toStdString();
+    EXPECT_TRUE(window_->isVisible());
+    EXPECT_EQ(core_->picture(), changed);
+}
+
 } // namespace talvine::editor
