@@ -25,6 +25,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPushButton>
 #include <QSaveFile>
 #include <QScreen>
 #include <QScrollArea>
@@ -706,6 +707,7 @@ bool MainWindow::openFile(const QString& path) {
             quality_ = hosts::estimateJpegQuality(bytesOf(f.readAll()));
     }
     metadata_ = metadata;
+    originalConfirmed_ = false;
     file_ = path;
     name_ = QFileInfo(path).fileName();
     fitted_ = true;
@@ -728,6 +730,23 @@ QString MainWindow::proposedName() const {
 
 bool MainWindow::save() {
     if (file_.isEmpty()) return saveAs();
+    // A camera's original (its EXIF names the camera, and this editor has
+    // not written it) is written over only when the user says so, once.
+    if (!originalConfirmed_ && !metadata_.camera().empty()) {
+        QMessageBox box(QMessageBox::Question, tr(kTitle),
+                        tr("%1 is a camera original.").arg(name_), QMessageBox::NoButton, this);
+        box.setObjectName("CameraOriginal");
+        box.setInformativeText(tr("Save the edited picture as a new file, or write over the "
+                                  "original?"));
+        QAbstractButton* saveAsButton = box.addButton(tr("Save As..."), QMessageBox::AcceptRole);
+        QAbstractButton* overwrite = box.addButton(tr("Write Over"), QMessageBox::DestructiveRole);
+        box.addButton(QMessageBox::Cancel);
+        box.setDefaultButton(qobject_cast<QPushButton*>(saveAsButton));
+        box.exec();
+        if (box.clickedButton() == saveAsButton) return saveAs();
+        if (box.clickedButton() != overwrite) return false;
+        originalConfirmed_ = true;
+    }
     return saveFile(file_);
 }
 
@@ -802,6 +821,7 @@ bool MainWindow::saveFile(const QString& path, int quality) {
         return fail(out.errorString());
     file_ = path;
     name_ = QFileInfo(path).fileName();
+    originalConfirmed_ = true; // written by this editor: no original any more
     if (jpeg) quality_ = quality;
     core_.markSaved();
     QString message = tr("Saved %1: %2 × %3").arg(name_).arg(core_.width()).arg(core_.height());

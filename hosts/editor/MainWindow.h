@@ -154,7 +154,8 @@ class MainWindow : public QMainWindow {
     QString file_;
     QString name_; // shown in the title
     hosts::PhotoMetadata metadata_;
-    int quality_ = 0; // of the opened JPEG, 0 when unknown
+    bool originalConfirmed_ = false; // the user agreed to write over the camera's file
+    int quality_ = 0;                // of the opened JPEG, 0 when unknown
     bool fitted_ = true;
     QSize shown_;
     QList<QPointer<QDialog>> watched_;

@@ -374,6 +374,45 @@ TEST_F(PhotoTest, OpensAndSavesTiffAndWebpAsTheToolDoes) {
     }
 }
 
+// Ctrl+S over a camera's original asks once, offering Save As; cancelled,
+// nothing is written; written over once, it asks no more.
+TEST_F(PhotoTest, SavingOverACameraOriginalAsksOnce) {
+    const QString in = dir_.filePath("camera.jpg");
+    writePhoto(in, blocks(40, 30), 90, 1);
+    ASSERT_TRUE(window_->openFile(in));
+    const std::vector<uint8_t> original = fileBytes(in);
+    // Answers the next box by the text of one of its buttons.
+    auto answer = [](const QString& button, QString* asked) {
+        QTimer::singleShot(0, [=] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box) return;
+            *asked = box->text();
+            for (QAbstractButton* b : box->buttons())
+                if (b->text() == button) return b->click();
+            box->reject();
+        });
+    };
+    window_->commandAction(4)->trigger();
+    QString asked;
+    answer("Cancel", &asked);
+    EXPECT_FALSE(window_->save());
+    EXPECT_EQ(asked, "camera.jpg is a camera original.");
+    EXPECT_EQ(fileBytes(in), original);
+
+    asked.clear();
+    answer("Write Over", &asked);
+    EXPECT_TRUE(window_->save());
+    EXPECT_FALSE(asked.isEmpty());
+    EXPECT_NE(fileBytes(in), original);
+
+    window_->commandAction(4)->trigger();
+    asked.clear();
+    answer("Cancel", &asked);
+    EXPECT_TRUE(window_->save());
+    EXPECT_TRUE(asked.isEmpty()) << "asked twice";
+    QTest::qWait(50); // the unanswered timer finds no box
+}
+
 } // namespace talvine::editor
 
 #pragma GCC diagnostic pop
