@@ -13,19 +13,24 @@
 #include <QCloseEvent>
 #include <QDialog>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QImageReader>
 #include <QImageWriter>
 #include <QInputDialog>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QSaveFile>
 #include <QScreen>
 #include <QScrollArea>
@@ -33,6 +38,8 @@
 #include <QStatusBar>
 #include <QThread>
 #include <QTimer>
+#include <QUrl>
+#include <QWheelEvent>
 
 #include <array>
 
@@ -420,7 +427,29 @@ MainWindow::MainWindow(EditorCore& core) : core_(core) {
     core_.onStateChanged = [this] { refresh(); };
     qApp->installEventFilter(this);
     refresh();
-    resize(900, 700);
+    // Two thirds of the screen's free area, and never less than 900 x 700
+    // where the screen has room for it.
+    QSize start(900, 700);
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QSize room = screen->availableGeometry().size();
+        start = start.expandedTo(room * 2 / 3).boundedTo(room);
+    }
+    resize(start);
+    setAcceptDrops(true);
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* e) {
+    const QList<QUrl> urls = e->mimeData()->urls();
+    if (!urls.isEmpty() && urls.front().isLocalFile()) e->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* e) {
+    // A picture file dropped on the window opens, as from File > Open.
+    const QList<QUrl> urls = e->mimeData()->urls();
+    if (urls.isEmpty() || !urls.front().isLocalFile()) return;
+    e->acceptProposedAction();
+    const QString path = urls.front().toLocalFile();
+    QTimer::singleShot(0, this, [this, path] { openFile(path); });
 }
 
 MainWindow::~MainWindow() {
@@ -473,6 +502,21 @@ void MainWindow::watchDialog() {
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* e) {
+    // A fitted picture stays fitted as the window grows or shrinks, until
+    // the user zooms.
+    if (e->type() == QEvent::Resize && watched == scroll_ && fitted_) fit();
+    // Ctrl+wheel over the picture zooms about the pointer.
+    if (e->type() == QEvent::Wheel && (watched == canvas_ || watched == scroll_->viewport())) {
+        auto* wheel = static_cast<QWheelEvent*>(e);
+        if (wheel->modifiers() & Qt::ControlModifier) {
+            const int steps = wheel->angleDelta().y();
+            if (steps != 0) {
+                const QPointF at = scroll_->viewport()->mapFromGlobal(wheel->globalPosition());
+                zoomAt(at, std::pow(1.25, steps / 120.0));
+            }
+            return true;
+        }
+    }
     if (e->type() == QEvent::Show || e->type() == QEvent::Hide) {
         // The module's dialogs are windows of their own; the editor's boxes
         // and file dialogs belong to it.
@@ -841,6 +885,18 @@ void MainWindow::openSample() {
     fitted_ = true;
     shown_ = QSize();
     pictureChanged();
+}
+
+void MainWindow::zoomAt(QPointF at, double factor) {
+    // The picture's point under `at` (viewport coordinates) stays there.
+    const double before = canvas_->zoom();
+    const QPointF pixel = (at - QPointF(canvas_->pos())) / before;
+    setZoomByHand(before * factor);
+    const double after = canvas_->zoom();
+    scroll_->horizontalScrollBar()->setValue(
+        static_cast<int>(std::lround(pixel.x() * after - at.x())));
+    scroll_->verticalScrollBar()->setValue(
+        static_cast<int>(std::lround(pixel.y() * after - at.y())));
 }
 
 void MainWindow::setZoomByHand(double zoom) {

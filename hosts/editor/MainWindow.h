@@ -116,11 +116,16 @@ class MainWindow : public QMainWindow {
   protected:
     void closeEvent(QCloseEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* e) override;
+    void dragEnterEvent(QDragEnterEvent* e) override;
+    void dropEvent(QDropEvent* e) override;
 
   private:
     // Cancels the open command's dialog as its "Annuler" would; false when
     // none could be.
     bool cancelOpenDialog();
+    // Zooms by `factor` keeping the picture's point under `at` (viewport
+    // coordinates) where it is.
+    void zoomAt(QPointF at, double factor);
     // Asks what becomes of unsaved changes; false when the user cancels.
     bool maybeSave();
     void runCommand(int command);

@@ -13,6 +13,7 @@
 #include <QBuffer>
 #include <QCheckBox>
 #include <QDialog>
+#include <QDropEvent>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QInputDialog>
@@ -20,6 +21,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QProcess>
 #include <QPushButton>
@@ -31,6 +33,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QUrl>
+#include <QWheelEvent>
 
 #include <gtest/gtest.h>
 
@@ -965,6 +969,58 @@ TEST_F(EditorTest, QuittingWithADialogOpenCancelsItThenAsks) {
     EXPECT_TRUE(asked.contains("changes that are not saved")) << asked.toStdString();
     EXPECT_TRUE(window_->isVisible());
     EXPECT_EQ(core_->picture(), changed);
+}
+
+// Ctrl+wheel zooms about the pointer: the picture's pixel under it stays
+// under it.  A fitted picture follows the window's size until the user zooms.
+TEST_F(EditorTest, WheelZoomsAtThePointerAndAFittedPictureFollowsTheWindow) {
+    Canvas& canvas = window_->canvas();
+    QWidget* viewport = canvas.parentWidget();
+    // Larger than the view, so that there is room to keep the point.
+    canvas.setZoom(2.0);
+    QCoreApplication::processEvents();
+    ASSERT_GT(canvas.width(), viewport->width());
+    ASSERT_GT(canvas.height(), viewport->height());
+    const double start = canvas.zoom();
+    const QPoint at = viewport->rect().center() + QPoint(60, 40);
+    auto pixelUnder = [&] { return canvas.toPicture(QPointF(canvas.mapFrom(viewport, at))); };
+    const QPoint before = pixelUnder();
+    for (int k = 0; k < 3; ++k) {
+        QWheelEvent wheel(QPointF(canvas.mapFrom(viewport, at)), QPointF(viewport->mapToGlobal(at)),
+                          QPoint(), QPoint(0, 120), Qt::NoButton, Qt::ControlModifier,
+                          Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(&canvas, &wheel);
+    }
+    EXPECT_NEAR(canvas.zoom(), start * 1.25 * 1.25 * 1.25, 1e-9);
+    const QPoint after = pixelUnder();
+    EXPECT_LE(std::abs(after.x() - before.x()), 1);
+    EXPECT_LE(std::abs(after.y() - before.y()), 1);
+
+    // Fitted, then the window shrinks: the picture shrinks with it.
+    window_->fit(); // View > Fit
+    const double fitted = canvas.zoom();
+    const QSize keep = window_->size();
+    window_->resize(keep.width() - 200, keep.height() - 150);
+    QCoreApplication::processEvents();
+    EXPECT_LT(canvas.zoom(), fitted);
+    window_->resize(keep);
+    QCoreApplication::processEvents();
+    EXPECT_NEAR(canvas.zoom(), fitted, 1e-9);
+}
+
+// A picture file dropped on the window opens.
+TEST_F(EditorTest, APictureDroppedOnTheWindowOpens) {
+    const QString path = dir_.filePath("dropped.png");
+    ASSERT_TRUE(toImage(Picture{30, 20, std::vector<uint8_t>(30 * 20 * 3, 90)}).save(path));
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(path)});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(window_, &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(window_, &drop);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window_->file() == path; }, 5000));
+    EXPECT_EQ(core_->width(), 30);
 }
 
 } // namespace talvine::editor
