@@ -113,6 +113,11 @@ class EditorCore {
     void open(const Picture& picture);
     // The picture shown: the first width x height pixels of the buffer.
     Picture picture() const;
+    // The picture as it was when the running command started (nullptr when
+    // none runs): what the before/after key shows.
+    const Picture* pictureBeforeCommand() const {
+        return busy() && before_.width > 0 ? &before_ : nullptr;
+    }
     int32_t width() const { return width_; }
     int32_t height() const { return height_; }
     const uint8_t* pixels() const { return buffer_.bytes(); }

@@ -22,6 +22,7 @@
 #include <QImageReader>
 #include <QImageWriter>
 #include <QInputDialog>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -169,16 +170,47 @@ void Canvas::pictureChanged() {
     view_ = QImage();
 }
 
+void Canvas::setGrid(bool shown) {
+    if (grid_ == shown) return;
+    grid_ = shown;
+    update();
+}
+
+void Canvas::setShowBefore(bool before) {
+    if (before_ == before) return;
+    before_ = before;
+    view_ = QImage();
+    update();
+}
+
+void Canvas::paintGrid(QPainter& p) {
+    // Eight cells across the shorter side, light lines on a dark casing so
+    // that they read on sky and on shadow.
+    const double w = core_.width() * zoom_, h = core_.height() * zoom_;
+    const double step = std::max(8.0, std::min(w, h) / 8);
+    for (const auto& [colour, width] :
+         {std::pair{QColor(0, 0, 0, 110), 3}, std::pair{QColor(255, 255, 255, 150), 1}}) {
+        p.setPen(QPen(colour, width));
+        for (double x = step; x < w; x += step)
+            p.drawLine(QPointF(x, 0), QPointF(x, h));
+        for (double y = step; y < h; y += step)
+            p.drawLine(QPointF(0, y), QPointF(w, y));
+    }
+}
+
 void Canvas::paintEvent(QPaintEvent*) {
     QPainter p(this);
-    if (core_.width() > 0 && core_.height() > 0) {
-        const QImage image(core_.pixels(), core_.width(), core_.height(), core_.width() * 3,
-                           QImage::Format_RGB888);
-        const QSize shown(std::max(1, static_cast<int>(std::lround(core_.width() * zoom_))),
-                          std::max(1, static_cast<int>(std::lround(core_.height() * zoom_))));
+    const Picture* before = before_ ? core_.pictureBeforeCommand() : nullptr;
+    const uint8_t* pixels = before ? before->rgb.data() : core_.pixels();
+    const int width = before ? before->width : core_.width();
+    const int height = before ? before->height : core_.height();
+    if (width > 0 && height > 0) {
+        const QImage image(pixels, width, height, width * 3, QImage::Format_RGB888);
+        const QSize shown(std::max(1, static_cast<int>(std::lround(width * zoom_))),
+                          std::max(1, static_cast<int>(std::lround(height * zoom_))));
         if (zoom_ >= 1) {
             // At 100 % and above every pixel shows as a square of its own.
-            p.drawImage(QRectF(0, 0, core_.width() * zoom_, core_.height() * zoom_), image);
+            p.drawImage(QRectF(0, 0, width * zoom_, height * zoom_), image);
         } else {
             // Below, a copy scaled smoothly once per picture or preview and
             // zoom: thin poles stay whole and edges do not sparkle, and a
@@ -188,6 +220,7 @@ void Canvas::paintEvent(QPaintEvent*) {
             p.drawImage(QPointF(0, 0), view_);
         }
     }
+    if (grid_) paintGrid(p);
     if (auto sel = core_.selection(); sel && core_.mode() == Mode::SelectRect)
         paintSelection(p, *sel);
     paintMarkers(p);
@@ -385,6 +418,11 @@ MainWindow::MainWindow(EditorCore& core) : core_(core) {
     view->addAction(tr("&Actual size"), QKeySequence(Qt::CTRL | Qt::Key_0), this,
                     [this] { setZoomByHand(1.0); });
     view->addAction(tr("&Fit"), QKeySequence(Qt::CTRL | Qt::Key_9), this, [this] { fit(); });
+    // The grid: on while a tilt or perspective dialog is open, and whenever
+    // the user asks for it.
+    grid_ = view->addAction(tr("Show &grid"), QKeySequence(Qt::CTRL | Qt::Key_G), this,
+                            [this] { refresh(); });
+    grid_->setCheckable(true);
 
     geometry_ = menuBar()->addMenu(QString::fromStdString(core_.identity().title));
     geometry_->setObjectName("Geometrie");
@@ -502,6 +540,16 @@ void MainWindow::watchDialog() {
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* e) {
+    // The before/after key: while a backslash is held over the editor's
+    // window, the picture shows as the open dialog found it.
+    if ((e->type() == QEvent::KeyPress || e->type() == QEvent::KeyRelease) &&
+        watched->isWidgetType() && static_cast<QWidget*>(watched)->window() == this) {
+        auto* key = static_cast<QKeyEvent*>(e);
+        if (key->key() == Qt::Key_Backslash && !key->isAutoRepeat()) {
+            canvas_->setShowBefore(e->type() == QEvent::KeyPress && core_.busy());
+            return true;
+        }
+    }
     // A fitted picture stays fitted as the window grows or shrinks, until
     // the user zooms.
     if (e->type() == QEvent::Resize && watched == scroll_ && fitted_) fit();
@@ -626,6 +674,10 @@ void MainWindow::refresh() {
     zoomLabel_->setText(QString("%1 %").arg(std::lround(canvas_->zoom() * 100)));
     setWindowTitle(tr("%1[*] - %2").arg(name_.isEmpty() ? tr("Untitled") : name_, tr(kTitle)));
     setWindowModified(core_.modified());
+    const bool straightening =
+        core_.command() == TALVINE_CMD_INCLINAISON || core_.command() == TALVINE_CMD_PERSPECTIVE;
+    canvas_->setGrid(grid_->isChecked() || straightening);
+    if (!core_.busy()) canvas_->setShowBefore(false);
     canvas_->updateSize();
     canvas_->update();
 }

@@ -36,6 +36,13 @@ class Canvas : public QWidget {
     // Where the centre of a picture pixel lies on the widget.
     QPointF toWidget(QPointF pixel) const;
     void updateSize();
+    // A grid over the picture, to judge straightness against.
+    void setGrid(bool shown);
+    bool gridShown() const { return grid_; }
+    // While held: the picture as it was when the command's dialog opened,
+    // the markers where they were picked.
+    void setShowBefore(bool before);
+    bool showingBefore() const { return before_; }
     // The pixels changed (a new picture, a preview, an undo): the smoothly
     // scaled copy shown below 100 % is made again at the next paint.
     void pictureChanged();
@@ -57,6 +64,9 @@ class Canvas : public QWidget {
 
   private:
     QImage view_; // the smoothly scaled copy, at the current zoom
+    bool grid_ = false;
+    bool before_ = false;
+    void paintGrid(QPainter& p);
     QRectF onScreen(const PixelRect& r) const;
     void paintMarkers(QPainter& p);
     void paintSelection(QPainter& p, const PixelRect& r);
@@ -102,6 +112,7 @@ class MainWindow : public QMainWindow {
     QAction* undoAction() const { return undo_; }
     QAction* redoAction() const { return redo_; }
     QAction* saveAsAction() const { return saveAs_; }
+    QAction* gridAction() const { return grid_; }
     // Crop to result after a tilt: the picture's proportions, or any.
     QAction* cropToResultAction(bool keepProportion) const {
         return keepProportion ? cropSame_ : cropAny_;
@@ -152,6 +163,7 @@ class MainWindow : public QMainWindow {
     QAction* cropAny_ = nullptr;
     void cropToResult(bool keepProportion);
     QAction* saveAs_ = nullptr;
+    QAction* grid_ = nullptr; // View > Show grid, as the user set it
     QLabel* status_ = nullptr;
     QLabel* size_ = nullptr;
     QLabel* zoomLabel_ = nullptr;

@@ -17,6 +17,7 @@
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QInputDialog>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -1021,6 +1022,45 @@ TEST_F(EditorTest, APictureDroppedOnTheWindowOpens) {
     QCoreApplication::sendEvent(window_, &drop);
     ASSERT_TRUE(QTest::qWaitFor([&] { return window_->file() == path; }, 5000));
     EXPECT_EQ(core_->width(), 30);
+}
+
+// While a tilt is open a grid lies over the picture, and holding the
+// backslash key shows the picture as the dialog found it, the markers where
+// they were picked; the grid is also the user's to turn on.
+TEST_F(EditorTest, GridAndBeforeAfterWhileStraightening) {
+    Canvas& canvas = window_->canvas();
+    EXPECT_FALSE(canvas.gridShown());
+    run(3);
+    QDialog* d = dialog("InclineHorz");
+    EXPECT_TRUE(canvas.gridShown());
+    click(d, "PtRot1");
+    QTest::qWait(300);
+    clickCanvas({100, 300});
+    click(d, "PtRot2");
+    QTest::qWait(300);
+    clickCanvas({500, 260});
+    ASSERT_NE(core_->picture(), sample()) << "a preview";
+    // (0, 0): white brought in by the turn in the preview, the sample's own
+    // pixel before it.
+    const QColor preview = canvas.grab().toImage().pixelColor(0, 0);
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_Backslash, Qt::NoModifier, "\\");
+    QCoreApplication::sendEvent(&canvas, &press);
+    EXPECT_TRUE(canvas.showingBefore());
+    const QImage held = canvas.grab().toImage();
+    const Picture s = sample();
+    EXPECT_EQ(held.pixelColor(0, 0), QColor(s.rgb[0], s.rgb[1], s.rgb[2]));
+    EXPECT_NE(held.pixelColor(0, 0), preview);
+    EXPECT_EQ(core_->markers().size(), 2u);
+    QKeyEvent release(QEvent::KeyRelease, Qt::Key_Backslash, Qt::NoModifier, "\\");
+    QCoreApplication::sendEvent(&canvas, &release);
+    EXPECT_FALSE(canvas.showingBefore());
+    EXPECT_EQ(canvas.grab().toImage().pixelColor(0, 0), preview);
+    click(d, "Annuler");
+    EXPECT_FALSE(canvas.gridShown());
+    window_->gridAction()->trigger();
+    EXPECT_TRUE(canvas.gridShown());
+    window_->gridAction()->trigger();
+    EXPECT_FALSE(canvas.gridShown());
 }
 
 } // namespace talvine::editor
