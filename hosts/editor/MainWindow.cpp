@@ -36,6 +36,7 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QSettings>
 #include <QStatusBar>
 #include <QThread>
 #include <QTimer>
@@ -376,10 +377,13 @@ MainWindow::MainWindow(EditorCore& core) : core_(core) {
     open_ = file->addAction(tr("&Open..."), QKeySequence::Open, this, [this] {
         if (!maybeSave()) return;
         const QString path = QFileDialog::getOpenFileName(
-            this, tr("Open a picture"), file_.isEmpty() ? QString() : QFileInfo(file_).path(),
+            this, tr("Open a picture"),
+            file_.isEmpty() ? QSettings().value("lastFolder").toString() : QFileInfo(file_).path(),
             tr("Pictures (*.png *.jpg *.jpeg *.tif *.tiff *.webp)"));
         if (!path.isEmpty()) openFile(path);
     });
+    recent_ = file->addMenu(tr("Open &recent"));
+    fillRecent();
     save_ = file->addAction(tr("&Save"), QKeySequence::Save, this, [this] { save(); });
     saveAs_ = file->addAction(tr("Save &as..."), this, [this] { saveAs(); });
     // Qt's standard Save As key is empty outside GNOME and KDE: Ctrl+Shift+S
@@ -473,7 +477,39 @@ MainWindow::MainWindow(EditorCore& core) : core_(core) {
         start = start.expandedTo(room * 2 / 3).boundedTo(room);
     }
     resize(start);
+    restoreGeometry(QSettings().value("geometry").toByteArray());
     setAcceptDrops(true);
+}
+
+QStringList MainWindow::recentFiles() const {
+    return QSettings().value("recentFiles").toStringList();
+}
+
+void MainWindow::remember(const QString& path) {
+    // The last eight pictures, newest first, and the folder for the next
+    // Open.
+    const QString full = QFileInfo(path).absoluteFilePath();
+    QStringList files = recentFiles();
+    files.removeAll(full);
+    files.prepend(full);
+    while (files.size() > 8)
+        files.removeLast();
+    QSettings settings;
+    settings.setValue("recentFiles", files);
+    settings.setValue("lastFolder", QFileInfo(full).path());
+    fillRecent();
+}
+
+void MainWindow::fillRecent() {
+    recent_->clear();
+    for (const QString& path : recentFiles())
+        recent_
+            ->addAction(QFileInfo(path).fileName(), this,
+                        [this, path] {
+                            if (maybeSave()) openFile(path);
+                        })
+            ->setToolTip(path);
+    recent_->setEnabled(!recent_->isEmpty());
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent* e) {
@@ -724,10 +760,12 @@ void MainWindow::closeEvent(QCloseEvent* e) {
         e->ignore();
         return;
     }
-    if (maybeSave())
+    if (maybeSave()) {
+        QSettings().setValue("geometry", saveGeometry());
         e->accept();
-    else
+    } else {
         e->ignore();
+    }
 }
 
 bool MainWindow::openFile(const QString& path) {
@@ -805,6 +843,7 @@ bool MainWindow::openFile(const QString& path) {
     metadata_ = metadata;
     originalConfirmed_ = false;
     file_ = path;
+    remember(path);
     name_ = QFileInfo(path).fileName();
     fitted_ = true;
     shown_ = QSize();
@@ -918,6 +957,7 @@ bool MainWindow::saveFile(const QString& path, int quality) {
     file_ = path;
     name_ = QFileInfo(path).fileName();
     originalConfirmed_ = true; // written by this editor: no original any more
+    remember(path);
     if (jpeg) quality_ = quality;
     core_.markSaved();
     QString message = tr("Saved %1: %2 × %3").arg(name_).arg(core_.width()).arg(core_.height());

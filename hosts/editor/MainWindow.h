@@ -113,6 +113,9 @@ class MainWindow : public QMainWindow {
     QAction* redoAction() const { return redo_; }
     QAction* saveAsAction() const { return saveAs_; }
     QAction* gridAction() const { return grid_; }
+    // The pictures opened or saved last, newest first (QSettings).
+    QStringList recentFiles() const;
+    QMenu* recentMenu() const { return recent_; }
     // Crop to result after a tilt: the picture's proportions, or any.
     QAction* cropToResultAction(bool keepProportion) const {
         return keepProportion ? cropSame_ : cropAny_;
@@ -134,6 +137,8 @@ class MainWindow : public QMainWindow {
     // Cancels the open command's dialog as its "Annuler" would; false when
     // none could be.
     bool cancelOpenDialog();
+    void remember(const QString& path);
+    void fillRecent();
     // Zooms by `factor` keeping the picture's point under `at` (viewport
     // coordinates) where it is.
     void zoomAt(QPointF at, double factor);
@@ -164,6 +169,7 @@ class MainWindow : public QMainWindow {
     void cropToResult(bool keepProportion);
     QAction* saveAs_ = nullptr;
     QAction* grid_ = nullptr; // View > Show grid, as the user set it
+    QMenu* recent_ = nullptr; // File > Open recent
     QLabel* status_ = nullptr;
     QLabel* size_ = nullptr;
     QLabel* zoomLabel_ = nullptr;

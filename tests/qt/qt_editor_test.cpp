@@ -1063,4 +1063,24 @@ TEST_F(EditorTest, GridAndBeforeAfterWhileStraightening) {
     EXPECT_FALSE(canvas.gridShown());
 }
 
+// Opened and saved pictures are remembered, newest first, in File > Open
+// recent, and an entry opens its picture.
+TEST_F(EditorTest, RecentFilesAreRememberedAndOpen) {
+    const QString a = dir_.filePath("a.png"), b = dir_.filePath("b.png");
+    ASSERT_TRUE(toImage(Picture{20, 10, std::vector<uint8_t>(20 * 10 * 3, 40)}).save(a));
+    ASSERT_TRUE(toImage(Picture{10, 20, std::vector<uint8_t>(10 * 20 * 3, 80)}).save(b));
+    ASSERT_TRUE(window_->openFile(a));
+    ASSERT_TRUE(window_->openFile(b));
+    ASSERT_GE(window_->recentFiles().size(), 2);
+    EXPECT_EQ(window_->recentFiles()[0], QFileInfo(b).absoluteFilePath());
+    EXPECT_EQ(window_->recentFiles()[1], QFileInfo(a).absoluteFilePath());
+    const QList<QAction*> entries = window_->recentMenu()->actions();
+    ASSERT_GE(entries.size(), 2);
+    EXPECT_EQ(entries[1]->text(), "a.png");
+    entries[1]->trigger();
+    EXPECT_EQ(window_->file(), a);
+    EXPECT_EQ(core_->width(), 20);
+    EXPECT_EQ(window_->recentFiles()[0], QFileInfo(a).absoluteFilePath());
+}
+
 } // namespace talvine::editor
