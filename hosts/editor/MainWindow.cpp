@@ -624,11 +624,16 @@ QRect MainWindow::pictureOnScreen() const {
 
 void MainWindow::placeDialog(QDialog* d) {
     const QString name = d->objectName();
-    if (auto it = placed_.find(name); it != placed_.end() && it->moved) {
-        d->move(it->at);
-        return;
-    }
     const QRect picture = pictureOnScreen();
+    // Where the user last put it, unless the picture's centre (after a
+    // refit, say) now lies under it.
+    if (auto it = placed_.find(name); it != placed_.end() && it->moved) {
+        const QRect there(it->at, d->frameGeometry().size().expandedTo(d->size()));
+        if (picture.isEmpty() || !there.contains(picture.center())) {
+            d->move(it->at);
+            return;
+        }
+    }
     // The frame is not known before the first show: room for a title bar.
     const QSize size = d->frameGeometry().size().expandedTo(d->size() + QSize(0, 30));
     const QRect area = screen() ? screen()->availableGeometry() : QRect();

@@ -126,6 +126,8 @@ class MainWindow : public QMainWindow {
     int jpegQuality() const { return quality_ > 0 ? quality_ : 92; }
     // The name Save As proposes.
     QString proposedName() const;
+    // The part of the picture that shows, in screen coordinates.
+    QRect pictureOnScreen() const;
 
   protected:
     void closeEvent(QCloseEvent* e) override;
@@ -154,7 +156,6 @@ class MainWindow : public QMainWindow {
     // the least of it, and where the user last moved them.
     void placeDialog(QDialog* d);
     void rememberDialog(QDialog* d);
-    QRect pictureOnScreen() const;
     EditorCore& core_;
     Canvas* canvas_ = nullptr;
     QScrollArea* scroll_ = nullptr;

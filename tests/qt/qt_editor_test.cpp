@@ -283,6 +283,18 @@ TEST_F(EditorTest, DialogsOpenOffThePictureAndWhereTheyWereMoved) {
     d = dialog("InclineHorz");
     EXPECT_EQ(d->pos(), moved);
     click(d, "Annuler");
+
+    // Moved by the user over the picture's centre: the next time it opens
+    // aside, never over the centre.
+    const QRect shown = window_->pictureOnScreen();
+    run(3);
+    d = dialog("InclineHorz");
+    d->move(shown.center() - QPoint(d->width() / 2, d->height() / 2));
+    click(d, "Annuler");
+    run(3);
+    d = dialog("InclineHorz");
+    EXPECT_FALSE(d->frameGeometry().contains(window_->pictureOnScreen().center()));
+    click(d, "Annuler");
 }
 
 TEST_F(EditorTest, UnsavedChangesAreAskedAboutAndSavingIsConfirmed) {
