@@ -9,13 +9,15 @@
 #   TALVINE=path         the tool to time (default build/release/hosts/cli/talvine)
 #   TALVINE_BEFORE=path  another build of it, timed in the same run as "before"
 #   BENCH_DIR=dir        where the pictures and outputs go (default build/bench-tool)
-#   JOBS="mirror ..."    a subset of: mirror tilt half double jpeg-mirror
+#   JOBS="mirror ..."    a subset of: mirror tilt half double jpeg-mirror jpeg-rotate
+#                        jpeg-tilt jpeg-crop jpeg-half (the jpeg- jobs read the
+#                        photo as a quality-90 JPEG and write JPEG at 90)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-3}
 talvine=${TALVINE:-build/release/hosts/cli/talvine}
 dir=${BENCH_DIR:-build/bench-tool}
-jobs=${JOBS:-mirror tilt half double jpeg-mirror}
+jobs=${JOBS:-mirror tilt half double jpeg-mirror jpeg-rotate jpeg-tilt jpeg-crop jpeg-half}
 [ -x "$talvine" ] || { echo "no tool at $talvine (cmake --workflow --preset release)" >&2; exit 1; }
 command -v convert >/dev/null || { echo "ImageMagick's convert is needed to make the pictures" >&2; exit 1; }
 mkdir -p "$dir"
@@ -47,16 +49,28 @@ command_for() {
     talvine:half | before:half) echo "$bin resize $png $out --percent 50 --smooth" ;;
     talvine:double | before:double) echo "$bin resize $png $out --percent 200 --smooth" ;;
     talvine:jpeg-mirror | before:jpeg-mirror) echo "$bin mirror-h $jpg $out" ;;
+    talvine:jpeg-rotate | before:jpeg-rotate) echo "$bin rotate-cw $jpg $out" ;;
+    talvine:jpeg-tilt | before:jpeg-tilt) echo "$bin tilt $jpg $out --from 0,2000 --to 5999,2105 --bilinear" ;;
+    talvine:jpeg-crop | before:jpeg-crop) echo "$bin crop $jpg $out --geometry 4000x3000+1000+500" ;;
+    talvine:jpeg-half | before:jpeg-half) echo "$bin resize $jpg $out --percent 50 --smooth" ;;
     vips:mirror) echo "vips flip $png $out horizontal" ;;
     vips:tilt) echo "vips rotate $png $out 1.0027 --interpolate bilinear" ;;
     vips:half) echo "vips resize $png $out 0.5 --kernel linear" ;;
     vips:double) echo "vips resize $png $out 2 --kernel linear" ;;
-    vips:jpeg-mirror) echo "vips flip $jpg $out[Q=92] horizontal" ;;
+    vips:jpeg-mirror) echo "vips flip $jpg $out[Q=90] horizontal" ;;
+    vips:jpeg-rotate) echo "vips rot $jpg $out[Q=90] d90" ;;
+    vips:jpeg-tilt) echo "vips rotate $jpg $out[Q=90] 1.0027 --interpolate bilinear" ;;
+    vips:jpeg-crop) echo "vips crop $jpg $out[Q=90] 1000 500 4000 3000" ;;
+    vips:jpeg-half) echo "vips resize $jpg $out[Q=90] 0.5 --kernel linear" ;;
     convert:mirror) echo "convert $png -flop $out" ;;
     convert:tilt) echo "convert $png -interpolate bilinear -filter point -virtual-pixel white -distort SRT 1.0027 $out" ;;
     convert:half) echo "convert $png -filter triangle -resize 50% $out" ;;
     convert:double) echo "convert $png -filter triangle -resize 200% $out" ;;
-    convert:jpeg-mirror) echo "convert $jpg -flop -quality 92 $out" ;;
+    convert:jpeg-mirror) echo "convert $jpg -flop -quality 90 $out" ;;
+    convert:jpeg-rotate) echo "convert $jpg -rotate 90 -quality 90 $out" ;;
+    convert:jpeg-tilt) echo "convert $jpg -interpolate bilinear -filter point -virtual-pixel white -distort SRT 1.0027 -quality 90 $out" ;;
+    convert:jpeg-crop) echo "convert $jpg -crop 4000x3000+1000+500 +repage -quality 90 $out" ;;
+    convert:jpeg-half) echo "convert $jpg -filter triangle -resize 50% -quality 90 $out" ;;
     esac
 }
 
@@ -65,7 +79,7 @@ median() { sort -n | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (
 printf "%-12s %-8s %9s %10s %10s\n" job tool "median s" "peak MB" "output MB"
 for job in $jobs; do
     ext=png
-    [ "$job" = jpeg-mirror ] && ext=jpg
+    case $job in jpeg-*) ext=jpg ;; esac
     for tool in "${tools[@]}"; do
         out="$dir/out-$job-$tool.$ext"
         cmd=$(command_for "$tool" "$job" "$out")
