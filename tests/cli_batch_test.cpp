@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <png.h>
+
 #include <filesystem>
 #include <fstream>
 
@@ -133,6 +135,36 @@ TEST(CliBatch, RefusedBeforeAnyFileRuns) {
     }
     EXPECT_TRUE(std::filesystem::is_empty(outDir));
     EXPECT_FALSE(std::filesystem::exists(in.dir / "nowhere"));
+}
+
+// A batch says once, in its summary, how its inputs were converted, with
+// the files each conversion concerns, instead of a line per file.
+TEST(CliBatch, ConversionsAreSaidOnceInTheSummary) {
+    test::TempDir dir;
+    std::vector<std::string> args{"mirror-h", "-j", "2", "-o", dir.path().string() + "/out"};
+    std::filesystem::create_directory(dir / "out");
+    for (const char* name : {"g1.png", "rgb.png", "g2.png"}) {
+        const std::string path = dir / name;
+        png_image image{};
+        image.version = PNG_IMAGE_VERSION;
+        image.width = 8;
+        image.height = 4;
+        const bool grey = name[0] == 'g';
+        image.format = grey ? PNG_FORMAT_GRAY : PNG_FORMAT_RGB;
+        const std::vector<uint8_t> pixels(8 * 4 * (grey ? 1 : 3), 77);
+        ASSERT_TRUE(png_image_write_to_file(&image, path.c_str(), 0, pixels.data(), 0, nullptr));
+        args.push_back(path);
+    }
+    const auto r = runTool(args);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("talvine: 3 of 3 pictures written\n"), std::string::npos) << r.err;
+    const std::string g1 = dir / "g1.png", g2 = dir / "g2.png";
+    EXPECT_TRUE(r.err.find("talvine: grey picture converted to RGB: " + g1 + ", " + g2 + "\n") !=
+                    std::string::npos ||
+                r.err.find("talvine: grey picture converted to RGB: " + g2 + ", " + g1 + "\n") !=
+                    std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.err.find(g1 + ": grey"), std::string::npos) << r.err;
 }
 
 } // namespace

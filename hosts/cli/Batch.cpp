@@ -146,6 +146,22 @@ std::vector<std::string> runBatch(const BatchOptions& options,
     const size_t total = inputs.size();
     size_t next = 0, written = 0, failed = 0, stopped = 0;
     std::map<pid_t, size_t> running;
+    // Each worker sends how it converted its input through a pipe of its
+    // own; the summary says each conversion once, with its files.
+    std::map<size_t, int> channels;
+    std::map<std::string, std::vector<std::string>> conversions;
+    auto collect = [&](size_t i) {
+        const auto c = channels.find(i);
+        if (c == channels.end()) return;
+        std::string text;
+        char block[4096];
+        for (ssize_t n; (n = ::read(c->second, block, sizeof block)) > 0;)
+            text.append(block, size_t(n));
+        ::close(c->second);
+        channels.erase(c);
+        for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
+            conversions[text.substr(at, end - at)].push_back(inputs[i]);
+    };
     // An interrupt stops the batch: no new file starts, the running ones
     // are told (a terminal's Ctrl-C reaches them already), and the summary
     // says what was written before the batch ends of the same signal.
@@ -166,11 +182,20 @@ std::vector<std::string> runBatch(const BatchOptions& options,
             std::cout.flush();
             std::cerr.flush();
             std::fflush(nullptr);
+            int channel[2] = {-1, -1};
+            if (::pipe(channel) != 0) channel[0] = channel[1] = -1;
             const pid_t pid = fork();
             if (pid == 0) {
                 deferSignals(false);
+                for (const auto& [k, fd] : channels)
+                    ::close(fd);
+                if (channel[0] >= 0) ::close(channel[0]);
+                setConversionChannel(channel[1]);
                 return {inputs[i], outputs[i]};
             }
+            if (channel[1] >= 0) ::close(channel[1]);
+            if (pid >= 0 && channel[0] >= 0) channels[i] = channel[0];
+            if (pid < 0 && channel[0] >= 0) ::close(channel[0]);
             if (pid < 0) {
                 std::cerr << "talvine: " << inputs[i] << ": " << std::strerror(errno) << "\n";
                 ++failed;
@@ -195,6 +220,7 @@ std::vector<std::string> runBatch(const BatchOptions& options,
         if (it == running.end()) continue;
         const size_t i = it->second;
         running.erase(it);
+        collect(i);
         if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
             ++written;
             continue;
@@ -218,6 +244,12 @@ std::vector<std::string> runBatch(const BatchOptions& options,
     if (stopped) std::cerr << ", " << stopped << " stopped";
     if (interrupted && next < total) std::cerr << ", " << total - next << " not started";
     std::cerr << "\n";
+    for (const auto& [what, files] : conversions) {
+        std::cerr << "talvine: " << what << ":";
+        for (size_t k = 0; k < files.size(); ++k)
+            std::cerr << (k ? ", " : " ") << files[k];
+        std::cerr << "\n";
+    }
     if (interrupted) {
         std::cerr.flush();
         dieOfSignal(interrupted);

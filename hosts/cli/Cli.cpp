@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <iostream>
 #include <sstream>
+#include <unistd.h>
 
 namespace talvine::cli {
 
@@ -43,6 +44,24 @@ void note(const std::string& text, const std::string& about) {
     if (quietNotes) return;
     const std::string& who = about.empty() ? noteInput : about;
     std::cerr << "talvine: " << (who.empty() ? "" : who + ": ") << text << "\n";
+}
+
+namespace {
+int conversionChannel = -1;
+} // namespace
+
+void conversionNote(const std::string& text) {
+    if (conversionChannel < 0) return note(text);
+    const std::string line = text + "\n";
+    for (size_t done = 0; done < line.size();) {
+        const ssize_t n = ::write(conversionChannel, line.data() + done, line.size() - done);
+        if (n <= 0) return note(text); // the summary will not have it: say it here
+        done += size_t(n);
+    }
+}
+
+void setConversionChannel(int channel) {
+    conversionChannel = channel;
 }
 
 void setQuiet(bool quiet) {

@@ -62,6 +62,12 @@ class Args {
 void note(const std::string& text, const std::string& about = {});
 void setQuiet(bool quiet);
 void setNoteInput(const std::string& path);
+// How an input was converted on reading ("16-bit channels reduced to 8
+// bits"): a note, except in a batch, whose summary says each such thing once
+// with the files it concerns; `channel` is where a batch's worker sends them
+// (-1: none, said as notes).
+void conversionNote(const std::string& text);
+void setConversionChannel(int channel);
 
 int parseInt(const std::string& text, const std::string& what, int lo, int hi);
 // A slider's position as a whole number from lo to hi, or as the dialog

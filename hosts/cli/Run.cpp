@@ -69,7 +69,7 @@ void loadInput(HostSession& host, const std::string& path, const FileOptions& op
     host.setInputQuality(inputQuality(host, path));
     host.setInputFormat(inputFormat(host, path));
     for (const auto& text : notes)
-        note(text);
+        conversionNote(text);
     readPhoto(host, path, options.photo);
 }
 
