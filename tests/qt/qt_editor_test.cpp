@@ -136,6 +136,16 @@ class EditorTest : public testing::Test {
         canvasPress(QEvent::MouseButtonPress, at, Qt::LeftButton);
         canvasPress(QEvent::MouseButtonRelease, at, Qt::NoButton);
     }
+    // The tilt dialog's two points, picked as a user does: a box in the
+    // dialog, then the point on the picture, twice.
+    static void pickHorizon(QDialog* d) {
+        click(d, "PtRot1");
+        QTest::qWait(300);
+        clickCanvas({100, 300});
+        click(d, "PtRot2");
+        QTest::qWait(300);
+        clickCanvas({500, 260});
+    }
 
     // What the command-line tool makes of the sample with these arguments.
     Picture tool(const QString& subcommand, const QStringList& options) {
@@ -545,12 +555,7 @@ TEST_F(EditorTest, CancelledDialogsLeaveThePictureAsItWas) {
     EXPECT_EQ(statusText(), "Click the left box on the line in the dialog, then a point at the "
                             "left of the horizon on the picture");
     EXPECT_EQ(window_->canvas().cursor().shape(), Qt::CrossCursor);
-    click(d, "PtRot1");
-    QTest::qWait(300);
-    clickCanvas({100, 300});
-    click(d, "PtRot2");
-    QTest::qWait(300);
-    clickCanvas({500, 260});
+    pickHorizon(d);
     EXPECT_NE(core_->picture(), sample()) << "a preview is shown";
     click(d, "Annuler");
     EXPECT_FALSE(core_->busy());
@@ -561,12 +566,7 @@ TEST_F(EditorTest, CancelledDialogsLeaveThePictureAsItWas) {
 TEST_F(EditorTest, TiltFromTwoPickedPointsMatchesTheTool) {
     run(3);
     QDialog* d = dialog("InclineHorz");
-    click(d, "PtRot1");
-    QTest::qWait(300);
-    clickCanvas({100, 300});
-    click(d, "PtRot2");
-    QTest::qWait(300);
-    clickCanvas({500, 260});
+    pickHorizon(d);
     click(d, "Appliquer");
     EXPECT_FALSE(core_->busy());
     EXPECT_NE(core_->picture(), sample());
@@ -818,12 +818,7 @@ TEST_F(EditorTest, CropToResultAfterATiltKeepsOnlyPixelsOfTheSource) {
     EXPECT_FALSE(window_->cropToResultAction(true)->isEnabled());
     run(3);
     QDialog* d = dialog("InclineHorz");
-    click(d, "PtRot1");
-    QTest::qWait(300);
-    clickCanvas({100, 300});
-    click(d, "PtRot2");
-    QTest::qWait(300);
-    clickCanvas({500, 260});
+    pickHorizon(d);
     click(d, "Appliquer");
     ASSERT_FALSE(core_->busy());
     EXPECT_TRUE(window_->cropToResultAction(true)->isEnabled());
@@ -1045,12 +1040,7 @@ TEST_F(EditorTest, GridAndBeforeAfterWhileStraightening) {
     run(3);
     QDialog* d = dialog("InclineHorz");
     EXPECT_TRUE(canvas.gridShown());
-    click(d, "PtRot1");
-    QTest::qWait(300);
-    clickCanvas({100, 300});
-    click(d, "PtRot2");
-    QTest::qWait(300);
-    clickCanvas({500, 260});
+    pickHorizon(d);
     ASSERT_NE(core_->picture(), sample()) << "a preview";
     // (0, 0): white brought in by the turn in the preview, the sample's own
     // pixel before it.
