@@ -15,7 +15,7 @@ $SUDO apt-get install -y -qq --no-install-recommends \
     libgtest-dev libgmock-dev libbenchmark-dev \
     libpng-dev libjpeg62-turbo-dev libturbojpeg0-dev libtiff-dev libwebp-dev libfreetype-dev \
     fonts-dejavu-core \
-    qt6-base-dev libexiv2-dev >/dev/null
+    qt6-base-dev libexiv2-dev libopencv-imgproc-dev >/dev/null
 for option in "$@"; do
     case "$option" in
     --bench)
