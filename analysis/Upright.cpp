@@ -505,10 +505,12 @@ Analysis analyse(PictureView pic, const Options& options) {
         out.verticals.found = true;
         out.verticals.stdErrorDeg = vanishing->stdErrorDeg;
         const auto& p = vanishing->point;
-        // Met beyond use: the frame's two sides would lean by less than a
-        // thousandth of a degree towards it.
+        // Met beyond use when lines through it from the frame's two sides
+        // draw together by less than half a pixel over the picture's height:
+        // width x height / distance < 0.5 pixel, in units of the long side.
         const double reach = std::hypot(p[0], p[1]);
-        if (std::abs(p[2]) * 1e5 > reach)
+        const double w = pic.width / scale, h = pic.height / scale;
+        if (std::abs(p[2]) * w * h * scale > 0.5 * reach)
             out.verticals.vanishing =
                 std::array<double, 2>{cx + p[0] / p[2] * scale, cy + p[1] / p[2] * scale};
         for (size_t k : vanishing->used)

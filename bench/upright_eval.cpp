@@ -17,36 +17,7 @@
 using namespace talvine::analysis;
 
 namespace {
-
 constexpr double kDeg = std::numbers::pi / 180;
-
-// The lean, in degrees, that lines through `truth` keep at the frame's left
-// and right edges once the perspective command has been given the corners
-// made for `found` (no vertical stretch: rows stay, which leaves the lean
-// as it will be seen).
-double residualLean(int w, int h, std::array<double, 2> truth,
-                    std::optional<std::array<double, 2>> found) {
-    double vx = 0, vy = 0; // the correction's vanishing point, heights from the bottom
-    bool corrects = false;
-    if (found) {
-        if (auto c = perspectiveCorners(w, h, *found)) {
-            const double xg = (*c)[0][0], xd = (*c)[1][0];
-            vy = -static_cast<double>(w) * h / ((xd - xg) - w);
-            vx = -xg * w / ((xd - xg) - w);
-            corrects = true;
-        }
-    }
-    const double tx = truth[0], ty = h - truth[1];
-    double worst = 0;
-    for (double base : {0.0, static_cast<double>(w)}) {
-        // The true line from (base, 0) towards (tx, ty), at the top.
-        const double top = base + (tx - base) * h / ty;
-        const double dest = corrects ? (top * vy - h * vx) / (vy - h) : top;
-        worst = std::max(worst, std::abs(std::atan((dest - base) / h)) / kDeg);
-    }
-    return worst;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -97,18 +68,13 @@ int main(int argc, char** argv) {
                 // After the level: both points turned by the angle found.
                 const double cx = (p.width - 1) / 2.0, cy = (p.height - 1) / 2.0;
                 const double theta = -*a.level.degrees * kDeg;
-                std::array<double, 2> truthV;
-                if (t.vanishingX)
-                    truthV = {*t.vanishingX, *t.vanishingY};
-                else
-                    truthV = {cx - 1e12 * std::sin(shot.rollDeg * kDeg),
-                              cy - 1e12 * std::cos(shot.rollDeg * kDeg)};
+                const std::array<double, 2> truthV = scenes::verticalsAt(shot);
                 std::optional<std::array<double, 2>> foundV;
                 if (a.verticals.vanishing) foundV = turned(*a.verticals.vanishing, cx, cy, theta);
                 char b[32];
-                std::snprintf(
-                    b, sizeof b, "%.4f",
-                    residualLean(p.width, p.height, turned(truthV, cx, cy, theta), foundV));
+                std::snprintf(b, sizeof b, "%.4f",
+                              scenes::residualLeanDeg(p.width, p.height,
+                                                      turned(truthV, cx, cy, theta), foundV));
                 lean = b;
             }
             std::printf("| %s%s | %.2f | %s | %s | %d/%d | %s | %.0f ms |\n",

@@ -1,11 +1,14 @@
 #include "UprightScenes.h"
 
+#include "Upright.h"
+
 #include <turbojpeg.h>
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <numbers>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -235,30 +238,60 @@ Rgb shade(int id, const Surface& s, uint64_t seed) {
     }
 }
 
-// Smooth colour fields and round pebbles: nothing straight.
-Rgb noLines(double u, double v, const Shot& s) {
-    const double scale = s.width / 6000.0;
-    double r = 0.45, g = 0.50, b = 0.35;
-    for (int k = 0; k < 12; ++k) {
-        const double fx = (0.6 + hash01(k, 1, s.seed)) * 0.0012 / scale,
-                     fy = (0.6 + hash01(k, 2, s.seed)) * 0.0012 / scale;
-        const double ph = hash01(k, 3, s.seed) * 6.28;
-        const double w = std::sin(u * fx + std::sin(v * fy * 0.7 + ph) * 2.0 + ph) *
-                         std::cos(v * fy + std::cos(u * fx * 0.6) * 1.5);
-        r += 0.03 * w;
-        g += 0.025 * w * std::cos(k);
-        b += 0.03 * w * std::sin(k);
+// Smooth colour fields and round pebbles: nothing straight.  The fields
+// are smooth enough to be computed every 8 pixels and interpolated.
+class NoLines {
+  public:
+    explicit NoLines(const Shot& s) : s_(s), gw_(s.width / kStep + 2), gh_(s.height / kStep + 2) {
+        field_.resize(static_cast<size_t>(gw_) * gh_);
+        for (int32_t j = 0; j < gh_; ++j)
+            for (int32_t i = 0; i < gw_; ++i)
+                field_[static_cast<size_t>(j) * gw_ + i] = waves(i * kStep, j * kStep);
     }
-    for (int k = 0; k < 40; ++k) {
-        const double px = hash01(k, 4, s.seed) * s.width, py = hash01(k, 5, s.seed) * s.height;
-        const double rad = (40 + 200 * hash01(k, 6, s.seed)) * scale;
-        const double d = std::hypot(u - px, v - py) - rad;
-        const double cover = 0.5 * std::erfc(d / 1.2);
-        const double t = 0.35 + 0.4 * hash01(k, 7, s.seed);
-        r += (t - r) * cover, g += (t * 0.9 - g) * cover, b += (t * 0.8 - b) * cover;
+
+    Rgb operator()(double u, double v) const {
+        const int32_t i = static_cast<int32_t>(u) / kStep, j = static_cast<int32_t>(v) / kStep;
+        const double fu = (u - i * kStep) / kStep, fv = (v - j * kStep) / kStep;
+        auto at = [&](int32_t a, int32_t b) { return field_[static_cast<size_t>(b) * gw_ + a]; };
+        Rgb c = mix(mix(at(i, j), at(i + 1, j), fu), mix(at(i, j + 1), at(i + 1, j + 1), fu), fv);
+        const double scale = s_.width / 6000.0;
+        for (int k = 0; k < 40; ++k) {
+            const double px = hash01(k, 4, s_.seed) * s_.width,
+                         py = hash01(k, 5, s_.seed) * s_.height;
+            const double rad = (40 + 200 * hash01(k, 6, s_.seed)) * scale;
+            if (std::abs(u - px) > rad + 4 || std::abs(v - py) > rad + 4) continue;
+            const double d = std::hypot(u - px, v - py) - rad;
+            if (d > 4) continue;
+            const double cover = d < -4 ? 1.0 : 0.5 * std::erfc(d / 1.2);
+            const double t = 0.35 + 0.4 * hash01(k, 7, s_.seed);
+            c = mix(c, Rgb{t, t * 0.9, t * 0.8}, cover);
+        }
+        return c;
     }
-    return {r, g, b};
-}
+
+  private:
+    static constexpr int32_t kStep = 8;
+
+    Rgb waves(double u, double v) const {
+        const double scale = s_.width / 6000.0;
+        double r = 0.45, g = 0.50, b = 0.35;
+        for (int k = 0; k < 12; ++k) {
+            const double fx = (0.6 + hash01(k, 1, s_.seed)) * 0.0012 / scale,
+                         fy = (0.6 + hash01(k, 2, s_.seed)) * 0.0012 / scale;
+            const double ph = hash01(k, 3, s_.seed) * 6.28;
+            const double w = std::sin(u * fx + std::sin(v * fy * 0.7 + ph) * 2.0 + ph) *
+                             std::cos(v * fy + std::cos(u * fx * 0.6) * 1.5);
+            r += 0.03 * w;
+            g += 0.025 * w * std::cos(k);
+            b += 0.03 * w * std::sin(k);
+        }
+        return {r, g, b};
+    }
+
+    const Shot& s_;
+    int32_t gw_, gh_;
+    std::vector<Rgb> field_;
+};
 
 uint8_t toByte(double v) {
     return static_cast<uint8_t>(std::clamp(std::lround(v), 0L, 255L));
@@ -310,6 +343,8 @@ hosts::Picture render(const Shot& shot) {
     const double sigma = std::sqrt(1.0 / 12 + shot.blurPx * shot.blurPx);
     // The horizon's signed distance in pixels: the ray's height is linear in
     // (u, v).
+    const std::optional<NoLines> organic =
+        shot.kind == Kind::NoLines ? std::optional<NoLines>(std::in_place, shot) : std::nullopt;
     const V3 d00 = cam.ray(0, 0), d10 = cam.ray(1, 0), d01 = cam.ray(0, 1);
     const double horizonGrad = std::hypot(d10.y - d00.y, d01.y - d00.y);
     auto rows = [&](int32_t y0, int32_t y1) {
@@ -317,7 +352,7 @@ hosts::Picture render(const Shot& shot) {
             for (int32_t u = 0; u < shot.width; ++u) {
                 Rgb c;
                 if (shot.kind == Kind::NoLines) {
-                    c = noLines(u, v, shot);
+                    c = (*organic)(u, v);
                 } else {
                     const V3 d = cam.ray(u, v);
                     const Hit h = cast(d, planes);
@@ -373,6 +408,37 @@ Truth truth(const Shot& shot) {
         t.vanishingY = cam.cy - x0 * cam.sr + y0 * cam.cr;
     }
     return t;
+}
+
+double residualLeanDeg(int32_t w, int32_t h, std::array<double, 2> truth,
+                       std::optional<std::array<double, 2>> found) {
+    double vx = 0, vy = 0; // the correction's vanishing point, heights from the bottom
+    bool corrects = false;
+    if (found) {
+        if (const auto c = perspectiveCorners(w, h, *found)) {
+            const double xg = (*c)[0][0], xd = (*c)[1][0];
+            vy = -static_cast<double>(w) * h / ((xd - xg) - w);
+            vx = -xg * w / ((xd - xg) - w);
+            corrects = true;
+        }
+    }
+    const double tx = truth[0], ty = h - truth[1];
+    double worst = 0;
+    for (const double base : {0.0, static_cast<double>(w)}) {
+        // The true line from (base, 0) towards (tx, ty), at the top row's
+        // height, and the column it lands in.
+        const double top = base + (tx - base) * h / ty;
+        const double dest = corrects ? (top * vy - h * vx) / (vy - h) : top;
+        worst = std::max(worst, std::abs(std::atan((dest - base) / h)) / kDeg);
+    }
+    return worst;
+}
+
+std::array<double, 2> verticalsAt(const Shot& shot) {
+    const Truth t = truth(shot);
+    if (t.vanishingX) return {*t.vanishingX, *t.vanishingY};
+    const double cx = (shot.width - 1) / 2.0, cy = (shot.height - 1) / 2.0;
+    return {cx - 1e12 * std::sin(shot.rollDeg * kDeg), cy - 1e12 * std::cos(shot.rollDeg * kDeg)};
 }
 
 std::string describe(const Shot& s) {

@@ -8,6 +8,7 @@
 
 #include "Picture.h"
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -39,6 +40,18 @@ struct Truth {
 };
 
 hosts::Picture render(const Shot& shot);
+
+// The lean, in degrees, that lines through `truth` keep at the left and
+// right edges of a width x height picture once the perspective command has
+// been given the corners the analysis makes for `found` (nothing: no
+// correction), without vertical stretch, which leaves the lean as it is.
+// A vanishing point far away stands for parallel lines.
+double residualLeanDeg(int32_t width, int32_t height, std::array<double, 2> truth,
+                       std::optional<std::array<double, 2>> found);
+
+// What the verticals' vanishing point stands for when they are parallel:
+// a point 1e12 pixels away along the upright direction turned by `rollDeg`.
+std::array<double, 2> verticalsAt(const Shot& shot);
 Truth truth(const Shot& shot);
 std::string describe(const Shot& shot);
 

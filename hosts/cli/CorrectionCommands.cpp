@@ -3,6 +3,7 @@
 // user at a host would drive them.
 #include "CleanCrop.h"
 #include "Cli.h"
+#include "Corrections.h"
 #include "CropDrive.h"
 #include "Demo.h"
 #include "HostSession.h"
@@ -75,13 +76,9 @@ Point position(const IntPoint& p, const TDimImg& size, const std::string& what) 
     throw UserError(reason + "; nothing was written");
 }
 
-// Tilt ----------------------------------------------------------------------
+} // namespace
 
-struct TiltOptions {
-    Point from;
-    Point to;
-    bool bilinear = false;
-};
+// Tilt ----------------------------------------------------------------------
 
 void driveTilt(HostSession& host, const TiltOptions& o) {
     tk::Automation ui(talvine::application());
@@ -101,6 +98,8 @@ void driveTilt(HostSession& host, const TiltOptions& o) {
     ui.click("InclineHorz.Appliquer");
 }
 
+namespace {
+
 // --angle: the line's slope in degrees as it is seen, counter-clockwise from
 // the horizontal (positive rises to the right), made of two integer points:
 // the centre and centre + (dx, -dy).  The dialog computes atan(dy / dx) from
@@ -108,11 +107,6 @@ void driveTilt(HostSession& host, const TiltOptions& o) {
 // closest to tan(angle) within the 32-bit reach of a reported point: the
 // continued fraction's convergents and the last semiconvergent, judged by the
 // angle the dialog will compute.
-struct AnglePick {
-    Point to;
-    long double degrees; // what the dialog will obtain, seen as the user gave it
-};
-
 constexpr long double kPi = 3.141592653589793238462643383279502884L;
 
 long double parseDegrees(const std::string& text) {
@@ -125,6 +119,8 @@ long double parseDegrees(const std::string& text) {
                          text + "'");
     return d;
 }
+
+} // namespace
 
 AnglePick pickAngle(Point centre, long double degrees) {
     constexpr int64_t kMax = 2147483647;
@@ -177,17 +173,21 @@ AnglePick pickAngle(Point centre, long double degrees) {
     return best;
 }
 
+namespace {
+
 std::string degreesText(long double d) {
     std::ostringstream s;
     s << std::setprecision(15) << static_cast<double>(d);
     return s.str();
 }
 
-// The line to level, as given: two points, or an angle and a centre.
+// The line to level, as given: two points, an angle and a centre, or the
+// level found in the picture (--auto) about a centre.
 struct TiltRequest {
     std::optional<IntPoint> from, to, centre;
     std::optional<std::string> angleText;
     long double degrees = 0;
+    bool automatic = false;
     bool bilinear = false;
 };
 
@@ -196,19 +196,27 @@ TiltRequest tiltRequest(Args& args) {
     const auto to = args.option("--to");
     TiltRequest t;
     t.angleText = args.option("--angle");
+    t.automatic = args.flag("--auto");
     const auto centre = args.option("--centre");
     t.bilinear = args.interpolate();
+    if (t.automatic && (from || to || t.angleText))
+        throw UsageError("--auto replaces --from, --to and --angle");
     if (t.angleText && (from || to)) throw UsageError("--angle replaces --from and --to");
-    if (centre && !t.angleText) throw UsageError("--centre goes with --angle");
-    if (!t.angleText && (!from || !to))
-        throw UsageError("--from and --to are both needed, or --angle");
-    if (t.angleText) {
-        t.degrees = parseDegrees(*t.angleText);
-        if (centre) t.centre = parsePoint(*centre, "--centre");
-    } else {
-        t.from = parsePoint(*from, "--from"), t.to = parsePoint(*to, "--to");
-    }
+    if (centre && !t.angleText && !t.automatic)
+        throw UsageError("--centre goes with --angle or --auto");
+    if (!t.angleText && !t.automatic && (!from || !to))
+        throw UsageError("--from and --to are both needed, or --angle, or --auto");
+    if (t.angleText) t.degrees = parseDegrees(*t.angleText);
+    if (centre) t.centre = parsePoint(*centre, "--centre");
+    if (from) t.from = parsePoint(*from, "--from"), t.to = parsePoint(*to, "--to");
     return t;
+}
+
+// --auto: the angle that levels the host's picture, as if it had been given.
+void findLevel(TiltRequest& t, const HostSession& host) {
+    if (!t.automatic) return;
+    t.degrees = foundLevel(analysePicture(host));
+    t.angleText = degreesText(t.degrees);
 }
 
 // The two points for the dialog, once the picture's size is known.
@@ -223,8 +231,10 @@ TiltOptions tiltOptions(const TiltRequest& t, TDimImg size) {
                       : Point{size.Largeur / 2, size.Hauteur / 2};
     const AnglePick pick = pickAngle(o.from, t.degrees);
     o.to = pick.to;
-    note("--angle " + *t.angleText + ": the line from " + std::to_string(o.from.x) + "," +
-         std::to_string(o.from.y) + " to " + std::to_string(o.to.x) + "," + std::to_string(o.to.y));
+    const std::string what =
+        t.automatic ? "the level found, " + *t.angleText + " degrees" : "--angle " + *t.angleText;
+    note(what + ": the line from " + std::to_string(o.from.x) + "," + std::to_string(o.from.y) +
+         " to " + std::to_string(o.to.x) + "," + std::to_string(o.to.y));
     // 1e-9 degrees moves the farthest pixel of a 2^31-pixel-wide picture by
     // 0.04 of a pixel: closer is as good as exact.
     if (fabsl(pick.degrees - t.degrees) > 1e-9L)
@@ -236,10 +246,11 @@ TiltOptions tiltOptions(const TiltRequest& t, TDimImg size) {
 
 int tilt(Args& args) {
     const FileOptions out = fileOptions(args);
-    const TiltRequest t = tiltRequest(args);
+    TiltRequest t = tiltRequest(args);
     const auto files = args.positional(2);
     HostSession host(OnCancel::Discard);
     loadInput(host, files[0], out);
+    findLevel(t, host);
     driveTilt(host, tiltOptions(t, host.size()));
     return finish(host, files[1], out);
 }
@@ -249,11 +260,12 @@ int tilt(Args& args) {
 // rectangle the editor offers after a tilt.
 int straighten(Args& args) {
     const FileOptions out = fileOptions(args);
-    const TiltRequest t = tiltRequest(args);
+    TiltRequest t = tiltRequest(args);
     const bool keepProportion = args.flag("--keep-proportion");
     const auto files = args.positional(2);
     HostSession host(OnCancel::Discard);
     loadInput(host, files[0], out);
+    findLevel(t, host);
     const TDimImg size = host.size();
     const TiltOptions o = tiltOptions(t, size);
     driveTilt(host, o);
@@ -311,13 +323,9 @@ int distortion(Args& args) {
     return finish(host, files[1], out);
 }
 
-// Perspective ---------------------------------------------------------------
+} // namespace
 
-struct PerspectiveOptions {
-    std::array<Point, 4> corners; // top-left, top-right, bottom-right, bottom-left
-    int vertical = 5;
-    bool bilinear = false;
-};
+// Perspective ---------------------------------------------------------------
 
 void drivePerspective(HostSession& host, const PerspectiveOptions& o) {
     static constexpr std::array<const char*, 4> kBoxes = {
@@ -341,24 +349,32 @@ void drivePerspective(HostSession& host, const PerspectiveOptions& o) {
     ui.click("CorrPerspect.Appliquer");
 }
 
+namespace {
+
 int perspective(Args& args) {
     const FileOptions out = fileOptions(args);
     const auto corners = args.options("--corners", 4);
+    const bool automatic = args.flag("--auto");
     const auto vertical = args.option("--vertical");
     const bool bilinear = args.interpolate();
-    if (!corners) throw UsageError("--corners is needed");
+    if (automatic && corners) throw UsageError("--auto replaces --corners");
+    if (!corners && !automatic) throw UsageError("--corners is needed, or --auto");
     static constexpr std::array<const char*, 4> kNames = {
         "top-left corner", "top-right corner", "bottom-right corner", "bottom-left corner"};
     std::array<IntPoint, 4> points{};
-    for (size_t k = 0; k < 4; ++k)
+    for (size_t k = 0; corners && k < 4; ++k)
         points[k] = parsePoint((*corners)[k], kNames[k]);
     const int v = vertical ? parsePosition(*vertical, "--vertical", 0, 10, 0.1) : 5;
     const auto files = args.positional(2);
     HostSession host(OnCancel::Discard);
     loadInput(host, files[0], out);
     PerspectiveOptions o{{}, v, bilinear};
-    for (size_t k = 0; k < 4; ++k)
-        o.corners[k] = position(points[k], host.size(), kNames[k]);
+    if (automatic) {
+        o.corners = foundCorners(analysePicture(host), host.size());
+    } else {
+        for (size_t k = 0; k < 4; ++k)
+            o.corners[k] = position(points[k], host.size(), kNames[k]);
+    }
     drivePerspective(host, o);
     return finish(host, files[1], out);
 }
@@ -366,7 +382,8 @@ int perspective(Args& args) {
 } // namespace
 
 Subcommand tiltCommand() {
-    return {"tilt", "IN OUT (--from X,Y --to X,Y | --angle DEG [--centre X,Y]) [--nearest]",
+    return {"tilt",
+            "IN OUT (--from X,Y --to X,Y | --angle DEG | --auto) [--centre X,Y] [--nearest]",
             std::string(
                 "Levels the horizon: the picture turns about the --from point so that the line\n"
                 "from --from to --to comes out horizontal (command 3).  Corners brought in\n"
@@ -379,8 +396,11 @@ Subcommand tiltCommand() {
                 "                degrees counter-clockwise (positive rises to the right);\n"
                 "                the two points picked are told on stderr, with a warning\n"
                 "                when the dialog cannot obtain the angle exactly\n"
-                "  --centre X,Y  with --angle: the centre of the turn (default: the\n"
-                "                picture's centre, W/2,H/2 rounded down)\n"
+                "  --auto        instead: the angle that levels the picture's straight lines,\n"
+                "                as talvine detect finds it; a picture with too few of them,\n"
+                "                or whose lines disagree, is refused and nothing written\n"
+                "  --centre X,Y  with --angle or --auto: the centre of the turn (default:\n"
+                "                the picture's centre, W/2,H/2 rounded down)\n"
                 "  --nearest     take the nearest pixel (the dialog's \"Basique\"; --basic\n"
                 "                says the same) instead of interpolating between\n"
                 "                neighbouring pixels, the default (--bilinear,\n"
@@ -391,7 +411,7 @@ Subcommand tiltCommand() {
 
 Subcommand straightenCommand() {
     return {"straighten",
-            "IN OUT (--from X,Y --to X,Y | --angle DEG [--centre X,Y]) [--nearest] "
+            "IN OUT (--from X,Y --to X,Y | --angle DEG | --auto) [--centre X,Y] [--nearest] "
             "[--keep-proportion]",
             std::string(
                 "Levels the horizon as tilt does (command 3), then cuts the result down to the\n"
@@ -402,8 +422,11 @@ Subcommand straightenCommand() {
                 "  --to X,Y           a second point of the line, in another column\n"
                 "  --angle DEG        instead of --from and --to: the line's slope, -90 to 90\n"
                 "                     degrees counter-clockwise (positive rises to the right)\n"
-                "  --centre X,Y       with --angle: the centre of the turn (default: the\n"
-                "                     picture's centre)\n"
+                "  --auto             instead: the angle that levels the picture's straight\n"
+                "                     lines, as talvine detect finds it; a picture with too\n"
+                "                     few of them, or whose lines disagree, is refused\n"
+                "  --centre X,Y       with --angle or --auto: the centre of the turn\n"
+                "                     (default: the picture's centre)\n"
                 "  --nearest          take the nearest pixel (the dialog's \"Basique\"; --basic\n"
                 "                     says the same) instead of interpolating between\n"
                 "                     neighbouring pixels, the default (--bilinear,\n"
@@ -432,7 +455,7 @@ Subcommand distortionCommand() {
 }
 
 Subcommand perspectiveCommand() {
-    return {"perspective", "IN OUT --corners X,Y X,Y X,Y X,Y [--vertical V] [--nearest]",
+    return {"perspective", "IN OUT (--corners X,Y X,Y X,Y X,Y | --auto) [--vertical V] [--nearest]",
             std::string(
                 "Straightens converging verticals: the four corners of something rectangular\n"
                 "(top-left, top-right, bottom-right, bottom-left) are mapped so that its sides\n"
@@ -440,6 +463,12 @@ Subcommand perspectiveCommand() {
                 "  --corners     the four corners, in that order: positions in 0..W and\n"
                 "                0..H, edges included, or beyond the picture (with a note)\n"
                 "                when the frame cuts the rectangle off\n"
+                "  --auto        instead: the corners that make the picture's converging\n"
+                "                verticals vertical, as talvine detect finds them (bottom\n"
+                "                corners at the bottom edge's ends, top corners on the lines\n"
+                "                from them to where the verticals meet); a picture with too\n"
+                "                few of them, lines that disagree or verticals that do not\n"
+                "                converge upwards is refused and nothing written\n"
                 "  --vertical V  vertical stretch, 0 to 10 (default 5, as the dialog opens),\n"
                 "                or as the dialog shows it, 0% to 100% (50% is 5)\n"
                 "  --nearest     take the nearest pixel (the dialog's \"Basique\"; --basic\n"

@@ -11,7 +11,8 @@ const std::vector<Subcommand>& subcommands() {
     static const std::vector<Subcommand> table = {
         infoCommand(),       rotateCcwCommand(),  rotateCwCommand(),    tiltCommand(),
         straightenCommand(), mirrorHCommand(),    mirrorVCommand(),     cropCommand(),
-        resizeCommand(),     distortionCommand(), perspectiveCommand(), demoCommand(),
+        resizeCommand(),     distortionCommand(), perspectiveCommand(), detectCommand(),
+        uprightCommand(),    demoCommand(),
     };
     return table;
 }

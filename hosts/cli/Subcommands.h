@@ -24,6 +24,10 @@ DemoStep tiltDemoStep();
 DemoStep distortionDemoStep();
 DemoStep perspectiveDemoStep();
 
+// UprightCommands.cpp
+Subcommand detectCommand();
+Subcommand uprightCommand();
+
 // ResizeCropCommands.cpp
 Subcommand cropCommand();
 Subcommand resizeCommand();
