@@ -1,7 +1,7 @@
 // talvine detect, straighten --auto, perspective --auto and upright, run as a
 // user runs them on photo-like scenes whose answers are known.
-#include "support/RunTool.h"
 #include "UprightScenes.h"
+#include "support/RunTool.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -114,6 +114,15 @@ TEST(CliUpright, UprightBatchesWriteTheStraightenedPicturesAndRefuseThoseWithout
         ASSERT_TRUE(std::filesystem::exists(dir / ("out/" + name)));
         const ToolResult d = runTool({"detect", "--json", dir / ("out/" + name)});
         EXPECT_NEAR(jsonNumber(d.out, "level_deg"), 0.0, 0.05) << d.out;
+        // Cropped clean: the scenes hold no white, the tilt's corners are
+        // white.
+        const cli::Picture out = cli::readPicture(dir / ("out/" + name));
+        EXPECT_LT(out.width, 1500);
+        EXPECT_GT(int64_t{out.width} * out.height, 1500 * 1000 / 2);
+        int white = 0;
+        for (size_t i = 0; i + 2 < out.rgb.size(); i += 3)
+            white += out.rgb[i] == 255 && out.rgb[i + 1] == 255 && out.rgb[i + 2] == 255;
+        EXPECT_EQ(white, 0);
     }
 }
 

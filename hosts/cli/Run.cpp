@@ -76,6 +76,10 @@ void loadInput(HostSession& host, const std::string& path, const FileOptions& op
 int finish(const HostSession& host, const std::string& out, const FileOptions& options) {
     if (!host.ended()) throw UserError("the command did not finish; nothing was written");
     if (!host.applied()) throw UserError("the command was not applied; nothing was written");
+    return writeResult(host, out, options);
+}
+
+int writeResult(const HostSession& host, const std::string& out, const FileOptions& options) {
     WriteOptions write = options.write;
     // Standard output takes the input's format unless told another.
     if (out == kStdio && !write.format) write.format = host.inputFormat();

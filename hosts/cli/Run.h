@@ -48,4 +48,8 @@ void loadInput(HostSession& host, const std::string& path, const FileOptions& op
 // a command that did not end applied is an error and writes nothing.
 int finish(const HostSession& host, const std::string& out, const FileOptions& options);
 
+// Writes the host's picture as finish does, whether or not a command ran
+// (upright on a picture already upright).
+int writeResult(const HostSession& host, const std::string& out, const FileOptions& options);
+
 } // namespace talvine::cli

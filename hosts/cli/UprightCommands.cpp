@@ -8,6 +8,7 @@
 #include "Run.h"
 #include "Subcommands.h"
 #include "Upright.h"
+#include "UprightCrop.h"
 
 #include <chrono>
 #include <cmath>
@@ -159,7 +160,10 @@ int upright(Args& args) {
     const Point centre{size.Largeur / 2, size.Hauteur / 2};
     const AnglePick pick = pickAngle(centre, level);
     const bool tilted = pick.to.y != centre.y;
+    std::optional<TiltStep> tiltStep;
+    std::optional<PerspectiveStep> perspectiveStep;
     if (tilted) {
+        tiltStep = TiltStep{centre, pick.to, bilinear};
         note("level " + fixed(level, 4) + " degrees: the line from " + std::to_string(centre.x) +
              "," + std::to_string(centre.y) + " to " + std::to_string(pick.to.x) + "," +
              std::to_string(pick.to.y));
@@ -189,6 +193,7 @@ int upright(Args& args) {
             for (const Point& q : *corners)
                 text += " " + std::to_string(q.x) + "," + std::to_string(q.y);
             note(text);
+            perspectiveStep = PerspectiveStep{*corners, v, bilinear};
             drivePerspective(host, {*corners, v, bilinear});
             if (!host.ended() || !host.applied())
                 throw UserError("the perspective was not applied; nothing was written");
@@ -197,7 +202,18 @@ int upright(Args& args) {
                  " once level, not above the picture: no perspective correction");
         }
     }
-    (void)keepProportion;
+    if (!tiltStep && !perspectiveStep) {
+        note("nothing to straighten: the picture is written as it is");
+        return writeResult(host, files[1], out);
+    }
+    const auto rect =
+        uprightCrop(size.Largeur, size.Hauteur, tiltStep, perspectiveStep, keepProportion);
+    if (!rect)
+        throw UserError("no rectangle of the result holds only pixels computed from inside the "
+                        "picture; nothing was written");
+    note("the clean rectangle: " + std::to_string(rect->x) + "," + std::to_string(rect->y) + "," +
+         std::to_string(rect->width) + "," + std::to_string(rect->height));
+    cropPicture(host, {rect->x, rect->y, rect->width, rect->height});
     return finish(host, files[1], out);
 }
 

@@ -1,0 +1,168 @@
+// Each step reads its source at positions that, along one destination row,
+// move monotonically with the column: the tilt's are affine in the column,
+// and the perspective's source row is fixed for a destination row while its
+// column is affine in the destination's.  A step's clean pixels in a row are
+// therefore one run of columns, found by bisection on the step's own
+// arithmetic (the same 80-bit formulas, Trunc toward zero and all), and the
+// chain's are the destination columns whose source pixels, and the
+// bilinear neighbours they blend, all lie in the previous step's clean runs.
+// The largest rectangle of rows with such runs is then found exactly over
+// every pair of first and last rows.
+#include "UprightCrop.h"
+
+#include "engines/ModifAngle.h"
+#include "engines/Perspective.h"
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <vector>
+
+namespace talvine::cli {
+namespace {
+
+struct Run {
+    int32_t lo = 0, hi = -1; // empty when hi < lo
+    bool empty() const { return hi < lo; }
+};
+
+// The run of columns of 0..w-1 where `clean` holds, given that it holds on
+// one run at most, searched about `guess`.
+Run runOf(int32_t w, const std::function<bool(int32_t)>& clean, long double guess) {
+    int32_t inside = -1;
+    const int32_t g = static_cast<int32_t>(std::clamp<long double>(guess, 0, w - 1));
+    for (const int32_t c : {g, 0, w - 1, w / 2, w / 4, 3 * (w / 4)})
+        if (clean(c)) {
+            inside = c;
+            break;
+        }
+    if (inside < 0) return {};
+    Run r;
+    int32_t a = 0, b = inside; // the first clean column is in (a-1, b]
+    if (clean(0)) b = 0;
+    while (b - a > 0) {
+        const int32_t m = a + (b - a) / 2;
+        if (clean(m))
+            b = m;
+        else
+            a = m + 1;
+    }
+    r.lo = b;
+    a = inside, b = w - 1; // the last clean column is in [a, b]
+    if (clean(w - 1)) a = w - 1;
+    while (b - a > 0) {
+        const int32_t m = a + (b - a + 1) / 2;
+        if (clean(m))
+            a = m;
+        else
+            b = m - 1;
+    }
+    r.hi = a;
+    return r;
+}
+
+Run intersect(Run a, Run b) {
+    return {std::max(a.lo, b.lo), std::min(a.hi, b.hi)};
+}
+
+} // namespace
+
+std::optional<hosts::PixelRect> uprightCrop(int32_t W, int32_t H,
+                                            const std::optional<TiltStep>& tilt,
+                                            const std::optional<PerspectiveStep>& perspective,
+                                            bool keepProportion) {
+    if (W < 2 || H < 2) return std::nullopt;
+    // The tilt's clean runs, row by row of its result.
+    std::vector<Run> tilted(static_cast<size_t>(H), Run{0, W - 1});
+    if (tilt) {
+        const auto angle = engines::tiltAngle(tilt->from, tilt->to);
+        if (!angle) return std::nullopt;
+        const long double s = sinl(*angle), c = cosl(*angle);
+        const int64_t x1 = tilt->from.x, y1 = tilt->from.y;
+        for (int32_t r = 0; r < H; ++r) {
+            const int64_t dy = r - y1;
+            auto clean = [&](int32_t col) {
+                const int64_t dx = col - x1;
+                const long double X = dx * c - dy * s, Y = dx * s + dy * c;
+                if (!tilt->bilinear) {
+                    const long double sx = truncl(X) + x1, sy = truncl(Y) + y1;
+                    return sx >= 0 && sx < W && sy >= 0 && sy < H;
+                }
+                // The blend reads (tx, ty) to (tx + 1, ty + 1), and row 0
+                // never starts one (its base index must be at least W).
+                const long double fx = x1 + X, fy = y1 + Y;
+                return fx >= 0 && fy >= 0 && truncl(fx) <= W - 2 && truncl(fy) >= 1 &&
+                       truncl(fy) <= H - 2;
+            };
+            // Where the row crosses the source's middle column, roughly.
+            const long double guess = x1 + (W / 2.0L - x1) * c + dy * s;
+            tilted[static_cast<size_t>(r)] = runOf(W, clean, guess);
+        }
+    }
+    // The perspective's, over the tilt's.
+    std::vector<Run> rows = tilted;
+    if (perspective) {
+        const engines::Corners k{perspective->corners[0], perspective->corners[1],
+                                 perspective->corners[2], perspective->corners[3]};
+        const auto fuite = engines::calculerFuite(k, W);
+        if (!fuite) return std::nullopt;
+        long double B = fuite->B;
+        const bool stretch = perspective->vertical != 0;
+        if (stretch) B = perspective->vertical * B / 10;
+        const long double Vx = fuite->Vx, Vy = fuite->Vy;
+        if (stretch && (B == 0 || !std::isfinite(B))) return std::nullopt;
+        const bool bilinear = perspective->bilinear;
+        for (int32_t y = 0; y < H; ++y) {
+            long double f = static_cast<long double>(H - y);
+            if (stretch) f = (sqrtl(B * 2 * f + 1) - 1) / B;
+            Run& out = rows[static_cast<size_t>(y)];
+            out = {};
+            if (!std::isfinite(f) || !(Vy - f > 0)) continue;
+            const long double rowPos = H - f;
+            if (!(rowPos >= 0)) continue;
+            const int64_t r = static_cast<int64_t>(truncl(rowPos));
+            if (r > H - 1 - (bilinear ? 1 : 0)) continue;
+            Run from = tilted[static_cast<size_t>(r)];
+            if (bilinear) {
+                from = intersect(from, tilted[static_cast<size_t>(r + 1)]);
+                from.hi -= 1; // the blend's right neighbour
+            }
+            if (from.empty()) continue;
+            auto clean = [&](int32_t x) {
+                const long double X = ((Vy - f) * x + f * Vx) / Vy;
+                if (bilinear && X < 0) return false;
+                const long double t = truncl(X);
+                return t >= from.lo && t <= from.hi;
+            };
+            // The column whose source is the run's middle.
+            const long double middle = (from.lo + from.hi) / 2.0L;
+            out = runOf(W, clean, (middle * Vy - f * Vx) / (Vy - f));
+        }
+    }
+    // The largest rectangle over the runs: every first row, every last row.
+    hosts::PixelRect best;
+    int64_t bestArea = 0;
+    const double aspect = static_cast<double>(W) / H;
+    for (int32_t y0 = 0; y0 < H; ++y0) {
+        Run span{0, W - 1};
+        for (int32_t y1 = y0; y1 < H; ++y1) {
+            span = intersect(span, rows[static_cast<size_t>(y1)]);
+            if (span.empty()) break;
+            int32_t h = y1 - y0 + 1, w = span.hi - span.lo + 1;
+            if (keepProportion) {
+                // The picture's proportions, to the nearest pixel.
+                const int32_t wanted = static_cast<int32_t>(std::lround(aspect * h));
+                if (wanted > w) continue;
+                w = wanted;
+            }
+            if (int64_t{w} * h > bestArea) {
+                bestArea = int64_t{w} * h;
+                best = {span.lo + (span.hi - span.lo + 1 - w) / 2, y0, w, h};
+            }
+        }
+    }
+    if (bestArea == 0) return std::nullopt;
+    return best;
+}
+
+} // namespace talvine::cli
