@@ -137,8 +137,8 @@ TEST(CliConventions, VersionHelpAndUsageErrors) {
     }
     const auto tilt = runTool({"tilt", dir / "in.png"});
     EXPECT_EQ(tilt.exitCode, 2);
-    EXPECT_EQ(tilt.err, "talvine tilt: --from and --to are both needed, or --angle; see talvine "
-                        "tilt --help\n");
+    EXPECT_EQ(tilt.err, "talvine tilt: --from and --to are both needed, or --angle, or --auto; "
+                        "see talvine tilt --help\n");
 }
 
 TEST(CliInputs, GreyAndAlphaInputsAreConvertedAndSaid) {
