@@ -10,14 +10,16 @@
 #   TALVINE_BEFORE=path  another build of it, timed in the same run as "before"
 #   BENCH_DIR=dir        where the pictures and outputs go (default build/bench-tool)
 #   JOBS="mirror ..."    a subset of: mirror tilt half double jpeg-mirror jpeg-rotate
-#                        jpeg-tilt jpeg-crop jpeg-half (the jpeg- jobs read the
-#                        photo as a quality-90 JPEG and write JPEG at 90)
+#                        jpeg-tilt jpeg-crop jpeg-half jpeg-straighten
+#                        jpeg-distortion jpeg-perspective jpeg-upright (the jpeg-
+#                        jobs read the photo as a quality-90 JPEG and write JPEG at
+#                        90; a tool with no such job is left out of its rows)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-3}
 talvine=${TALVINE:-build/release/hosts/cli/talvine}
 dir=${BENCH_DIR:-build/bench-tool}
-jobs=${JOBS:-mirror tilt half double jpeg-mirror jpeg-rotate jpeg-tilt jpeg-crop jpeg-half}
+jobs=${JOBS:-mirror tilt half double jpeg-mirror jpeg-rotate jpeg-tilt jpeg-crop jpeg-half jpeg-straighten jpeg-distortion jpeg-perspective jpeg-upright}
 [ -x "$talvine" ] || { echo "no tool at $talvine (cmake --workflow --preset release)" >&2; exit 1; }
 command -v convert >/dev/null || { echo "ImageMagick's convert is needed to make the pictures" >&2; exit 1; }
 mkdir -p "$dir"
@@ -53,6 +55,10 @@ command_for() {
     talvine:jpeg-tilt | before:jpeg-tilt) echo "$bin tilt $jpg $out --from 0,2000 --to 5999,2105 --bilinear" ;;
     talvine:jpeg-crop | before:jpeg-crop) echo "$bin crop $jpg $out --geometry 4000x3000+1000+500" ;;
     talvine:jpeg-half | before:jpeg-half) echo "$bin resize $jpg $out --percent 50 --smooth" ;;
+    talvine:jpeg-straighten | before:jpeg-straighten) echo "$bin straighten $jpg $out --from 0,2000 --to 5999,2105" ;;
+    talvine:jpeg-distortion | before:jpeg-distortion) echo "$bin distortion $jpg $out --rate 20 --law 2" ;;
+    talvine:jpeg-perspective | before:jpeg-perspective) echo "$bin perspective $jpg $out --corners 300,0 5700,0 6000,4000 0,4000 --vertical 0" ;;
+    talvine:jpeg-upright | before:jpeg-upright) echo "$bin upright $jpg $out" ;;
     vips:mirror) echo "vips flip $png $out horizontal" ;;
     vips:tilt) echo "vips rotate $png $out 1.0027 --interpolate bilinear" ;;
     vips:half) echo "vips resize $png $out 0.5 --kernel linear" ;;
@@ -71,6 +77,10 @@ command_for() {
     convert:jpeg-tilt) echo "convert $jpg -interpolate bilinear -filter point -virtual-pixel white -distort SRT 1.0027 -quality 90 $out" ;;
     convert:jpeg-crop) echo "convert $jpg -crop 4000x3000+1000+500 +repage -quality 90 $out" ;;
     convert:jpeg-half) echo "convert $jpg -filter triangle -resize 50% -quality 90 $out" ;;
+    # The same turn and a crop of the size talvine's straighten reports.
+    convert:jpeg-straighten) echo "convert $jpg -interpolate bilinear -filter point -distort SRT 1.0027 -gravity center -crop 5929x3893+0+0 +repage -quality 90 $out" ;;
+    convert:jpeg-distortion) echo "convert $jpg -interpolate bilinear -filter point -virtual-pixel white -distort Barrel 0,0,0.05,0.95 -quality 90 $out" ;;
+    convert:jpeg-perspective) echo "convert $jpg -interpolate bilinear -filter point -virtual-pixel white -distort Perspective 300,0,0,0,5700,0,5999,0,5999,3999,5999,3999,0,3999,0,3999 -quality 90 $out" ;;
     esac
 }
 
@@ -83,6 +93,7 @@ for job in $jobs; do
     for tool in "${tools[@]}"; do
         out="$dir/out-$job-$tool.$ext"
         cmd=$(command_for "$tool" "$job" "$out")
+        [ -n "$cmd" ] || continue
         times=()
         peak=0
         for ((k = 0; k < runs; ++k)); do
