@@ -58,7 +58,7 @@ void BM_TiltEngineAlone(benchmark::State& state) {
     const engines::TiltParams p{
         {3000, 2000}, *engines::tiltAngle({3000, 2000}, {4000, 2060}), engines::Sampling::Bilinear};
     for (auto _ : state) {
-        engines::pivoter(src.data(), dst.data(), kW, kH, p);
+        engines::tilt(src.data(), dst.data(), kW, kH, p);
         benchmark::ClobberMemory();
     }
 }

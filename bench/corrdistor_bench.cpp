@@ -41,22 +41,22 @@ void BM_Distortion(benchmark::State& state) {
 using engines::DistortionLaw;
 using engines::Sampling;
 namespace ref = engines::reference;
-BENCHMARK(BM_Distortion<ref::corrigerDistorsion, Sampling::Nearest, DistortionLaw::Linear>)
+BENCHMARK(BM_Distortion<ref::correctDistortion, Sampling::Nearest, DistortionLaw::Linear>)
     ->Name("Distortion/Nearest/reference")
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Distortion<engines::corrigerDistorsion, Sampling::Nearest, DistortionLaw::Linear>)
+BENCHMARK(BM_Distortion<engines::correctDistortion, Sampling::Nearest, DistortionLaw::Linear>)
     ->Name("Distortion/Nearest/fast")
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Distortion<ref::corrigerDistorsion, Sampling::Bilinear, DistortionLaw::Linear>)
+BENCHMARK(BM_Distortion<ref::correctDistortion, Sampling::Bilinear, DistortionLaw::Linear>)
     ->Name("Distortion/Bilinear/reference")
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Distortion<engines::corrigerDistorsion, Sampling::Bilinear, DistortionLaw::Linear>)
+BENCHMARK(BM_Distortion<engines::correctDistortion, Sampling::Bilinear, DistortionLaw::Linear>)
     ->Name("Distortion/Bilinear/fast")
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Distortion<ref::corrigerDistorsion, Sampling::Nearest, DistortionLaw::Square>)
+BENCHMARK(BM_Distortion<ref::correctDistortion, Sampling::Nearest, DistortionLaw::Square>)
     ->Name("Distortion/NearestSquareLaw/reference")
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Distortion<engines::corrigerDistorsion, Sampling::Nearest, DistortionLaw::Square>)
+BENCHMARK(BM_Distortion<engines::correctDistortion, Sampling::Nearest, DistortionLaw::Square>)
     ->Name("Distortion/NearestSquareLaw/fast")
     ->Unit(benchmark::kMillisecond);
 

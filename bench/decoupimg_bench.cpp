@@ -24,9 +24,9 @@ template <Kernel K> void BM_Crop(benchmark::State& state) {
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * 3000 * 2000);
 }
 
-BENCHMARK(BM_Crop<engines::reference::copierCadre>)
+BENCHMARK(BM_Crop<engines::reference::copyRect>)
     ->Name("BM_CropPlain")
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Crop<engines::copierCadre>)->Name("BM_CropFast")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Crop<engines::copyRect>)->Name("BM_CropFast")->Unit(benchmark::kMillisecond);
 
 } // namespace

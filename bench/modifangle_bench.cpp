@@ -38,16 +38,16 @@ void BM_Tilt(benchmark::State& state) {
 }
 
 using engines::Sampling;
-BENCHMARK(BM_Tilt<engines::reference::pivoter, Sampling::Nearest>)
+BENCHMARK(BM_Tilt<engines::reference::tilt, Sampling::Nearest>)
     ->Name("Tilt/Nearest/reference")
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Tilt<engines::pivoter, Sampling::Nearest>)
+BENCHMARK(BM_Tilt<engines::tilt, Sampling::Nearest>)
     ->Name("Tilt/Nearest/fast")
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Tilt<engines::reference::pivoter, Sampling::Bilinear>)
+BENCHMARK(BM_Tilt<engines::reference::tilt, Sampling::Bilinear>)
     ->Name("Tilt/Bilinear/reference")
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Tilt<engines::pivoter, Sampling::Bilinear>)
+BENCHMARK(BM_Tilt<engines::tilt, Sampling::Bilinear>)
     ->Name("Tilt/Bilinear/fast")
     ->Unit(benchmark::kMillisecond);
 

@@ -40,22 +40,22 @@ void BM_Perspective(benchmark::State& state) {
 
 using engines::Sampling;
 namespace ref = engines::reference;
-BENCHMARK(BM_Perspective<ref::corrigerPerspective, Sampling::Nearest, 0>)
+BENCHMARK(BM_Perspective<ref::correctPerspective, Sampling::Nearest, 0>)
     ->Name("Perspective/Nearest/v0/reference")
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Perspective<engines::corrigerPerspective, Sampling::Nearest, 0>)
+BENCHMARK(BM_Perspective<engines::correctPerspective, Sampling::Nearest, 0>)
     ->Name("Perspective/Nearest/v0/fast")
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Perspective<ref::corrigerPerspective, Sampling::Nearest, 5>)
+BENCHMARK(BM_Perspective<ref::correctPerspective, Sampling::Nearest, 5>)
     ->Name("Perspective/Nearest/v5/reference")
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Perspective<engines::corrigerPerspective, Sampling::Nearest, 5>)
+BENCHMARK(BM_Perspective<engines::correctPerspective, Sampling::Nearest, 5>)
     ->Name("Perspective/Nearest/v5/fast")
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Perspective<ref::corrigerPerspective, Sampling::Bilinear, 5>)
+BENCHMARK(BM_Perspective<ref::correctPerspective, Sampling::Bilinear, 5>)
     ->Name("Perspective/Bilinear/v5/reference")
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Perspective<engines::corrigerPerspective, Sampling::Bilinear, 5>)
+BENCHMARK(BM_Perspective<engines::correctPerspective, Sampling::Bilinear, 5>)
     ->Name("Perspective/Bilinear/v5/fast")
     ->Unit(benchmark::kMillisecond);
 

@@ -35,17 +35,17 @@ template <Kernel K> void BM_Resize(benchmark::State& state) {
 
 #define RESIZES                                                                                    \
     Args({6000, 4000, 50})->Args({6000, 4000, 200})->Unit(benchmark::kMillisecond)->Iterations(1)
-BENCHMARK(BM_Resize<engines::reference::retaillerBasique>)->Name("BM_BasiquePlain")->RESIZES;
-BENCHMARK(BM_Resize<engines::retaillerBasique>)->Name("BM_BasiqueFast")->RESIZES;
-BENCHMARK(BM_Resize<engines::reference::retaillerLisse>)->Name("BM_LissePlain")->RESIZES;
-BENCHMARK(BM_Resize<engines::retaillerLisse>)->Name("BM_LisseFast")->RESIZES;
+BENCHMARK(BM_Resize<engines::reference::resizeNearest>)->Name("BM_BasiquePlain")->RESIZES;
+BENCHMARK(BM_Resize<engines::resizeNearest>)->Name("BM_BasiqueFast")->RESIZES;
+BENCHMARK(BM_Resize<engines::reference::resizeSmoothed>)->Name("BM_LissePlain")->RESIZES;
+BENCHMARK(BM_Resize<engines::resizeSmoothed>)->Name("BM_LisseFast")->RESIZES;
 // An uneven ratio, where few fractions are zero.
-BENCHMARK(BM_Resize<engines::reference::retaillerLisse>)
+BENCHMARK(BM_Resize<engines::reference::resizeSmoothed>)
     ->Name("BM_LissePlain")
     ->Args({6000, 4000, 137})
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1);
-BENCHMARK(BM_Resize<engines::retaillerLisse>)
+BENCHMARK(BM_Resize<engines::resizeSmoothed>)
     ->Name("BM_LisseFast")
     ->Args({6000, 4000, 137})
     ->Unit(benchmark::kMillisecond)

@@ -52,10 +52,10 @@ TEST(CliTilt, LevelsTheLineThroughBothPointsInEitherSampling) {
         const cli::Picture out = cli::readPicture(dir / "out.png");
         const PtsImg src = pixelsOf(in);
         PtsImg expected(240 * 160);
-        engines::reference::pivoter(src.data(), expected.data(), 240, 160,
-                                    {{100, 100},
-                                     *engines::tiltAngle({100, 100}, {200, 110}),
-                                     bilinear ? Sampling::Bilinear : Sampling::Nearest});
+        engines::reference::tilt(src.data(), expected.data(), 240, 160,
+                                 {{100, 100},
+                                  *engines::tiltAngle({100, 100}, {200, 110}),
+                                  bilinear ? Sampling::Bilinear : Sampling::Nearest});
         EXPECT_EQ(out.rgb, bytes(expected, in)) << (bilinear ? "bilinear" : "nearest");
         if (!bilinear) {
             EXPECT_EQ(at(out, 200, 100)[0], 199);
@@ -87,8 +87,8 @@ TEST(CliDistortion, AppliesTheRateWithTheChosenLawAndSampling) {
         // last run starts from the original everywhere it skips.
         const PtsImg src = pixelsOf(in);
         PtsImg expected = pixelsOf(in);
-        engines::reference::corrigerDistorsion(src.data(), expected.data(), 200, 100,
-                                               {c.rate, c.law, c.sampling});
+        engines::reference::correctDistortion(src.data(), expected.data(), 200, 100,
+                                              {c.rate, c.law, c.sampling});
         EXPECT_EQ(out.rgb, bytes(expected, in)) << c.rate;
     }
     const auto r = runTool({"distortion", dir / "in.png", dir / "o.png", "--rate", "100"});
@@ -111,8 +111,8 @@ TEST(CliPerspective, MapsTheCornersWithTheVerticalCorrection) {
         const cli::Picture out = cli::readPicture(dir / "out.png");
         const PtsImg src = pixelsOf(in);
         PtsImg expected = pixelsOf(in);
-        ASSERT_TRUE(engines::reference::corrigerPerspective(src.data(), expected.data(), 100, 100,
-                                                            {corners, v, Sampling::Nearest}));
+        ASSERT_TRUE(engines::reference::correctPerspective(src.data(), expected.data(), 100, 100,
+                                                           {corners, v, Sampling::Nearest}));
         EXPECT_EQ(out.rgb, bytes(expected, in)) << "v " << v;
     }
 }
@@ -120,8 +120,8 @@ TEST(CliPerspective, MapsTheCornersWithTheVerticalCorrection) {
 std::vector<uint8_t> tilted(const cli::Picture& in, Point from, Point to, Sampling sampling) {
     const PtsImg src = pixelsOf(in);
     PtsImg expected(int64_t{in.width} * in.height);
-    engines::reference::pivoter(src.data(), expected.data(), in.width, in.height,
-                                {from, *engines::tiltAngle(from, to), sampling});
+    engines::reference::tilt(src.data(), expected.data(), in.width, in.height,
+                             {from, *engines::tiltAngle(from, to), sampling});
     return bytes(expected, in);
 }
 
@@ -158,8 +158,8 @@ TEST(CliCorrections, PointsArePositionsOnTheEdgesAndBeyondThePicture) {
         }
         const PtsImg pixels = pixelsOf(in);
         PtsImg expected = pixelsOf(in);
-        ASSERT_TRUE(engines::reference::corrigerPerspective(
-            pixels.data(), expected.data(), 100, 100, {c.corners, 5, Sampling::Nearest}));
+        ASSERT_TRUE(engines::reference::correctPerspective(pixels.data(), expected.data(), 100, 100,
+                                                           {c.corners, 5, Sampling::Nearest}));
         EXPECT_EQ(cli::readPicture(out).rgb, bytes(expected, in)) << c.what;
     }
     // The tilt: a line through the picture picked at two points beyond it,

@@ -54,7 +54,7 @@ class DistortionDialog : public ::testing::Test {
     static std::vector<uint8_t> corrected(const PtsImg& src, const PtsImg& stale, int32_t p,
                                           DistortionLaw law, Sampling s) {
         PtsImg out = stale.clone();
-        engines::reference::corrigerDistorsion(src.data(), out.data(), kW, kH, {p, law, s});
+        engines::reference::correctDistortion(src.data(), out.data(), kW, kH, {p, law, s});
         return bytesOf(out);
     }
 

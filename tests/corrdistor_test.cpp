@@ -38,7 +38,7 @@ const std::tuple<int, int, int> kMark{1, 2, 250};
 
 PtsImg correct(const PtsImg& src, int32_t w, int32_t h, DistortionParams p) {
     PtsImg dst = marked(w, h);
-    engines::corrigerDistorsion(src.data(), dst.data(), w, h, p);
+    engines::correctDistortion(src.data(), dst.data(), w, h, p);
     return dst;
 }
 
@@ -150,8 +150,8 @@ TEST(DistortionEngine, RefusesARateOutsideTheSlider) {
     const PtsImg src = test::randomPicture(4, 4, 1);
     PtsImg dst(16);
     for (int32_t p : {-101, 101})
-        EXPECT_THROW(engines::corrigerDistorsion(src.data(), dst.data(), 4, 4,
-                                                 {p, DistortionLaw::Linear, Sampling::Nearest}),
+        EXPECT_THROW(engines::correctDistortion(src.data(), dst.data(), 4, 4,
+                                                {p, DistortionLaw::Linear, Sampling::Nearest}),
                      std::invalid_argument);
 }
 
@@ -175,9 +175,9 @@ TEST(DistortionFastPath, MatchesTheReferenceByteForByte) {
                     // Both start from the same stale content: skipped pixels must match too.
                     PtsImg fast = test::randomPicture(w, h, 99),
                            ref = test::randomPicture(w, h, 99);
-                    engines::corrigerDistorsion(src.data(), fast.data(), w, h, {position, law, s});
-                    engines::reference::corrigerDistorsion(src.data(), ref.data(), w, h,
-                                                           {position, law, s});
+                    engines::correctDistortion(src.data(), fast.data(), w, h, {position, law, s});
+                    engines::reference::correctDistortion(src.data(), ref.data(), w, h,
+                                                          {position, law, s});
                     ASSERT_EQ(bytesOf(fast), bytesOf(ref))
                         << w << "x" << h << " P " << position << " law " << int(law);
                     const PtsImg stale = test::randomPicture(w, h, 99);

@@ -29,7 +29,7 @@ TEST(CropCopy, PacksTheRectangleRowsAtTheStartAndLeavesTheRestAlone) {
     PtsImg dst(640 * 40);
     dst[100 * 50] = TPtImg{{1, 2, 3}};
     const Cadre done =
-        engines::copierCadre(src.data(), 640, 40, {10, 20, 100, 15}, dst.data(), dst.size());
+        engines::copyRect(src.data(), 640, 40, {10, 20, 100, 15}, dst.data(), dst.size());
     EXPECT_EQ(done, (Cadre{10, 20, 100, 15}));
     EXPECT_EQ(bytesOf(dst.data(), 2), pixelsNamed({{10, 20}, {11, 20}}));
     EXPECT_EQ(bytesOf(dst.data() + 99, 2), pixelsNamed({{109, 20}, {10, 21}}));
@@ -57,9 +57,9 @@ TEST(CropCopy, ClipsRectanglesToThePicture) {
     };
     const PtsImg src = test::coordinatePicture(8, 6);
     for (const Case& c : cases) {
-        EXPECT_EQ(engines::clipCadre(c.asked, 8, 6), c.clipped) << c.what;
+        EXPECT_EQ(engines::clipRect(c.asked, 8, 6), c.clipped) << c.what;
         PtsImg dst(48);
-        const Cadre done = engines::copierCadre(src.data(), 8, 6, c.asked, dst.data(), dst.size());
+        const Cadre done = engines::copyRect(src.data(), 8, 6, c.asked, dst.data(), dst.size());
         EXPECT_EQ(done, c.clipped) << c.what;
         if (done.largeur > 0 && done.hauteur > 0) {
             const int64_t last = int64_t{done.largeur} * done.hauteur - 1;
@@ -73,7 +73,7 @@ TEST(CropCopy, ClipsRectanglesToThePicture) {
 TEST(CropCopy, RefusesADestinationShorterThanTheRectangleBeforeWriting) {
     const PtsImg src = test::coordinatePicture(4, 4);
     PtsImg dst(5);
-    EXPECT_THROW(engines::copierCadre(src.data(), 4, 4, {0, 0, 3, 2}, dst.data(), dst.size()),
+    EXPECT_THROW(engines::copyRect(src.data(), 4, 4, {0, 0, 3, 2}, dst.data(), dst.size()),
                  std::length_error);
     EXPECT_EQ(bytesOf(dst), std::vector<uint8_t>(15, 0));
 }
@@ -86,9 +86,9 @@ TEST(CropCopy, RowCopyGivesTheBytesOfThePlainLoop) {
         const PtsImg src = test::randomPicture(w, h, static_cast<uint32_t>(i));
         const Cadre asked{pos(rng), pos(rng), pos(rng), pos(rng)};
         PtsImg fast(w * h), plain(w * h);
-        const Cadre a = engines::copierCadre(src.data(), w, h, asked, fast.data(), fast.size());
+        const Cadre a = engines::copyRect(src.data(), w, h, asked, fast.data(), fast.size());
         const Cadre b =
-            engines::reference::copierCadre(src.data(), w, h, asked, plain.data(), plain.size());
+            engines::reference::copyRect(src.data(), w, h, asked, plain.data(), plain.size());
         ASSERT_EQ(a, b);
         ASSERT_EQ(bytesOf(fast), bytesOf(plain)) << w << "x" << h;
     }

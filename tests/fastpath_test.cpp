@@ -114,8 +114,8 @@ TEST_P(FastPath, TiltMatchesThePlainLoop) {
                           : std::uniform_real_distribution<double>(-1.56, 1.56)(rng) + 0.0L;
                 for (Sampling s : {Sampling::Nearest, Sampling::Bilinear}) {
                     PtsImg fast(int64_t{w} * h), ref(int64_t{w} * h);
-                    engines::pivoter(src.data(), fast.data(), w, h, {c, angle, s});
-                    engines::reference::pivoter(src.data(), ref.data(), w, h, {c, angle, s});
+                    engines::tilt(src.data(), fast.data(), w, h, {c, angle, s});
+                    engines::reference::tilt(src.data(), ref.data(), w, h, {c, angle, s});
                     ASSERT_EQ(bytesOf(fast), bytesOf(ref))
                         << w << "x" << h << " centre " << c.x << "," << c.y << " angle "
                         << static_cast<double>(angle);
@@ -135,10 +135,10 @@ TEST_P(FastPath, DistortionMatchesThePlainLoop) {
                         // source must keep them in both.
                         PtsImg fast = test::randomPicture(w, h, 5),
                                ref = test::randomPicture(w, h, 5);
-                        engines::corrigerDistorsion(src.data(), fast.data(), w, h,
-                                                    {position, law, s});
-                        engines::reference::corrigerDistorsion(src.data(), ref.data(), w, h,
-                                                               {position, law, s});
+                        engines::correctDistortion(src.data(), fast.data(), w, h,
+                                                   {position, law, s});
+                        engines::reference::correctDistortion(src.data(), ref.data(), w, h,
+                                                              {position, law, s});
                         ASSERT_EQ(bytesOf(fast), bytesOf(ref))
                             << w << "x" << h << " rate " << position << " law "
                             << static_cast<int>(law) << " bilinear " << (s == Sampling::Bilinear);
@@ -165,8 +165,8 @@ TEST_P(FastPath, PerspectiveMatchesThePlainLoop) {
                         PtsImg fast = test::randomPicture(w, h, 3),
                                ref = test::randomPicture(w, h, 3);
                         const bool a =
-                            engines::corrigerPerspective(src.data(), fast.data(), w, h, {c, v, s});
-                        const bool b = engines::reference::corrigerPerspective(
+                            engines::correctPerspective(src.data(), fast.data(), w, h, {c, v, s});
+                        const bool b = engines::reference::correctPerspective(
                             src.data(), ref.data(), w, h, {c, v, s});
                         ASSERT_EQ(a, b);
                         ASSERT_EQ(bytesOf(fast), bytesOf(ref))
@@ -187,12 +187,12 @@ TEST_P(FastPath, ResamplingMatchesThePlainLoop) {
                   std::pair{4 * w, 4 * h}, std::pair{8 * w, h},
                   std::pair{w * 4 / 3 + (w % 3 == 0 ? 0 : 1), 128 * h}}) {
                 PtsImg fast(int64_t{nw} * nh), ref(int64_t{nw} * nh);
-                engines::retaillerLisse(src.data(), w, h, fast.data(), nw, nh);
-                engines::reference::retaillerLisse(src.data(), w, h, ref.data(), nw, nh);
+                engines::resizeSmoothed(src.data(), w, h, fast.data(), nw, nh);
+                engines::reference::resizeSmoothed(src.data(), w, h, ref.data(), nw, nh);
                 ASSERT_EQ(bytesOf(fast), bytesOf(ref))
                     << w << "x" << h << " to " << nw << "x" << nh;
-                engines::retaillerBasique(src.data(), w, h, fast.data(), nw, nh);
-                engines::reference::retaillerBasique(src.data(), w, h, ref.data(), nw, nh);
+                engines::resizeNearest(src.data(), w, h, fast.data(), nw, nh);
+                engines::reference::resizeNearest(src.data(), w, h, ref.data(), nw, nh);
                 ASSERT_EQ(bytesOf(fast), bytesOf(ref))
                     << w << "x" << h << " to " << nw << "x" << nh;
             }
@@ -209,9 +209,9 @@ TEST(FastPathFallback, ExactIntegersAndTiesGoThroughTheExactFormula) {
     const engines::PerspectiveParams p{
         {{20, 0}, {80, 0}, {100, 100}, {0, 100}}, 0, Sampling::Bilinear};
     const int64_t before = engines::fast::fallbacks.load();
-    engines::corrigerPerspective(src.data(), fast.data(), 100, 100, p);
+    engines::correctPerspective(src.data(), fast.data(), 100, 100, p);
     const int64_t exact = engines::fast::fallbacks.load() - before;
-    engines::reference::corrigerPerspective(src.data(), ref.data(), 100, 100, p);
+    engines::reference::correctPerspective(src.data(), ref.data(), 100, 100, p);
     EXPECT_EQ(bytesOf(fast), bytesOf(ref));
     EXPECT_GT(exact, 100);       // every row has whole and half columns
     EXPECT_LT(exact, 100 * 100); // but most pixels are decided in double
@@ -242,12 +242,12 @@ TEST(FastPathSinglePrecision, TiltBlendsMatchThePlainLoopOnNoisyAndSmoothPicture
                                                static_cast<int32_t>(rng() % h)};
             const engines::TiltParams p{c, angles[i], Sampling::Bilinear};
             PtsImg ref(int64_t{w} * h);
-            engines::reference::pivoter(src->data(), ref.data(), w, h, p);
+            engines::reference::tilt(src->data(), ref.data(), w, h, p);
             for (Kernel k : {Kernel::Baseline, Kernel::Avx2, Kernel::Avx512}) {
                 if (!engines::setKernel(k)) continue;
                 PtsImg fast(int64_t{w} * h);
                 const int64_t exactBefore = engines::fast::fallbacks.load();
-                engines::pivoter(src->data(), fast.data(), w, h, p);
+                engines::tilt(src->data(), fast.data(), w, h, p);
                 ASSERT_EQ(bytesOf(fast), bytesOf(ref))
                     << "kernel " << static_cast<int>(k) << " angle "
                     << static_cast<double>(angles[i]) << " centre " << c.x << "," << c.y;

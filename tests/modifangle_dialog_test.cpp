@@ -63,8 +63,8 @@ class TiltDialog : public ::testing::Test {
     }
     PtsImg rotated(const PtsImg& src, Point p1, Point p2, engines::Sampling s) {
         PtsImg out(kW * kH);
-        engines::reference::pivoter(src.data(), out.data(), kW, kH,
-                                    {p1, *engines::tiltAngle(p1, p2), s});
+        engines::reference::tilt(src.data(), out.data(), kW, kH,
+                                 {p1, *engines::tiltAngle(p1, p2), s});
         return out;
     }
 

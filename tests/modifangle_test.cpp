@@ -32,7 +32,7 @@ PtsImg run(const PtsImg& src, int32_t w, int32_t h, Point p1, Point p2, Sampling
     PtsImg dst(w * h);
     const auto angle = engines::tiltAngle(p1, p2);
     EXPECT_TRUE(angle.has_value());
-    EXPECT_TRUE(engines::pivoter(src.data(), dst.data(), w, h, TiltParams{p1, *angle, sampling}));
+    EXPECT_TRUE(engines::tilt(src.data(), dst.data(), w, h, TiltParams{p1, *angle, sampling}));
     return dst;
 }
 
@@ -154,10 +154,10 @@ TEST(TiltEngine, RefusesANonFiniteAngleWithoutWriting) {
     PtsImg dst = test::randomPicture(4, 4, 2);
     const auto before = bytesOf(dst);
     for (long double bad : {NAN, INFINITY}) {
-        EXPECT_FALSE(engines::pivoter(src.data(), dst.data(), 4, 4,
-                                      TiltParams{{1, 1}, bad, Sampling::Bilinear}));
-        EXPECT_FALSE(engines::reference::pivoter(src.data(), dst.data(), 4, 4,
-                                                 TiltParams{{1, 1}, bad, Sampling::Nearest}));
+        EXPECT_FALSE(engines::tilt(src.data(), dst.data(), 4, 4,
+                                   TiltParams{{1, 1}, bad, Sampling::Bilinear}));
+        EXPECT_FALSE(engines::reference::tilt(src.data(), dst.data(), 4, 4,
+                                              TiltParams{{1, 1}, bad, Sampling::Nearest}));
     }
     EXPECT_EQ(bytesOf(dst), before);
 }
@@ -183,8 +183,8 @@ TEST(TiltFastPath, MatchesTheReferenceByteForByte) {
                 std::uniform_real_distribution<double>(-1.55, 1.55)(rng) + 0.0L;
             for (Sampling s : {Sampling::Nearest, Sampling::Bilinear}) {
                 PtsImg fast(w * h), ref(w * h);
-                engines::pivoter(src.data(), fast.data(), w, h, {c, angle, s});
-                engines::reference::pivoter(src.data(), ref.data(), w, h, {c, angle, s});
+                engines::tilt(src.data(), fast.data(), w, h, {c, angle, s});
+                engines::reference::tilt(src.data(), ref.data(), w, h, {c, angle, s});
                 ASSERT_EQ(bytesOf(fast), bytesOf(ref)) << w << "x" << h << " centre " << c.x << ","
                                                        << c.y << " angle " << (double)angle;
                 for (int64_t i = 0; i < int64_t{w} * h; ++i) {

@@ -65,7 +65,7 @@ class PerspectiveDialog : public ::testing::Test {
     static std::vector<uint8_t> mapped(const PtsImg& src, const PtsImg& stale,
                                        const engines::Corners& c, int v, engines::Sampling s) {
         PtsImg out = stale.clone();
-        engines::reference::corrigerPerspective(src.data(), out.data(), kW, kH, {c, v, s});
+        engines::reference::correctPerspective(src.data(), out.data(), kW, kH, {c, v, s});
         return bytesOf(out);
     }
     int checkedBoxes() const {

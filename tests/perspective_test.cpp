@@ -39,7 +39,7 @@ const Corners kTrapeze{{20, 0}, {80, 0}, {100, 100}, {0, 100}};
 
 PtsImg correct(const PtsImg& src, int32_t w, int32_t h, PerspectiveParams p) {
     PtsImg dst = marked(w, h);
-    EXPECT_TRUE(engines::corrigerPerspective(src.data(), dst.data(), w, h, p));
+    EXPECT_TRUE(engines::correctPerspective(src.data(), dst.data(), w, h, p));
     return dst;
 }
 
@@ -165,11 +165,11 @@ TEST(PerspectiveDegenerate, WritesNothingAndSaysSo) {
     for (const Degenerate& c : cases)
         for (Sampling s : {Sampling::Nearest, Sampling::Bilinear}) {
             PtsImg fast = marked(100, 100), ref = marked(100, 100);
-            EXPECT_FALSE(engines::corrigerPerspective(src.data(), fast.data(), 100, 100,
-                                                      {c.corners, c.vertical, s}))
+            EXPECT_FALSE(engines::correctPerspective(src.data(), fast.data(), 100, 100,
+                                                     {c.corners, c.vertical, s}))
                 << c.name;
-            EXPECT_FALSE(engines::reference::corrigerPerspective(src.data(), ref.data(), 100, 100,
-                                                                 {c.corners, c.vertical, s}))
+            EXPECT_FALSE(engines::reference::correctPerspective(src.data(), ref.data(), 100, 100,
+                                                                {c.corners, c.vertical, s}))
                 << c.name;
             EXPECT_EQ(bytesOf(fast), bytesOf(marked(100, 100))) << c.name;
             EXPECT_EQ(bytesOf(ref), bytesOf(marked(100, 100))) << c.name;
@@ -180,7 +180,7 @@ TEST(PerspectiveDegenerate, ATopWiderThanTheBottomIsFineWhileTheRootIsReal) {
     // The same wide top at v = 1: B*2*f + 1 = 1 - 0.002 f stays positive.
     const PtsImg src = coordinatePicture(100, 100);
     PtsImg dst = marked(100, 100);
-    EXPECT_TRUE(engines::corrigerPerspective(
+    EXPECT_TRUE(engines::correctPerspective(
         src.data(), dst.data(), 100, 100,
         {{{-50, 0}, {150, 0}, {100, 100}, {0, 100}}, 1, Sampling::Nearest}));
 }
@@ -192,9 +192,9 @@ TEST(PerspectiveEdges, HugeSourceColumnsAreSkippedSafely) {
     const PtsImg src = coordinatePicture(100, 100);
     for (Sampling s : {Sampling::Nearest, Sampling::Bilinear}) {
         PtsImg fast = marked(100, 100), ref = marked(100, 100);
-        EXPECT_TRUE(engines::corrigerPerspective(src.data(), fast.data(), 100, 100, {far, 0, s}));
+        EXPECT_TRUE(engines::correctPerspective(src.data(), fast.data(), 100, 100, {far, 0, s}));
         EXPECT_TRUE(
-            engines::reference::corrigerPerspective(src.data(), ref.data(), 100, 100, {far, 0, s}));
+            engines::reference::correctPerspective(src.data(), ref.data(), 100, 100, {far, 0, s}));
         EXPECT_EQ(bytesOf(fast), bytesOf(ref));
         EXPECT_EQ(bytesOf(fast), bytesOf(marked(100, 100)));
     }
@@ -204,8 +204,8 @@ TEST(PerspectiveEngine, RefusesAVerticalCorrectionOutsideTheSlider) {
     const PtsImg src = coordinatePicture(4, 4);
     PtsImg dst(16);
     for (int32_t v : {-1, 11})
-        EXPECT_THROW(engines::corrigerPerspective(src.data(), dst.data(), 4, 4,
-                                                  {kTrapeze, v, Sampling::Nearest}),
+        EXPECT_THROW(engines::correctPerspective(src.data(), dst.data(), 4, 4,
+                                                 {kTrapeze, v, Sampling::Nearest}),
                      std::invalid_argument);
 }
 
@@ -226,9 +226,9 @@ TEST(PerspectiveFastPath, MatchesTheReferenceByteForByte) {
             for (Sampling s : {Sampling::Nearest, Sampling::Bilinear}) {
                 PtsImg fast = test::randomPicture(w, h, 5), ref = test::randomPicture(w, h, 5);
                 const bool a =
-                    engines::corrigerPerspective(src.data(), fast.data(), w, h, {c, v, s});
-                const bool b = engines::reference::corrigerPerspective(src.data(), ref.data(), w, h,
-                                                                       {c, v, s});
+                    engines::correctPerspective(src.data(), fast.data(), w, h, {c, v, s});
+                const bool b =
+                    engines::reference::correctPerspective(src.data(), ref.data(), w, h, {c, v, s});
                 ASSERT_EQ(a, b);
                 ASSERT_EQ(bytesOf(fast), bytesOf(ref)) << w << "x" << h << " v " << v;
                 run += a;

@@ -23,8 +23,8 @@ struct Method {
     Kernel fast;
     Kernel plain;
 };
-const Method kBasique{"Basique", engines::retaillerBasique, engines::reference::retaillerBasique};
-const Method kLisse{"Lisse", engines::retaillerLisse, engines::reference::retaillerLisse};
+const Method kBasique{"Basique", engines::resizeNearest, engines::reference::resizeNearest};
+const Method kLisse{"Lisse", engines::resizeSmoothed, engines::reference::resizeSmoothed};
 
 PtsImg resized(Kernel kernel, const PtsImg& src, int32_t w, int32_t h, int32_t nw, int32_t nh) {
     PtsImg out(nw * nh);

@@ -33,7 +33,7 @@ std::vector<TPtImg> run(int32_t w, int32_t h, const Case& c) {
         const engines::TiltParams p{c.tilt->from, *engines::tiltAngle(c.tilt->from, c.tilt->to),
                                     c.tilt->bilinear ? engines::Sampling::Bilinear
                                                      : engines::Sampling::Nearest};
-        EXPECT_TRUE(engines::pivoter(picture.data(), out.data(), w, h, p));
+        EXPECT_TRUE(engines::tilt(picture.data(), out.data(), w, h, p));
         picture = out;
     }
     if (c.perspective) {
@@ -43,7 +43,7 @@ std::vector<TPtImg> run(int32_t w, int32_t h, const Case& c) {
                                            c.perspective->vertical,
                                            c.perspective->bilinear ? engines::Sampling::Bilinear
                                                                    : engines::Sampling::Nearest};
-        EXPECT_TRUE(engines::corrigerPerspective(picture.data(), out.data(), w, h, p));
+        EXPECT_TRUE(engines::correctPerspective(picture.data(), out.data(), w, h, p));
         picture = out;
     }
     return picture;

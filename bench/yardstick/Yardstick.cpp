@@ -129,7 +129,7 @@ std::vector<Job> jobs() {
         return [s](benchmark::State& st) {
             PtsImg dst(int64_t{kW} * kH);
             const auto p = tilt(s);
-            loop(st, [&] { engines::pivoter(picture().data(), dst.data(), kW, kH, p); });
+            loop(st, [&] { engines::tilt(picture().data(), dst.data(), kW, kH, p); });
         };
     };
     auto cvWarp = [](int interp) {
@@ -150,7 +150,7 @@ std::vector<Job> jobs() {
         return [s](benchmark::State& st) {
             PtsImg dst(int64_t{kW} * kH);
             const engines::DistortionParams p{35, engines::DistortionLaw::Linear, s};
-            loop(st, [&] { engines::corrigerDistorsion(picture().data(), dst.data(), kW, kH, p); });
+            loop(st, [&] { engines::correctDistortion(picture().data(), dst.data(), kW, kH, p); });
         };
     };
     auto cvRemap = [](int interp) {
@@ -169,8 +169,7 @@ std::vector<Job> jobs() {
         return [s](benchmark::State& st) {
             PtsImg dst(int64_t{kW} * kH);
             const engines::PerspectiveParams p{kCorners, 5, s};
-            loop(st,
-                 [&] { engines::corrigerPerspective(picture().data(), dst.data(), kW, kH, p); });
+            loop(st, [&] { engines::correctPerspective(picture().data(), dst.data(), kW, kH, p); });
         };
     };
     auto cvPersp = [](int interp) {
@@ -193,9 +192,9 @@ std::vector<Job> jobs() {
             PtsImg dst(int64_t{nw} * nh);
             loop(st, [&] {
                 if (smooth)
-                    engines::retaillerLisse(picture().data(), kW, kH, dst.data(), nw, nh);
+                    engines::resizeSmoothed(picture().data(), kW, kH, dst.data(), nw, nh);
                 else
-                    engines::retaillerBasique(picture().data(), kW, kH, dst.data(), nw, nh);
+                    engines::resizeNearest(picture().data(), kW, kH, dst.data(), nw, nh);
             });
         };
     };
@@ -216,8 +215,8 @@ std::vector<Job> jobs() {
                    [](benchmark::State& st) {
                        PtsImg dst(3000 * 2000);
                        loop(st, [&] {
-                           engines::copierCadre(picture().data(), kW, kH, {1500, 1000, 3000, 2000},
-                                                dst.data(), 3000 * 2000);
+                           engines::copyRect(picture().data(), kW, kH, {1500, 1000, 3000, 2000},
+                                             dst.data(), 3000 * 2000);
                        });
                    },
                    [](benchmark::State& st) {

@@ -71,7 +71,7 @@ void TCorrDist::TauxCorrMouseUp() {
             TypeDistor.itemIndex() == 1 ? engines::DistortionLaw::Square
                                         : engines::DistortionLaw::Linear,
             Basique.checked() ? engines::Sampling::Nearest : engines::Sampling::Bilinear};
-        engines::corrigerDistorsion(PtsInit.data(), PtsTravail.data(), Largeur, Hauteur, p);
+        engines::correctDistortion(PtsInit.data(), PtsTravail.data(), Largeur, Hauteur, p);
     }
     host::ImgModifiee.pictureWritten();
     host::sendImage({Largeur, Hauteur}, host::ImgModifiee, false);

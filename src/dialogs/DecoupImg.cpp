@@ -85,8 +85,8 @@ void TRogneImg::AppliquerClick() {
     host::ImgModifiee.applied();
     // Only the part of the rectangle inside the picture is copied, and the
     // final callback reports that part.
-    Cadre = engines::copierCadre(PtsInit.data(), Largeur, Hauteur, Cadre, PtsTravail.data(),
-                                 PtsTravail.size());
+    Cadre = engines::copyRect(PtsInit.data(), Largeur, Hauteur, Cadre, PtsTravail.data(),
+                              PtsTravail.size());
     close();
 }
 
@@ -95,7 +95,7 @@ void TRogneImg::FormClose() {
     // After either button the host is told the size of the part of the
     // rectangle inside the picture (what Appliquer cut out), never a
     // reported selection as it came.
-    const engines::Cadre kept = engines::clipCadre(Cadre, Largeur, Hauteur);
+    const engines::Cadre kept = engines::clipRect(Cadre, Largeur, Hauteur);
     host::sendImage({kept.largeur, kept.hauteur}, host::ImgModifiee, true);
     PtsInit.clear();
 }

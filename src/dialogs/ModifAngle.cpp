@@ -63,8 +63,8 @@ void TInclineHorz::Pivoter() {
         BusyCursor busy;
         const engines::Sampling sampling =
             InterBiLin.checked() ? engines::Sampling::Bilinear : engines::Sampling::Nearest;
-        engines::pivoter(PtsInit.data(), PtsTravail.data(), Largeur, Hauteur,
-                         {Point1, Angle, sampling});
+        engines::tilt(PtsInit.data(), PtsTravail.data(), Largeur, Hauteur,
+                      {Point1, Angle, sampling});
     }
     host::sendImage({Largeur, Hauteur}, host::ImgModifiee, false);
 }

@@ -68,8 +68,8 @@ void TCorrPerspect::CorrigerPerspective() {
         if (const auto fuite = engines::calculerFuite(corners, Largeur)) Trapeze = fuite->trapeze;
         const engines::Sampling sampling =
             Basique.checked() ? engines::Sampling::Nearest : engines::Sampling::Bilinear;
-        drawn = engines::corrigerPerspective(PtsInit.data(), PtsTravail.data(), Largeur, Hauteur,
-                                             {corners, CorrVert.position(), sampling});
+        drawn = engines::correctPerspective(PtsInit.data(), PtsTravail.data(), Largeur, Hauteur,
+                                            {corners, CorrVert.position(), sampling});
     }
     if (!drawn) return;
     host::ImgModifiee.pictureWritten();

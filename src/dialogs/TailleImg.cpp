@@ -170,10 +170,10 @@ template <class Kernel> void TChangeDim::retailler(Kernel kernel) {
 }
 
 void TChangeDim::RetaillerBasique() {
-    retailler(engines::retaillerBasique);
+    retailler(engines::resizeNearest);
 }
 void TChangeDim::RetaillerLisse() {
-    retailler(engines::retaillerLisse);
+    retailler(engines::resizeSmoothed);
 }
 
 } // namespace talvine::dialogs

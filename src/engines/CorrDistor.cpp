@@ -80,8 +80,8 @@ void sample(const TPtImg* src, TPtImg* dst, int64_t W, int64_t cx, int64_t cy, i
 
 namespace reference {
 
-void corrigerDistorsion(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h,
-                        const DistortionParams& p) {
+void correctDistortion(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h,
+                       const DistortionParams& p) {
     const int64_t count = checkedCount(w, h, p);
     if (count == 0) return;
     const Law law = lawOf(w, h, p);
@@ -273,8 +273,8 @@ int64_t distortionRows(const DistortionRun r, int64_t ady, std::vector<double>& 
 // |X| <= |dx| * g / (k*r + 1) <= 1.8 * |dx| <= 9 * Rmax, the offsets are
 // within 2^-48 * 9 * Rmax < 2^-44 * (W + H) = E of the 80-bit ones.  Zero
 // offsets are exact in both.  Rate 0 is the identity and copies.
-void corrigerDistorsion(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h,
-                        const DistortionParams& p) {
+void correctDistortion(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h,
+                       const DistortionParams& p) {
     const int64_t count = checkedCount(w, h, p);
     if (count == 0) return;
     const Law law = lawOf(w, h, p);

@@ -28,6 +28,9 @@
 
 namespace talvine::engines {
 
+// The two laws are numbered by the power of R everywhere users see them:
+// law 1, "en ( 1 + a.R )", and law 2, "en ( 1 + a.R² )" (the tool's --law,
+// the manual, docs/ENGINES.md).  The values are the dialog's item indices.
 enum class DistortionLaw { Linear = 0, Square = 1 };
 
 struct DistortionParams {
@@ -38,13 +41,13 @@ struct DistortionParams {
 
 // Throws std::invalid_argument for a position outside -100..100 or a size
 // whose pixel count exceeds 32 bits.
-void corrigerDistorsion(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h,
-                        const DistortionParams& p);
+void correctDistortion(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h,
+                       const DistortionParams& p);
 
 namespace reference {
 // The plain per-pixel loop, in increasing destination index.
-void corrigerDistorsion(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h,
-                        const DistortionParams& p);
+void correctDistortion(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h,
+                       const DistortionParams& p);
 } // namespace reference
 
 } // namespace talvine::engines

@@ -5,7 +5,7 @@
 
 namespace talvine::engines {
 
-Cadre clipCadre(Cadre cadre, int32_t w, int32_t h) {
+Cadre clipRect(Cadre cadre, int32_t w, int32_t h) {
     auto clip = [](int32_t start, int32_t length, int32_t limit, int32_t& outStart,
                    int32_t& outLength) {
         const int64_t lo = std::clamp<int64_t>(start, 0, limit);
@@ -22,7 +22,7 @@ Cadre clipCadre(Cadre cadre, int32_t w, int32_t h) {
 namespace {
 
 Cadre checked(int32_t w, int32_t h, Cadre cadre, int64_t dstLength) {
-    const Cadre c = clipCadre(cadre, w, h);
+    const Cadre c = clipRect(cadre, w, h);
     if (int64_t{c.largeur} * c.hauteur > dstLength)
         throw std::length_error("crop destination too short");
     return c;
@@ -32,8 +32,8 @@ Cadre checked(int32_t w, int32_t h, Cadre cadre, int64_t dstLength) {
 
 namespace reference {
 
-Cadre copierCadre(const TPtImg* src, int32_t w, int32_t h, Cadre cadre, TPtImg* dst,
-                  int64_t dstLength) {
+Cadre copyRect(const TPtImg* src, int32_t w, int32_t h, Cadre cadre, TPtImg* dst,
+               int64_t dstLength) {
     const Cadre c = checked(w, h, cadre, dstLength);
     for (int64_t r = 0; r < c.hauteur; ++r)
         for (int64_t col = 0; col < c.largeur; ++col)
@@ -43,8 +43,8 @@ Cadre copierCadre(const TPtImg* src, int32_t w, int32_t h, Cadre cadre, TPtImg* 
 
 } // namespace reference
 
-Cadre copierCadre(const TPtImg* src, int32_t w, int32_t h, Cadre cadre, TPtImg* dst,
-                  int64_t dstLength) {
+Cadre copyRect(const TPtImg* src, int32_t w, int32_t h, Cadre cadre, TPtImg* dst,
+               int64_t dstLength) {
     const Cadre c = checked(w, h, cadre, dstLength);
     const auto rowBytes = static_cast<size_t>(c.largeur) * sizeof(TPtImg);
     if (rowBytes == 0) return c;

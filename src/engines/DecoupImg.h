@@ -29,18 +29,18 @@ struct Cadre {
 };
 
 // The part of `cadre` inside a w x h picture (w, h >= 0); sums are taken in 64 bits.
-Cadre clipCadre(Cadre cadre, int32_t w, int32_t h);
+Cadre clipRect(Cadre cadre, int32_t w, int32_t h);
 
-// Copies clipCadre(cadre, w, h) out of `src` (w * h pixels) into the first
+// Copies clipRect(cadre, w, h) out of `src` (w * h pixels) into the first
 // pixels of `dst` and returns it.  `dst` must not overlap `src`; `dstLength`
 // is its length in pixels, and a destination shorter than the clipped
 // rectangle throws std::length_error before anything is written.
-Cadre copierCadre(const TPtImg* src, int32_t w, int32_t h, Cadre cadre, TPtImg* dst,
-                  int64_t dstLength);
+Cadre copyRect(const TPtImg* src, int32_t w, int32_t h, Cadre cadre, TPtImg* dst,
+               int64_t dstLength);
 
 namespace reference {
-Cadre copierCadre(const TPtImg* src, int32_t w, int32_t h, Cadre cadre, TPtImg* dst,
-                  int64_t dstLength);
+Cadre copyRect(const TPtImg* src, int32_t w, int32_t h, Cadre cadre, TPtImg* dst,
+               int64_t dstLength);
 } // namespace reference
 
 } // namespace talvine::engines

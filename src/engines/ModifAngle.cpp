@@ -15,14 +15,14 @@
 
 namespace talvine::engines {
 
-using tilt::bilinearAt;
-using tilt::kTileColumns;
-using tilt::kTileRows;
-using tilt::kWhite;
-using tilt::SinCos;
-using tilt::sinCos;
-using tilt::TiltRow;
-using tilt::TiltRun;
+using tiltkernel::bilinearAt;
+using tiltkernel::kTileColumns;
+using tiltkernel::kTileRows;
+using tiltkernel::kWhite;
+using tiltkernel::SinCos;
+using tiltkernel::sinCos;
+using tiltkernel::TiltRow;
+using tiltkernel::TiltRun;
 
 std::optional<long double> tiltAngle(Point p1, Point p2) {
     const int64_t dy = int64_t{p2.y} - p1.y;
@@ -33,7 +33,7 @@ std::optional<long double> tiltAngle(Point p1, Point p2) {
 
 namespace reference {
 
-bool pivoter(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h, const TiltParams& p) {
+bool tilt(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h, const TiltParams& p) {
     if (!std::isfinite(p.angle)) return false;
     const SinCos sc = sinCos(p.angle);
     const int64_t W = w, H = h, count = W * H;
@@ -62,7 +62,7 @@ bool pivoter(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h, const TiltPar
 
 } // namespace reference
 
-namespace tilt {
+namespace tiltkernel {
 
 int64_t rowBaseline(const TiltRun r, const TiltRow& row, int64_t x0, int64_t x1, TPtImg* out) {
     int64_t exact = 0;
@@ -71,9 +71,9 @@ int64_t rowBaseline(const TiltRun r, const TiltRow& row, int64_t x0, int64_t x1,
     return exact;
 }
 
-} // namespace tilt
+} // namespace tiltkernel
 
-bool pivoter(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h, const TiltParams& p) {
+bool tilt(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h, const TiltParams& p) {
     if (!std::isfinite(p.angle)) return false;
     const SinCos sc = sinCos(p.angle);
     const int64_t W = w, H = h, count = W * H;
@@ -173,12 +173,13 @@ bool pivoter(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h, const TiltPar
                     TPtImg* out = dst + y * W;
                     prefetchSpan(run, row, xEnd, std::min(W, xEnd + kTileColumns), H, !nearest);
                     if (nearest) {
-                        tilt::nearestRowAvx512(run, row, x0, xEnd, H, out);
+                        tiltkernel::nearestRowAvx512(run, row, x0, xEnd, H, out);
                         continue;
                     }
-                    exact += kernel == Kernel::Avx512 ? tilt::rowAvx512(run, row, x0, xEnd, out)
-                             : kernel == Kernel::Avx2 ? tilt::rowAvx2(run, row, x0, xEnd, out)
-                                                      : tilt::rowBaseline(run, row, x0, xEnd, out);
+                    exact +=
+                        kernel == Kernel::Avx512 ? tiltkernel::rowAvx512(run, row, x0, xEnd, out)
+                        : kernel == Kernel::Avx2 ? tiltkernel::rowAvx2(run, row, x0, xEnd, out)
+                                                 : tiltkernel::rowBaseline(run, row, x0, xEnd, out);
                 }
             }
             fast::fallbacks.fetch_add(exact, std::memory_order_relaxed);

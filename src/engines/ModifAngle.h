@@ -42,12 +42,12 @@ struct TiltParams {
 
 // Writes all W*H pixels of `dst`.  Returns false, writing nothing, when the
 // angle is not finite.
-bool pivoter(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h, const TiltParams& p);
+bool tilt(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h, const TiltParams& p);
 
 namespace reference {
-// The plain per-pixel loop, kept as the definition `pivoter` is tested
+// The plain per-pixel loop, kept as the definition `tilt` is tested
 // against byte for byte.
-bool pivoter(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h, const TiltParams& p);
+bool tilt(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h, const TiltParams& p);
 } // namespace reference
 
 } // namespace talvine::engines

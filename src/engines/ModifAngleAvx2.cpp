@@ -3,7 +3,7 @@
 #include "engines/FastBlendAvx2.h"
 #include "engines/ModifAngleKernels.h"
 
-namespace talvine::engines::tilt {
+namespace talvine::engines::tiltkernel {
 namespace {
 
 // Four pixels at x in AVX2; false when a lane needs the scalar path (a
@@ -54,4 +54,4 @@ TALVINE_AVX2 int64_t rowAvx2(const TiltRun r, const TiltRow& row, int64_t x0, in
     return exact;
 }
 
-} // namespace talvine::engines::tilt
+} // namespace talvine::engines::tiltkernel

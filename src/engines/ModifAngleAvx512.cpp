@@ -4,7 +4,7 @@
 #include "engines/FastBlendAvx512.h"
 #include "engines/ModifAngleKernels.h"
 
-namespace talvine::engines::tilt {
+namespace talvine::engines::tiltkernel {
 namespace {
 
 // The positions of eight pixels at x: their base indices, fractions, and
@@ -152,4 +152,4 @@ TALVINE_AVX512 void nearestRowAvx512(const TiltRun r, const TiltRow& row, int64_
         [&](int64_t x) { out[x] = nearestAt(r, row, x, h); });
 }
 
-} // namespace talvine::engines::tilt
+} // namespace talvine::engines::tiltkernel

@@ -11,7 +11,7 @@
 #include <cmath>
 #include <cstdint>
 
-namespace talvine::engines::tilt {
+namespace talvine::engines::tiltkernel {
 
 // Signed 128-bit products keep the bilinear base index exact for any centre
 // the host may report (offsets reach 2^34, widths 2^31).
@@ -182,4 +182,4 @@ int64_t rowAvx512(const TiltRun r, const TiltRow& row, int64_t x0, int64_t x1, T
 void nearestRowAvx512(const TiltRun r, const TiltRow& row, int64_t x0, int64_t x1, int64_t h,
                       TPtImg* out);
 
-} // namespace talvine::engines::tilt
+} // namespace talvine::engines::tiltkernel

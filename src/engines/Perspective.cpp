@@ -132,8 +132,8 @@ std::optional<Fuite> calculerFuite(const Corners& c, int32_t w) {
 
 namespace reference {
 
-bool corrigerPerspective(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h,
-                         const PerspectiveParams& p) {
+bool correctPerspective(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h,
+                        const PerspectiveParams& p) {
     const int64_t count = checkedCount(w, h, p);
     if (count == 0) return false;
     const std::optional<Plan> plan = planOf(p, w, h);
@@ -301,8 +301,8 @@ constexpr int64_t kTileRows = 16, kTileColumns = 128;
 // rounding of Q itself.  The row's own truncation and fraction stay 80-bit,
 // so the fraction v is within 2^-54 of its value in double.  Rows whose
 // height is beyond 2^31 go through the exact formula.
-bool corrigerPerspective(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h,
-                         const PerspectiveParams& p) {
+bool correctPerspective(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h,
+                        const PerspectiveParams& p) {
     const int64_t count = checkedCount(w, h, p);
     if (count == 0) return false;
     const std::optional<Plan> plan = planOf(p, w, h);

@@ -75,13 +75,13 @@ struct PerspectiveParams {
 // Returns false, with `dst` untouched, for a degenerate run.  Throws
 // std::invalid_argument for a vertical correction outside 0..10 or a size
 // whose pixel count exceeds 32 bits.
-bool corrigerPerspective(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h,
-                         const PerspectiveParams& p);
+bool correctPerspective(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h,
+                        const PerspectiveParams& p);
 
 namespace reference {
 // The plain per-pixel loop, in increasing destination index.
-bool corrigerPerspective(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h,
-                         const PerspectiveParams& p);
+bool correctPerspective(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h,
+                        const PerspectiveParams& p);
 } // namespace reference
 
 } // namespace talvine::engines

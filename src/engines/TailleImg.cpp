@@ -41,8 +41,7 @@ void checkSizes(int32_t w, int32_t h, int32_t nw, int32_t nh) {
 
 namespace reference {
 
-void retaillerBasique(const TPtImg* src, int32_t w, int32_t h, TPtImg* dst, int32_t nw,
-                      int32_t nh) {
+void resizeNearest(const TPtImg* src, int32_t w, int32_t h, TPtImg* dst, int32_t nw, int32_t nh) {
     checkSizes(w, h, nw, nh);
     const long double rx = static_cast<long double>(w) / nw;
     const long double ry = static_cast<long double>(h) / nh;
@@ -61,7 +60,7 @@ void retaillerBasique(const TPtImg* src, int32_t w, int32_t h, TPtImg* dst, int3
     }
 }
 
-void retaillerLisse(const TPtImg* src, int32_t w, int32_t h, TPtImg* dst, int32_t nw, int32_t nh) {
+void resizeSmoothed(const TPtImg* src, int32_t w, int32_t h, TPtImg* dst, int32_t nw, int32_t nh) {
     checkSizes(w, h, nw, nh);
     const long double rx = static_cast<long double>(w) / nw;
     const long double ry = static_cast<long double>(h) / nh;
@@ -292,8 +291,7 @@ TALVINE_AVX512 int64_t lisseRowDyadic(const uint8_t* top, const uint8_t* sourceE
 
 } // namespace
 
-void retaillerBasique(const TPtImg* src, int32_t w, int32_t h, TPtImg* dst, int32_t nw,
-                      int32_t nh) {
+void resizeNearest(const TPtImg* src, int32_t w, int32_t h, TPtImg* dst, int32_t nw, int32_t nh) {
     checkSizes(w, h, nw, nh);
     const long double rx = static_cast<long double>(w) / nw;
     const long double ry = static_cast<long double>(h) / nh;
@@ -332,7 +330,7 @@ void retaillerBasique(const TPtImg* src, int32_t w, int32_t h, TPtImg* dst, int3
     });
 }
 
-void retaillerLisse(const TPtImg* src, int32_t w, int32_t h, TPtImg* dst, int32_t nw, int32_t nh) {
+void resizeSmoothed(const TPtImg* src, int32_t w, int32_t h, TPtImg* dst, int32_t nw, int32_t nh) {
     checkSizes(w, h, nw, nh);
     const long double rx = static_cast<long double>(w) / nw;
     const long double ry = static_cast<long double>(h) / nh;

@@ -5,8 +5,8 @@
 // rx = W / NW and ry = H / NH in 80-bit extended precision; the top-left
 // corners coincide and there is no half-pixel centring.
 //
-//   retaillerBasique  nearest pixel: (Round(x * rx), Round(y * ry)), ties to even
-//   retaillerLisse    bilinear blend of the four pixels around the position
+//   resizeNearest  nearest pixel: (Round(x * rx), Round(y * ry)), ties to even
+//   resizeSmoothed    bilinear blend of the four pixels around the position
 //
 //        C ---- B        C = base (Trunc(fx), Trunc(fy)), u = Frac(fx), v = Frac(fy)
 //        |  .   |        value = A*u*v + B*(u - u*v) + C*(1 - u - v + u*v) + D*(v - u*v)
@@ -45,12 +45,12 @@ constexpr int64_t resizedLength(int32_t nw, int32_t nh) {
 // Throws ZeroDimension when nw or nh is 0 (before anything is written), and
 // std::invalid_argument for a negative side or for an empty source asked to
 // fill a non-empty picture.
-void retaillerBasique(const TPtImg* src, int32_t w, int32_t h, TPtImg* dst, int32_t nw, int32_t nh);
-void retaillerLisse(const TPtImg* src, int32_t w, int32_t h, TPtImg* dst, int32_t nw, int32_t nh);
+void resizeNearest(const TPtImg* src, int32_t w, int32_t h, TPtImg* dst, int32_t nw, int32_t nh);
+void resizeSmoothed(const TPtImg* src, int32_t w, int32_t h, TPtImg* dst, int32_t nw, int32_t nh);
 
 namespace reference {
-void retaillerBasique(const TPtImg* src, int32_t w, int32_t h, TPtImg* dst, int32_t nw, int32_t nh);
-void retaillerLisse(const TPtImg* src, int32_t w, int32_t h, TPtImg* dst, int32_t nw, int32_t nh);
+void resizeNearest(const TPtImg* src, int32_t w, int32_t h, TPtImg* dst, int32_t nw, int32_t nh);
+void resizeSmoothed(const TPtImg* src, int32_t w, int32_t h, TPtImg* dst, int32_t nw, int32_t nh);
 } // namespace reference
 
 } // namespace talvine::engines
