@@ -1,3 +1,5 @@
+// JPEG through libjpeg: reading, with the data-loss warnings as errors, and
+// writing at a quality with the profile in APP2 segments.
 #include "Codecs.h"
 #include "MetadataScan.h"
 

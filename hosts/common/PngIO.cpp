@@ -1,3 +1,5 @@
+// PNG through libpng: reading any colour type to 8-bit RGB, writing RGB with
+// the profile as a named iCCP chunk.
 #include "Codecs.h"
 #include "MetadataScan.h"
 

@@ -1,3 +1,5 @@
+// TIFF through libtiff: reading through a private mapping, rows as stored,
+// warnings that mean made-up data as errors; writing strips.
 #include "Codecs.h"
 #include "MetadataScan.h"
 

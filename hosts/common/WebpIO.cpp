@@ -1,3 +1,5 @@
+// WebP through libwebp and libwebpmux: whole buffers, lossy or lossless,
+// the metadata in chunks.
 #include "Codecs.h"
 #include "MetadataScan.h"
 
