@@ -15,7 +15,8 @@ $SUDO apt-get install -y -qq --no-install-recommends \
     libgtest-dev libgmock-dev libbenchmark-dev \
     libpng-dev libjpeg62-turbo-dev libturbojpeg0-dev libtiff-dev libwebp-dev libfreetype-dev \
     fonts-dejavu-core \
-    qt6-base-dev libexiv2-dev libopencv-imgproc-dev >/dev/null
+    qt6-base-dev qt6-l10n-tools qt6-tools-dev qt6-translations-l10n libexiv2-dev \
+    libopencv-imgproc-dev >/dev/null
 for option in "$@"; do
     case "$option" in
     --bench)

@@ -11,6 +11,12 @@
 #include <dlfcn.h>
 #include <new>
 
+// The status texts are marked for Qt's translation tools (context
+// "EditorCore"); the view translates them, this file needs no Qt.
+#ifndef QT_TRANSLATE_NOOP
+#define QT_TRANSLATE_NOOP(context, text) text
+#endif
+
 namespace talvine::editor {
 namespace {
 
@@ -176,13 +182,19 @@ const std::vector<EditorCore::Box>& EditorCore::boxes() const {
     // The pick boxes of this module's two point-picking dialogs, in the
     // order of their numbers.
     static const std::vector<Box> tilt = {
-        {"PtRot1", "the left box on the line", "a point at the left of the horizon"},
-        {"PtRot2", "the right box on the line", "a point at the right of the horizon"}};
+        {"PtRot1", QT_TRANSLATE_NOOP("EditorCore", "the left box on the line"),
+         QT_TRANSLATE_NOOP("EditorCore", "a point at the left of the horizon")},
+        {"PtRot2", QT_TRANSLATE_NOOP("EditorCore", "the right box on the line"),
+         QT_TRANSLATE_NOOP("EditorCore", "a point at the right of the horizon")}};
     static const std::vector<Box> perspective = {
-        {"PosHG", "the top-left box", "the top-left corner of the trapezoid"},
-        {"PosHD", "the top-right box", "the top-right corner"},
-        {"PosBD", "the bottom-right box", "the bottom-right corner"},
-        {"PosBG", "the bottom-left box", "the bottom-left corner"}};
+        {"PosHG", QT_TRANSLATE_NOOP("EditorCore", "the top-left box"),
+         QT_TRANSLATE_NOOP("EditorCore", "the top-left corner of the trapezoid")},
+        {"PosHD", QT_TRANSLATE_NOOP("EditorCore", "the top-right box"),
+         QT_TRANSLATE_NOOP("EditorCore", "the top-right corner")},
+        {"PosBD", QT_TRANSLATE_NOOP("EditorCore", "the bottom-right box"),
+         QT_TRANSLATE_NOOP("EditorCore", "the bottom-right corner")},
+        {"PosBG", QT_TRANSLATE_NOOP("EditorCore", "the bottom-left box"),
+         QT_TRANSLATE_NOOP("EditorCore", "the bottom-left corner")}};
     static const std::vector<Box> none;
     if (mode_ != Mode::PickPoint) return none;
     const int n = static_cast<int>(identity_.captions.size());
@@ -223,39 +235,56 @@ void EditorCore::dialogClicked(const std::string& name) {
     stateChanged();
 }
 
-std::string EditorCore::status() const {
+std::string StatusText::english() const {
+    std::string out = form;
+    for (size_t k = 0; k < args.size(); ++k) {
+        const std::string key = "%" + std::to_string(k + 1);
+        if (const size_t at = out.find(key); at != std::string::npos)
+            out.replace(at, key.size(), args[k]);
+    }
+    return out;
+}
+
+StatusText EditorCore::statusText() const {
     switch (mode_) {
     case Mode::PickPoint: {
         const auto& b = boxes();
-        if (b.empty()) return "Click a point on the picture";
-        if (waiting_) return "Click " + std::string(b[waiting_ - 1].point) + " on the picture";
+        if (b.empty()) return {QT_TRANSLATE_NOOP("EditorCore", "Click a point on the picture"), {}};
+        if (waiting_)
+            return {QT_TRANSLATE_NOOP("EditorCore", "Click %1 on the picture"),
+                    {b[waiting_ - 1].point}};
         const std::vector<Marker> shown = markers();
         if (shown.size() == b.size())
-            return std::to_string(b.size()) +
-                   " points set: a click on the picture redraws the preview with the dialog's "
-                   "current settings (a change of sampling shows at that click); Appliquer "
-                   "keeps it";
+            return {QT_TRANSLATE_NOOP("EditorCore",
+                                      "%1 points set: a click on the picture redraws the preview "
+                                      "with the dialog's current settings (a change of sampling "
+                                      "shows at that click); Appliquer keeps it"),
+                    {std::to_string(b.size())}};
         size_t next = 0;
         while (next < shown.size() && shown[next].number == static_cast<int>(next) + 1)
             ++next;
-        const std::string step = "click " + std::string(b[next].box) + " in the dialog, then " +
-                                 b[next].point + " on the picture";
-        if (missed_) return "That click was not taken: first " + step;
-        std::string sentence = step;
-        sentence[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(sentence[0])));
-        return sentence;
+        if (missed_)
+            return {QT_TRANSLATE_NOOP("EditorCore", "That click was not taken: first click %1 in "
+                                                    "the dialog, then %2 on the picture"),
+                    {b[next].box, b[next].point}};
+        return {QT_TRANSLATE_NOOP("EditorCore", "Click %1 in the dialog, then %2 on the picture"),
+                {b[next].box, b[next].point}};
     }
     case Mode::SelectRect:
-        return "Drag a rectangle on the picture, or type it in the dialog; Appliquer crops to it";
+        return {QT_TRANSLATE_NOOP("EditorCore", "Drag a rectangle on the picture, or type it in "
+                                                "the dialog; Appliquer crops to it"),
+                {}};
     case Mode::Idle:
         break;
     }
     // The distortion's dialog computes its preview when the mouse lets go of
     // the slider; keys only move the labels.
     if (command_ == TALVINE_CMD_DISTORSION)
-        return "The preview is computed when the mouse releases the slider; Appliquer keeps it";
-    if (busy()) return "Working...";
-    return "Ready";
+        return {QT_TRANSLATE_NOOP("EditorCore", "The preview is computed when the mouse releases "
+                                                "the slider; Appliquer keeps it"),
+                {}};
+    if (busy()) return {QT_TRANSLATE_NOOP("EditorCore", "Working..."), {}};
+    return {QT_TRANSLATE_NOOP("EditorCore", "Ready"), {}};
 }
 
 void EditorCore::run(int command) {

@@ -90,6 +90,13 @@ struct Identity {
     std::vector<std::string> captions; // UTF-8: command n is captions[n - 1]
 };
 
+// A status text: a form with %1, %2... and the texts that fill them.
+struct StatusText {
+    const char* form = "";
+    std::vector<std::string> args;
+    std::string english() const;
+};
+
 class EditorCore {
   public:
     // Publishes the process's shared allocator (the first time), loads the
@@ -131,8 +138,10 @@ class EditorCore {
     int command() const { return command_; }
     Mode mode() const { return mode_; }
     // What the status bar says: for a picking dialog, what to do next in
-    // its own terms.
-    std::string status() const;
+    // its own terms; as a form and the texts that fill it (English, marked
+    // for translation in the context "EditorCore"), and in English.
+    StatusText statusText() const;
+    std::string status() const { return statusText().english(); }
 
     // The pick boxes of the open dialog, as the widgets see them.
     void setBoxProbe(BoxProbe probe) { probe_ = std::move(probe); }

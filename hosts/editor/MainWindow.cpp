@@ -52,7 +52,16 @@
 namespace talvine::editor {
 namespace {
 
-const char* const kTitle = "Talvine editor";
+const char* const kTitle = QT_TRANSLATE_NOOP("talvine::editor::MainWindow", "Talvine editor");
+
+// A status text of the core in the user's language: its form and the texts
+// that fill it, each through the catalogue.
+QString translated(const StatusText& t) {
+    QString text = QCoreApplication::translate("EditorCore", t.form);
+    for (const std::string& arg : t.args)
+        text = text.arg(QCoreApplication::translate("EditorCore", arg.c_str()));
+    return text;
+}
 
 // The commands of this module that open a dialog.
 bool opensDialog(int command) {
@@ -706,7 +715,7 @@ void MainWindow::refresh() {
     cropSame_->setEnabled(offer);
     cropAny_->setEnabled(idle && core_.cropToResult(false).has_value());
     saveAs_->setEnabled(idle);
-    status_->setText(QString::fromStdString(core_.status()));
+    status_->setText(translated(core_.statusText()));
     if (core_.selectionUnreported())
         QTimer::singleShot(0, this, [this] {
             if (core_.selectionUnreported()) core_.finishSelection();

@@ -10,6 +10,8 @@
 
 #include "platform/PartageMem.h"
 
+#include "Translations.h"
+
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
@@ -56,6 +58,8 @@ int main(int argc, char** argv) {
         parser.addOption(printModule);
         parser.addPositionalArgument("picture", "A PNG or JPEG picture to open.");
         parser.process(app);
+        // The screenshots in the documentation stay in English.
+        if (!parser.isSet(shots)) talvine::editor::installTranslations(QLocale());
         if (parser.isSet(printModule)) {
             std::printf("%s\n", QFile::encodeName(parser.value(module)).constData());
             return 0;
