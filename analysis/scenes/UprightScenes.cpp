@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdio>
 #include <numbers>
 #include <optional>
 #include <sstream>
@@ -439,6 +440,23 @@ std::array<double, 2> verticalsAt(const Shot& shot) {
     if (t.vanishingX) return {*t.vanishingX, *t.vanishingY};
     const double cx = (shot.width - 1) / 2.0, cy = (shot.height - 1) / 2.0;
     return {cx - 1e12 * std::sin(shot.rollDeg * kDeg), cy - 1e12 * std::cos(shot.rollDeg * kDeg)};
+}
+
+bool writeJpeg(const hosts::Picture& p, const std::string& path, int quality) {
+    tjhandle c = tjInitCompress();
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    const bool encoded = tjCompress2(c, p.rgb.data(), p.width, 0, p.height, TJPF_RGB, &buffer,
+                                     &size, TJSAMP_420, quality, TJFLAG_ACCURATEDCT) == 0;
+    tjDestroy(c);
+    bool written = false;
+    if (encoded)
+        if (FILE* f = std::fopen(path.c_str(), "wb")) {
+            written = std::fwrite(buffer, 1, size, f) == size;
+            written = std::fclose(f) == 0 && written;
+        }
+    tjFree(buffer);
+    return written;
 }
 
 std::string describe(const Shot& s) {

@@ -53,6 +53,10 @@ double residualLeanDeg(int32_t width, int32_t height, std::array<double, 2> trut
 // a point 1e12 pixels away along the upright direction turned by `rollDeg`.
 std::array<double, 2> verticalsAt(const Shot& shot);
 Truth truth(const Shot& shot);
+
+// Writes the picture as a JPEG file (TurboJPEG, 4:2:0), for timing the tool
+// on a scene; false when it cannot be written.
+bool writeJpeg(const hosts::Picture& picture, const std::string& path, int quality);
 std::string describe(const Shot& shot);
 
 } // namespace talvine::analysis::scenes

@@ -133,6 +133,14 @@ std::vector<std::string> outputNames(const BatchOptions& options,
 
 } // namespace
 
+namespace {
+std::string workerInput; // in a batch's worker process: its input
+} // namespace
+
+const std::string& batchWorkerInput() {
+    return workerInput;
+}
+
 const char* batchLineStart() {
     return progressShown ? "\r\033[K" : "";
 }
@@ -191,6 +199,7 @@ std::vector<std::string> runBatch(const BatchOptions& options,
                     ::close(fd);
                 if (channel[0] >= 0) ::close(channel[0]);
                 setConversionChannel(channel[1]);
+                workerInput = inputs[i];
                 return {inputs[i], outputs[i]};
             }
             if (channel[1] >= 0) ::close(channel[1]);

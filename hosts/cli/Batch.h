@@ -39,6 +39,10 @@ std::vector<std::string> runBatch(const BatchOptions& options,
 // what wipes the progress line, so that the error starts a line of its own.
 const char* batchLineStart();
 
+// In a worker process of a batch, the input it runs; empty otherwise.  Its
+// error names it, so that the lines of several files can be told apart.
+const std::string& batchWorkerInput();
+
 inline constexpr const char* kBatchHelp =
     "Batches (subcommands that take IN OUT):\n"
     "  talvine SUBCOMMAND [OPTIONS] -o DIR IN...\n"

@@ -159,7 +159,11 @@ int main(int argc, char** argv) {
                   << " --help\n";
         return 2;
     } catch (const std::exception& e) {
-        std::cerr << batchLineStart() << "talvine: " << e.what() << "\n";
+        std::string message = e.what();
+        const std::string& input = batchWorkerInput();
+        if (!input.empty() && message.find(input) == std::string::npos)
+            message = input + ": " + message;
+        std::cerr << batchLineStart() << "talvine: " << message << "\n";
         return 1;
     }
 }
