@@ -14,6 +14,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <sstream>
 #include <utility>
 
@@ -429,6 +430,88 @@ TEST(CliDemo, StraightensTheSampleWithTheThreeCorrections) {
     const int left = horizonRow(160), right = horizonRow(480);
     ASSERT_GT(left, 0);
     EXPECT_NEAR(left, right, 3) << "a 3-degree tilt over 320 columns would be 17 rows";
+}
+
+} // namespace
+} // namespace talvine
+
+namespace talvine {
+namespace {
+
+// --crop after the perspective and the distortion: the output is the
+// announced rectangle of the engine's result, and no pixel of it is one the
+// engine left as it was (run here over a buffer of a colour the picture
+// never holds).
+TEST(CliCrop, PerspectiveAndDistortionKeepOnlyComputedPixels) {
+    test::TempDir dir;
+    const cli::Picture in = test::coordinateRgb(240, 160);
+    cli::writePicture(dir / "in.png", in);
+    const std::string src = dir / "in.png";
+    constexpr TPtImg kLeft{{250, 251, 252}};
+    struct Case {
+        std::vector<std::string> options;
+        std::function<void(const PtsImg&, PtsImg&)> engine;
+        bool keep;
+    };
+    const std::vector<Case> cases = {
+        {{"perspective", "--corners", "30,0", "214,0", "240,160", "0,160", "--nearest", "--crop"},
+         [](const PtsImg& s, PtsImg& d) {
+             engines::correctPerspective(
+                 s.data(), d.data(), 240, 160,
+                 {{{30, 0}, {214, 0}, {240, 160}, {0, 160}}, 5, Sampling::Nearest});
+         },
+         false},
+        {{"perspective", "--corners", "20,0", "230,0", "240,160", "0,160", "--vertical", "0",
+          "--crop", "--keep-proportion"},
+         [](const PtsImg& s, PtsImg& d) {
+             engines::correctPerspective(
+                 s.data(), d.data(), 240, 160,
+                 {{{20, 0}, {230, 0}, {240, 160}, {0, 160}}, 0, Sampling::Bilinear});
+         },
+         true},
+        {{"distortion", "--rate", "-60", "--law", "2", "--crop"},
+         [](const PtsImg& s, PtsImg& d) {
+             engines::correctDistortion(s.data(), d.data(), 240, 160,
+                                        {-60, engines::DistortionLaw::Square, Sampling::Bilinear});
+         },
+         false},
+        {{"distortion", "--rate", "45", "--nearest", "--crop", "--keep-proportion"},
+         [](const PtsImg& s, PtsImg& d) {
+             engines::correctDistortion(s.data(), d.data(), 240, 160,
+                                        {45, engines::DistortionLaw::Linear, Sampling::Nearest});
+         },
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.options[0] + " " + c.options[2]);
+        std::vector<std::string> args = {c.options[0], src, dir / "out.png"};
+        args.insert(args.end(), c.options.begin() + 1, c.options.end());
+        const auto r = runTool(args);
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        const auto [x, y, w, h] = keptRect(r.err);
+        ASSERT_TRUE(x >= 0 && y >= 0 && w > 0 && h > 0 && x + w <= 240 && y + h <= 160) << r.err;
+        EXPECT_GT(w * h, 240 * 160 / 3);
+        if (c.keep) {
+            EXPECT_NEAR(double(w) / h, 1.5, 0.02);
+        }
+        PtsImg engine(240 * 160);
+        std::fill(engine.data(), engine.data() + 240 * 160, kLeft);
+        c.engine(pixelsOf(in), engine);
+        const auto whole = bytes(engine, in);
+        std::vector<uint8_t> expected;
+        for (int row = y; row < y + h; ++row)
+            expected.insert(expected.end(), whole.begin() + (size_t(row) * 240 + x) * 3,
+                            whole.begin() + (size_t(row) * 240 + x + w) * 3);
+        const cli::Picture out = cli::readPicture(dir / "out.png");
+        EXPECT_EQ(out.rgb, expected);
+        size_t left = 0;
+        for (size_t k = 0; k + 2 < expected.size(); k += 3)
+            left += expected[k] == 250 && expected[k + 1] == 251 && expected[k + 2] == 252;
+        EXPECT_EQ(left, 0u);
+    }
+    EXPECT_EQ(
+        runTool({"distortion", src, dir / "x.png", "--rate", "5", "--keep-proportion"}).exitCode,
+        2);
 }
 
 } // namespace

@@ -1,9 +1,11 @@
-// The upright's clean rectangle against the engines themselves: a picture of
-// one colour turned, then corrected in perspective over a buffer of another
-// (what the correction leaves as it was keeps that one), must show only the
-// first colour inside the rectangle, for every sampling, stretch and
-// proportion; and it is never smaller than the tilt's own clean crop.
+// The clean rectangles against the engines themselves: a picture of one
+// colour turned, then corrected in perspective (or corrected for distortion)
+// over a buffer of another (what a correction leaves as it was keeps that
+// one), must show only the first colour inside the rectangle, for every
+// sampling, stretch, rate and proportion; and it is never smaller than the
+// tilt's own clean crop.
 #include "UprightCrop.h"
+#include "engines/CorrDistor.h"
 #include "engines/ModifAngle.h"
 #include "engines/Perspective.h"
 
@@ -94,6 +96,37 @@ TEST(UprightCrop, HoldsOnlyPixelsComputedFromInsideThePicture) {
                           int64_t{tiltOnly->width} * tiltOnly->height);
             }
         }
+}
+
+TEST(UprightCrop, AfterTheDistortionHoldsOnlyComputedPixels) {
+    constexpr int32_t W = 301, H = 200;
+    const std::vector<TPtImg> source(static_cast<size_t>(W) * H, kColour);
+    for (const int position : {-100, -37, -1, 1, 37, 100})
+        for (const int law : {1, 2})
+            for (const bool bilinear : {false, true})
+                for (const bool keep : {false, true}) {
+                    SCOPED_TRACE(::testing::Message()
+                                 << "rate " << position << " law " << law << " bilinear "
+                                 << bilinear << " keep " << keep);
+                    const DistortionStep step{position, law, bilinear};
+                    const auto rect = distortionCrop(W, H, step, keep);
+                    ASSERT_TRUE(rect);
+                    // Pincushion pulls the corners in; barrel only stretches
+                    // the borders: most of the picture stays.
+                    EXPECT_GT(int64_t{rect->width} * rect->height, W * H / 3);
+                    std::vector<TPtImg> out(source.size(), kLeftAsItWas);
+                    engines::correctDistortion(
+                        source.data(), out.data(), W, H,
+                        {position,
+                         law == 2 ? engines::DistortionLaw::Square : engines::DistortionLaw::Linear,
+                         bilinear ? engines::Sampling::Bilinear : engines::Sampling::Nearest});
+                    int bad = 0;
+                    for (int32_t y = rect->y; y < rect->y + rect->height; ++y)
+                        for (int32_t x = rect->x; x < rect->x + rect->width; ++x)
+                            bad += !same(out[static_cast<size_t>(y) * W + x], kColour);
+                    EXPECT_EQ(bad, 0)
+                        << rect->x << "," << rect->y << " " << rect->width << "x" << rect->height;
+                }
 }
 
 TEST(UprightCrop, RefusesWhatLeavesTheMappingUndefined) {

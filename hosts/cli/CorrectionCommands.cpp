@@ -10,6 +10,7 @@
 #include "ImageIO.h"
 #include "Run.h"
 #include "Subcommands.h"
+#include "UprightCrop.h"
 #include "engines/ModifAngle.h"
 #include "plugin/Library.h"
 #include "toolkit/Application.h"
@@ -74,6 +75,37 @@ Point position(const IntPoint& p, const TDimImg& size, const std::string& what) 
                           const std::string& reason) {
     if (ui.form(cancelButton.substr(0, cancelButton.find('.'))).visible()) ui.click(cancelButton);
     throw UserError(reason + "; nothing was written");
+}
+
+} // namespace
+
+void cropToClean(HostSession& host, const std::optional<hosts::PixelRect>& rect,
+                 const std::string& command) {
+    if (!host.ended() || !host.applied())
+        throw UserError("the " + command + " was not applied; nothing was written");
+    const TDimImg size = host.size();
+    if (!rect)
+        throw UserError("no rectangle of the " + std::to_string(size.Largeur) + " x " +
+                        std::to_string(size.Hauteur) + " result holds only pixels the " + command +
+                        " computed from inside the picture; nothing was written");
+    note("the clean rectangle: " + std::to_string(rect->x) + "," + std::to_string(rect->y) + "," +
+         std::to_string(rect->width) + "," + std::to_string(rect->height));
+    cropPicture(host, {rect->x, rect->y, rect->width, rect->height});
+}
+
+namespace {
+
+// --crop and --keep-proportion: whether to cut the result down to its clean
+// rectangle, and of which proportions.
+struct CropRequest {
+    bool crop = false;
+    bool keepProportion = false;
+};
+
+CropRequest cropRequest(Args& args, bool always = false) {
+    CropRequest c{always || args.flag("--crop"), args.flag("--keep-proportion")};
+    if (c.keepProportion && !c.crop) throw UsageError("--keep-proportion goes with --crop");
+    return c;
 }
 
 } // namespace
@@ -244,24 +276,12 @@ TiltOptions tiltOptions(const TiltRequest& t, TDimImg size) {
     return o;
 }
 
-int tilt(Args& args) {
+// Tilt, and with --crop (straighten: always) the crop dialog given the
+// largest rectangle of the result whose pixels all come from the source.
+int tiltCropped(Args& args, bool always) {
     const FileOptions out = fileOptions(args);
     TiltRequest t = tiltRequest(args);
-    const auto files = args.positional(2);
-    HostSession host(OnCancel::Discard);
-    loadInput(host, files[0], out);
-    findLevel(t, host);
-    driveTilt(host, tiltOptions(t, host.size()));
-    return finish(host, files[1], out);
-}
-
-// Straighten: the tilt, then in the same session the crop dialog given the
-// largest rectangle of the result whose pixels all come from the source, the
-// rectangle the editor offers after a tilt.
-int straighten(Args& args) {
-    const FileOptions out = fileOptions(args);
-    TiltRequest t = tiltRequest(args);
-    const bool keepProportion = args.flag("--keep-proportion");
+    const CropRequest c = cropRequest(args, always);
     const auto files = args.positional(2);
     HostSession host(OnCancel::Discard);
     loadInput(host, files[0], out);
@@ -269,19 +289,22 @@ int straighten(Args& args) {
     const TDimImg size = host.size();
     const TiltOptions o = tiltOptions(t, size);
     driveTilt(host, o);
-    if (!host.ended() || !host.applied())
-        throw UserError("the tilt was not applied; nothing was written");
-    const auto rect = hosts::cleanCrop(size.Largeur, size.Hauteur, o.from.x, o.from.y, o.to.x,
-                                       o.to.y, keepProportion);
-    if (!rect)
-        throw UserError("no rectangle of the " + std::to_string(size.Largeur) + " x " +
-                        std::to_string(size.Hauteur) +
-                        " picture stays clear of the corners the tilt brings in; nothing was "
-                        "written");
-    note("the clean rectangle: " + std::to_string(rect->x) + "," + std::to_string(rect->y) + "," +
-         std::to_string(rect->width) + "," + std::to_string(rect->height));
-    cropPicture(host, {rect->x, rect->y, rect->width, rect->height});
+    if (c.crop)
+        cropToClean(host,
+                    uprightCrop(size.Largeur, size.Hauteur, TiltStep{o.from, o.to, o.bilinear},
+                                std::nullopt, c.keepProportion),
+                    "tilt");
     return finish(host, files[1], out);
+}
+
+int tilt(Args& args) {
+    return tiltCropped(args, false);
+}
+
+// Straighten: the tilt and its clean crop, the rectangle the editor offers
+// after a tilt.
+int straighten(Args& args) {
+    return tiltCropped(args, true);
 }
 
 // Distortion ----------------------------------------------------------------
@@ -313,6 +336,7 @@ int distortion(Args& args) {
     const auto rate = args.option("--rate");
     const auto law = args.option("--law");
     const bool bilinear = args.interpolate();
+    const CropRequest c = cropRequest(args);
     if (!rate) throw UsageError("--rate is needed");
     const DistortionOptions o{parsePosition(*rate, "--rate", -100, 100, 10),
                               law ? parseInt(*law, "--law", 1, 2) : 1, bilinear};
@@ -320,6 +344,11 @@ int distortion(Args& args) {
     HostSession host(OnCancel::Discard);
     loadInput(host, files[0], out);
     driveDistortion(host, o);
+    if (c.crop)
+        cropToClean(host,
+                    distortionCrop(host.size().Largeur, host.size().Hauteur,
+                                   DistortionStep{o.rate, o.law, o.bilinear}, c.keepProportion),
+                    "distortion");
     return finish(host, files[1], out);
 }
 
@@ -357,6 +386,7 @@ int perspective(Args& args) {
     const bool automatic = args.flag("--auto");
     const auto vertical = args.option("--vertical");
     const bool bilinear = args.interpolate();
+    const CropRequest c = cropRequest(args);
     if (automatic && corners) throw UsageError("--auto replaces --corners");
     if (!corners && !automatic) throw UsageError("--corners is needed, or --auto");
     static constexpr std::array<const char*, 4> kNames = {
@@ -376,6 +406,12 @@ int perspective(Args& args) {
             o.corners[k] = position(points[k], host.size(), kNames[k]);
     }
     drivePerspective(host, o);
+    if (c.crop)
+        cropToClean(host,
+                    uprightCrop(host.size().Largeur, host.size().Hauteur, std::nullopt,
+                                PerspectiveStep{o.corners, o.vertical, o.bilinear},
+                                c.keepProportion),
+                    "perspective");
     return finish(host, files[1], out);
 }
 
@@ -404,7 +440,12 @@ Subcommand tiltCommand() {
                 "  --nearest     take the nearest pixel (the dialog's \"Basique\"; --basic\n"
                 "                says the same) instead of interpolating between\n"
                 "                neighbouring pixels, the default (--bilinear,\n"
-                "                --smooth)\n") +
+                "                --smooth)\n"
+                "  --crop             then cut the result down to the largest rectangle\n"
+                "                     whose every pixel was computed from inside the\n"
+                "                     picture (command 6), told on stderr\n"
+                "  --keep-proportion  with --crop: a rectangle of the picture's proportions\n"
+                "                     (default: the largest area of any proportion)\n") +
                 kFileHelp,
             tilt};
 }
@@ -439,7 +480,7 @@ Subcommand straightenCommand() {
 
 Subcommand distortionCommand() {
     return {
-        "distortion", "IN OUT --rate P [--law 1|2] [--nearest]",
+        "distortion", "IN OUT --rate P [--law 1|2] [--nearest] [--crop [--keep-proportion]]",
         std::string("Corrects barrel or pincushion distortion about the picture's centre\n"
                     "(command 8).\n\nOptions:\n"
                     "  --rate P      -100 to 100: positive for barrel, negative for pincushion;\n"
@@ -449,13 +490,20 @@ Subcommand distortionCommand() {
                     "  --nearest     take the nearest pixel (the dialog's \"Basique\"; --basic\n"
                     "                says the same) instead of interpolating between\n"
                     "                neighbouring pixels, the default (--bilinear,\n"
-                    "                --smooth)\n") +
+                    "                --smooth)\n"
+                    "  --crop             then cut the result down to the largest rectangle\n"
+                    "                     whose every pixel was computed from inside the\n"
+                    "                     picture (command 6), told on stderr\n"
+                    "  --keep-proportion  with --crop: a rectangle of the picture's proportions\n"
+                    "                     (default: the largest area of any proportion)\n") +
             kFileHelp,
         distortion};
 }
 
 Subcommand perspectiveCommand() {
-    return {"perspective", "IN OUT (--corners X,Y X,Y X,Y X,Y | --auto) [--vertical V] [--nearest]",
+    return {"perspective",
+            "IN OUT (--corners X,Y X,Y X,Y X,Y | --auto) [--vertical V] [--nearest] "
+            "[--crop [--keep-proportion]]",
             std::string(
                 "Straightens converging verticals: the four corners of something rectangular\n"
                 "(top-left, top-right, bottom-right, bottom-left) are mapped so that its sides\n"
@@ -474,7 +522,12 @@ Subcommand perspectiveCommand() {
                 "  --nearest     take the nearest pixel (the dialog's \"Basique\"; --basic\n"
                 "                says the same) instead of interpolating between\n"
                 "                neighbouring pixels, the default (--bilinear,\n"
-                "                --smooth)\n") +
+                "                --smooth)\n"
+                "  --crop             then cut the result down to the largest rectangle\n"
+                "                     whose every pixel was computed from inside the\n"
+                "                     picture (command 6), told on stderr\n"
+                "  --keep-proportion  with --crop: a rectangle of the picture's proportions\n"
+                "                     (default: the largest area of any proportion)\n") +
                 kFileHelp,
             perspective};
 }

@@ -3,10 +3,12 @@
 // (straighten --auto, perspective --auto, upright).
 #pragma once
 
+#include "CleanCrop.h"
 #include "HostSession.h"
 #include "Upright.h"
 
 #include <array>
+#include <optional>
 #include <string>
 
 namespace talvine::cli {
@@ -38,6 +40,12 @@ struct PerspectiveOptions {
 // Command 9: picks the four corners and applies; UserError when the dialog
 // warns or shows no preview.
 void drivePerspective(HostSession& host, const PerspectiveOptions& o);
+
+// Checks that the last command was applied, then crops the host's picture
+// to `rect` through the crop dialog, telling it in a note; UserError naming
+// `command` when there is no rectangle.
+void cropToClean(HostSession& host, const std::optional<hosts::PixelRect>& rect,
+                 const std::string& command);
 
 // The analysis of the host's current picture, with the time it took in a
 // note.

@@ -206,14 +206,9 @@ int upright(Args& args) {
         note("nothing to straighten: the picture is written as it is");
         return writeResult(host, files[1], out);
     }
-    const auto rect =
-        uprightCrop(size.Largeur, size.Hauteur, tiltStep, perspectiveStep, keepProportion);
-    if (!rect)
-        throw UserError("no rectangle of the result holds only pixels computed from inside the "
-                        "picture; nothing was written");
-    note("the clean rectangle: " + std::to_string(rect->x) + "," + std::to_string(rect->y) + "," +
-         std::to_string(rect->width) + "," + std::to_string(rect->height));
-    cropPicture(host, {rect->x, rect->y, rect->width, rect->height});
+    cropToClean(host,
+                uprightCrop(size.Largeur, size.Hauteur, tiltStep, perspectiveStep, keepProportion),
+                perspectiveStep ? "perspective" : "tilt");
     return finish(host, files[1], out);
 }
 

@@ -8,8 +8,16 @@
 // bilinear neighbours they blend, all lie in the previous step's clean runs.
 // The largest rectangle of rows with such runs is then found exactly over
 // every pair of first and last rows.
+//
+// The distortion moves a pixel along its ray from the centre, by a factor
+// s(r)/r monotone in r, so along a row each side of the centre column the
+// source column's distance from the centre grows and the source row's moves
+// one way only: the clean pixels of a row about its centre column are one
+// run, again found by bisection, on each side, with the engine's own
+// arithmetic.
 #include "UprightCrop.h"
 
+#include "engines/CorrDistor.h"
 #include "engines/ModifAngle.h"
 #include "engines/Perspective.h"
 
@@ -63,6 +71,35 @@ Run runOf(int32_t w, const std::function<bool(int32_t)>& clean, long double gues
 
 Run intersect(Run a, Run b) {
     return {std::max(a.lo, b.lo), std::min(a.hi, b.hi)};
+}
+
+// The largest rectangle over the rows' runs, of any proportion or of the
+// picture's: every first row, every last row.
+std::optional<hosts::PixelRect> largest(const std::vector<Run>& rows, int32_t W, int32_t H,
+                                        bool keepProportion) {
+    hosts::PixelRect best;
+    int64_t bestArea = 0;
+    const double aspect = static_cast<double>(W) / H;
+    for (int32_t y0 = 0; y0 < H; ++y0) {
+        Run span{0, W - 1};
+        for (int32_t y1 = y0; y1 < H; ++y1) {
+            span = intersect(span, rows[static_cast<size_t>(y1)]);
+            if (span.empty()) break;
+            int32_t h = y1 - y0 + 1, w = span.hi - span.lo + 1;
+            if (keepProportion) {
+                // The picture's proportions, to the nearest pixel.
+                const int32_t wanted = static_cast<int32_t>(std::lround(aspect * h));
+                if (wanted > w) continue;
+                w = wanted;
+            }
+            if (int64_t{w} * h > bestArea) {
+                bestArea = int64_t{w} * h;
+                best = {span.lo + (span.hi - span.lo + 1 - w) / 2, y0, w, h};
+            }
+        }
+    }
+    if (bestArea == 0) return std::nullopt;
+    return best;
 }
 
 } // namespace
@@ -139,30 +176,57 @@ std::optional<hosts::PixelRect> uprightCrop(int32_t W, int32_t H,
             out = runOf(W, clean, (middle * Vy - f * Vx) / (Vy - f));
         }
     }
-    // The largest rectangle over the runs: every first row, every last row.
-    hosts::PixelRect best;
-    int64_t bestArea = 0;
-    const double aspect = static_cast<double>(W) / H;
-    for (int32_t y0 = 0; y0 < H; ++y0) {
-        Run span{0, W - 1};
-        for (int32_t y1 = y0; y1 < H; ++y1) {
-            span = intersect(span, rows[static_cast<size_t>(y1)]);
-            if (span.empty()) break;
-            int32_t h = y1 - y0 + 1, w = span.hi - span.lo + 1;
-            if (keepProportion) {
-                // The picture's proportions, to the nearest pixel.
-                const int32_t wanted = static_cast<int32_t>(std::lround(aspect * h));
-                if (wanted > w) continue;
-                w = wanted;
+    return largest(rows, W, H, keepProportion);
+}
+
+std::optional<hosts::PixelRect> distortionCrop(int32_t W, int32_t H, const DistortionStep& d,
+                                               bool keepProportion) {
+    if (W < 2 || H < 2 || d.position < -100 || d.position > 100) return std::nullopt;
+    const engines::DistortionParams params{
+        d.position, d.law == 2 ? engines::DistortionLaw::Square : engines::DistortionLaw::Linear,
+        d.bilinear ? engines::Sampling::Bilinear : engines::Sampling::Nearest};
+    const int64_t cx = W / 2, cy = H / 2;
+    std::vector<Run> rows(static_cast<size_t>(H));
+    for (int32_t y = 0; y < H; ++y) {
+        const int64_t dy = y - cy;
+        auto clean = [&](int32_t x) {
+            const auto o = engines::distortionOffset(W, H, params, x - cx, dy);
+            const long double tx = truncl(o.x), ty = truncl(o.y);
+            const long double column = cx + tx, row = cy + ty;
+            // The last row is never a source; a blend reads the next column
+            // and row, at X + 1 when X is negative and not whole.
+            if (!d.bilinear) return column >= 0 && column <= W - 1 && row >= 0 && row <= H - 2;
+            return column >= 0 && column <= W - 2 && row >= 0 && row <= H - 2;
+        };
+        Run& r = rows[static_cast<size_t>(y)];
+        if (!clean(static_cast<int32_t>(cx))) continue;
+        // The last clean column on the left, the first unclean one on the right.
+        int32_t a = 0, b = static_cast<int32_t>(cx);
+        if (!clean(0))
+            while (b - a > 1) {
+                const int32_t m = a + (b - a) / 2;
+                if (clean(m))
+                    b = m;
+                else
+                    a = m;
             }
-            if (int64_t{w} * h > bestArea) {
-                bestArea = int64_t{w} * h;
-                best = {span.lo + (span.hi - span.lo + 1 - w) / 2, y0, w, h};
+        else
+            b = 0;
+        r.lo = b;
+        a = static_cast<int32_t>(cx), b = W - 1;
+        if (!clean(W - 1))
+            while (b - a > 1) {
+                const int32_t m = a + (b - a) / 2;
+                if (clean(m))
+                    a = m;
+                else
+                    b = m;
             }
-        }
+        else
+            a = W - 1;
+        r.hi = a;
     }
-    if (bestArea == 0) return std::nullopt;
-    return best;
+    return largest(rows, W, H, keepProportion);
 }
 
 } // namespace talvine::cli

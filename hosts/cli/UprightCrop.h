@@ -1,7 +1,8 @@
-// The largest rectangle whose every pixel the upright's commands computed
-// from inside the picture, after its tilt, its perspective correction, or
-// both in turn: no white corner of the tilt, no pixel the perspective left
-// as it was, no pixel read across the end of a row.
+// The largest rectangle whose every pixel the correcting commands computed
+// from inside the picture, after a tilt, a perspective correction, both in
+// turn, or a distortion correction: no white corner of the tilt, no pixel
+// the perspective or the distortion left as it was, no pixel read across
+// the end of a row.
 #pragma once
 
 #include "CleanCrop.h"
@@ -23,10 +24,22 @@ struct PerspectiveStep {
     bool bilinear = false;
 };
 
+struct DistortionStep {
+    int position = 0; // the rate slider, -100 to 100
+    int law = 1;      // 1: (1 + a.R), 2: (1 + a.R²)
+    bool bilinear = false;
+};
+
 // Nothing when no pixel is clean (or the steps leave the mapping undefined).
 std::optional<hosts::PixelRect> uprightCrop(int32_t width, int32_t height,
                                             const std::optional<TiltStep>& tilt,
                                             const std::optional<PerspectiveStep>& perspective,
                                             bool keepProportion);
+
+// After the distortion correction alone: the rectangle about the centre
+// whose rows each hold only clean pixels.
+std::optional<hosts::PixelRect> distortionCrop(int32_t width, int32_t height,
+                                               const DistortionStep& distortion,
+                                               bool keepProportion);
 
 } // namespace talvine::cli

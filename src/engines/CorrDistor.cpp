@@ -78,6 +78,12 @@ void sample(const TPtImg* src, TPtImg* dst, int64_t W, int64_t cx, int64_t cy, i
 
 } // namespace
 
+DistortionOffset distortionOffset(int32_t w, int32_t h, const DistortionParams& p, int64_t dx,
+                                  int64_t dy) {
+    const Offset o = sourceOffset(lawOf(w, h, p), dx, dy);
+    return {o.X, o.Y};
+}
+
 namespace reference {
 
 void correctDistortion(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h,

@@ -7,8 +7,8 @@
 // half the diagonal, sqrt(W*W + H*H) / 2.  For a destination pixel at the
 // integer offset (dx, dy) from the centre and r = sqrt(dx*dx + dy*dy):
 //
-//     law 0  ("1 + a.R"):   rho = r / (k*r + 1),     k = a / Rmax,  a = P / 125
-//     law 1  ("1 + a.R^2"): rho = r / (k*r*r + 1),   k = a / Rmax^2, a = P / 250
+//     law 1  ("1 + a.R"):   rho = r / (k*r + 1),     k = a / Rmax,  a = P / 125
+//     law 2  ("1 + a.R^2"): rho = r / (k*r*r + 1),   k = a / Rmax^2, a = P / 250
 //     s = (1 + a) * rho,  X = dx*s / r,  Y = dy*s / r
 //
 // all in 80-bit arithmetic, left to right as written.  The source offset is
@@ -43,6 +43,16 @@ struct DistortionParams {
 // whose pixel count exceeds 32 bits.
 void correctDistortion(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h,
                        const DistortionParams& p);
+
+// The source offset, before truncation, of the destination pixel at the
+// offset (dx, dy) from the centre: the arithmetic of every run, for the
+// hosts' clean crop.
+struct DistortionOffset {
+    long double x;
+    long double y;
+};
+DistortionOffset distortionOffset(int32_t w, int32_t h, const DistortionParams& p, int64_t dx,
+                                  int64_t dy);
 
 namespace reference {
 // The plain per-pixel loop, in increasing destination index.
