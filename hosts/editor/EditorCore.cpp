@@ -314,7 +314,9 @@ void EditorCore::run(int command) {
 
 void EditorCore::pickPoint(int32_t x, int32_t y) {
     if (mode_ != Mode::PickPoint) return;
-    if (x < 0 || y < 0 || x >= width_ || y >= height_) return;
+    // Positions: the far edges (x = width, y = height) are the picture's
+    // too, where a suggested corner lies.
+    if (x < 0 || y < 0 || x > width_ || y > height_) return;
     const PixelArray buffer = buffer_; // ours for the call, whatever the callbacks do
     const auto& b = boxes();
     stored_.resize(b.size());
@@ -426,6 +428,20 @@ void EditorCore::redo() {
     undo_.push_back({picture(), step.name, revision_});
     setBuffer(step.picture);
     revision_ = step.revision;
+    changed();
+    stateChanged();
+}
+
+void EditorCore::replacePicture(const Picture& picture, const std::string& name) {
+    if (busy()) throw EditorError("a command is running");
+    if (picture.width <= 0 || picture.height <= 0 ||
+        int64_t{picture.width} * picture.height > kMaxPixels ||
+        picture.rgb.size() != static_cast<size_t>(picture.width) * picture.height * 3)
+        throw EditorError("the picture's size does not match its pixels");
+    undo_.push_back({this->picture(), name, revision_});
+    redo_.clear();
+    setBuffer(picture);
+    revision_ = nextRevision_++;
     changed();
     stateChanged();
 }

@@ -188,6 +188,10 @@ class EditorCore {
     std::string undoName() const { return undo_.empty() ? std::string() : undo_.back().name; }
     std::string redoName() const { return redo_.empty() ? std::string() : redo_.back().name; }
 
+    // A picture made elsewhere (the tool's upright) becomes the picture, as
+    // one step of the history named `name`.
+    void replacePicture(const Picture& picture, const std::string& name);
+
     // Whether the picture differs from the one last opened or saved (an
     // undo back to it counts as unchanged).
     bool modified() const { return revision_ != savedRevision_; }

@@ -30,14 +30,18 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QResizeEvent>
 #include <QSaveFile>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QStatusBar>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
 #include <QUrl>
@@ -233,7 +237,38 @@ void Canvas::paintEvent(QPaintEvent*) {
     if (grid_) paintGrid(p);
     if (auto sel = core_.selection(); sel && core_.mode() == Mode::SelectRect)
         paintSelection(p, *sel);
+    paintSuggestions(p);
     paintMarkers(p);
+}
+
+void Canvas::setShowLines(bool shown) {
+    if (lines_ == shown) return;
+    lines_ = shown;
+    update();
+}
+
+void Canvas::paintSuggestions(QPainter& p) {
+    if (!suggestions_ || !core_.busy() || core_.command() != suggestions_->command()) return;
+    p.setRenderHint(QPainter::Antialiasing);
+    if (lines_)
+        for (const analysis::Line& l : suggestions_->lines()) {
+            const QPointF a = toWidget(QPointF(l.x0, l.y0)), b = toWidget(QPointF(l.x1, l.y1));
+            p.setPen(
+                QPen(l.used ? QColor(0, 230, 255) : QColor(255, 80, 200, 150), l.used ? 2 : 1));
+            p.drawLine(a, b);
+        }
+    // Rings where the suggested points lie: a pick near one takes it.
+    for (const Marker& m : suggestions_->points()) {
+        const QPointF c = toWidget(QPointF(m.x, m.y));
+        for (const auto& [colour, width] :
+             {std::pair{QColor(0, 0, 0, 200), 4}, std::pair{QColor(0, 230, 255), 2}}) {
+            p.setPen(QPen(colour, width));
+            p.drawEllipse(c, kSnap, kSnap);
+        }
+        p.setPen(QColor(0, 230, 255));
+        p.drawText(QRectF(c.x() + kSnap, c.y() - 2 * kSnap, 2 * kSnap, 2 * kSnap), Qt::AlignCenter,
+                   QString::number(m.number));
+    }
 }
 
 namespace {
@@ -285,6 +320,14 @@ void Canvas::mousePressEvent(QMouseEvent* e) {
     if (e->button() != Qt::LeftButton) return;
     const QPoint at = toPicture(e->position());
     if (core_.mode() == Mode::PickPoint) {
+        // Near a suggestion, the suggestion itself: the user need not aim.
+        if (suggestions_ && suggestions_->command() == core_.command()) {
+            const QPointF exact((e->position().x()) / zoom_ - 0.5, e->position().y() / zoom_ - 0.5);
+            if (const auto s = suggestions_->near(exact.x(), exact.y(), kSnap / zoom_)) {
+                core_.pickPoint(s->x, s->y);
+                return;
+            }
+        }
         core_.pickPoint(at.x(), at.y());
         return;
     }
@@ -422,6 +465,9 @@ MainWindow::MainWindow(EditorCore& core) : core_(core) {
     cropAny_ = edit->addAction(tr("Crop to result, any &proportion..."),
                                QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_K), this,
                                [this] { cropToResult(false); });
+    edit->addSeparator();
+    upright_ = edit->addAction(tr("&Upright"), QKeySequence(Qt::CTRL | Qt::Key_U), this,
+                               [this] { upright(); });
 
     QMenu* view = menuBar()->addMenu(tr("&View"));
     view->addAction(tr("Zoom &in"), QKeySequence::ZoomIn, this,
@@ -436,6 +482,13 @@ MainWindow::MainWindow(EditorCore& core) : core_(core) {
     grid_ = view->addAction(tr("Show &grid"), QKeySequence(Qt::CTRL | Qt::Key_G), this,
                             [this] { refresh(); });
     grid_->setCheckable(true);
+    view->addAction(tr("&Find lines"), QKeySequence(Qt::CTRL | Qt::Key_L), this, [this] {
+        suggest();
+        lines_->setChecked(true);
+        refresh();
+    });
+    lines_ = view->addAction(tr("Show detected &lines"), this, [this] { refresh(); });
+    lines_->setCheckable(true);
 
     geometry_ = menuBar()->addMenu(QString::fromStdString(core_.identity().title));
     geometry_->setObjectName("Geometrie");
@@ -563,7 +616,72 @@ void MainWindow::runCommand(int command) {
         QMessageBox::warning(this, tr(kTitle), QString::fromStdString(e.what()));
         return;
     }
-    if (core_.busy()) watchDialog();
+    if (core_.busy()) {
+        if (command == 3 || command == 9) suggest();
+        watchDialog();
+    }
+}
+
+void MainWindow::suggest() {
+    if (!core_.busy() || (core_.command() != 3 && core_.command() != 9)) {
+        suggestions_.clear();
+        return;
+    }
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const Picture* before = core_.pictureBeforeCommand();
+    suggestions_.analyse(before ? *before : core_.picture(), core_.command());
+    QApplication::restoreOverrideCursor();
+    if (!suggestions_.refusal().empty())
+        statusBar()->showMessage(
+            tr("No suggestion: %1")
+                .arg(QCoreApplication::translate("Suggestions", suggestions_.refusal().c_str())),
+            8000);
+    canvas_->update();
+}
+
+// Upright in one step: the tool levels, corrects the verticals and crops
+// through the same plug-in; its result is one step of the history.
+void MainWindow::upright() {
+    if (core_.busy()) return;
+    QString tool = QCoreApplication::applicationDirPath() + "/talvine";
+#ifdef TALVINE_TOOL_PATH
+    if (!QFileInfo(tool).isExecutable()) tool = TALVINE_TOOL_PATH;
+#endif
+    if (!QFileInfo(tool).isExecutable()) tool = QStandardPaths::findExecutable("talvine");
+    if (tool.isEmpty()) {
+        statusBar()->showMessage(tr("Upright needs the talvine tool, which was not found"), 8000);
+        return;
+    }
+    QTemporaryDir dir;
+    const QString in = dir.filePath("in.png"), out = dir.filePath("out.png");
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    QString failure;
+    try {
+        const Picture p = core_.picture();
+        cli::WriteOptions write;
+        write.compression = 0;
+        cli::writePicture(in.toStdString(), cli::PixelsView{p.width, p.height, p.rgb.data()},
+                          write);
+        QProcess run;
+        run.start(tool, {"upright", "--quiet", in, out});
+        if (!run.waitForFinished(-1) || run.exitCode() != 0) {
+            failure = QString::fromUtf8(run.readAllStandardError()).trimmed();
+            // The tool's line: "talvine: <path>: <why>; nothing was written".
+            failure.remove(
+                QRegularExpression("^talvine: (" + QRegularExpression::escape(in) + ": )?"));
+            if (failure.isEmpty()) failure = run.errorString();
+        } else {
+            const cli::Picture result = cli::readPicture(out.toStdString());
+            core_.replacePicture({result.width, result.height, result.rgb}, "Upright");
+        }
+    } catch (const std::exception& e) {
+        failure = QString::fromStdString(e.what());
+    }
+    QApplication::restoreOverrideCursor();
+    statusBar()->showMessage(failure.isEmpty() ? tr("Upright: levelled, verticals made vertical, "
+                                                    "cropped to the clean rectangle")
+                                               : tr("Upright: %1").arg(failure),
+                             8000);
 }
 
 // A modeless dialog is up: its clicks tell which pick box waits, and it is
@@ -715,6 +833,10 @@ void MainWindow::refresh() {
     cropSame_->setEnabled(offer);
     cropAny_->setEnabled(idle && core_.cropToResult(false).has_value());
     saveAs_->setEnabled(idle);
+    upright_->setEnabled(idle && core_.width() > 0);
+    if (idle && suggestions_.command()) suggestions_.clear();
+    canvas_->setSuggestions(&suggestions_);
+    canvas_->setShowLines(lines_->isChecked());
     status_->setText(translated(core_.statusText()));
     if (core_.selectionUnreported())
         QTimer::singleShot(0, this, [this] {

@@ -7,6 +7,7 @@
 
 #include "EditorCore.h"
 #include "Metadata.h"
+#include "Suggestions.h"
 
 #include <QHash>
 #include <QImage>
@@ -49,6 +50,12 @@ class Canvas : public QWidget {
     // What a paint below 100 % draws: the picture scaled smoothly (empty
     // until the first such paint); for tests.
     const QImage& scaledView() const { return view_; }
+    // The suggested points drawn over the picture, a pick near one snapping
+    // to it; and, when `showLines`, the lines they come from.
+    void setSuggestions(const Suggestions* suggestions) { suggestions_ = suggestions; }
+    void setShowLines(bool shown);
+    // How near a pick must be to a suggestion to take it, on the screen.
+    static constexpr double kSnap = 12;
 
   signals:
     // The pointer moved over the picture (picture pixels), or left it.
@@ -69,11 +76,14 @@ class Canvas : public QWidget {
     void paintGrid(QPainter& p);
     QRectF onScreen(const PixelRect& r) const;
     void paintMarkers(QPainter& p);
+    void paintSuggestions(QPainter& p);
     void paintSelection(QPainter& p, const PixelRect& r);
     // The handle of the rectangle under a point of the widget: 0 to 7
     // clockwise from the top-left corner, -1 for none.
     int handleAt(QPointF at) const;
     EditorCore& core_;
+    const Suggestions* suggestions_ = nullptr;
+    bool lines_ = false;
     double zoom_ = 1.0;
     enum class Drag { None, New, Resize, Move };
     Drag drag_ = Drag::None;
@@ -113,6 +123,9 @@ class MainWindow : public QMainWindow {
     QAction* redoAction() const { return redo_; }
     QAction* saveAsAction() const { return saveAs_; }
     QAction* gridAction() const { return grid_; }
+    QAction* linesAction() const { return lines_; }
+    QAction* uprightAction() const { return upright_; }
+    const Suggestions& suggestions() const { return suggestions_; }
     // The pictures opened or saved last, newest first (QSettings).
     QStringList recentFiles() const;
     QMenu* recentMenu() const { return recent_; }
@@ -169,7 +182,13 @@ class MainWindow : public QMainWindow {
     QAction* cropAny_ = nullptr;
     void cropToResult(bool keepProportion);
     QAction* saveAs_ = nullptr;
-    QAction* grid_ = nullptr; // View > Show grid, as the user set it
+    QAction* grid_ = nullptr;    // View > Show grid, as the user set it
+    QAction* lines_ = nullptr;   // View > Show detected lines
+    QAction* upright_ = nullptr; // Edit > Upright
+    Suggestions suggestions_;
+    // The suggestions for the open tilt or perspective dialog, found now.
+    void suggest();
+    void upright();
     QMenu* recent_ = nullptr; // File > Open recent
     QLabel* status_ = nullptr;
     QLabel* size_ = nullptr;

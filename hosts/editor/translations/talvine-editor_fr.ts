@@ -89,6 +89,25 @@
     </message>
 </context>
 <context>
+    <name>Suggestions</name>
+    <message>
+        <source>too few straight lines</source>
+        <translation>trop peu de lignes droites</translation>
+    </message>
+    <message>
+        <source>lines disagree</source>
+        <translation>les lignes ne concordent pas</translation>
+    </message>
+    <message>
+        <source>verticals meet below the picture</source>
+        <translation>les verticales se rejoignent sous l’image</translation>
+    </message>
+    <message>
+        <source>verticals already parallel</source>
+        <translation>verticales déjà parallèles</translation>
+    </message>
+</context>
+<context>
     <name>talvine::editor::MainWindow</name>
     <message>
         <source>Talvine editor</source>
@@ -329,6 +348,34 @@ The %2 menu comes from the plug-in module; this editor is its reference host.</s
         <translation>%1
 
 Le menu %2 vient du module externe&#xa0;; cet éditeur en est l’hôte de référence.</translation>
+    </message>
+    <message>
+        <source>&amp;Upright</source>
+        <translation>&amp;Redresser</translation>
+    </message>
+    <message>
+        <source>&amp;Find lines</source>
+        <translation>&amp;Chercher les lignes</translation>
+    </message>
+    <message>
+        <source>Show detected &amp;lines</source>
+        <translation>Afficher les &amp;lignes trouvées</translation>
+    </message>
+    <message>
+        <source>No suggestion: %1</source>
+        <translation>Aucune suggestion : %1</translation>
+    </message>
+    <message>
+        <source>Upright needs the talvine tool, which was not found</source>
+        <translation>Redresser a besoin de l’outil talvine, introuvable</translation>
+    </message>
+    <message>
+        <source>Upright: levelled, verticals made vertical, cropped to the clean rectangle</source>
+        <translation>Redresser : horizon mis de niveau, verticales redressées, image recadrée sur le rectangle propre</translation>
+    </message>
+    <message>
+        <source>Upright: %1</source>
+        <translation>Redresser : %1</translation>
     </message>
 </context>
 </TS>

@@ -1,0 +1,175 @@
+// The editor's suggestions from the picture's own lines: the tilt's two
+// points and the perspective's four corners shown when their dialog opens,
+// a pick near one taken exactly there, a picture without lines told so, and
+// Upright as one step of the history.
+#include "EditorCore.h"
+#include "MainWindow.h"
+#include "Screenshots.h"
+#include "UprightScenes.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDialog>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QStatusBar>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+
+namespace talvine::editor {
+namespace {
+
+namespace sc = analysis::scenes;
+
+Picture scene(sc::Kind kind, double roll, double pitch) {
+    const hosts::Picture p = sc::render({kind, 900, 600, roll, pitch});
+    return {p.width, p.height, p.rgb};
+}
+
+class UprightEditorTest : public testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        core_ = new EditorCore(TALVINE_MODULE_PATH);
+        window_ = new MainWindow(*core_);
+        window_->show();
+    }
+    static void TearDownTestSuite() {
+        delete window_;
+        delete core_;
+    }
+    void SetUp() override { window_->canvas().setZoom(1.0); }
+    void TearDown() override {
+        if (QDialog* d = openDialog()) click(d, "Annuler");
+        ASSERT_TRUE(QTest::qWaitFor([] { return !core_->busy(); }, 3000));
+    }
+
+    static QDialog* dialogNamed(const char* form) {
+        QDialog* found = nullptr;
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] {
+                found = openDialog();
+                return found && found->objectName() == form;
+            },
+            3000));
+        return found;
+    }
+    static void click(QDialog* d, const char* name) {
+        auto* b = d ? d->findChild<QAbstractButton*>(name) : nullptr;
+        ASSERT_NE(b, nullptr) << name;
+        QTest::mouseClick(b, Qt::LeftButton, {}, QPoint(6, b->height() / 2));
+    }
+    // A click on the canvas at the picture point (x, y), at zoom 1.
+    static void clickPicture(double x, double y) {
+        Canvas& c = window_->canvas();
+        const QPointF at = c.toWidget(QPointF(x, y));
+        for (auto type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+            QMouseEvent e(type, at, c.mapToGlobal(at), Qt::LeftButton,
+                          type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton,
+                          Qt::NoModifier);
+            QCoreApplication::sendEvent(&c, &e);
+        }
+    }
+    static QString message() { return window_->statusBar()->currentMessage(); }
+
+    static EditorCore* core_;
+    static MainWindow* window_;
+};
+
+EditorCore* UprightEditorTest::core_ = nullptr;
+MainWindow* UprightEditorTest::window_ = nullptr;
+
+TEST_F(UprightEditorTest, TheTiltSuggestsTheLevelAndAPickNearItSnapsThere) {
+    core_->open(scene(sc::Kind::Facade, 2.0, 0));
+    window_->commandAction(3)->trigger();
+    QDialog* d = dialogNamed("InclineHorz");
+    const auto& points = window_->suggestions().points();
+    ASSERT_EQ(points.size(), 2u);
+    // The line through them has the scene's slope, as the dialog computes it.
+    const double slope =
+        -std::atan2(points[1].y - points[0].y, points[1].x - points[0].x) * 180 / std::numbers::pi;
+    EXPECT_NEAR(slope, 2.0, 0.05);
+    // Near the first: taken exactly there.  Far from the second: taken where
+    // clicked.
+    click(d, "PtRot1");
+    QTest::qWait(300);
+    clickPicture(points[0].x + 5, points[0].y - 4);
+    click(d, "PtRot2");
+    QTest::qWait(300);
+    clickPicture(100, 500);
+    EXPECT_EQ(core_->markers(), (std::vector<Marker>{points[0], {2, 100, 500}}));
+    // And again near the second.
+    click(d, "PtRot2");
+    QTest::qWait(300);
+    clickPicture(points[1].x - 6, points[1].y + 3);
+    EXPECT_EQ(core_->markers(), (std::vector<Marker>{points[0], points[1]}));
+    // The lines found, drawn on demand.
+    window_->linesAction()->setChecked(true);
+    EXPECT_FALSE(window_->suggestions().lines().empty());
+    window_->linesAction()->setChecked(false);
+}
+
+TEST_F(UprightEditorTest, ThePerspectiveSuggestsTheCornersTheAnalysisMakes) {
+    const Picture facade = scene(sc::Kind::Facade, 0, 12);
+    core_->open(facade);
+    window_->commandAction(9)->trigger();
+    QDialog* d = dialogNamed("CorrPerspect");
+    const analysis::Analysis a =
+        analysis::analyse({facade.rgb.data(), facade.width, facade.height});
+    ASSERT_TRUE(a.verticals.vanishing);
+    const auto corners =
+        analysis::perspectiveCorners(facade.width, facade.height, *a.verticals.vanishing);
+    ASSERT_TRUE(corners);
+    const auto& points = window_->suggestions().points();
+    ASSERT_EQ(points.size(), 4u);
+    for (int k = 0; k < 4; ++k)
+        EXPECT_EQ(points[size_t(k)],
+                  (Marker{k + 1, (*corners)[size_t(k)][0], (*corners)[size_t(k)][1]}));
+    // The bottom-right corner lies on the picture's far edges: a click in
+    // the last pixel takes it.
+    click(d, "PosBD");
+    QTest::qWait(300);
+    clickPicture(facade.width - 3, facade.height - 2);
+    EXPECT_EQ(core_->markers(), (std::vector<Marker>{{3, facade.width, facade.height}}));
+}
+
+TEST_F(UprightEditorTest, APictureWithoutLinesIsToldSoAndKeepsItsPicks) {
+    core_->open(scene(sc::Kind::NoLines, 0, 0));
+    window_->commandAction(3)->trigger();
+    QDialog* d = dialogNamed("InclineHorz");
+    EXPECT_TRUE(window_->suggestions().points().empty());
+    EXPECT_TRUE(message().startsWith("No suggestion: ")) << message().toStdString();
+    click(d, "PtRot1");
+    QTest::qWait(300);
+    clickPicture(40, 40);
+    EXPECT_EQ(core_->markers(), (std::vector<Marker>{{1, 40, 40}}));
+}
+
+TEST_F(UprightEditorTest, UprightIsOneStepOfTheHistory) {
+    const Picture tilted = scene(sc::Kind::Facade, -2.5, 8);
+    core_->open(tilted);
+    window_->uprightAction()->trigger();
+    EXPECT_TRUE(message().startsWith("Upright: levelled")) << message().toStdString();
+    const Picture done = core_->picture();
+    EXPECT_LT(done.width, tilted.width);
+    EXPECT_EQ(core_->undoName(), "Upright");
+    const analysis::Analysis a = analysis::analyse({done.rgb.data(), done.width, done.height});
+    ASSERT_TRUE(a.level.degrees);
+    EXPECT_NEAR(*a.level.degrees, 0, 0.05);
+    core_->undo();
+    EXPECT_EQ(core_->picture(), tilted);
+
+    // Refused: the status bar says why, the picture stays.
+    const Picture organic = scene(sc::Kind::NoLines, 0, 0);
+    core_->open(organic);
+    window_->uprightAction()->trigger();
+    EXPECT_TRUE(message().startsWith("Upright: no level found")) << message().toStdString();
+    EXPECT_EQ(core_->picture(), organic);
+    EXPECT_FALSE(core_->canUndo());
+}
+
+} // namespace
+} // namespace talvine::editor
