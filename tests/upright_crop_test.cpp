@@ -13,7 +13,7 @@
 
 #include <vector>
 
-namespace talvine::cli {
+namespace talvine::hosts {
 namespace {
 
 constexpr TPtImg kColour{{10, 200, 60}};
@@ -89,8 +89,8 @@ TEST(UprightCrop, HoldsOnlyPixelsComputedFromInsideThePicture) {
                               << rect->height;
             // Exact, so never smaller than the tilt's own conservative crop.
             if (c.tilt && !c.perspective) {
-                const auto tiltOnly = hosts::cleanCrop(W, H, c.tilt->from.x, c.tilt->from.y,
-                                                       c.tilt->to.x, c.tilt->to.y, keep);
+                const auto tiltOnly = cleanCrop(W, H, c.tilt->from.x, c.tilt->from.y, c.tilt->to.x,
+                                                c.tilt->to.y, keep);
                 ASSERT_TRUE(tiltOnly);
                 EXPECT_GE(int64_t{rect->width} * rect->height,
                           int64_t{tiltOnly->width} * tiltOnly->height);
@@ -140,4 +140,4 @@ TEST(UprightCrop, RefusesWhatLeavesTheMappingUndefined) {
 }
 
 } // namespace
-} // namespace talvine::cli
+} // namespace talvine::hosts

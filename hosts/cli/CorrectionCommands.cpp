@@ -291,8 +291,9 @@ int tiltCropped(Args& args, bool always) {
     driveTilt(host, o);
     if (c.crop)
         cropToClean(host,
-                    uprightCrop(size.Largeur, size.Hauteur, TiltStep{o.from, o.to, o.bilinear},
-                                std::nullopt, c.keepProportion),
+                    hosts::uprightCrop(size.Largeur, size.Hauteur,
+                                       hosts::TiltStep{o.from, o.to, o.bilinear}, std::nullopt,
+                                       c.keepProportion),
                     "tilt");
     return finish(host, files[1], out);
 }
@@ -346,8 +347,9 @@ int distortion(Args& args) {
     driveDistortion(host, o);
     if (c.crop)
         cropToClean(host,
-                    distortionCrop(host.size().Largeur, host.size().Hauteur,
-                                   DistortionStep{o.rate, o.law, o.bilinear}, c.keepProportion),
+                    hosts::distortionCrop(host.size().Largeur, host.size().Hauteur,
+                                          hosts::DistortionStep{o.rate, o.law, o.bilinear},
+                                          c.keepProportion),
                     "distortion");
     return finish(host, files[1], out);
 }
@@ -408,9 +410,9 @@ int perspective(Args& args) {
     drivePerspective(host, o);
     if (c.crop)
         cropToClean(host,
-                    uprightCrop(host.size().Largeur, host.size().Hauteur, std::nullopt,
-                                PerspectiveStep{o.corners, o.vertical, o.bilinear},
-                                c.keepProportion),
+                    hosts::uprightCrop(host.size().Largeur, host.size().Hauteur, std::nullopt,
+                                       hosts::PerspectiveStep{o.corners, o.vertical, o.bilinear},
+                                       c.keepProportion),
                     "perspective");
     return finish(host, files[1], out);
 }

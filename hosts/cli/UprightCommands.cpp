@@ -160,10 +160,10 @@ int upright(Args& args) {
     const Point centre{size.Largeur / 2, size.Hauteur / 2};
     const AnglePick pick = pickAngle(centre, level);
     const bool tilted = pick.to.y != centre.y;
-    std::optional<TiltStep> tiltStep;
-    std::optional<PerspectiveStep> perspectiveStep;
+    std::optional<hosts::TiltStep> tiltStep;
+    std::optional<hosts::PerspectiveStep> perspectiveStep;
     if (tilted) {
-        tiltStep = TiltStep{centre, pick.to, bilinear};
+        tiltStep = hosts::TiltStep{centre, pick.to, bilinear};
         note("level " + fixed(level, 4) + " degrees: the line from " + std::to_string(centre.x) +
              "," + std::to_string(centre.y) + " to " + std::to_string(pick.to.x) + "," +
              std::to_string(pick.to.y));
@@ -193,7 +193,7 @@ int upright(Args& args) {
             for (const Point& q : *corners)
                 text += " " + std::to_string(q.x) + "," + std::to_string(q.y);
             note(text);
-            perspectiveStep = PerspectiveStep{*corners, v, bilinear};
+            perspectiveStep = hosts::PerspectiveStep{*corners, v, bilinear};
             drivePerspective(host, {*corners, v, bilinear});
             if (!host.ended() || !host.applied())
                 throw UserError("the perspective was not applied; nothing was written");
@@ -206,9 +206,10 @@ int upright(Args& args) {
         note("nothing to straighten: the picture is written as it is");
         return writeResult(host, files[1], out);
     }
-    cropToClean(host,
-                uprightCrop(size.Largeur, size.Hauteur, tiltStep, perspectiveStep, keepProportion),
-                perspectiveStep ? "perspective" : "tilt");
+    cropToClean(
+        host,
+        hosts::uprightCrop(size.Largeur, size.Hauteur, tiltStep, perspectiveStep, keepProportion),
+        perspectiveStep ? "perspective" : "tilt");
     return finish(host, files[1], out);
 }
 

@@ -13,12 +13,10 @@
 namespace talvine::engines {
 namespace {
 
-struct Law {
-    bool identity;
-    bool square;
-    long double k; // a / Rmax, or a / (Rmax*Rmax)
-    long double g; // 1 + a
-};
+using distortion::Law;
+using distortion::lawOf;
+using distortion::Offset;
+using distortion::sourceOffset;
 
 int64_t checkedCount(int32_t w, int32_t h, const DistortionParams& p) {
     if (p.position < -100 || p.position > 100)
@@ -27,36 +25,6 @@ int64_t checkedCount(int32_t w, int32_t h, const DistortionParams& p) {
     const int64_t count = int64_t{w} * h;
     if (count > INT32_MAX) throw std::invalid_argument("picture too large");
     return count;
-}
-
-Law lawOf(int32_t w, int32_t h, const DistortionParams& p) {
-    const int64_t W = w, H = h;
-    const long double rmax = sqrtl(static_cast<long double>(W * W + H * H)) / 2;
-    Law law{};
-    law.identity = p.position == 0;
-    law.square = p.law == DistortionLaw::Square;
-    const long double a = law.square ? p.position / 250.0L : p.position / 125.0L;
-    law.k = law.square ? a / (rmax * rmax) : a / rmax;
-    law.g = 1 + a;
-    return law;
-}
-
-// The source position for the integer offset (dx, dy), before truncation.
-struct Offset {
-    long double X;
-    long double Y;
-};
-
-Offset sourceOffset(const Law& law, int64_t dx, int64_t dy) {
-    // Rate 0 is the identity.  The general form would give dx*r/r, which
-    // in 80 bits misses dx by an ulp for about one offset in six, and a
-    // truncation then shifts that pixel by one: the offset is taken whole.
-    if (law.identity) return {static_cast<long double>(dx), static_cast<long double>(dy)};
-    const long double r = sqrtl(static_cast<long double>(dx * dx + dy * dy));
-    if (r == 0) return {0, 0};
-    const long double rho = law.square ? r / (law.k * r * r + 1) : r / (law.k * r + 1);
-    const long double s = law.g * rho;
-    return {dx * s / r, dy * s / r};
 }
 
 // One destination pixel from the truncated offset (sx, sy) and the source
@@ -77,12 +45,6 @@ void sample(const TPtImg* src, TPtImg* dst, int64_t W, int64_t cx, int64_t cy, i
 }
 
 } // namespace
-
-DistortionOffset distortionOffset(int32_t w, int32_t h, const DistortionParams& p, int64_t dx,
-                                  int64_t dy) {
-    const Offset o = sourceOffset(lawOf(w, h, p), dx, dy);
-    return {o.X, o.Y};
-}
 
 namespace reference {
 

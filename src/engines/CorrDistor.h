@@ -24,6 +24,7 @@
 #include "engines/Bilinear.h"
 #include "talvine/talvine.h"
 
+#include <cmath>
 #include <cstdint>
 
 namespace talvine::engines {
@@ -44,15 +45,60 @@ struct DistortionParams {
 void correctDistortion(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h,
                        const DistortionParams& p);
 
+// The mapping, header only: the engine's loops and the hosts' clean crop
+// compute the same positions.
+namespace distortion {
+
+struct Law {
+    bool identity;
+    bool square;
+    long double k; // a / Rmax, or a / (Rmax*Rmax)
+    long double g; // 1 + a
+};
+
+inline Law lawOf(int32_t w, int32_t h, const DistortionParams& p) {
+    const int64_t W = w, H = h;
+    const long double rmax = sqrtl(static_cast<long double>(W * W + H * H)) / 2;
+    Law law{};
+    law.identity = p.position == 0;
+    law.square = p.law == DistortionLaw::Square;
+    const long double a = law.square ? p.position / 250.0L : p.position / 125.0L;
+    law.k = law.square ? a / (rmax * rmax) : a / rmax;
+    law.g = 1 + a;
+    return law;
+}
+
+// The source position for the integer offset (dx, dy), before truncation.
+struct Offset {
+    long double X;
+    long double Y;
+};
+
+inline Offset sourceOffset(const Law& law, int64_t dx, int64_t dy) {
+    // Rate 0 is the identity.  The general form would give dx*r/r, which
+    // in 80 bits misses dx by an ulp for about one offset in six, and a
+    // truncation then shifts that pixel by one: the offset is taken whole.
+    if (law.identity) return {static_cast<long double>(dx), static_cast<long double>(dy)};
+    const long double r = sqrtl(static_cast<long double>(dx * dx + dy * dy));
+    if (r == 0) return {0, 0};
+    const long double rho = law.square ? r / (law.k * r * r + 1) : r / (law.k * r + 1);
+    const long double s = law.g * rho;
+    return {dx * s / r, dy * s / r};
+}
+
+} // namespace distortion
+
 // The source offset, before truncation, of the destination pixel at the
-// offset (dx, dy) from the centre: the arithmetic of every run, for the
-// hosts' clean crop.
+// offset (dx, dy) from the centre: the arithmetic of every run.
 struct DistortionOffset {
     long double x;
     long double y;
 };
-DistortionOffset distortionOffset(int32_t w, int32_t h, const DistortionParams& p, int64_t dx,
-                                  int64_t dy);
+inline DistortionOffset distortionOffset(int32_t w, int32_t h, const DistortionParams& p,
+                                         int64_t dx, int64_t dy) {
+    const distortion::Offset o = distortion::sourceOffset(distortion::lawOf(w, h, p), dx, dy);
+    return {o.X, o.Y};
+}
 
 namespace reference {
 // The plain per-pixel loop, in increasing destination index.

@@ -24,13 +24,6 @@ using tiltkernel::sinCos;
 using tiltkernel::TiltRow;
 using tiltkernel::TiltRun;
 
-std::optional<long double> tiltAngle(Point p1, Point p2) {
-    const int64_t dy = int64_t{p2.y} - p1.y;
-    const int64_t dx = int64_t{p2.x} - p1.x;
-    if (dx == 0) return std::nullopt;
-    return atanl(static_cast<long double>(dy) / static_cast<long double>(dx));
-}
-
 namespace reference {
 
 bool tilt(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h, const TiltParams& p) {

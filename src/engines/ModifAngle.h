@@ -25,6 +25,7 @@
 #include "engines/Bilinear.h"
 #include "talvine/talvine.h"
 
+#include <cmath>
 #include <cstdint>
 #include <optional>
 
@@ -32,7 +33,12 @@ namespace talvine::engines {
 
 // The angle of the line from `p1` to `p2`, arctan(dy / dx) in radians, in
 // (-pi/2, pi/2).  None when both points share a column.
-std::optional<long double> tiltAngle(Point p1, Point p2);
+inline std::optional<long double> tiltAngle(Point p1, Point p2) {
+    const int64_t dy = int64_t{p2.y} - p1.y;
+    const int64_t dx = int64_t{p2.x} - p1.x;
+    if (dx == 0) return std::nullopt;
+    return atanl(static_cast<long double>(dy) / static_cast<long double>(dx));
+}
 
 struct TiltParams {
     Point centre;      // Point1: keeps its place

@@ -106,30 +106,6 @@ void sample(const TPtImg* src, TPtImg* dst, int64_t W, int64_t count, Sampling s
 
 } // namespace
 
-std::optional<Fuite> calculerFuite(const Corners& c, int32_t w) {
-    const int64_t bottom = int64_t{c.bd.x} - c.bg.x;
-    if (bottom == 0) return std::nullopt;
-    const long double W = w;
-    const long double s = W / static_cast<long double>(bottom);
-    const int64_t heights = (int64_t{c.bd.y} + c.bg.y) - (int64_t{c.hg.y} + c.hd.y);
-    const long double h = static_cast<long double>(heights) * s / 2;
-    const long double XG = static_cast<long double>(int64_t{c.hg.x} - c.bg.x) * s;
-    const long double XD = W - static_cast<long double>(int64_t{c.bd.x} - c.hd.x) * s;
-    const long double top = XD - XG;
-    const long double sides = top - W;
-    if (top == 0 || h == 0 || sides == 0) return std::nullopt;
-    Fuite f;
-    f.trapeze = {PointR{XG, h}, PointR{XD, h}, PointR{W, 0}, PointR{0, 0}};
-    f.K = W / top;
-    f.B = (f.K - 1) * 2 / h;
-    f.Vx = (-XG * W) / sides;
-    f.Vy = (-W * h) / sides;
-    for (long double v : {s, h, XG, XD, f.K, f.B, f.Vx, f.Vy})
-        if (!std::isfinite(v)) return std::nullopt;
-    if (f.Vy == 0) return std::nullopt;
-    return f;
-}
-
 namespace reference {
 
 bool correctPerspective(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h,

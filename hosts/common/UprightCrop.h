@@ -11,7 +11,7 @@
 #include <array>
 #include <optional>
 
-namespace talvine::cli {
+namespace talvine::hosts {
 
 struct TiltStep {
     Point from, to; // the two points the dialog was given
@@ -31,15 +31,15 @@ struct DistortionStep {
 };
 
 // Nothing when no pixel is clean (or the steps leave the mapping undefined).
-std::optional<hosts::PixelRect> uprightCrop(int32_t width, int32_t height,
+std::optional<PixelRect> uprightCrop(int32_t width, int32_t height,
                                             const std::optional<TiltStep>& tilt,
                                             const std::optional<PerspectiveStep>& perspective,
                                             bool keepProportion);
 
 // After the distortion correction alone: the rectangle about the centre
 // whose rows each hold only clean pixels.
-std::optional<hosts::PixelRect> distortionCrop(int32_t width, int32_t height,
+std::optional<PixelRect> distortionCrop(int32_t width, int32_t height,
                                                const DistortionStep& distortion,
                                                bool keepProportion);
 
-} // namespace talvine::cli
+} // namespace talvine::hosts

@@ -26,7 +26,7 @@
 #include <functional>
 #include <vector>
 
-namespace talvine::cli {
+namespace talvine::hosts {
 namespace {
 
 struct Run {
@@ -75,9 +75,9 @@ Run intersect(Run a, Run b) {
 
 // The largest rectangle over the rows' runs, of any proportion or of the
 // picture's: every first row, every last row.
-std::optional<hosts::PixelRect> largest(const std::vector<Run>& rows, int32_t W, int32_t H,
+std::optional<PixelRect> largest(const std::vector<Run>& rows, int32_t W, int32_t H,
                                         bool keepProportion) {
-    hosts::PixelRect best;
+    PixelRect best;
     int64_t bestArea = 0;
     const double aspect = static_cast<double>(W) / H;
     for (int32_t y0 = 0; y0 < H; ++y0) {
@@ -104,7 +104,7 @@ std::optional<hosts::PixelRect> largest(const std::vector<Run>& rows, int32_t W,
 
 } // namespace
 
-std::optional<hosts::PixelRect> uprightCrop(int32_t W, int32_t H,
+std::optional<PixelRect> uprightCrop(int32_t W, int32_t H,
                                             const std::optional<TiltStep>& tilt,
                                             const std::optional<PerspectiveStep>& perspective,
                                             bool keepProportion) {
@@ -179,7 +179,7 @@ std::optional<hosts::PixelRect> uprightCrop(int32_t W, int32_t H,
     return largest(rows, W, H, keepProportion);
 }
 
-std::optional<hosts::PixelRect> distortionCrop(int32_t W, int32_t H, const DistortionStep& d,
+std::optional<PixelRect> distortionCrop(int32_t W, int32_t H, const DistortionStep& d,
                                                bool keepProportion) {
     if (W < 2 || H < 2 || d.position < -100 || d.position > 100) return std::nullopt;
     const engines::DistortionParams params{
@@ -229,4 +229,4 @@ std::optional<hosts::PixelRect> distortionCrop(int32_t W, int32_t H, const Disto
     return largest(rows, W, H, keepProportion);
 }
 
-} // namespace talvine::cli
+} // namespace talvine::hosts
