@@ -230,6 +230,7 @@ void EditorCore::dialogClicked(const std::string& name) {
         waiting_ = 0;
         missed_ = false;
         previewed_.reset();
+        previewedCorners_.reset();
         stored_.assign(boxes().size(), std::nullopt);
     }
     stateChanged();
@@ -300,6 +301,7 @@ void EditorCore::run(int command) {
     missed_ = false;
     stored_.clear();
     previewed_.reset();
+    previewedCorners_.reset();
     stateChanged();
     xchgData_(command, 0, 0, 0, 0, width_, height_, 0, 0, buffer_.handle(), nullptr, 0, 0);
     // A command that returns without its final callback and without asking
@@ -339,11 +341,11 @@ void EditorCore::pickPoint(int32_t x, int32_t y) {
     }
     waiting_ = 0;
     missed_ = !taken && !wasComplete && !b.empty();
-    if (command_ == 3) {
-        // Both boxes checked: the dialog has drawn its preview from them.
-        const std::vector<Marker> shown = markers();
-        if (shown.size() == 2) previewed_ = std::pair{shown[0], shown[1]};
-    }
+    // Every box checked: the dialog has drawn its preview from them.
+    const std::vector<Marker> shown = markers();
+    if (command_ == 3 && shown.size() == 2) previewed_ = std::pair{shown[0], shown[1]};
+    if (command_ == 9 && shown.size() == 4)
+        previewedCorners_ = std::array<Marker, 4>{shown[0], shown[1], shown[2], shown[3]};
     stateChanged();
 }
 
@@ -396,9 +398,37 @@ void EditorCore::offerSelection(const PixelRect& r) {
 }
 
 std::optional<PixelRect> EditorCore::cropToResult(bool keepProportion) const {
-    if (!tilt_ || tiltRevision_ != revision_ || busy()) return std::nullopt;
-    const auto& [from, to] = *tilt_;
-    return cleanCrop(width_, height_, from.x, from.y, to.x, to.y, keepProportion);
+    if (!warp_ || warpRevision_ != revision_ || busy()) return std::nullopt;
+    if (warp_->distortion)
+        return hosts::distortionCrop(width_, height_, *warp_->distortion, keepProportion);
+    return hosts::uprightCrop(width_, height_, warp_->tilt, warp_->perspective, keepProportion);
+}
+
+std::optional<EditorCore::Warp> EditorCore::appliedWarp() const {
+    // The sampling when it cannot be read: the blend, whose clean pixels are
+    // clean for the nearest pixel too.
+    auto blends = [this](const char* interpolated) { return !probe_ || probe_(interpolated) != 0; };
+    Warp w;
+    if (command_ == 3 && previewed_) {
+        const auto& [from, to] = *previewed_;
+        w.tilt = hosts::TiltStep{{from.x, from.y}, {to.x, to.y}, blends("InterBiLin")};
+    } else if (command_ == 9 && previewedCorners_ && probe_) {
+        const int vertical = probe_("CorrVert");
+        if (vertical < 0 || vertical > 10) return std::nullopt;
+        hosts::PerspectiveStep step;
+        for (size_t k = 0; k < 4; ++k)
+            step.corners[k] = {(*previewedCorners_)[k].x, (*previewedCorners_)[k].y};
+        step.vertical = vertical;
+        step.bilinear = blends("InterQuad");
+        w.perspective = step;
+    } else if (command_ == 8 && probe_) {
+        const int position = probe_("TauxCorr"), square = probe_("TypeDistor1");
+        if (position < -100 || position > 100 || square < 0) return std::nullopt;
+        w.distortion = hosts::DistortionStep{position, square == 1 ? 2 : 1, blends("InterQuad")};
+    } else {
+        return std::nullopt;
+    }
+    return w;
 }
 
 void EditorCore::finishSelection() {
@@ -534,9 +564,11 @@ void EditorCore::callback(int32_t pt1x, int32_t pt1y, int32_t pt2x, int32_t pt2y
             height_ = pt1y;
             undo_.push_back({std::move(previous), identity_.captions[command_ - 1], revision_});
             revision_ = nextRevision_++;
-            if (command_ == 3 && previewed_) {
-                tilt_ = previewed_;
-                tiltRevision_ = revision_;
+            // A warp's clean crop stays on offer for its picture, whatever
+            // comes after (an undo back to it offers it again).
+            if (command_ == 3 || command_ == 8 || command_ == 9) {
+                warp_ = appliedWarp();
+                warpRevision_ = revision_;
             }
             redo_.clear();
         } else {

@@ -12,6 +12,8 @@
 
 #include "CleanCrop.h"
 #include "Cp1252.h"
+#include "UprightCrop.h"
+#include <array>
 #include <climits>
 #include <cstdint>
 #include <functional>
@@ -143,7 +145,9 @@ class EditorCore {
     StatusText statusText() const;
     std::string status() const { return statusText().english(); }
 
-    // The pick boxes of the open dialog, as the widgets see them.
+    // The open dialog's controls, as the widgets see them: a box or a
+    // radio button 1 when checked, 0 when not; a slider its position; -1
+    // for a control it cannot read.
     void setBoxProbe(BoxProbe probe) { probe_ = std::move(probe); }
     // The user clicked control `name` in the open dialog: a pick box now
     // waits for its point; "ReInit" starts the picking again.
@@ -169,9 +173,10 @@ class EditorCore {
     // becomes the selection and is reported to the dialog.
     void offerSelection(const PixelRect& r);
 
-    // After an applied horizon tilt, while it is the picture shown: the
-    // largest rectangle without corners from outside the source, of the
-    // picture's proportions or of any.
+    // After an applied tilt, perspective or distortion correction, while it
+    // is the picture shown: the largest rectangle whose every pixel the
+    // command computed from inside the picture, of the picture's
+    // proportions or of any.
     std::optional<PixelRect> cropToResult(bool keepProportion) const;
     std::optional<PixelRect> selection() const { return selection_; }
     // The proportion index of the last rtFormat (0: free).
@@ -243,11 +248,23 @@ class EditorCore {
     std::vector<std::optional<Marker>> stored_;
     bool missed_ = false; // the last click came while no box waited
     bool unreported_ = false;
-    // The two points of the tilt's last preview, and of the tilt applied
-    // to the picture of revision `tiltRevision_`.
+    // The two points of the tilt's last preview.
     std::optional<std::pair<Marker, Marker>> previewed_;
-    std::optional<std::pair<Marker, Marker>> tilt_;
-    uint64_t tiltRevision_ = 0;
+    // The four corners of the perspective's last preview.
+    std::optional<std::array<Marker, 4>> previewedCorners_;
+    // The correction applied to the picture of revision `warpRevision_`:
+    // what its clean crop is computed from.
+    struct Warp {
+        std::optional<hosts::TiltStep> tilt;
+        std::optional<hosts::PerspectiveStep> perspective;
+        std::optional<hosts::DistortionStep> distortion;
+    };
+    std::optional<Warp> warp_;
+    uint64_t warpRevision_ = 0;
+    // The warp the command that just ended applied, from its points and its
+    // dialog's settings (read through the probe; nothing when one cannot
+    // be read).
+    std::optional<Warp> appliedWarp() const;
 
     int command_ = 0;
     bool ended_ = false;

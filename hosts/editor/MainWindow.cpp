@@ -39,6 +39,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSettings>
+#include <QSlider>
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -522,10 +523,19 @@ MainWindow::MainWindow(EditorCore& core) : core_(core) {
             [this](QPoint at) { pointer_->setText(QString("%1, %2").arg(at.x()).arg(at.y())); });
     connect(canvas_, &Canvas::pointerLeft, this, [this] { pointer_->clear(); });
 
-    core_.setBoxProbe([](const std::string& name) {
+    core_.setBoxProbe([this](const std::string& name) {
+        // The open dialog, or, at a modal dialog's final callback, the one
+        // that just closed.
         QDialog* d = openDialog();
-        auto* box = d ? d->findChild<QCheckBox*>(QString::fromStdString(name)) : nullptr;
-        return box ? (box->isChecked() ? 1 : 0) : -1;
+        if (!d)
+            for (const QPointer<QDialog>& w : watched_)
+                if (w) d = w;
+        const QString control = QString::fromStdString(name);
+        if (auto* button = d ? d->findChild<QAbstractButton*>(control) : nullptr;
+            button && button->isCheckable())
+            return button->isChecked() ? 1 : 0;
+        if (auto* slider = d ? d->findChild<QSlider*>(control) : nullptr) return slider->value();
+        return -1;
     });
     core_.onPictureChanged = [this] { pictureChanged(); };
     core_.onStateChanged = [this] { refresh(); };

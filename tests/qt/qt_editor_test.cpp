@@ -535,6 +535,11 @@ TEST_F(EditorTest, DistortionDialogAppliesTheDraggedRate) {
     if (haveTool())
         expectSame(core_->picture(),
                    tool("distortion", {"--rate", QString::number(rate), "--nearest"}));
+    // Crop to result knows the rate, the law and the sampling the dialog
+    // applied: the rectangle of pixels the correction computed.
+    EXPECT_TRUE(window_->cropToResultAction(false)->isEnabled());
+    EXPECT_EQ(core_->cropToResult(false),
+              hosts::distortionCrop(640, 480, hosts::DistortionStep{rate, 1, false}, false));
 }
 
 TEST_F(EditorTest, CancelledDialogsLeaveThePictureAsItWas) {

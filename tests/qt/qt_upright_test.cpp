@@ -134,6 +134,29 @@ TEST_F(UprightEditorTest, ThePerspectiveSuggestsTheCornersTheAnalysisMakes) {
     QTest::qWait(300);
     clickPicture(facade.width - 3, facade.height - 2);
     EXPECT_EQ(core_->markers(), (std::vector<Marker>{{3, facade.width, facade.height}}));
+    // The other three, near their rings, then applied: crop to result
+    // offers the rectangle the correction computed with these corners and
+    // the dialog's vertical stretch (5) and sampling (Basique).
+    for (const char* box : {"PosHG", "PosHD", "PosBG"}) {
+        click(d, box);
+        QTest::qWait(300);
+        const Marker& m = points[box == std::string("PosHG")   ? 0
+                                 : box == std::string("PosHD") ? 1
+                                                               : 3];
+        clickPicture(m.x + 4, m.y + 4);
+    }
+    EXPECT_EQ(core_->markers(), points);
+    click(d, "Appliquer");
+    ASSERT_FALSE(core_->busy());
+    hosts::PerspectiveStep step;
+    for (size_t k = 0; k < 4; ++k)
+        step.corners[k] = {points[k].x, points[k].y};
+    step.vertical = 5;
+    step.bilinear = false;
+    const auto rect = hosts::uprightCrop(facade.width, facade.height, std::nullopt, step, true);
+    ASSERT_TRUE(rect);
+    EXPECT_TRUE(window_->cropToResultAction(true)->isEnabled());
+    EXPECT_EQ(core_->cropToResult(true), rect);
 }
 
 TEST_F(UprightEditorTest, APictureWithoutLinesIsToldSoAndKeepsItsPicks) {
