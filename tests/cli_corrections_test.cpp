@@ -378,6 +378,11 @@ TEST(CliCorrections, RefusalsAreOneLineAndWriteNothing) {
          {"tilt", in, out, "--angle", "3", "--centre", "2147483647,0"},
          1,
          "no room"},
+        {"sides that meet just above the bottom row, blended",
+         {"perspective", in, out, "--corners", "28,46", "36,46", "63,47", "0,47", "--vertical", "0",
+          "--crop"},
+         1,
+         "no rectangle of the 64 x 48 result"},
         {"a rate beyond the slider", {"distortion", in, out, "--rate", "101"}, 2, "--rate"},
         {"an unknown law", {"distortion", in, out, "--rate", "5", "--law", "3"}, 2, "--law"},
         {"no rate", {"distortion", in, out}, 2, "--rate"},
@@ -469,6 +474,15 @@ TEST(CliCrop, PerspectiveAndDistortionKeepOnlyComputedPixels) {
                  {{{20, 0}, {230, 0}, {240, 160}, {0, 160}}, 0, Sampling::Bilinear});
          },
          true},
+        // Sides parting upwards (a picture taken looking down): the
+        // vanishing point lies below, and every row has a clean run.
+        {{"perspective", "--corners", "0,0", "240,0", "214,160", "26,160", "--crop"},
+         [](const PtsImg& s, PtsImg& d) {
+             engines::correctPerspective(
+                 s.data(), d.data(), 240, 160,
+                 {{{0, 0}, {240, 0}, {214, 160}, {26, 160}}, 5, Sampling::Bilinear});
+         },
+         false},
         {{"distortion", "--rate", "-60", "--law", "2", "--crop"},
          [](const PtsImg& s, PtsImg& d) {
              engines::correctDistortion(s.data(), d.data(), 240, 160,

@@ -6,6 +6,12 @@
 // arithmetic (the same 80-bit formulas, Trunc toward zero and all), and the
 // chain's are the destination columns whose source pixels, and the
 // bilinear neighbours they blend, all lie in the previous step's clean runs.
+// Positions are truncated towards zero, so one less than a pixel before the
+// first column or row reads that column or row: clean.  The perspective's
+// rows beyond its vanishing point (the slope (Vy - f) / Vy of the column no
+// longer positive) hold the picture mirrored and count as none; a vanishing
+// point below the picture (sides parting upwards, Vy < 0) leaves every row
+// ahead of it.  Where the engine refuses a run the crop is nothing.
 // The largest rectangle of rows with such runs is then found exactly over
 // every pair of first and last rows.
 //
@@ -76,7 +82,7 @@ Run intersect(Run a, Run b) {
 // The largest rectangle over the rows' runs, of any proportion or of the
 // picture's: every first row, every last row.
 std::optional<PixelRect> largest(const std::vector<Run>& rows, int32_t W, int32_t H,
-                                        bool keepProportion) {
+                                 bool keepProportion) {
     PixelRect best;
     int64_t bestArea = 0;
     const double aspect = static_cast<double>(W) / H;
@@ -104,10 +110,9 @@ std::optional<PixelRect> largest(const std::vector<Run>& rows, int32_t W, int32_
 
 } // namespace
 
-std::optional<PixelRect> uprightCrop(int32_t W, int32_t H,
-                                            const std::optional<TiltStep>& tilt,
-                                            const std::optional<PerspectiveStep>& perspective,
-                                            bool keepProportion) {
+std::optional<PixelRect> uprightCrop(int32_t W, int32_t H, const std::optional<TiltStep>& tilt,
+                                     const std::optional<PerspectiveStep>& perspective,
+                                     bool keepProportion) {
     if (W < 2 || H < 2) return std::nullopt;
     // The tilt's clean runs, row by row of its result.
     std::vector<Run> tilted(static_cast<size_t>(H), Run{0, W - 1});
@@ -126,10 +131,11 @@ std::optional<PixelRect> uprightCrop(int32_t W, int32_t H,
                     return sx >= 0 && sx < W && sy >= 0 && sy < H;
                 }
                 // The blend reads (tx, ty) to (tx + 1, ty + 1), and row 0
-                // never starts one (its base index must be at least W).
-                const long double fx = x1 + X, fy = y1 + Y;
-                return fx >= 0 && fy >= 0 && truncl(fx) <= W - 2 && truncl(fy) >= 1 &&
-                       truncl(fy) <= H - 2;
+                // never starts one (its base index must be at least W).  A
+                // position just left of column 0 truncates to it and blends
+                // columns 0 and 1: inside.
+                const long double tx = truncl(x1 + X), ty = truncl(y1 + Y);
+                return tx >= 0 && tx <= W - 2 && ty >= 1 && ty <= H - 2;
             };
             // Where the row crosses the source's middle column, roughly.
             const long double guess = x1 + (W / 2.0L - x1) * c + dy * s;
@@ -152,11 +158,24 @@ std::optional<PixelRect> uprightCrop(int32_t W, int32_t H,
         for (int32_t y = 0; y < H; ++y) {
             long double f = static_cast<long double>(H - y);
             if (stretch) f = (sqrtl(B * 2 * f + 1) - 1) / B;
+            // The engine refuses the whole run, writing nothing, when a
+            // row's position or either end of its columns is not finite.
+            if (!std::isfinite(f) || !std::isfinite(H - f) ||
+                !std::isfinite(((Vy - f) * 0 + f * Vx) / Vy) ||
+                !std::isfinite(((Vy - f) * (W - 1) + f * Vx) / Vy))
+                return std::nullopt;
             Run& out = rows[static_cast<size_t>(y)];
             out = {};
-            if (!std::isfinite(f) || !(Vy - f > 0)) continue;
+            // Rows beyond the vanishing point (where the column's slope
+            // (Vy - f) / Vy is no longer positive) are the picture
+            // mirrored, or one pixel drawn across: none is clean.  The
+            // vanishing point is below the picture (Vy < 0) when the sides
+            // part upwards, and then every row is ahead of it.
+            if (!((Vy - f) / Vy > 0)) continue;
             const long double rowPos = H - f;
-            if (!(rowPos >= 0)) continue;
+            // Truncated towards zero: a position less than a pixel above the
+            // picture reads row 0.
+            if (!(rowPos > -1)) continue;
             const int64_t r = static_cast<int64_t>(truncl(rowPos));
             if (r > H - 1 - (bilinear ? 1 : 0)) continue;
             Run from = tilted[static_cast<size_t>(r)];
@@ -167,7 +186,6 @@ std::optional<PixelRect> uprightCrop(int32_t W, int32_t H,
             if (from.empty()) continue;
             auto clean = [&](int32_t x) {
                 const long double X = ((Vy - f) * x + f * Vx) / Vy;
-                if (bilinear && X < 0) return false;
                 const long double t = truncl(X);
                 return t >= from.lo && t <= from.hi;
             };
@@ -180,11 +198,14 @@ std::optional<PixelRect> uprightCrop(int32_t W, int32_t H,
 }
 
 std::optional<PixelRect> distortionCrop(int32_t W, int32_t H, const DistortionStep& d,
-                                               bool keepProportion) {
+                                        bool keepProportion) {
     if (W < 2 || H < 2 || d.position < -100 || d.position > 100) return std::nullopt;
     const engines::DistortionParams params{
         d.position, d.law == 2 ? engines::DistortionLaw::Square : engines::DistortionLaw::Linear,
         d.bilinear ? engines::Sampling::Bilinear : engines::Sampling::Nearest};
+    // Rate 0 copies every pixel of the rows above the last, in either
+    // sampling: no blend reads a neighbour.
+    const bool blends = d.bilinear && d.position != 0;
     const int64_t cx = W / 2, cy = H / 2;
     std::vector<Run> rows(static_cast<size_t>(H));
     for (int32_t y = 0; y < H; ++y) {
@@ -195,7 +216,7 @@ std::optional<PixelRect> distortionCrop(int32_t W, int32_t H, const DistortionSt
             const long double column = cx + tx, row = cy + ty;
             // The last row is never a source; a blend reads the next column
             // and row, at X + 1 when X is negative and not whole.
-            if (!d.bilinear) return column >= 0 && column <= W - 1 && row >= 0 && row <= H - 2;
+            if (!blends) return column >= 0 && column <= W - 1 && row >= 0 && row <= H - 2;
             return column >= 0 && column <= W - 2 && row >= 0 && row <= H - 2;
         };
         Run& r = rows[static_cast<size_t>(y)];
