@@ -10,6 +10,7 @@
 #include <cstring>
 #include <dlfcn.h>
 #include <new>
+#include <utility>
 
 // The status texts are marked for Qt's translation tools (context
 // "EditorCore"); the view translates them, this file needs no Qt.
@@ -398,10 +399,19 @@ void EditorCore::offerSelection(const PixelRect& r) {
 }
 
 std::optional<PixelRect> EditorCore::cropToResult(bool keepProportion) const {
-    if (!warp_ || warpRevision_ != revision_ || busy()) return std::nullopt;
+    if (warpRevision_ != revision_ || busy()) return std::nullopt;
+    return cleanRect(keepProportion);
+}
+
+std::optional<PixelRect> EditorCore::cleanRect(bool keepProportion) const {
+    if (!warp_) return std::nullopt;
     if (warp_->distortion)
         return hosts::distortionCrop(width_, height_, *warp_->distortion, keepProportion);
     return hosts::uprightCrop(width_, height_, warp_->tilt, warp_->perspective, keepProportion);
+}
+
+std::optional<StatusText> EditorCore::takeWarpNote() {
+    return std::exchange(warpNote_, std::nullopt);
 }
 
 std::optional<EditorCore::Warp> EditorCore::appliedWarp() const {
@@ -569,6 +579,20 @@ void EditorCore::callback(int32_t pt1x, int32_t pt1y, int32_t pt2x, int32_t pt2y
             if (command_ == 3 || command_ == 8 || command_ == 9) {
                 warp_ = appliedWarp();
                 warpRevision_ = revision_;
+                warpCommand_ = command_;
+                warpNote_.reset();
+                if (!warp_)
+                    warpNote_ = {QT_TRANSLATE_NOOP("EditorCore",
+                                                   "Crop to result is not offered: the "
+                                                   "correction's settings could not be read "
+                                                   "from its dialog"),
+                                 {}};
+                else if (!cleanRect(false))
+                    warpNote_ = {QT_TRANSLATE_NOOP("EditorCore",
+                                                   "Crop to result is not offered: no pixel of "
+                                                   "the result was computed from inside the "
+                                                   "picture"),
+                                 {}};
             }
             redo_.clear();
         } else {

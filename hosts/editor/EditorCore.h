@@ -83,6 +83,9 @@ struct Marker {
 // box shown.  The widgets answer it; without an answer no point is taken as
 // stored.
 using BoxProbe = std::function<int(const std::string& box)>;
+// What a probe answers for a control it cannot read: below every slider's
+// range (a slider may stand at -1).
+inline constexpr int kUnreadControl = INT_MIN;
 
 struct Identity {
     std::string description; // UTF-8
@@ -146,8 +149,8 @@ class EditorCore {
     std::string status() const { return statusText().english(); }
 
     // The open dialog's controls, as the widgets see them: a box or a
-    // radio button 1 when checked, 0 when not; a slider its position; -1
-    // for a control it cannot read.
+    // radio button 1 when checked, 0 when not; a slider its position;
+    // kUnreadControl for a control it cannot read.
     void setBoxProbe(BoxProbe probe) { probe_ = std::move(probe); }
     // The user clicked control `name` in the open dialog: a pick box now
     // waits for its point; "ReInit" starts the picking again.
@@ -178,6 +181,13 @@ class EditorCore {
     // command computed from inside the picture, of the picture's
     // proportions or of any.
     std::optional<PixelRect> cropToResult(bool keepProportion) const;
+    // The command (3, 9 or 8) of that correction while its picture is the
+    // one shown, else 0.
+    int warpShown() const { return warpRevision_ == revision_ ? warpCommand_ : 0; }
+    // Once after each applied correction whose clean crop cannot be
+    // offered: why (its dialog's settings could not be read, or no pixel of
+    // the result is clean).
+    std::optional<StatusText> takeWarpNote();
     std::optional<PixelRect> selection() const { return selection_; }
     // The proportion index of the last rtFormat (0: free).
     int format() const { return format_; }
@@ -261,10 +271,14 @@ class EditorCore {
     };
     std::optional<Warp> warp_;
     uint64_t warpRevision_ = 0;
+    int warpCommand_ = 0;
+    std::optional<StatusText> warpNote_;
     // The warp the command that just ended applied, from its points and its
     // dialog's settings (read through the probe; nothing when one cannot
     // be read).
     std::optional<Warp> appliedWarp() const;
+    // The clean rectangle of the picture `warp_` made.
+    std::optional<PixelRect> cleanRect(bool keepProportion) const;
 
     int command_ = 0;
     bool ended_ = false;

@@ -535,7 +535,7 @@ MainWindow::MainWindow(EditorCore& core) : core_(core) {
             button && button->isCheckable())
             return button->isChecked() ? 1 : 0;
         if (auto* slider = d ? d->findChild<QSlider*>(control) : nullptr) return slider->value();
-        return -1;
+        return kUnreadControl;
     });
     core_.onPictureChanged = [this] { pictureChanged(); };
     core_.onStateChanged = [this] { refresh(); };
@@ -837,9 +837,15 @@ void MainWindow::refresh() {
     save_->setEnabled(idle);
     const bool offer = idle && core_.cropToResult(true).has_value();
     if (offer && !cropSame_->isEnabled())
-        statusBar()->showMessage(tr("Straightened: Edit > Crop to result cuts away the corners "
-                                    "that came from outside the picture"),
-                                 15000);
+        statusBar()->showMessage(
+            core_.warpShown() == 3
+                ? tr("Straightened: Edit > Crop to result cuts away the corners "
+                     "that came from outside the picture")
+                : tr("Corrected: Edit > Crop to result keeps the largest rectangle the "
+                     "correction computed from inside the picture"),
+            15000);
+    else if (const auto note = idle ? core_.takeWarpNote() : std::nullopt)
+        statusBar()->showMessage(translated(*note), 15000);
     cropSame_->setEnabled(offer);
     cropAny_->setEnabled(idle && core_.cropToResult(false).has_value());
     saveAs_->setEnabled(idle);

@@ -4,6 +4,7 @@
 #include "ImageIO.h"
 #include "MainWindow.h"
 #include "Scene.h"
+#include "UprightScenes.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -144,6 +145,42 @@ bool takeScreenshots(MainWindow& window, EditorCore& core, const QString& dir) {
             if (core.canUndo()) core.undo();
         }
         if (core.busy() || core.picture() != before) ok = false;
+    }
+    // The perspective dialog over a facade photographed from below: the
+    // lines the analysis found, its four suggested corners; then Upright.
+    {
+        const hosts::Picture facade =
+            analysis::scenes::render({analysis::scenes::Kind::Facade, 1200, 800, 2.0, 12});
+        const QString file = QDir(dir).filePath("facade.png");
+        cli::writePicture(file.toStdString(),
+                          cli::Picture{facade.width, facade.height, facade.rgb});
+        ok = window.openFile(file) && ok;
+        window.fit();
+        window.linesAction()->setChecked(true);
+        bool done = false;
+        QTimer::singleShot(300, &window, [&] {
+            if (QDialog* dialog = openDialog()) {
+                ok = composite(window, *dialog)
+                         .save(QDir(dir).filePath("editor-detected-lines.png")) &&
+                     ok;
+                QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+                QCoreApplication::sendEvent(dialog, &escape);
+            } else {
+                ok = false;
+            }
+            done = true;
+        });
+        window.commandAction(9)->trigger();
+        waitFor([&] { return done; }, 5000);
+        waitFor([&] { return !core.busy(); }, 2000);
+        window.linesAction()->setChecked(false);
+        window.uprightAction()->trigger();
+        window.fit();
+        waitFor([] { return false; }, 300);
+        ok = core.undoName() == "Upright" &&
+             window.grab().save(QDir(dir).filePath("editor-upright.png")) && ok;
+        core.undo(); // back to the file as opened: nothing to ask about
+        QFile::remove(file);
     }
     // A large picture fitted to the window, drawn smoothly from its scaled
     // copy: the facade's thin lines stay whole below 100 %.
