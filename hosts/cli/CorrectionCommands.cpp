@@ -417,6 +417,14 @@ int perspective(Args& args) {
     return finish(host, files[1], out);
 }
 
+// The options of the three commands that may end with their clean crop.
+constexpr const char* kCropHelp =
+    "  --crop             then cut the result down to the largest rectangle\n"
+    "                     whose every pixel was computed from inside the\n"
+    "                     picture (command 6), told on stderr\n"
+    "  --keep-proportion  with --crop: a rectangle of the picture's proportions\n"
+    "                     (default: the largest area of any proportion)\n";
+
 } // namespace
 
 Subcommand tiltCommand() {
@@ -442,13 +450,8 @@ Subcommand tiltCommand() {
                 "  --nearest     take the nearest pixel (the dialog's \"Basique\"; --basic\n"
                 "                says the same) instead of interpolating between\n"
                 "                neighbouring pixels, the default (--bilinear,\n"
-                "                --smooth)\n"
-                "  --crop             then cut the result down to the largest rectangle\n"
-                "                     whose every pixel was computed from inside the\n"
-                "                     picture (command 6), told on stderr\n"
-                "  --keep-proportion  with --crop: a rectangle of the picture's proportions\n"
-                "                     (default: the largest area of any proportion)\n") +
-                kFileHelp,
+                "                --smooth)\n") +
+                kCropHelp + kFileHelp,
             tilt};
 }
 
@@ -492,13 +495,8 @@ Subcommand distortionCommand() {
                     "  --nearest     take the nearest pixel (the dialog's \"Basique\"; --basic\n"
                     "                says the same) instead of interpolating between\n"
                     "                neighbouring pixels, the default (--bilinear,\n"
-                    "                --smooth)\n"
-                    "  --crop             then cut the result down to the largest rectangle\n"
-                    "                     whose every pixel was computed from inside the\n"
-                    "                     picture (command 6), told on stderr\n"
-                    "  --keep-proportion  with --crop: a rectangle of the picture's proportions\n"
-                    "                     (default: the largest area of any proportion)\n") +
-            kFileHelp,
+                    "                --smooth)\n") +
+            kCropHelp + kFileHelp,
         distortion};
 }
 
@@ -524,13 +522,8 @@ Subcommand perspectiveCommand() {
                 "  --nearest     take the nearest pixel (the dialog's \"Basique\"; --basic\n"
                 "                says the same) instead of interpolating between\n"
                 "                neighbouring pixels, the default (--bilinear,\n"
-                "                --smooth)\n"
-                "  --crop             then cut the result down to the largest rectangle\n"
-                "                     whose every pixel was computed from inside the\n"
-                "                     picture (command 6), told on stderr\n"
-                "  --keep-proportion  with --crop: a rectangle of the picture's proportions\n"
-                "                     (default: the largest area of any proportion)\n") +
-                kFileHelp,
+                "                --smooth)\n") +
+                kCropHelp + kFileHelp,
             perspective};
 }
 
