@@ -79,9 +79,9 @@ struct Marker {
     friend bool operator==(const Marker&, const Marker&) = default;
 };
 
-// How the open dialog's pick boxes look: 1 checked, 0 unchecked, -1 no such
-// box shown.  The widgets answer it; without an answer no point is taken as
-// stored.
+// How the open dialog's pick boxes look: 1 checked, 0 unchecked,
+// kUnreadControl no such box shown.  The widgets answer it; without an
+// answer no point is taken as stored.
 using BoxProbe = std::function<int(const std::string& box)>;
 // What a probe answers for a control it cannot read: below every slider's
 // range (a slider may stand at -1).

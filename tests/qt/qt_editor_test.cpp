@@ -1091,3 +1091,40 @@ TEST_F(EditorTest, RecentFilesAreRememberedAndOpen) {
 }
 
 } // namespace talvine::editor
+
+namespace talvine::editor {
+namespace {
+
+// After the distortion, crop to result is offered only when the dialog's
+// settings were read as it closed; otherwise the status bar says why.  A
+// rate slider the editor cannot find is not taken for one at -1.
+TEST_F(EditorTest, CropToResultAfterADistortionNeedsItsSettings) {
+    for (const bool readable : {true, false}) {
+        SCOPED_TRACE(readable ? "settings read" : "settings unknown");
+        core_->open(sample());
+        QSlider* slider = nullptr;
+        run(8, [&] {
+            QDialog* d = dialog("CorrDist");
+            slider = in<QSlider>(d, "TauxCorr");
+            if (slider && !readable) slider->setObjectName("hidden");
+            click(d, "Appliquer");
+        });
+        if (slider) slider->setObjectName("TauxCorr");
+        ASSERT_FALSE(core_->busy());
+        ASSERT_TRUE(core_->canUndo());
+        EXPECT_EQ(window_->cropToResultAction(false)->isEnabled(), readable);
+        EXPECT_EQ(window_->cropToResultAction(true)->isEnabled(), readable);
+        const QString message = window_->statusBar()->currentMessage();
+        EXPECT_TRUE(message.startsWith(readable ? "Corrected: Edit > Crop to result"
+                                                : "Crop to result is not offered: the "
+                                                  "correction's settings could not be read"))
+            << message.toStdString();
+        if (readable) {
+            // Rate 0 copies every row but the last, which is never a source.
+            EXPECT_EQ(core_->cropToResult(false), (PixelRect{0, 0, 640, 479}));
+        }
+    }
+}
+
+} // namespace
+} // namespace talvine::editor
