@@ -29,6 +29,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <deque>
 #include <functional>
 #include <vector>
 
@@ -80,27 +81,63 @@ Run intersect(Run a, Run b) {
 }
 
 // The largest rectangle over the rows' runs, of any proportion or of the
-// picture's: every first row, every last row.
+// picture's.  Going down from a first row y0, the common run only narrows.
+// Of the picture's proportions (its width rounded from the height), a
+// height that fits still fits from a later first row, so the last row that
+// fits only moves down: one pass of two pointers, the common run of the
+// window kept by two monotone queues.  Of any proportion, every first and
+// last row, skipping what cannot beat the best found (the common run times
+// the rows left).
 std::optional<PixelRect> largest(const std::vector<Run>& rows, int32_t W, int32_t H,
                                  bool keepProportion) {
     PixelRect best;
     int64_t bestArea = 0;
-    const double aspect = static_cast<double>(W) / H;
-    for (int32_t y0 = 0; y0 < H; ++y0) {
-        Run span{0, W - 1};
-        for (int32_t y1 = y0; y1 < H; ++y1) {
-            span = intersect(span, rows[static_cast<size_t>(y1)]);
-            if (span.empty()) break;
-            int32_t h = y1 - y0 + 1, w = span.hi - span.lo + 1;
-            if (keepProportion) {
-                // The picture's proportions, to the nearest pixel.
-                const int32_t wanted = static_cast<int32_t>(std::lround(aspect * h));
-                if (wanted > w) continue;
-                w = wanted;
+    if (keepProportion) {
+        const double aspect = static_cast<double>(W) / H;
+        auto wanted = [aspect](int64_t h) { return static_cast<int64_t>(std::lround(aspect * h)); };
+        std::deque<int32_t> los, his; // rows of the window, their lo falling, their hi rising
+        int32_t end = 0;              // the window is rows y0 .. end - 1
+        for (int32_t y0 = 0; y0 < H; ++y0) {
+            if (end < y0) end = y0;
+            while (!los.empty() && los.front() < y0)
+                los.pop_front();
+            while (!his.empty() && his.front() < y0)
+                his.pop_front();
+            for (; end < H; ++end) {
+                const Run& r = rows[static_cast<size_t>(end)];
+                const int32_t lo = std::max(los.empty() ? r.lo : rows[los.front()].lo, r.lo);
+                const int32_t hi = std::min(his.empty() ? r.hi : rows[his.front()].hi, r.hi);
+                if (hi < lo || wanted(end - y0 + 1) > hi - lo + 1) break;
+                while (!los.empty() && rows[static_cast<size_t>(los.back())].lo <= r.lo)
+                    los.pop_back();
+                los.push_back(end);
+                while (!his.empty() && rows[static_cast<size_t>(his.back())].hi >= r.hi)
+                    his.pop_back();
+                his.push_back(end);
             }
-            if (int64_t{w} * h > bestArea) {
-                bestArea = int64_t{w} * h;
-                best = {span.lo + (span.hi - span.lo + 1 - w) / 2, y0, w, h};
+            const int32_t h = end - y0;
+            if (h == 0) continue;
+            const int64_t w = wanted(h);
+            if (w * h > bestArea) {
+                const int32_t lo = rows[static_cast<size_t>(los.front())].lo;
+                const int32_t hi = rows[static_cast<size_t>(his.front())].hi;
+                bestArea = w * h;
+                best = {lo + (hi - lo + 1 - static_cast<int32_t>(w)) / 2, y0,
+                        static_cast<int32_t>(w), h};
+            }
+        }
+    } else {
+        for (int32_t y0 = 0; y0 < H && int64_t{W} * (H - y0) > bestArea; ++y0) {
+            Run span{0, W - 1};
+            for (int32_t y1 = y0; y1 < H; ++y1) {
+                span = intersect(span, rows[static_cast<size_t>(y1)]);
+                const int64_t w = int64_t{span.hi} - span.lo + 1;
+                if (span.empty() || w * (H - y0) <= bestArea) break;
+                const int64_t h = y1 - y0 + 1;
+                if (w * h > bestArea) {
+                    bestArea = w * h;
+                    best = {span.lo, y0, static_cast<int32_t>(w), static_cast<int32_t>(h)};
+                }
             }
         }
     }
