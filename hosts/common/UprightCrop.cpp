@@ -11,9 +11,12 @@
 // rows beyond its vanishing point (the slope (Vy - f) / Vy of the column no
 // longer positive) hold the picture mirrored and count as none; a vanishing
 // point below the picture (sides parting upwards, Vy < 0) leaves every row
-// ahead of it.  Where the engine refuses a run the crop is nothing.
-// The largest rectangle of rows with such runs is then found exactly over
-// every pair of first and last rows.
+// ahead of it.  Where the engine refuses a run the crop is nothing.  (The
+// perspective's map is not projective: the column's slope 1 - f/Vy and its
+// offset f.Vx/Vy both move with the row, and the stretch takes f through a
+// square root, so the clean region's sides are curves, not the edges of a
+// polygon; the runs follow them exactly.)  The largest rectangle of rows
+// with such runs is then found exactly (largest, below).
 //
 // The distortion moves a pixel along its ray from the centre, by a factor
 // s(r)/r monotone in r, so along a row each side of the centre column the
