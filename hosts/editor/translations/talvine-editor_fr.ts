@@ -87,6 +87,14 @@
         <source>Ready</source>
         <translation>Prêt</translation>
     </message>
+    <message>
+        <source>Crop to result is not offered: the correction&apos;s settings could not be read from its dialog</source>
+        <translation>Recadrer sur le résultat n’est pas proposé : les réglages de la correction n’ont pas pu être lus dans sa boîte de dialogue</translation>
+    </message>
+    <message>
+        <source>Crop to result is not offered: no pixel of the result was computed from inside the picture</source>
+        <translation>Recadrer sur le résultat n’est pas proposé : aucun pixel du résultat n’a été calculé depuis l’intérieur de l’image</translation>
+    </message>
 </context>
 <context>
     <name>Suggestions</name>
@@ -363,7 +371,7 @@ Le menu %2 vient du module externe&#xa0;; cet éditeur en est l’hôte de réf�
     </message>
     <message>
         <source>No suggestion: %1</source>
-        <translation>Aucune suggestion : %1</translation>
+        <translation>Aucune suggestion&#xa0;: %1</translation>
     </message>
     <message>
         <source>Upright needs the talvine tool, which was not found</source>
@@ -371,11 +379,15 @@ Le menu %2 vient du module externe&#xa0;; cet éditeur en est l’hôte de réf�
     </message>
     <message>
         <source>Upright: levelled, verticals made vertical, cropped to the clean rectangle</source>
-        <translation>Redresser : horizon mis de niveau, verticales redressées, image recadrée sur le rectangle propre</translation>
+        <translation>Redresser&#xa0;: horizon mis de niveau, verticales redressées, image recadrée sur le rectangle propre</translation>
     </message>
     <message>
         <source>Upright: %1</source>
-        <translation>Redresser : %1</translation>
+        <translation>Redresser&#xa0;: %1</translation>
+    </message>
+    <message>
+        <source>Corrected: Edit &gt; Crop to result keeps the largest rectangle the correction computed from inside the picture</source>
+        <translation>Corrigée : Édition &gt; Recadrer sur le résultat garde le plus grand rectangle que la correction a calculé depuis l’intérieur de l’image</translation>
     </message>
 </context>
 </TS>
