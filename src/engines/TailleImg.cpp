@@ -103,14 +103,16 @@ inline uint8_t toByte(long double r) {
     return detail::clampByte(static_cast<int64_t>(roundEven(r)));
 }
 
-// A blend computed in double precision (weights from the extended u and v
-// rounded to double) lies within 1e-11 of the extended blend: every weight is
-// off by a few units of 2^-53 and there are at most four products of a byte.
-// So unless the double sum comes within kTieMargin of a rounding tie, both
-// round to the same integer.  Near a tie the extended sum decides, unless
-// both sums are exact (see dyadic): then they are equal, and the double one
-// is rounded to even directly.
-constexpr double kTieMargin = 1e-9;
+// One rule for the scalar and the vector paths: the fractions and weights
+// they blend with are the extended ones rounded to double, within 2^-54 of
+// them (the fractions lie in [0, 1)), so by FastBlend.h's argument a double
+// blend lies within blendMargin(2^-54), about 3.8e-12, of the extended one,
+// whatever the order of its terms (two for the edge's columns and rows, four
+// inside).  Unless the double sum comes within that margin of a rounding
+// tie, both round to the same integer.  Near a tie the extended sum decides,
+// unless both sums are exact (see dyadic): then they are equal, and the
+// double one is rounded to even directly.
+constexpr double kTieMargin = fast::blendMargin(0x1p-54);
 
 template <class Exact> inline uint8_t screened(double approx, bool exactSum, Exact exact) {
     const double s = approx + 0.5;
@@ -152,7 +154,7 @@ template <class Pixel>
 TALVINE_AVX2 int64_t lisseRowAvx2(const TPtImg* src, int64_t w, int64_t total, int64_t rowStart,
                                   const LisseColumns& cols, int64_t nw, double v, bool rowExact,
                                   TPtImg* out, Pixel& pixel) {
-    const __m256d margin = _mm256_set1_pd(fast::blendMargin(0x1p-54));
+    const __m256d margin = _mm256_set1_pd(kTieMargin);
     const __m256d vv = _mm256_set1_pd(v);
     int64_t x = 0;
     for (; x + 4 <= nw; x += 4) {
@@ -186,7 +188,7 @@ template <class Pixel>
 TALVINE_AVX512 int64_t lisseRowAvx512(const TPtImg* src, int64_t w, int64_t total, int64_t rowStart,
                                       const LisseColumns& cols, int64_t nw, double v, bool rowExact,
                                       TPtImg* out, Pixel& pixel) {
-    const __m512d margin = _mm512_set1_pd(fast::blendMargin(0x1p-54));
+    const __m512d margin = _mm512_set1_pd(kTieMargin);
     const __m512d vv = _mm512_set1_pd(v);
     int64_t x = 0;
     for (; x + 8 <= nw; x += 8) {
