@@ -210,6 +210,9 @@ class EditorCore {
     // Whether the picture differs from the one last opened or saved (an
     // undo back to it counts as unchanged).
     bool modified() const { return revision_ != savedRevision_; }
+    // The state of the picture shown: each change, undo and redo gives
+    // another (what an analysis of the picture was made for).
+    uint64_t revision() const { return revision_; }
     // The picture shown is the one now in its file.
     void markSaved();
 

@@ -52,6 +52,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <new>
 
 namespace talvine::editor {
@@ -249,7 +250,8 @@ void Canvas::setShowLines(bool shown) {
 }
 
 void Canvas::paintSuggestions(QPainter& p) {
-    if (!suggestions_ || !core_.busy() || core_.command() != suggestions_->command()) return;
+    if (!suggestions_ || !suggestions_->analysed() || core_.command() != suggestions_->command())
+        return;
     p.setRenderHint(QPainter::Antialiasing);
     if (lines_)
         for (const analysis::Line& l : suggestions_->lines()) {
@@ -599,6 +601,7 @@ void MainWindow::dropEvent(QDropEvent* e) {
 }
 
 MainWindow::~MainWindow() {
+    if (worker_.joinable()) worker_.join();
     qApp->removeEventFilter(this);
     core_.onPictureChanged = nullptr;
     core_.onStateChanged = nullptr;
@@ -633,19 +636,63 @@ void MainWindow::runCommand(int command) {
 }
 
 void MainWindow::suggest() {
-    if (!core_.busy() || (core_.command() != 3 && core_.command() != 9)) {
-        suggestions_.clear();
+    // The picture the open dialog works on, as it found it; else the one
+    // shown.  A copy: the worker reads it while the user goes on.
+    const int command = core_.command();
+    const Picture* before = core_.pictureBeforeCommand();
+    auto picture = std::make_shared<const Picture>(before ? *before : core_.picture());
+    const uint64_t ticket = ++ticket_;
+    suggestedRevision_ = core_.revision();
+    suggestions_.clear();
+    canvas_->update();
+    if (int64_t(picture->width) * picture->height < backgroundPixels_) {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        Suggestions found;
+        found.analyse(*picture, command);
+        QApplication::restoreOverrideCursor();
+        suggested(std::move(found), ticket);
         return;
     }
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    const Picture* before = core_.pictureBeforeCommand();
-    suggestions_.analyse(before ? *before : core_.picture(), core_.command());
-    QApplication::restoreOverrideCursor();
-    if (!suggestions_.refusal().empty())
+    // One analysis at a time: an earlier one is near its end by now.
+    if (worker_.joinable()) worker_.join();
+    pending_ = true;
+    statusBar()->showMessage(tr("Finding the picture's lines…"));
+    worker_ = std::thread([this, picture, command, ticket] {
+        auto found = std::make_shared<Suggestions>();
+        found->analyse(*picture, command);
+        // Queued to the window's thread; the window joins this thread
+        // before it goes, so it is there to receive it.
+        QMetaObject::invokeMethod(
+            this, [this, found, ticket] { suggested(std::move(*found), ticket); },
+            Qt::QueuedConnection);
+    });
+}
+
+void MainWindow::suggested(Suggestions found, uint64_t ticket) {
+    if (ticket != ticket_) return; // a later analysis was asked for
+    pending_ = false;
+    // The dialog it was for has closed, or the picture has changed.
+    if (found.command() != core_.command() ||
+        (!core_.busy() && core_.revision() != suggestedRevision_)) {
+        statusBar()->clearMessage();
+        return;
+    }
+    suggestions_ = std::move(found);
+    const QString why = QCoreApplication::translate("Suggestions", suggestions_.refusal().c_str());
+    const bool points = suggestions_.command() == 3 || suggestions_.command() == 9;
+    if (points && !why.isEmpty())
+        statusBar()->showMessage(tr("No suggestion: %1").arg(why), 8000);
+    else if (!points && suggestions_.level())
+        statusBar()->showMessage(tr("Straight lines found: %1; the level is %2 degrees")
+                                     .arg(suggestions_.lines().size())
+                                     .arg(*suggestions_.level(), 0, 'f', 2),
+                                 8000);
+    else if (!points)
         statusBar()->showMessage(
-            tr("No suggestion: %1")
-                .arg(QCoreApplication::translate("Suggestions", suggestions_.refusal().c_str())),
+            tr("Straight lines found: %1; no level: %2").arg(suggestions_.lines().size()).arg(why),
             8000);
+    else
+        statusBar()->clearMessage();
     canvas_->update();
 }
 
@@ -674,7 +721,10 @@ void MainWindow::upright() {
                           write);
         QProcess run;
         run.start(tool, {"upright", "--quiet", in, out});
-        if (!run.waitForFinished(-1) || run.exitCode() != 0) {
+        // A crash has no exit code to go by: only a normal exit with 0 is
+        // a result.
+        if (!run.waitForFinished(-1) || run.exitStatus() != QProcess::NormalExit ||
+            run.exitCode() != 0) {
             failure = QString::fromUtf8(run.readAllStandardError()).trimmed();
             // The tool's line: "talvine: <path>: <why>; nothing was written".
             failure.remove(
@@ -850,7 +900,11 @@ void MainWindow::refresh() {
     cropAny_->setEnabled(idle && core_.cropToResult(false).has_value());
     saveAs_->setEnabled(idle);
     upright_->setEnabled(idle && core_.width() > 0);
-    if (idle && suggestions_.command()) suggestions_.clear();
+    // Suggestions last while their dialog is open; the lines found for the
+    // picture shown, while it is.
+    if (idle && suggestions_.analysed() &&
+        (suggestions_.command() != 0 || core_.revision() != suggestedRevision_))
+        suggestions_.clear();
     canvas_->setSuggestions(&suggestions_);
     canvas_->setShowLines(lines_->isChecked());
     status_->setText(translated(core_.statusText()));

@@ -15,6 +15,8 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <thread>
+
 class QAction;
 class QDialog;
 class QLabel;
@@ -126,6 +128,11 @@ class MainWindow : public QMainWindow {
     QAction* linesAction() const { return lines_; }
     QAction* uprightAction() const { return upright_; }
     const Suggestions& suggestions() const { return suggestions_; }
+    // Whether an analysis of the picture is still running on the worker.
+    bool suggesting() const { return pending_; }
+    // Pictures of at least this many pixels are analysed on a worker
+    // thread, the window staying live; smaller ones at once.
+    void setBackgroundPixels(int64_t pixels) { backgroundPixels_ = pixels; }
     // The pictures opened or saved last, newest first (QSettings).
     QStringList recentFiles() const;
     QMenu* recentMenu() const { return recent_; }
@@ -186,8 +193,17 @@ class MainWindow : public QMainWindow {
     QAction* lines_ = nullptr;   // View > Show detected lines
     QAction* upright_ = nullptr; // Edit > Upright
     Suggestions suggestions_;
-    // The suggestions for the open tilt or perspective dialog, found now.
+    // The suggestions for the open tilt or perspective dialog, or the lines
+    // alone for the picture shown: found now, or on the worker for a large
+    // picture.
     void suggest();
+    // An analysis is over: taken while it is still the one asked for.
+    void suggested(Suggestions found, uint64_t ticket);
+    std::thread worker_;
+    uint64_t ticket_ = 0;            // the last analysis asked for
+    uint64_t suggestedRevision_ = 0; // of the picture it analyses
+    bool pending_ = false;
+    int64_t backgroundPixels_ = 4'000'000;
     void upright();
     QMenu* recent_ = nullptr; // File > Open recent
     QLabel* status_ = nullptr;

@@ -26,7 +26,7 @@ namespace {
 namespace sc = analysis::scenes;
 
 Picture scene(sc::Kind kind, double roll, double pitch) {
-    const hosts::Picture p = sc::render({kind, 900, 600, roll, pitch});
+    const hosts::Picture p = sc::render({kind, 1200, 800, roll, pitch});
     return {p.width, p.height, p.rgb};
 }
 
@@ -41,7 +41,10 @@ class UprightEditorTest : public testing::Test {
         delete window_;
         delete core_;
     }
-    void SetUp() override { window_->canvas().setZoom(1.0); }
+    void SetUp() override {
+        window_->canvas().setZoom(1.0);
+        window_->setBackgroundPixels(4'000'000);
+    }
     void TearDown() override {
         if (QDialog* d = openDialog()) click(d, "Annuler");
         ASSERT_TRUE(QTest::qWaitFor([] { return !core_->busy(); }, 3000));
@@ -62,7 +65,7 @@ class UprightEditorTest : public testing::Test {
         ASSERT_NE(b, nullptr) << name;
         QTest::mouseClick(b, Qt::LeftButton, {}, QPoint(6, b->height() / 2));
     }
-    // A click on the canvas at the picture point (x, y), at zoom 1.
+    // A click on the canvas at the picture point (x, y).
     static void clickPicture(double x, double y) {
         Canvas& c = window_->canvas();
         const QPointF at = c.toWidget(QPointF(x, y));
@@ -74,6 +77,9 @@ class UprightEditorTest : public testing::Test {
         }
     }
     static QString message() { return window_->statusBar()->currentMessage(); }
+    static double slopeOf(const Marker& a, const Marker& b) {
+        return -std::atan2(b.y - a.y, b.x - a.x) * 180 / std::numbers::pi;
+    }
 
     static EditorCore* core_;
     static MainWindow* window_;
@@ -192,6 +198,128 @@ TEST_F(UprightEditorTest, UprightIsOneStepOfTheHistory) {
     EXPECT_TRUE(message().startsWith("Upright: no level found")) << message().toStdString();
     EXPECT_EQ(core_->picture(), organic);
     EXPECT_FALSE(core_->canUndo());
+}
+
+TEST(LevelPoints, StayInsideThePictureAndFollowTheLevelWhateverItsShape) {
+    struct Case {
+        int32_t width, height;
+        double degrees;
+    };
+    // A panorama tilted more than its height allows at 40 % of its width,
+    // a portrait, steep and falling levels, and a level line.
+    for (const Case c : {Case{1200, 800, 2.0}, Case{4000, 500, 10.0}, Case{4000, 500, -10.0},
+                         Case{600, 1800, 35.0}, Case{1000, 1000, -60.0}, Case{1000, 1000, 89.0},
+                         Case{6000, 4000, 0.0}}) {
+        SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << " at " << c.degrees);
+        const auto ends = levelPoints(c.width, c.height, c.degrees);
+        ASSERT_TRUE(ends);
+        const auto [first, second] = *ends;
+        EXPECT_EQ(first, (Marker{1, c.width / 2, c.height / 2}));
+        EXPECT_EQ(second.number, 2);
+        EXPECT_GE(second.x, 0);
+        EXPECT_LT(second.x, c.width);
+        EXPECT_GE(second.y, 0);
+        EXPECT_LT(second.y, c.height);
+        const double slope =
+            -std::atan2(second.y - first.y, second.x - first.x) * 180 / std::numbers::pi;
+        EXPECT_NEAR(slope, c.degrees, 0.05);
+        // Near the edge, not beside the centre.
+        EXPECT_GT(std::hypot(second.x - first.x, second.y - first.y),
+                  0.35 * std::min(c.width, c.height));
+    }
+    // No room for a second point, or no angle.
+    EXPECT_FALSE(levelPoints(1, 400, 0));
+    EXPECT_FALSE(levelPoints(400, 400, NAN));
+    EXPECT_FALSE(levelPoints(400, 400, 120));
+}
+
+TEST_F(UprightEditorTest, ASnapReachesTheSameScreenDistanceAtEveryZoom) {
+    core_->open(scene(sc::Kind::Facade, 2.0, 0));
+    window_->commandAction(3)->trigger();
+    QDialog* d = dialogNamed("InclineHorz");
+    const auto points = window_->suggestions().points();
+    ASSERT_EQ(points.size(), 2u);
+    const Marker centre = points[0];
+    // At half size, 18 picture pixels are 9 on the screen: taken; at
+    // twice the size, 8 picture pixels are 16 on the screen: not taken.
+    window_->canvas().setZoom(0.5);
+    click(d, "PtRot1");
+    QTest::qWait(300);
+    clickPicture(centre.x + 18, centre.y);
+    EXPECT_EQ(core_->markers(), (std::vector<Marker>{centre}));
+    window_->canvas().setZoom(2.0);
+    click(d, "PtRot1");
+    QTest::qWait(300);
+    clickPicture(centre.x + 8, centre.y);
+    EXPECT_EQ(core_->markers(), (std::vector<Marker>{{1, centre.x + 8, centre.y}}));
+    // And 5 picture pixels, 10 on the screen: taken again.
+    click(d, "PtRot1");
+    QTest::qWait(300);
+    clickPicture(centre.x, centre.y - 5);
+    EXPECT_EQ(core_->markers(), (std::vector<Marker>{centre}));
+}
+
+TEST_F(UprightEditorTest, TheWorkerFindsWhatTheWindowFinds) {
+    const Picture facade = scene(sc::Kind::Facade, -1.5, 10);
+    core_->open(facade);
+    for (const auto& [command, form] : {std::pair{3, "InclineHorz"}, {9, "CorrPerspect"}}) {
+        SCOPED_TRACE(command);
+        window_->setBackgroundPixels(4'000'000);
+        window_->commandAction(command)->trigger();
+        QDialog* d = dialogNamed(form);
+        EXPECT_FALSE(window_->suggesting());
+        const std::vector<Marker> inlined = window_->suggestions().points();
+        const size_t lines = window_->suggestions().lines().size();
+        ASSERT_EQ(inlined.size(), command == 3 ? 2u : 4u);
+        click(d, "Annuler");
+        ASSERT_TRUE(QTest::qWaitFor([] { return !core_->busy(); }, 3000));
+
+        // Every picture on the worker: nothing shown until it is done, then
+        // the same points and lines.
+        window_->setBackgroundPixels(0);
+        window_->commandAction(command)->trigger();
+        d = dialogNamed(form);
+        EXPECT_TRUE(window_->suggesting());
+        EXPECT_TRUE(window_->suggestions().points().empty());
+        ASSERT_TRUE(QTest::qWaitFor([] { return !window_->suggesting(); }, 10000));
+        EXPECT_EQ(window_->suggestions().points(), inlined);
+        EXPECT_EQ(window_->suggestions().lines().size(), lines);
+        click(d, "Annuler");
+        ASSERT_TRUE(QTest::qWaitFor([] { return !core_->busy(); }, 3000));
+    }
+    // A dialog closed before its analysis ends gets none, and the next one
+    // its own.
+    window_->commandAction(9)->trigger();
+    QDialog* d = dialogNamed("CorrPerspect");
+    click(d, "Annuler");
+    ASSERT_TRUE(QTest::qWaitFor([] { return !core_->busy(); }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([] { return !window_->suggesting(); }, 10000));
+    EXPECT_FALSE(window_->suggestions().analysed());
+    window_->commandAction(3)->trigger();
+    dialogNamed("InclineHorz");
+    ASSERT_TRUE(QTest::qWaitFor([] { return !window_->suggesting(); }, 10000));
+    EXPECT_EQ(window_->suggestions().points().size(), 2u);
+}
+
+TEST_F(UprightEditorTest, FindLinesWithoutADialogShowsTheLinesAndTheLevel) {
+    core_->open(scene(sc::Kind::Facade, 3.0, 0));
+    QAction* find = nullptr;
+    for (QAction* a : window_->findChildren<QAction*>())
+        if (a->text() == "&Find lines") find = a;
+    ASSERT_NE(find, nullptr);
+    find->trigger();
+    EXPECT_TRUE(window_->linesAction()->isChecked());
+    EXPECT_FALSE(window_->suggestions().lines().empty());
+    EXPECT_TRUE(window_->suggestions().points().empty());
+    ASSERT_TRUE(window_->suggestions().level());
+    EXPECT_NEAR(*window_->suggestions().level(), 3.0, 0.05);
+    EXPECT_TRUE(message().contains("the level is 3.0")) << message().toStdString();
+    // Another picture: the lines were this one's.
+    core_->open(scene(sc::Kind::NoLines, 0, 0));
+    EXPECT_FALSE(window_->suggestions().analysed());
+    find->trigger();
+    EXPECT_TRUE(message().contains("no level: ")) << message().toStdString();
+    window_->linesAction()->setChecked(false);
 }
 
 } // namespace

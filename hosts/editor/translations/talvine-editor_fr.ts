@@ -114,6 +114,10 @@
         <source>verticals already parallel</source>
         <translation>verticales déjà parallèles</translation>
     </message>
+    <message>
+        <source>no room for two points</source>
+        <translation>pas de place pour deux points</translation>
+    </message>
 </context>
 <context>
     <name>talvine::editor::MainWindow</name>
@@ -388,6 +392,18 @@ Le menu %2 vient du module externe&#xa0;; cet éditeur en est l’hôte de réf�
     <message>
         <source>Corrected: Edit &gt; Crop to result keeps the largest rectangle the correction computed from inside the picture</source>
         <translation>Corrigée : Édition &gt; Recadrer sur le résultat garde le plus grand rectangle que la correction a calculé depuis l’intérieur de l’image</translation>
+    </message>
+    <message>
+        <source>Finding the picture&apos;s lines…</source>
+        <translation>Recherche des lignes de l’image…</translation>
+    </message>
+    <message>
+        <source>Straight lines found: %1; the level is %2 degrees</source>
+        <translation>Lignes droites trouvées&#xa0;: %1&#xa0;; le niveau est de %2 degrés</translation>
+    </message>
+    <message>
+        <source>Straight lines found: %1; no level: %2</source>
+        <translation>Lignes droites trouvées&#xa0;: %1&#xa0;; pas de niveau&#xa0;: %2</translation>
     </message>
 </context>
 </TS>
