@@ -268,9 +268,13 @@ void Canvas::paintSuggestions(QPainter& p) {
             p.setPen(QPen(colour, width));
             p.drawEllipse(c, kSnap, kSnap);
         }
+        // The number on the picture's side of the ring: a corner's ring
+        // lies on the picture's edge.
+        const double sx = 2 * m.x < core_.width() ? 1 : -1, sy = 2 * m.y < core_.height() ? 1 : -1;
+        const QPointF label = c + QPointF(sx, sy) * (1.6 * kSnap);
         p.setPen(QColor(0, 230, 255));
-        p.drawText(QRectF(c.x() + kSnap, c.y() - 2 * kSnap, 2 * kSnap, 2 * kSnap), Qt::AlignCenter,
-                   QString::number(m.number));
+        p.drawText(QRectF(label.x() - kSnap, label.y() - kSnap, 2 * kSnap, 2 * kSnap),
+                   Qt::AlignCenter, QString::number(m.number));
     }
 }
 

@@ -160,7 +160,10 @@ bool takeScreenshots(MainWindow& window, EditorCore& core, const QString& dir) {
         bool done = false;
         QTimer::singleShot(300, &window, [&] {
             if (QDialog* dialog = openDialog()) {
-                ok = composite(window, *dialog)
+                // Beside the window, so that no suggested corner is under it.
+                dialog->move(window.frameGeometry().topRight() + QPoint(12, 60));
+                ok = !window.suggesting() && window.suggestions().points().size() == 4 &&
+                     composite(window, *dialog)
                          .save(QDir(dir).filePath("editor-detected-lines.png")) &&
                      ok;
                 QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
