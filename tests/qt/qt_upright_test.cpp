@@ -116,6 +116,30 @@ TEST_F(UprightEditorTest, TheTiltSuggestsTheLevelAndAPickNearItSnapsThere) {
     window_->linesAction()->setChecked(true);
     EXPECT_FALSE(window_->suggestions().lines().empty());
     window_->linesAction()->setChecked(false);
+    // What the module got: applied, the picture is the one the exact
+    // points give, reported without the canvas; and not the one a pixel
+    // off gives.
+    click(d, "Appliquer");
+    ASSERT_TRUE(QTest::qWaitFor([] { return !core_->busy(); }, 3000));
+    const Picture snapped = core_->picture();
+    core_->undo();
+    const auto applyAt = [](Marker first, Marker second) {
+        window_->commandAction(3)->trigger();
+        QDialog* again = dialogNamed("InclineHorz");
+        click(again, "PtRot1");
+        QTest::qWait(300);
+        core_->pickPoint(first.x, first.y);
+        click(again, "PtRot2");
+        QTest::qWait(300);
+        core_->pickPoint(second.x, second.y);
+        click(again, "Appliquer");
+        EXPECT_TRUE(QTest::qWaitFor([] { return !core_->busy(); }, 3000));
+        const Picture result = core_->picture();
+        core_->undo();
+        return result;
+    };
+    EXPECT_TRUE(applyAt(points[0], points[1]) == snapped);
+    EXPECT_FALSE(applyAt(points[0], {2, points[1].x, points[1].y + 1}) == snapped);
 }
 
 TEST_F(UprightEditorTest, ThePerspectiveSuggestsTheCornersTheAnalysisMakes) {
