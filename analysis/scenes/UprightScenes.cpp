@@ -298,21 +298,28 @@ uint8_t toByte(double v) {
     return static_cast<uint8_t>(std::clamp(std::lround(v), 0L, 255L));
 }
 
-void jpegRoundTrip(hosts::Picture& p, int quality) {
+// The picture as a JPEG (TurboJPEG, 4:2:0, the accurate DCT); empty when it
+// cannot be compressed.
+std::vector<unsigned char> compressJpeg(const hosts::Picture& p, int quality) {
     tjhandle c = tjInitCompress();
     unsigned char* buffer = nullptr;
     unsigned long size = 0;
-    if (tjCompress2(c, p.rgb.data(), p.width, 0, p.height, TJPF_RGB, &buffer, &size, TJSAMP_420,
-                    quality, TJFLAG_ACCURATEDCT) != 0) {
-        tjDestroy(c);
-        throw std::runtime_error("scene: JPEG compression failed");
-    }
+    const bool encoded = tjCompress2(c, p.rgb.data(), p.width, 0, p.height, TJPF_RGB, &buffer,
+                                     &size, TJSAMP_420, quality, TJFLAG_ACCURATEDCT) == 0;
     tjDestroy(c);
-    tjhandle d = tjInitDecompress();
-    const int rc = tjDecompress2(d, buffer, size, p.rgb.data(), p.width, 0, p.height, TJPF_RGB,
-                                 TJFLAG_ACCURATEDCT);
-    tjDestroy(d);
+    std::vector<unsigned char> bytes;
+    if (encoded) bytes.assign(buffer, buffer + size);
     tjFree(buffer);
+    return bytes;
+}
+
+void jpegRoundTrip(hosts::Picture& p, int quality) {
+    const std::vector<unsigned char> bytes = compressJpeg(p, quality);
+    if (bytes.empty()) throw std::runtime_error("scene: JPEG compression failed");
+    tjhandle d = tjInitDecompress();
+    const int rc = tjDecompress2(d, bytes.data(), static_cast<unsigned long>(bytes.size()),
+                                 p.rgb.data(), p.width, 0, p.height, TJPF_RGB, TJFLAG_ACCURATEDCT);
+    tjDestroy(d);
     if (rc != 0) throw std::runtime_error("scene: JPEG decompression failed");
 }
 
@@ -443,20 +450,12 @@ std::array<double, 2> verticalsAt(const Shot& shot) {
 }
 
 bool writeJpeg(const hosts::Picture& p, const std::string& path, int quality) {
-    tjhandle c = tjInitCompress();
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    const bool encoded = tjCompress2(c, p.rgb.data(), p.width, 0, p.height, TJPF_RGB, &buffer,
-                                     &size, TJSAMP_420, quality, TJFLAG_ACCURATEDCT) == 0;
-    tjDestroy(c);
-    bool written = false;
-    if (encoded)
-        if (FILE* f = std::fopen(path.c_str(), "wb")) {
-            written = std::fwrite(buffer, 1, size, f) == size;
-            written = std::fclose(f) == 0 && written;
-        }
-    tjFree(buffer);
-    return written;
+    const std::vector<unsigned char> bytes = compressJpeg(p, quality);
+    if (bytes.empty()) return false;
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return false;
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    return std::fclose(f) == 0 && written;
 }
 
 std::string describe(const Shot& s) {
