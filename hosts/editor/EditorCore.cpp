@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cctype>
 #include <climits>
+#include <cmath>
 #include <cstring>
 #include <dlfcn.h>
 #include <new>
@@ -398,6 +399,119 @@ void EditorCore::offerSelection(const PixelRect& r) {
     finishSelection();
 }
 
+std::array<ScreenPoint, 8> selectionHandles(const PixelRect& r, double zoom) {
+    const double left = r.x * zoom, top = r.y * zoom;
+    const double width = r.width * zoom, height = r.height * zoom;
+    const double right = left + width, bottom = top + height;
+    const double cx = left + width / 2, cy = top + height / 2;
+    return {ScreenPoint{left, top},     {cx, top},    {right, top},   {right, cy},
+            ScreenPoint{right, bottom}, {cx, bottom}, {left, bottom}, {left, cy}};
+}
+
+int handleAt(const PixelRect& r, double zoom, ScreenPoint at) {
+    const auto handles = selectionHandles(r, zoom);
+    for (int k = 0; k < 8; ++k)
+        if (std::abs(handles[k].x - at.x) <= kHandleSide &&
+            std::abs(handles[k].y - at.y) <= kHandleSide)
+            return k;
+    return -1;
+}
+
+bool onRectangle(const PixelRect& r, double zoom, ScreenPoint at) {
+    const double left = r.x * zoom, top = r.y * zoom;
+    const double right = left + r.width * zoom, bottom = top + r.height * zoom;
+    if (left == right || top == bottom) return false;
+    return at.x >= left && at.x <= right && at.y >= top && at.y <= bottom;
+}
+
+namespace {
+
+// The pixel under a point of the canvas ...
+int32_t pixelUnder(double at, double zoom) {
+    return static_cast<int32_t>(std::floor(at / zoom));
+}
+
+// ... and the edge between pixels nearest to it.
+int32_t edgeNear(double at, double zoom) {
+    return static_cast<int32_t>(std::lround(at / zoom));
+}
+
+} // namespace
+
+int EditorCore::selectionHandleAt(ScreenPoint at, double zoom) const {
+    if (!selection_ || mode_ != Mode::SelectRect) return -1;
+    return handleAt(*selection_, zoom, at);
+}
+
+bool EditorCore::selectionHolds(ScreenPoint at, double zoom) const {
+    return selection_ && mode_ == Mode::SelectRect && onRectangle(*selection_, zoom, at);
+}
+
+void EditorCore::pressSelection(ScreenPoint at, double zoom) {
+    if (mode_ != Mode::SelectRect) return;
+    const int32_t px = pixelUnder(at.x, zoom), py = pixelUnder(at.y, zoom);
+    const auto sel = selection_;
+    press_.handle = selectionHandleAt(at, zoom);
+    if (sel && press_.handle >= 0) {
+        // The corner or the side across from the handle stays put.
+        press_.kind = Press::Resize;
+        press_.start = *sel;
+        const int32_t x0 = sel->x, y0 = sel->y, x1 = sel->x + sel->width, y1 = sel->y + sel->height;
+        static constexpr int kFixed[8][2] = {{1, 1}, {0, 1}, {0, 1}, {0, 0},
+                                             {0, 0}, {0, 0}, {1, 0}, {1, 0}};
+        press_.anchorX = kFixed[press_.handle][0] ? x1 : x0;
+        press_.anchorY = kFixed[press_.handle][1] ? y1 : y0;
+    } else if (sel && onRectangle(*sel, zoom, at)) {
+        press_.kind = Press::Move;
+        press_.start = *sel;
+        press_.grabX = px - sel->x;
+        press_.grabY = py - sel->y;
+    } else {
+        press_.kind = Press::New;
+        press_.start = sel ? *sel : PixelRect{};
+        press_.anchorX = px;
+        press_.anchorY = py;
+        dragSelection(px, py, px, py);
+    }
+}
+
+void EditorCore::dragPressedSelection(ScreenPoint at, double zoom) {
+    const int32_t px = pixelUnder(at.x, zoom), py = pixelUnder(at.y, zoom);
+    switch (press_.kind) {
+    case Press::None:
+        return;
+    case Press::New:
+        dragSelection(press_.anchorX, press_.anchorY, px, py);
+        return;
+    case Press::Move:
+        moveSelectionTo(px - press_.grabX, py - press_.grabY);
+        return;
+    case Press::Resize: {
+        // Edges lie between pixels: the nearest one to the pointer.  A side
+        // handle moves one coordinate; the other stays on the far side.
+        int32_t tx = edgeNear(at.x, zoom), ty = edgeNear(at.y, zoom);
+        const PixelRect& s = press_.start;
+        const int32_t x1 = s.x + s.width, y1 = s.y + s.height;
+        const int h = press_.handle;
+        if (h == 1 || h == 5) tx = press_.anchorX == s.x ? x1 : s.x;
+        if (h == 3 || h == 7) ty = press_.anchorY == s.y ? y1 : s.y;
+        dragSelection(press_.anchorX, press_.anchorY, tx, ty);
+        return;
+    }
+    }
+}
+
+void EditorCore::releaseSelection() {
+    if (press_.kind == Press::None) return;
+    const SelectionPress was = std::exchange(press_, SelectionPress{});
+    const auto sel = selection_;
+    if (was.kind == Press::New && (!sel || sel->width == 0 || sel->height == 0) &&
+        was.start.width > 0 && was.start.height > 0)
+        offerSelection(was.start); // a click without a drag keeps the rectangle
+    else
+        finishSelection();
+}
+
 std::optional<PixelRect> EditorCore::cropToResult(bool keepProportion) const {
     if (warpRevision_ != revision_ || busy()) return std::nullopt;
     return cleanRect(keepProportion);
@@ -501,6 +615,7 @@ void EditorCore::endCommand() {
     missed_ = false;
     stored_.clear();
     unreported_ = false;
+    press_ = SelectionPress{};
     before_ = Picture();
     stateChanged();
 }

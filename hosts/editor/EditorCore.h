@@ -87,6 +87,29 @@ using BoxProbe = std::function<int(const std::string& box)>;
 // range (a slider may stand at -1).
 inline constexpr int kUnreadControl = INT_MIN;
 
+// The selection rectangle on the canvas.  The canvas shows the picture at
+// `zoom` screen pixels per picture pixel; its points are in screen pixels
+// from the picture's top-left corner.
+struct ScreenPoint {
+    double x = 0;
+    double y = 0;
+    friend bool operator==(const ScreenPoint&, const ScreenPoint&) = default;
+};
+
+// A handle's side on the screen.  A handle also takes the points that lie
+// within this distance of its centre, across and down.
+inline constexpr double kHandleSide = 7;
+
+// The eight handles of `r` shown at `zoom`, clockwise from the top-left
+// corner: the corners and the middles of the sides.
+std::array<ScreenPoint, 8> selectionHandles(const PixelRect& r, double zoom);
+// The handle of `r` under a point, 0 to 7 (where handles overlap, on a small
+// rectangle, the first of them), -1 for none.
+int handleAt(const PixelRect& r, double zoom, ScreenPoint at);
+// Whether a point lies on `r` shown at `zoom`, its edges included; a
+// rectangle without width or height has none.
+bool onRectangle(const PixelRect& r, double zoom, ScreenPoint at);
+
 struct Identity {
     std::string description; // UTF-8
     int32_t major = 0;
@@ -175,6 +198,33 @@ class EditorCore {
     // While a rectangle is being chosen: `r` (kept inside the picture)
     // becomes the selection and is reported to the dialog.
     void offerSelection(const PixelRect& r);
+
+    // The canvas's hand on the rectangle while one is being chosen (points
+    // of the canvas, the picture shown at `zoom`; see ScreenPoint).  The
+    // handle under a point (handleAt), -1 for none or when no rectangle is
+    // being chosen ...
+    int selectionHandleAt(ScreenPoint at, double zoom) const;
+    // ... whether the point lies on the rectangle, where a press takes hold
+    // of it to move it ...
+    bool selectionHolds(ScreenPoint at, double zoom) const;
+    // ... a press of the button: on a handle, the corner or the side
+    // across from it stays put and a drag resizes the rectangle; elsewhere
+    // on it, a drag moves it; off it, a new rectangle starts at the pixel
+    // under the pointer ...
+    void pressSelection(ScreenPoint at, double zoom);
+    // ... the pointer moved with the button held: a handle takes the edge
+    // between pixels nearest to the pointer (a side's handle one coordinate
+    // only, the other staying on the far side), a move follows the pixel
+    // under it, a new rectangle spans from where it started to that pixel;
+    // always inside the picture and to the format's proportion
+    // (dragSelection, moveSelectionTo) ...
+    void dragPressedSelection(ScreenPoint at, double zoom);
+    // ... and the button let go: the rectangle is reported to the dialog.
+    // A press off the rectangle that drew none (a click without a drag)
+    // keeps the rectangle there was, offered again.
+    void releaseSelection();
+    // Whether the button is held on the rectangle (since pressSelection).
+    bool selectionPressed() const { return press_.kind != Press::None; }
 
     // After an applied tilt, perspective or distortion correction, while it
     // is the picture shown: the largest rectangle whose every pixel the
@@ -282,6 +332,19 @@ class EditorCore {
     std::optional<Warp> appliedWarp() const;
     // The clean rectangle of the picture `warp_` made.
     std::optional<PixelRect> cleanRect(bool keepProportion) const;
+
+    // The press on the rectangle that the button still holds.
+    enum class Press { None, New, Resize, Move };
+    struct SelectionPress {
+        Press kind = Press::None;
+        int32_t anchorX = 0; // the fixed corner (edges, in picture pixels)
+        int32_t anchorY = 0;
+        int handle = -1;   // the handle being dragged
+        int32_t grabX = 0; // where in the rectangle a move took hold
+        int32_t grabY = 0;
+        PixelRect start; // the rectangle when the press began
+    };
+    SelectionPress press_;
 
     int command_ = 0;
     bool ended_ = false;

@@ -609,6 +609,16 @@ TEST_F(EditorTest, CropRectangleIsOneMovedAndResizedByHandlesAndReadsOnThePictur
     canvasPress(QEvent::MouseButtonRelease, {400, 300}, Qt::NoButton);
     ASSERT_EQ(core_->selection(), (PixelRect{100, 80, 300, 220}));
 
+    // The cursor says what a press would do: resize, move or draw anew.
+    const std::pair<QPoint, Qt::CursorShape> cursors[] = {
+        {{400, 300}, Qt::SizeFDiagCursor}, {{100, 300}, Qt::SizeBDiagCursor},
+        {{250, 80}, Qt::SizeVerCursor},    {{400, 190}, Qt::SizeHorCursor},
+        {{250, 190}, Qt::SizeAllCursor},   {{20, 450}, Qt::CrossCursor}};
+    for (const auto& [at, shape] : cursors) {
+        canvasPress(QEvent::MouseMove, at, Qt::NoButton);
+        EXPECT_EQ(window_->canvas().cursor().shape(), shape) << at.x() << ", " << at.y();
+    }
+
     // Typed in the dialog: the same one rectangle follows.
     auto* left = in<QLineEdit>(d, "MrgG");
     ASSERT_NE(left, nullptr);
@@ -715,106 +725,6 @@ TEST_F(EditorTest, PerspectiveFromFourPickedCornersMatchesTheTool) {
                                                           "470,420", "170,420", "--nearest"}));
 }
 
-TEST_F(EditorTest, AResultArrayHandedInParamBecomesThePictureUnderTheEditorsOwnReference) {
-    run(3);
-    QDialog* d = dialog("InclineHorz");
-    {
-        PixelArray result = PixelArray::make(6);
-        for (int i = 0; i < 18; ++i)
-            result.bytes()[i] = static_cast<uint8_t>(i * 10);
-        core_->callback(3, 2, 0, 0, rtImage, reinterpret_cast<intptr_t>(result.handle()), true,
-                        true);
-    } // the sender lets go of its reference
-    EXPECT_FALSE(core_->busy());
-    const Picture p = core_->picture();
-    EXPECT_EQ(p.width, 3);
-    EXPECT_EQ(p.height, 2);
-    ASSERT_EQ(p.rgb.size(), 18u);
-    EXPECT_EQ(p.rgb[17], 170);
-    core_->undo();
-    EXPECT_EQ(core_->picture(), sample());
-    click(d, "Annuler"); // the dialog's own end comes after: ignored
-    EXPECT_EQ(core_->picture(), sample());
-}
-
-TEST_F(EditorTest, AResultTheBufferCannotHoldIsRefusedAndNothingIsLost) {
-    run(3);
-    QDialog* d = dialog("InclineHorz");
-    core_->callback(5000, 5000, 0, 0, rtImage, 0, true, false); // a preview too large
-    EXPECT_EQ(core_->width(), 640);
-    core_->callback(5000, 5000, 0, 0, rtImage, 0, true, true);
-    EXPECT_FALSE(core_->busy());
-    EXPECT_EQ(core_->picture(), sample());
-    EXPECT_FALSE(core_->canUndo());
-    click(d, "Annuler");
-}
-
-TEST_F(EditorTest, SelectionKeepsEachFormatsProportionInsideThePicture) {
-    run(6);
-    QDialog* d = dialog("RogneImg");
-    struct Case {
-        int format;
-        PixelRect want;
-    };
-    // Dragged from (600, 470) up and left to (0, 0): a 600 x 470 box.
-    const Case cases[] = {{0, {0, 0, 600, 470}},
-                          {1, {0, 70, 600, 400}},   // 3 : 2
-                          {2, {287, 0, 313, 470}},  // 2 : 3
-                          {3, {0, 20, 600, 450}},   // 4 : 3
-                          {4, {248, 0, 352, 470}}}; // 3 : 4
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.format);
-        core_->callback(0, 0, 0, 0, rtFormat, c.format * 256 + 1, false, false);
-        EXPECT_EQ(core_->format(), c.format);
-        core_->dragSelection(600, 470, -50, -80); // past the corner: kept inside
-        ASSERT_TRUE(core_->selection());
-        EXPECT_EQ(*core_->selection(), c.want);
-    }
-    click(d, "Annuler");
-    EXPECT_EQ(core_->picture(), sample());
-}
-
-TEST(CleanCrop, TheRectangleLiesInsideTheTurnedSourceAndTheFrame) {
-    const double margin = 1.5;
-    EXPECT_EQ(cleanCrop(640, 480, 10, 100, 600, 100, false), (PixelRect{2, 2, 636, 476}))
-        << "level already: all but the margin";
-    EXPECT_FALSE(cleanCrop(640, 480, 10, 100, 10, 300, true)) << "a vertical line";
-    struct Line {
-        double fx, fy, tx, ty;
-    };
-    for (const Line& l : {Line{100, 300, 500, 260}, Line{20, 20, 600, 90}, Line{600, 400, 30, 300},
-                          Line{320, 240, 330, 250}}) {
-        SCOPED_TRACE(l.fx * 1000 + l.ty);
-        const double phi = -std::atan((l.ty - l.fy) / (l.tx - l.fx));
-        int64_t areas[2] = {};
-        for (bool keep : {true, false}) {
-            const auto r = cleanCrop(640, 480, l.fx, l.fy, l.tx, l.ty, keep);
-            ASSERT_TRUE(r);
-            areas[keep] = int64_t{r->width} * r->height;
-            if (keep) {
-                EXPECT_NEAR(double(r->width) / r->height, 640.0 / 480, 0.02);
-            }
-            EXPECT_GE(r->x, 0);
-            EXPECT_GE(r->y, 0);
-            EXPECT_LE(r->x + r->width, 640);
-            EXPECT_LE(r->y + r->height, 480);
-            // Each corner pixel, turned back, comes from inside the source.
-            for (int cx : {r->x, r->x + r->width - 1})
-                for (int cy : {r->y, r->y + r->height - 1}) {
-                    const double u =
-                        std::cos(phi) * (cx - l.fx) + std::sin(phi) * (cy - l.fy) + l.fx;
-                    const double v =
-                        -std::sin(phi) * (cx - l.fx) + std::cos(phi) * (cy - l.fy) + l.fy;
-                    EXPECT_GE(u, margin - 1e-6);
-                    EXPECT_LE(u, 639 - margin + 1e-6);
-                    EXPECT_GE(v, margin - 1e-6);
-                    EXPECT_LE(v, 479 - margin + 1e-6);
-                }
-        }
-        EXPECT_GE(areas[false], areas[true]) << "any proportion holds at least as much";
-    }
-}
-
 TEST_F(EditorTest, CropToResultAfterATiltKeepsOnlyPixelsOfTheSource) {
     Picture flat{640, 480, {}};
     for (int i = 0; i < 640 * 480; ++i)
@@ -919,12 +829,6 @@ TEST_F(EditorTest, EveryCaptionOfEveryDialogShowsWhole) {
     }
     for (const std::string& c : clipped)
         ADD_FAILURE() << c;
-}
-
-TEST(Cp1252, MenuTextsBecomeUtf8) {
-    EXPECT_EQ(fromCp1252("G\xE9om\xE9trie"), "G\xC3\xA9om\xC3\xA9trie");
-    EXPECT_EQ(fromCp1252("\x80 \x92"), "\xE2\x82\xAC \xE2\x80\x99");
-    EXPECT_EQ(fromCp1252(nullptr), "");
 }
 
 } // namespace
