@@ -1,0 +1,280 @@
+// Cancellation witnesses: parameters where the fast paths' double (or
+// float) positions and blends land on the other side of a truncation or a
+// rounding than the 80-bit ones, in many pixels, found by the witness finder
+// (tests/witness/witness_finder.cpp) and kept here as a table.  Every case
+// runs through the public engine under every kernel (a kernel the processor
+// lacks is skipped, and says so) with 1, 2, 3 and 7 threads, and must give
+// the plain loop's bytes: only the fallback to the exact formula gets those
+// pixels right, so a margin set to zero, or cut below a case's `need`,
+// fails here.  The arithmetic that tells why each case is a witness is
+// tests/witness/Witness.h; WitnessTable checks that each still is.
+//
+// The cases: a centre up to 2^31 pixels away and an angle that brings the
+// picture back onto itself (positions near integers everywhere; stripes
+// whose blends all sit on a tie); the top-left corner of an even picture,
+// where the distortion's law is the identity; integer trapezoids whose
+// columns are exact integers in reals; resampling ratios whose fractions make
+// two neighbours' blend a half-integer.
+//
+// Regenerate with `talvine_witness_finder 20` (three minutes or so)
+// and paste its rows; `knob` says which margin the case is there for,
+// `pixels` how many pixels go wrong with that margin at zero (with the
+// Position and Single knobs, the nearest tilt and the float blends, under
+// AVX-512 only), and `need` the scale of the margin below which some still do.
+#include "engines/Dispatch.h"
+#include "engines/Parallel.h"
+#include "engines/TailleImg.h"
+#include "witness/Witness.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+namespace talvine {
+namespace {
+
+using engines::DistortionLaw;
+using engines::Kernel;
+using engines::Sampling;
+using witness::Knob;
+using witness::Pattern;
+using witness::Pixels;
+
+template <class Case> struct Witness {
+    Case c;
+    Knob knob;
+    int64_t pixels; // wrong with the knob's margin at zero
+    double need;    // wrong still below this share of the margin
+};
+
+// clang-format off
+const Witness<witness::TiltCase> kTilt[] = {
+    {{249, 32, {-630028301, 2104719004}, -0x8.8b447cde2f78c76p-60L, Sampling::Nearest, {Pattern::Random, 271, 0, 0}}, Knob::Position, 7936, 0.00307},
+    {{251, 32, {-804264151, -1666847268}, 0xa.4e8ac23a778305ep-34L, Sampling::Nearest, {Pattern::Random, 494, 0, 0}}, Knob::Position, 7904, 0.00339},
+    {{253, 32, {-1132903332, -1518770437}, -0xb.4fcb45b62c9d641p-34L, Sampling::Nearest, {Pattern::Random, 423, 0, 0}}, Knob::Position, 7688, 0.00633},
+    {{210, 40, {82, INT32_MIN}, -0xb.b6c740a295dee6ap-28L, Sampling::Bilinear, {Pattern::Random, 174, 0, 0}}, Knob::Position, 6, 0.0312},
+    {{48, 29, {44, INT32_MIN}, -0xc.604f3197196061ep-30L, Sampling::Bilinear, {Pattern::Stripes, 0, 252, 0}}, Knob::Position, 8, 0.0312},
+    {{78, 55, {42, INT32_MIN}, -0xe.d0ca65b08322271p-30L, Sampling::Bilinear, {Pattern::Random, 352, 0, 0}}, Knob::Position, 6, 0.0312},
+    {{256, 32, {-1477134414, 1123025271}, -0xf.8a7759b03534603p-43L, Sampling::Bilinear, {Pattern::Stripes, 0, 252, 0}}, Knob::Blend, 7680, 0.000198},
+    {{255, 32, {1574426501, -1003704248}, 0xa.de1cc80aa249064p-40L, Sampling::Bilinear, {Pattern::Stripes, 0, 0, 252}}, Knob::Blend, 7650, 0.001},
+    {{252, 32, {-1826442829, 899643266}, -0xd.564d9c48b5048ccp-39L, Sampling::Bilinear, {Pattern::Stripes, 0, 252, 0}}, Knob::Blend, 7560, 0.00208},
+    {{206, 32, {-1151140096, 556141356}, -0x8.d378a3b9b476071p-38L, Sampling::Bilinear, {Pattern::Stripes, 0, 0, 252}}, Knob::Blend, 6180, 0.00272},
+    {{245, 30, {1132961273, 1348014605}, -0xa.84f303e1885083ep-39L, Sampling::Bilinear, {Pattern::Stripes, 0, 252, 0}}, Knob::Blend, 6860, 0.0027},
+    {{206, 32, {1724051348, -918052497}, 0xf.722bb865917f484p-39L, Sampling::Bilinear, {Pattern::Stripes, 0, 252, 0}}, Knob::Blend, 6180, 0.00254},
+    {{255, 32, {1574426501, -1003704248}, 0xa.de1cc80aa249064p-40L, Sampling::Bilinear, {Pattern::Stripes, 0, 0, 252}}, Knob::Single, 7200, 0.000946},
+    {{245, 32, {1484460210, 979029922}, -0xb.2438f9cd33a66d1p-40L, Sampling::Bilinear, {Pattern::Stripes, 0, 0, 252}}, Knob::Single, 7200, 0.000988},
+    {{252, 32, {-1826442829, 899643266}, -0xd.564d9c48b5048ccp-39L, Sampling::Bilinear, {Pattern::Stripes, 0, 252, 0}}, Knob::Single, 7200, 0.00144},
+    {{250, 19, {-1444791011, 580449706}, -0xc.370080c3369a67cp-38L, Sampling::Bilinear, {Pattern::Stripes, 0, 0, 252}}, Knob::Single, 4080, 0.0031},
+    {{195, 30, {1131737428, 722852529}, 0xb.9fc01b39614b2b1p-33L, Sampling::Bilinear, {Pattern::Stripes, 0, 0, 252}}, Knob::Single, 4608, 0.00285},
+    {{254, 31, {1408207077, -1109731109}, -0xf.14f087bd6c302ddp-34L, Sampling::Bilinear, {Pattern::Stripes, 0, 252, 0}}, Knob::Single, 5040, 0.00252},
+};
+
+const Witness<witness::DistortionCase> kDistortion[] = {
+    {{68, 34, 85, engines::DistortionLaw::Linear, Sampling::Nearest, {Pattern::Random, 844, 0, 0}}, Knob::Position, 13, 0.000613},
+    {{34, 62, 50, engines::DistortionLaw::Square, Sampling::Nearest, {Pattern::Random, 634, 0, 0}}, Knob::Position, 12, 0.000651},
+    {{60, 60, 54, engines::DistortionLaw::Square, Sampling::Nearest, {Pattern::Random, 221, 0, 0}}, Knob::Position, 12, 0.000521},
+    {{44, 34, -76, engines::DistortionLaw::Linear, Sampling::Nearest, {Pattern::Random, 433, 0, 0}}, Knob::Position, 1, 0.00159},
+    {{60, 60, 36, engines::DistortionLaw::Square, Sampling::Bilinear, {Pattern::Random, 219, 0, 0}}, Knob::Position, 11, 0.00156},
+    {{60, 24, 100, engines::DistortionLaw::Linear, Sampling::Nearest, {Pattern::Random, 58, 0, 0}}, Knob::Position, 4, 0.00149},
+    {{24, 32, 80, engines::DistortionLaw::Square, Sampling::Bilinear, {Pattern::Ties, 332, 0, 0}}, Knob::Blend, 6, 1.07e-06},
+    {{70, 56, 70, engines::DistortionLaw::Square, Sampling::Bilinear, {Pattern::Random, 878, 0, 0}}, Knob::Blend, 5, 0.00016},
+    {{50, 42, -100, engines::DistortionLaw::Square, Sampling::Bilinear, {Pattern::Random, 588, 0, 0}}, Knob::Blend, 5, 0.000125},
+    {{12, 4, 80, engines::DistortionLaw::Square, Sampling::Bilinear, {Pattern::Random, 827, 0, 0}}, Knob::Blend, 1, 0.000417},
+    {{4, 28, 60, engines::DistortionLaw::Square, Sampling::Bilinear, {Pattern::Random, 338, 0, 0}}, Knob::Blend, 1, 0.000239},
+    {{12, 64, -8, engines::DistortionLaw::Square, Sampling::Bilinear, {Pattern::Random, 923, 0, 0}}, Knob::Blend, 1, 0.000202},
+};
+
+const Witness<witness::PerspectiveCase> kPerspective[] = {
+    {{59, 46, {{10, 31}, {4, 13}, {117, -22}, {-54, 74}}, 0, Sampling::Nearest, {Pattern::Random, 949, 0, 0}}, Knob::Position, 588, 0.0505},
+    {{55, 46, {{-31, 17}, {13, 75}, {12, 31}, {34, 63}}, 0, Sampling::Nearest, {Pattern::Ties, 106, 254, 0}}, Knob::Position, 261, 0.029},
+    {{48, 40, {{-26, 21}, {62, -26}, {7, 17}, {21, -21}}, 0, Sampling::Nearest, {Pattern::Ties, 157, 254, 0}}, Knob::Position, 160, 0.0265},
+    {{32, 26, {{-13, 31}, {13, 12}, {7, 6}, {15, 26}}, 0, Sampling::Nearest, {Pattern::Ties, 984, 254, 0}}, Knob::Position, 22, 0.0746},
+    {{48, 34, {{-18, -19}, {-16, -3}, {95, -29}, {-11, -33}}, 0, Sampling::Nearest, {Pattern::Random, 588, 0, 0}}, Knob::Position, 14, 0.0692},
+    {{33, 34, {{53, 2}, {8, -5}, {52, -4}, {42, 35}}, 0, Sampling::Nearest, {Pattern::Random, 301, 0, 0}}, Knob::Position, 18, 0.0669},
+    {{48, 41, {{-48, -22}, {-47, 82}, {43, 30}, {96, 36}}, 0, Sampling::Bilinear, {Pattern::Ties, 114, 254, 0}}, Knob::Position, 64, 0.0381},
+    {{56, 40, {{78, -16}, {45, 51}, {73, -26}, {57, 66}}, 0, Sampling::Bilinear, {Pattern::Random, 220, 0, 0}}, Knob::Blend, 216, 0.0102},
+    {{60, 36, {{97, -19}, {73, 19}, {72, 30}, {-17, -22}}, 0, Sampling::Bilinear, {Pattern::Random, 869, 0, 0}}, Knob::Blend, 204, 0.0119},
+    {{32, 45, {{-3, 37}, {32, 42}, {9, 26}, {26, 49}}, 0, Sampling::Bilinear, {Pattern::Random, 900, 0, 0}}, Knob::Blend, 190, 0.00893},
+    {{48, 37, {{52, 64}, {77, 0}, {3, 60}, {43, -12}}, 0, Sampling::Bilinear, {Pattern::Random, 20, 0, 0}}, Knob::Blend, 36, 0.0264},
+    {{64, 45, {{-5, 90}, {56, 27}, {72, -22}, {111, 3}}, 0, Sampling::Bilinear, {Pattern::Random, 637, 0, 0}}, Knob::Blend, 49, 0.0249},
+    {{50, 14, {{-46, 15}, {2, 10}, {50, -13}, {8, 22}}, 0, Sampling::Bilinear, {Pattern::Random, 576, 0, 0}}, Knob::Blend, 31, 0.0229},
+};
+
+const Witness<witness::ResizeCase> kResize[] = {
+    {{191, 5, 288, 17, {Pattern::Stripes, 0, 3, 147}}, Knob::Blend, 322, 0.00751},
+    {{183, 3, 266, 19, {Pattern::Stripes, 0, 0, 133}}, Knob::Blend, 264, 0.00376},
+    {{37, 4, 290, 24, {Pattern::Stripes, 0, 7, 152}}, Knob::Blend, 198, 0.00751},
+    {{29, 4, 270, 12, {Pattern::Stripes, 0, 108, 243}}, Knob::Blend, 24, 0.015},
+    {{115, 5, 180, 19, {Pattern::Stripes, 0, 203, 221}}, Knob::Blend, 53, 0.015},
+    {{190, 3, 196, 23, {Pattern::Stripes, 0, 177, 226}}, Knob::Blend, 32, 0.015},
+};
+// clang-format on
+
+bool same(const Pixels& a, const Pixels& b) {
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(TPtImg)) == 0;
+}
+
+// The first differing pixel, for the message.
+std::string firstDifference(const Pixels& a, const Pixels& b, int32_t w) {
+    for (size_t i = 0; i < a.size() && i < b.size(); ++i)
+        if (std::memcmp(&a[i], &b[i], sizeof(TPtImg)) != 0)
+            return "first at (" + std::to_string(i % w) + ", " + std::to_string(i / w) + ")";
+    return "sizes differ";
+}
+
+struct Setup {
+    Kernel kernel;
+    int threads;
+};
+
+const char* kernelName(Kernel k) {
+    return k == Kernel::Avx512 ? "Avx512" : k == Kernel::Avx2 ? "Avx2" : "Baseline";
+}
+
+std::vector<Setup> setups() {
+    std::vector<Setup> out;
+    for (Kernel k : {Kernel::Baseline, Kernel::Avx2, Kernel::Avx512})
+        for (int t : {1, 2, 3, 7})
+            out.push_back({k, t});
+    return out;
+}
+
+const Kernel kDefaultKernel = engines::activeKernel();
+
+class Witnesses : public ::testing::TestWithParam<Setup> {
+  protected:
+    void SetUp() override {
+        if (!engines::kernelSupported(GetParam().kernel))
+            GTEST_SKIP() << "this processor has no " << kernelName(GetParam().kernel)
+                         << " kernel: its witnesses run on machines that have one";
+        ASSERT_TRUE(engines::setKernel(GetParam().kernel));
+        engines::setThreadCount(GetParam().threads);
+    }
+    void TearDown() override {
+        engines::setKernel(kDefaultKernel);
+        engines::setThreadCount(0);
+    }
+};
+
+TEST_P(Witnesses, TiltMatchesThePlainLoop) {
+    for (size_t i = 0; i < std::size(kTilt); ++i) {
+        const witness::TiltCase& c = kTilt[i].c;
+        const Pixels src = witness::picture(c.picture, c.w, c.h);
+        Pixels fast(src.size()), ref(src.size());
+        const engines::TiltParams p{c.centre, c.angle, c.sampling};
+        ASSERT_TRUE(engines::tilt(src.data(), fast.data(), c.w, c.h, p));
+        ASSERT_TRUE(engines::reference::tilt(src.data(), ref.data(), c.w, c.h, p));
+        ASSERT_TRUE(same(fast, ref))
+            << "tilt witness " << i << ": " << firstDifference(fast, ref, c.w);
+    }
+}
+
+TEST_P(Witnesses, DistortionMatchesThePlainLoop) {
+    for (size_t i = 0; i < std::size(kDistortion); ++i) {
+        const witness::DistortionCase& c = kDistortion[i].c;
+        const Pixels src = witness::picture(c.picture, c.w, c.h);
+        Pixels fast = witness::initialDestination(c.w, c.h), ref = fast;
+        const engines::DistortionParams p{c.rate, c.law, c.sampling};
+        engines::correctDistortion(src.data(), fast.data(), c.w, c.h, p);
+        engines::reference::correctDistortion(src.data(), ref.data(), c.w, c.h, p);
+        ASSERT_TRUE(same(fast, ref))
+            << "distortion witness " << i << ": " << firstDifference(fast, ref, c.w);
+    }
+}
+
+TEST_P(Witnesses, PerspectiveMatchesThePlainLoop) {
+    for (size_t i = 0; i < std::size(kPerspective); ++i) {
+        const witness::PerspectiveCase& c = kPerspective[i].c;
+        const Pixels src = witness::picture(c.picture, c.w, c.h);
+        Pixels fast = witness::initialDestination(c.w, c.h), ref = fast;
+        const engines::PerspectiveParams p{c.corners, c.vertical, c.sampling};
+        ASSERT_TRUE(engines::correctPerspective(src.data(), fast.data(), c.w, c.h, p));
+        ASSERT_TRUE(engines::reference::correctPerspective(src.data(), ref.data(), c.w, c.h, p));
+        ASSERT_TRUE(same(fast, ref))
+            << "perspective witness " << i << ": " << firstDifference(fast, ref, c.w);
+    }
+}
+
+TEST_P(Witnesses, ResamplingMatchesThePlainLoop) {
+    for (size_t i = 0; i < std::size(kResize); ++i) {
+        const witness::ResizeCase& c = kResize[i].c;
+        const Pixels src = witness::picture(c.picture, c.w, c.h);
+        Pixels fast(static_cast<size_t>(int64_t{c.nw} * c.nh)), ref(fast.size());
+        engines::resizeSmoothed(src.data(), c.w, c.h, fast.data(), c.nw, c.nh);
+        engines::reference::resizeSmoothed(src.data(), c.w, c.h, ref.data(), c.nw, c.nh);
+        ASSERT_TRUE(same(fast, ref))
+            << "resampling witness " << i << ": " << firstDifference(fast, ref, c.nw);
+    }
+}
+
+std::string setupName(const ::testing::TestParamInfo<Setup>& info) {
+    return std::string(kernelName(info.param.kernel)) + "_" + std::to_string(info.param.threads) +
+           "threads";
+}
+
+INSTANTIATE_TEST_SUITE_P(Kernels, Witnesses, ::testing::ValuesIn(setups()), setupName);
+
+// Each case is still a witness: with its knob's margin at zero the fast path
+// would get its recorded number of pixels wrong, and some still with the
+// margin at half its `need`; with the engines' own margins, none.  The counts
+// are those of the machine the table was made on (x86-64 Linux, glibc): other
+// C libraries may round sinl and cosl otherwise, so elsewhere only some
+// wrong pixels are asked for, and none of the tilt's.
+template <class Case>
+void checkStillWitnesses(const char* engine, const Witness<Case>* table, size_t n,
+                         bool sameLibrary) {
+    for (size_t i = 0; i < n; ++i) {
+        const Witness<Case>& w = table[i];
+        const int64_t atZero = witness::escapes(w.c, witness::Scales::scaled(w.knob, 0)).most();
+        if (sameLibrary) {
+            EXPECT_EQ(atZero, w.pixels) << engine << " witness " << i;
+            EXPECT_GT(witness::escapes(w.c, witness::Scales::scaled(w.knob, w.need / 2)).most(), 0)
+                << engine << " witness " << i;
+        } else if (!std::is_same_v<Case, witness::TiltCase>) {
+            EXPECT_GT(atZero, 0) << engine << " witness " << i;
+        }
+        EXPECT_EQ(witness::escapes(w.c, witness::Scales{}).most(), 0)
+            << engine << " witness " << i << " is wrong with the engine's own margins";
+    }
+}
+
+TEST(WitnessTable, EveryCaseStillNeedsTheFallback) {
+#if defined(__GLIBC__) && defined(__x86_64__)
+    const bool sameLibrary = true;
+#else
+    const bool sameLibrary = false;
+#endif
+    checkStillWitnesses("tilt", kTilt, std::size(kTilt), sameLibrary);
+    checkStillWitnesses("distortion", kDistortion, std::size(kDistortion), sameLibrary);
+    checkStillWitnesses("perspective", kPerspective, std::size(kPerspective), sameLibrary);
+    checkStillWitnesses("resampling", kResize, std::size(kResize), sameLibrary);
+}
+
+// Every engine, every knob it has, and both samplings where they matter.
+TEST(WitnessTable, CoversEveryMargin) {
+    auto has = [](const auto& table, Knob knob) {
+        for (const auto& w : table)
+            if (w.knob == knob) return true;
+        return false;
+    };
+    for (Knob k : {Knob::Position, Knob::Blend, Knob::Single})
+        EXPECT_TRUE(has(kTilt, k));
+    for (Knob k : {Knob::Position, Knob::Blend}) {
+        EXPECT_TRUE(has(kDistortion, k));
+        EXPECT_TRUE(has(kPerspective, k));
+    }
+    EXPECT_TRUE(has(kResize, Knob::Blend));
+    auto bilinearPosition = [](const auto& table) {
+        for (const auto& w : table)
+            if (w.knob == Knob::Position && w.c.sampling == Sampling::Bilinear) return true;
+        return false;
+    };
+    EXPECT_TRUE(bilinearPosition(kTilt)) << "a position witness that every kernel meets";
+    EXPECT_TRUE(bilinearPosition(kDistortion));
+}
+
+} // namespace
+} // namespace talvine
