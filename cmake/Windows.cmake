@@ -11,7 +11,7 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   # a stack aligned to 4 bytes only.
   add_compile_options(-march=pentium4 -mtune=generic -mfpmath=sse -mincoming-stack-boundary=2)
   # The vector kernels' 64-bit lane moves, through memory.
-  add_compile_options(-include ${PROJECT_SOURCE_DIR}/src/platform/win32/Intrinsics32.h)
+  add_compile_options(-include ${PROJECT_SOURCE_DIR}/src/engines/Intrinsics32.h)
 endif()
 # GCC cannot realign the stack of a Win64 function for 32-byte vector spills
 # (its bug 54412); the assembler writes every aligned vector move unaligned.

@@ -4,12 +4,14 @@
 # talvine_yardstick), libvips' and ImageMagick's command-line tools.
 # --windows also installs the MinGW-w64 cross compilers (both thread models
 # come with them; the toolchain files pick the posix one), GoogleTest's
-# sources to build for Windows, wine64 to run the 64-bit tests, and Xvfb
-# with the X libraries Wine's windows use, for the test of the Win32 dialogs.
+# sources to build for Windows, wine64 and the 32-bit wine32:i386 to run the
+# tests of both DLLs, and Xvfb with the X libraries Wine's windows use, for
+# the test of the Win32 dialogs.
 set -e
 if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
 export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -qq
+# An index that fails (a mirror mid-sync) shows in the installs that need it.
+$SUDO apt-get update -qq || true
 $SUDO apt-get install -y -qq --no-install-recommends \
     g++ cmake ninja-build pkg-config clang libclang-rt-14-dev \
     libgtest-dev libgmock-dev libbenchmark-dev \
@@ -26,7 +28,8 @@ for option in "$@"; do
         $SUDO apt-get install -y -qq --no-install-recommends \
             g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64 googletest wine64 \
             xvfb xauth libxrender1 libxrandr2 libxi6 libxcursor1 libxfixes3 libxinerama1 \
-            libxcomposite1 >/dev/null ;;
+            libxcomposite1 curl xz-utils >/dev/null
+        "$(dirname "$0")/install-wine32.sh" ;;
     *)
         echo "install-deps.sh: unknown option $option (--bench, --windows)" >&2
         exit 2 ;;

@@ -103,6 +103,18 @@ TEST(CliErrors, EachFailureIsOneLineAndWritesNothing) {
         EXPECT_NE(r.err.find(c.message), std::string::npos) << c.what << ": " << r.err;
         EXPECT_FALSE(std::filesystem::exists(c.output)) << c.what;
     }
+    // A misspelt kernel is refused by name, not quietly replaced by another.
+    setenv("TALVINE_KERNEL", "avx-512", 1);
+    const auto kernel = runTool({"tilt", dir / "in.png", dir / "o8.png", "--angle", "3"});
+    const auto kernelResize = runTool({"resize", dir / "in.png", dir / "o9.png", "--size", "8x8"});
+    unsetenv("TALVINE_KERNEL");
+    EXPECT_EQ(kernel.exitCode, 1);
+    EXPECT_NE(kernel.err.find("TALVINE_KERNEL=avx-512 names no kernel: baseline, avx2 or avx512"),
+              std::string::npos)
+        << kernel.err;
+    EXPECT_FALSE(std::filesystem::exists(dir / "o8.png"));
+    EXPECT_EQ(kernelResize.err, kernel.err);
+    EXPECT_FALSE(std::filesystem::exists(dir / "o9.png"));
     // Nothing half-written is left beside the outputs either.
     for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
         EXPECT_EQ(entry.path().string().find(".tmp-"), std::string::npos) << entry.path();

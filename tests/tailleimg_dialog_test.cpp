@@ -442,6 +442,35 @@ TEST_F(ResizeDialog, EmptyPictureOpensTheDialogAndDropsThePreviousResult) {
     EXPECT_FALSE(dialog().visible());
 }
 
+// The width field of a picture without width has no range: any number typed
+// there is taken, and applying says in French that there is nothing to
+// resample, the dialog open and the host told nothing.
+TEST_F(ResizeDialog, PictureWithoutWidthRefusesAnyTypedWidthInFrench) {
+    const PtsImg empty;
+    Shown typed;
+    std::vector<bool> open;
+    run(empty, 0, 6,
+        {[&] {
+             type("DimHorz", "100");
+             typed = shown();
+             click("Appliquer");
+         },
+         [&] {
+             open.push_back(dialog().visible());
+             type("DimHorz", "-5");
+             click("Appliquer");
+         },
+         [&] {
+             open.push_back(dialog().visible());
+             click("Annuler");
+         }});
+    EXPECT_EQ(typed, (Shown{"100", "6", "100", "100"}));
+    const std::string refusal = "L'image n'a aucun pixel \xC3\xA0 redimensionner.";
+    EXPECT_EQ(boxTexts(), (std::vector<std::string>{refusal, refusal}));
+    EXPECT_EQ(open, (std::vector<bool>{true, true}));
+    EXPECT_TRUE(Recorder::calls().empty());
+}
+
 TEST_F(ResizeDialog, PictureWithoutWidthStillScalesItsHeight) {
     const PtsImg empty;
     Shown linked;

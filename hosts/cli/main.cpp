@@ -5,6 +5,7 @@
 #include "HostSession.h"
 #include "ImageIO.h"
 #include "SafeWrite.h"
+#include "engines/Dispatch.h"
 
 #include <algorithm>
 #include <cctype>
@@ -143,6 +144,9 @@ int main(int argc, char** argv) {
     }
     try {
         checkOptionNames(*sub, words);
+        // A misspelt TALVINE_KERNEL is named before any picture is read: inside
+        // a command it would only show as a preview that never came.
+        talvine::engines::activeKernel();
         std::vector<std::string> rest = words;
         if (const auto batch = takeBatchOptions(rest)) {
             if (!batchable(*sub)) throw UsageError("takes no batch of pictures");

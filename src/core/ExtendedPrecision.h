@@ -1,4 +1,6 @@
-// The x87 unit's settings that the library's 80-bit arithmetic stands on.
+// The floating-point settings that the library's arithmetic stands on: the
+// x87 unit's for the 80-bit formulas, the SSE unit's (MXCSR) for the
+// double-precision fast paths, whose tie tests assume rounding to nearest.
 //
 // A host may call in with the x87 control word it likes: compilers that have
 // long double as double set the precision to 53 bits, which silently rounds
@@ -7,12 +9,16 @@
 // ExtendedPrecision for the length of its work: 64-bit precision, rounding
 // to nearest, every exception masked (the x87 unit's initial state), and the
 // caller's control word back when it returns, whatever path it leaves by.
-// A call back into the host holds a HostPrecision: the host's own word while
+// The same goes for MXCSR: rounding to nearest, every exception masked,
+// flush-to-zero and denormals-are-zero off, and the host's register back.
+// A call back into the host holds a HostPrecision: the host's own words while
 // its code runs.  Entries nest: one reached from inside another (a window
 // procedure from a control's, while the library's word is in force) keeps
 // the outer one's host word; one reached from host code that the library
 // called (a message loop's dispatch under HostPrecision) takes that code's
-// word as the host's.  Elsewhere than on x86 both do nothing.
+// word as the host's.  Input from the host's loop (a click, a key, a tick)
+// enters the library as an entry point does (tk::Application::dispatch).
+// Elsewhere than on x86 both do nothing.
 #pragma once
 
 #include <cstdint>
@@ -35,10 +41,49 @@ inline void setX87ControlWord(uint16_t word) {
     __asm__ volatile("fldcw %0" : : "m"(word));
 }
 
+#if defined(__SSE__)
+// MXCSR at power-up: all six exceptions masked, round to nearest, no
+// flush-to-zero, no denormals-are-zero, no flags.
+inline constexpr uint32_t kLibraryMxcsr = 0x1F80;
+
+inline uint32_t mxcsr() {
+    uint32_t value;
+    __asm__ volatile("stmxcsr %0" : "=m"(value));
+    return value;
+}
+
+inline void setMxcsr(uint32_t value) {
+    __asm__ volatile("ldmxcsr %0" : : "m"(value));
+}
+#else
+inline constexpr uint32_t kLibraryMxcsr = 0;
+inline uint32_t mxcsr() {
+    return 0;
+}
+inline void setMxcsr(uint32_t) {}
+#endif
+
+// Both units' settings, as one value: what a worker thread takes over from
+// the thread that hands it work.
+struct FloatingPointState {
+    uint16_t x87;
+    uint32_t sse;
+};
+
+inline FloatingPointState floatingPointState() {
+    return {x87ControlWord(), mxcsr()};
+}
+
+inline void setFloatingPointState(FloatingPointState state) {
+    if (x87ControlWord() != state.x87) setX87ControlWord(state.x87);
+    if (mxcsr() != state.sse) setMxcsr(state.sse);
+}
+
 namespace detail {
-// The control word of the host that called the innermost entry point now
-// running (plain data: one user-interface thread).
+// The control word and MXCSR of the host that called the innermost entry
+// point now running (plain data: one user-interface thread).
 inline uint16_t gHostControlWord = kExtendedControlWord;
+inline uint32_t gHostMxcsr = kLibraryMxcsr;
 // Whether the library's word is in force: inside an entry and not in the
 // host's code it called.
 inline bool gInside = false;
@@ -49,23 +94,34 @@ inline void switchControlWord(uint16_t from, uint16_t to) {
     if ((to & 0x3F) != 0x3F) __asm__ volatile("fnclex");
     setX87ControlWord(to);
 }
+inline void switchMxcsr(uint32_t from, uint32_t to) {
+    if (from != to) setMxcsr(to);
+}
 } // namespace detail
 
 class ExtendedPrecision {
   public:
     ExtendedPrecision()
-        : saved_(x87ControlWord()), outer_(detail::gHostControlWord), wasInside_(detail::gInside) {
-        if (!wasInside_) detail::gHostControlWord = saved_;
+        : saved_(x87ControlWord()), outer_(detail::gHostControlWord), savedMxcsr_(mxcsr()),
+          outerMxcsr_(detail::gHostMxcsr), wasInside_(detail::gInside) {
+        if (!wasInside_) {
+            detail::gHostControlWord = saved_;
+            detail::gHostMxcsr = savedMxcsr_;
+        }
         detail::gInside = true;
         // Only the exception masks, precision and rounding are ours to set;
         // the reserved bits stay as they were.
         constexpr uint16_t kOurs = 0x0F3F;
         detail::switchControlWord(
             saved_, static_cast<uint16_t>((saved_ & ~kOurs) | (kExtendedControlWord & kOurs)));
+        // MXCSR's flags start clear; none of its bits is reserved below 16.
+        detail::switchMxcsr(savedMxcsr_, kLibraryMxcsr);
     }
     ~ExtendedPrecision() {
         detail::switchControlWord(x87ControlWord(), saved_);
+        detail::switchMxcsr(mxcsr(), savedMxcsr_);
         detail::gHostControlWord = outer_;
+        detail::gHostMxcsr = outerMxcsr_;
         detail::gInside = wasInside_;
     }
     ExtendedPrecision(const ExtendedPrecision&) = delete;
@@ -74,17 +130,21 @@ class ExtendedPrecision {
   private:
     uint16_t saved_;
     uint16_t outer_;
+    uint32_t savedMxcsr_;
+    uint32_t outerMxcsr_;
     bool wasInside_;
 };
 
 class HostPrecision {
   public:
-    HostPrecision() : ours_(x87ControlWord()), wasInside_(detail::gInside) {
+    HostPrecision() : ours_(x87ControlWord()), oursMxcsr_(mxcsr()), wasInside_(detail::gInside) {
         detail::gInside = false;
         detail::switchControlWord(ours_, detail::gHostControlWord);
+        detail::switchMxcsr(oursMxcsr_, detail::gHostMxcsr);
     }
     ~HostPrecision() {
         detail::switchControlWord(x87ControlWord(), ours_);
+        detail::switchMxcsr(mxcsr(), oursMxcsr_);
         detail::gInside = wasInside_;
     }
     HostPrecision(const HostPrecision&) = delete;
@@ -92,10 +152,17 @@ class HostPrecision {
 
   private:
     uint16_t ours_;
+    uint32_t oursMxcsr_;
     bool wasInside_;
 };
 
 #else
+
+struct FloatingPointState {};
+inline FloatingPointState floatingPointState() {
+    return {};
+}
+inline void setFloatingPointState(FloatingPointState) {}
 
 class ExtendedPrecision {
   public:

@@ -103,8 +103,9 @@ void TChangeDim::pixelsChanged(const Axis& axis) {
     }
     axis.listening = false;
     axis.pixels.Verifier(); // a failure leaves the axis deaf for its next change
-    // A side of 0 pixels has no percentage to derive: the field can only hold
-    // 0, which every percentage gives, so the percentage stays as it is.
+    // A side of 0 pixels has no percentage to derive: its field has no range
+    // and takes any number, but every percentage of 0 pixels is 0, so the
+    // percentage stays as it is.
     if (axis.size == 0) return;
     axis.percent.setValue(
         clampToInt(roundedQuotient(int64_t{axis.pixels.Valeur} * 100, axis.size)));
@@ -156,6 +157,9 @@ template <class Kernel> void TChangeDim::retailler(Kernel kernel) {
     // The steps W / NW and H / NH come first: a zero side fails before the
     // new array exists.
     if (NouvLargeur == 0 || NouvHauteur == 0) throw tk::Exception(kDivisionParZero);
+    // Then a picture without pixels, whatever size was typed for it.
+    if (Largeur == 0 || Hauteur == 0 || NouvLargeur < 0 || NouvHauteur < 0)
+        throw tk::Exception(kImageVide);
     const int64_t length = engines::resizedLength(NouvLargeur, NouvHauteur);
     if (length > INT32_MAX) throw tk::Exception(kMemoireInsuffisante);
     PtsImg fresh;

@@ -27,6 +27,9 @@ tk::FormDesc changeDimForm();
 
 inline constexpr const char* kDivisionParZero = "Division par z\xC3\xA9ro en virgule flottante";
 inline constexpr const char* kMemoireInsuffisante = "M\xC3\xA9moire insuffisante";
+// A picture with a side of 0 pixels has none to resample: its field of that
+// side has no range and takes any number, negative ones included.
+inline constexpr const char* kImageVide = "L'image n'a aucun pixel \xC3\xA0 redimensionner";
 
 // PtsInit, PtsTravail, Largeur, Hauteur, Ouvrir (the modal run),
 // AppliquerClick and AnnulerClick come from PictureDialog.

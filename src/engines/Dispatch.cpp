@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <stdexcept>
 #include <string>
 
 namespace talvine::engines {
@@ -19,17 +20,27 @@ Kernel best() {
 }
 
 // TALVINE_KERNEL=baseline|avx2|avx512 asks for a kernel (benchmarks
-// compare them); one the processor lacks is ignored.
+// compare them); one the processor lacks is ignored.  Any other value is an
+// error, raised by every engine until it is mended: a misspelt name must not
+// quietly measure another kernel.
 Kernel initial() {
     const char* env = std::getenv("TALVINE_KERNEL");
     if (!env) return best();
     const std::string name = env;
-    const Kernel asked = name == "baseline" ? Kernel::Baseline
-                         : name == "avx2"   ? Kernel::Avx2
-                                            : Kernel::Avx512;
+    Kernel asked;
+    if (name == "baseline")
+        asked = Kernel::Baseline;
+    else if (name == "avx2")
+        asked = Kernel::Avx2;
+    else if (name == "avx512")
+        asked = Kernel::Avx512;
+    else
+        throw std::invalid_argument("TALVINE_KERNEL=" + name +
+                                    " names no kernel: baseline, avx2 or avx512");
     return static_cast<int>(asked) <= static_cast<int>(best()) ? asked : best();
 }
 
+// A throwing initialisation leaves it to be tried again at the next call.
 std::atomic<Kernel>& chosen() {
     static std::atomic<Kernel> kernel{initial()};
     return kernel;

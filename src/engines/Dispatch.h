@@ -14,7 +14,8 @@ bool kernelSupported(Kernel kernel);
 Kernel activeKernel();
 
 // TALVINE_KERNEL=baseline|avx2|avx512 in the environment chooses the first
-// kernel (one the processor lacks is ignored).
+// kernel (one the processor lacks is ignored); any other value makes
+// activeKernel, setKernel and so every engine throw std::invalid_argument.
 
 // Chooses the kernel for later runs; an unsupported one is refused (false).
 bool setKernel(Kernel kernel);

@@ -1,5 +1,7 @@
 #include "engines/Parallel.h"
 
+#include "core/ExtendedPrecision.h"
+
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
@@ -48,6 +50,7 @@ class Pool {
             count_ = count;
             grain_ = grain;
             split_ = split;
+            state_ = floatingPointState();
             next_.store(0);
             turn_.store(0);
             busy_ = static_cast<int>(workers_.size());
@@ -88,6 +91,10 @@ class Pool {
                 if (stop_) return;
                 seen = generation_;
             }
+            // The caller's floating-point settings, whatever the thread
+            // started with (a new Windows thread has its system's defaults,
+            // a worker kept from an earlier pass the settings of then).
+            setFloatingPointState(state_);
             work();
             std::lock_guard lock(mutex_);
             if (--busy_ == 0) done_.notify_one();
@@ -118,6 +125,7 @@ class Pool {
     const std::function<void(int64_t, int64_t)>* body_ = nullptr;
     int64_t count_ = 0, grain_ = 1;
     Split split_ = Split::Dynamic;
+    FloatingPointState state_{};
     std::atomic<int64_t> next_{0}, turn_{0};
     int busy_ = 0;
     uint64_t generation_ = 0;

@@ -9,6 +9,7 @@
 // application-wide cursor (talvine::BusyCursor).
 #pragma once
 
+#include "core/ExtendedPrecision.h"
 #include "toolkit/Form.h"
 #include "toolkit/Toolkit.h"
 
@@ -64,8 +65,11 @@ class Application {
     void showMessage(std::string text);
     // Runs one piece of user input (a click, a key, a tick).  An exception
     // escaping it is shown by the standard handler and goes no further;
-    // ToolkitError (a scripting mistake) does go further.
+    // ToolkitError (a scripting mistake) does go further.  Input from the
+    // host's loop computes as inside an entry point, and the callbacks it
+    // causes run with the host's floating-point settings.
     template <class F> void dispatch(F&& input) {
+        const ExtendedPrecision precision;
         try {
             input();
         } catch (const ToolkitError&) {

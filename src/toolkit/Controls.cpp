@@ -108,7 +108,10 @@ Application& Control::application() const {
 }
 
 void Control::setText(std::string text) {
-    if (text == text_) return;
+    if (text != text_) storeText(std::move(text));
+}
+
+void Control::storeText(std::string text) {
     text_ = std::move(text);
     notify(Change::Text);
     textChanged();
@@ -290,11 +293,10 @@ bool Edit::publishes(EventKind kind) const {
 }
 
 void Edit::setText(std::string text) {
-    if (text != this->text()) {
-        selStart_ = 0;
-        selLength_ = 0;
-    }
-    Control::setText(std::move(text));
+    if (text == this->text()) return;
+    selStart_ = 0;
+    selLength_ = 0;
+    storeText(std::move(text));
 }
 
 void Edit::select(std::size_t start, std::size_t length) {

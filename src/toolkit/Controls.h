@@ -105,6 +105,8 @@ class Control {
     void fire(EventKind kind);
     void fire(Event& event);
     virtual void textChanged() {}
+    // Takes a text known to differ from the one shown.
+    void storeText(std::string text);
 
   private:
     friend class Form;

@@ -1,6 +1,7 @@
 // The Qt view both ways: what a user does on the widgets reaches the model
 // through the same calls the automation makes, and what the model changes
 // shows in the widgets without coming back as input.
+#include "core/ExtendedPrecision.h"
 #include "plugin/ViewChoice.h"
 #include "toolkit/Application.h"
 #include "toolkit/BarreCurseur.h"
@@ -94,6 +95,7 @@ class SampleForm : public tk::Form {
     explicit SampleForm(tk::Application& app) : tk::Form(app, sampleForm()) {
         auto count = [this](tk::Event& e) {
             ++events[e.sender->name() + "/" + std::to_string(static_cast<int>(e.kind))];
+            settings = floatingPointState();
         };
         using E = tk::EventKind;
         for (const char* name : {"Un", "Deux", "Coche", "Format", "Appliquer", "Annuler"})
@@ -105,6 +107,7 @@ class SampleForm : public tk::Form {
         bind(E::Close, count);
     }
     std::map<std::string, int> events;
+    FloatingPointState settings{}; // those the last handler ran with
     int count(const std::string& name, tk::EventKind kind = tk::EventKind::Click) const {
         auto it = events.find(name + "/" + std::to_string(static_cast<int>(kind)));
         return it == events.end() ? 0 : it->second;
@@ -307,6 +310,41 @@ TEST_F(QtViewTest, TimersTickOnQtsEventLoop) {
     QTest::qWait(60);
     EXPECT_EQ(form->count("Horloge", tk::EventKind::Timer), ticks);
 }
+
+#if defined(__x86_64__)
+// A click from Qt's loop is computed with the library's floating-point
+// settings whatever the host set, and the host has its own back; host code
+// that runs inside a modal loop the library started (here a timer of the
+// host's) runs with the host's settings, not the library's.
+TEST_F(QtViewTest, InputComputesWithTheLibrarysSettingsAndHostCodeKeepsItsOwn) {
+    showModeless();
+    const FloatingPointState saved = floatingPointState();
+    const FloatingPointState host{0x027F, 0x7F80}; // 53 bits; SSE toward zero
+    setFloatingPointState(host);
+    clickIndicator(widget<QCheckBox>("Coche"));
+    const FloatingPointState afterClick = floatingPointState();
+    form->hide();
+    FloatingPointState inModalLoop{};
+    {
+        const ExtendedPrecision entry; // as an entry point opening a modal form
+        QTimer::singleShot(50, [&] {
+            inModalLoop = floatingPointState();
+            QTest::keyClick(window(), Qt::Key_Escape);
+        });
+        form->showModal();
+    }
+    setFloatingPointState(saved);
+    ASSERT_EQ(form->count("Coche"), 1);
+    EXPECT_EQ(form->settings.x87 & 0x0F3F, kExtendedControlWord & 0x0F3F);
+    EXPECT_EQ(form->settings.sse & ~0x3Fu, kLibraryMxcsr);
+    EXPECT_EQ(afterClick.x87, host.x87);
+    EXPECT_EQ(afterClick.sse & ~0x3Fu, host.sse);
+    EXPECT_EQ(inModalLoop.x87, host.x87);
+    EXPECT_EQ(inModalLoop.sse & ~0x3Fu, host.sse);
+    EXPECT_EQ(form->settings.x87 & 0x0F3F, kExtendedControlWord & 0x0F3F)
+        << "the Escape handler ran with the library's settings";
+}
+#endif
 
 TEST_F(QtViewTest, BoxesAreMessageBoxesAndTheCursorIsTheApplications) {
     QString caption, text;

@@ -1,8 +1,10 @@
 // What the Windows host programs share: the picture every command runs on,
-// the end of a command as the host's callback reports it, and the bytes of
-// a picture.
+// the end of a command as the host's callback reports it, the bytes of a
+// picture, and a watch on the floating-point settings the host's code runs
+// with.
 #pragma once
 
+#include "core/ExtendedPrecision.h"
 #include "core/Host.h"
 #include "core/ParamCoul.h"
 #include "plugin/Library.h"
@@ -43,8 +45,23 @@ struct Result {
 
 inline Result* gResult = nullptr;
 
+// The floating-point settings the host chose for its whole life, and the
+// times its code found others: in a callback, or after an entry point or a
+// piece of input returned.  MXCSR's flags are not settings.
+inline FloatingPointState gHostSettings = floatingPointState();
+inline int gForeignSettings = 0;
+
+inline void checkHostSettings() {
+#if defined(__i386__) || defined(__x86_64__)
+    const FloatingPointState now = floatingPointState();
+    if (now.x87 != gHostSettings.x87 || (now.sse & ~0x3Fu) != (gHostSettings.sse & ~0x3Fu))
+        ++gForeignSettings;
+#endif
+}
+
 inline void TALVINE_CALL onCallback(int32_t, int32_t pt1x, int32_t pt1y, int32_t, int32_t,
                                     int32_t nature, intptr_t param, int32_t modifiee, int32_t fin) {
+    checkHostSettings();
     if (!gResult || nature != rtImage || !fin) return;
     gResult->ended = true;
     gResult->applied = (modifiee & 0xFF) != 0;
@@ -73,7 +90,9 @@ inline Result run(XchgDataFn xchg, int command,
     if (modal) drive(ui, r.picture);
     PtsImg buffer = r.picture;
     xchg(command, 0, 0, 0, 0, kW, kH, 0, 0, buffer.handle(), nullptr, 0, 0);
+    checkHostSettings();
     if (!modal && drive) drive(ui, buffer);
+    checkHostSettings();
     gResult = nullptr;
     takeResult(r, buffer);
     return r;
@@ -82,6 +101,7 @@ inline Result run(XchgDataFn xchg, int command,
 // The host reports a point picked on its picture to the open dialog.
 inline void report(XchgDataFn xchg, int command, Point p, PtsImg& buffer) {
     xchg(command, 0, 0, p.x, p.y, kW, kH, 1, 0, nullptr, buffer.handle(), 0, 0);
+    checkHostSettings();
 }
 
 } // namespace talvine::hosttest

@@ -2,19 +2,25 @@
 // results, built for Linux and for Windows: a test compares the two builds'
 // files byte for byte.
 //
-//   talvine_hostrun MODULE OUTDIR
+//   talvine_hostrun [--fp SETTINGS] MODULE OUTDIR
 //
 // It links the library's code (so that it can answer the dialogs through the
 // automation API, as the command-line tool does) and also loads MODULE, the
 // built Talvine.so or Talvine.dll, as any host would: the entry points are
 // resolved by name and, on Windows, by ordinal, and the four instant
 // commands run through the module too, their bytes checked against the
-// linked code's.  Exit code 0 when every step worked.
+// linked code's.  With --fp the host runs its whole life under other
+// floating-point settings (a rounding mode, an x87 control word or an
+// MXCSR of its own): the pictures must not change, and its code, callbacks
+// included, must always find its own settings.  Exit code 0 when every step
+// worked.
 #include "HostPictures.h"
 
 #include <dlfcn.h>
 
+#include <cfenv>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -47,14 +53,48 @@ void paste(tk::Automation& ui, const std::string& path, int value) {
     });
 }
 
+// Sets the host's floating-point settings: nearest, downward, upward,
+// towardzero (both units' rounding), x87=WORD or mxcsr=VALUE (hexadecimal).
+void chooseSettings(const std::string& settings) {
+    const int modes[4] = {FE_TONEAREST, FE_DOWNWARD, FE_UPWARD, FE_TOWARDZERO};
+    const char* names[4] = {"nearest", "downward", "upward", "towardzero"};
+    for (int k = 0; k < 4; ++k)
+        if (settings == names[k]) {
+            if (std::fesetround(modes[k]) != 0) throw std::runtime_error("fesetround failed");
+            return;
+        }
+#if defined(__i386__) || defined(__x86_64__)
+    const auto value = [&](const char* prefix) {
+        return std::strtoul(settings.c_str() + std::strlen(prefix), nullptr, 16);
+    };
+    if (settings.rfind("x87=", 0) == 0) {
+        setX87ControlWord(static_cast<uint16_t>(value("x87=")));
+        return;
+    }
+    if (settings.rfind("mxcsr=", 0) == 0) {
+        setMxcsr(static_cast<uint32_t>(value("mxcsr=")));
+        return;
+    }
+#endif
+    throw std::runtime_error("unknown floating-point settings " + settings);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    std::string settings;
+    if (argc == 5 && std::strcmp(argv[1], "--fp") == 0) {
+        settings = argv[2];
+        argv += 2;
+        argc -= 2;
+    }
     if (argc != 3) {
-        std::fprintf(stderr, "usage: talvine_hostrun MODULE OUTDIR\n");
+        std::fprintf(stderr, "usage: talvine_hostrun [--fp SETTINGS] MODULE OUTDIR\n");
         return 2;
     }
     try {
+        if (!settings.empty()) chooseSettings(settings);
+        gHostSettings = floatingPointState();
         const std::string dir = argv[2];
         if (!startLibrary()) throw std::runtime_error("the library did not start");
         AdrRetour(&onCallback, 7);
@@ -153,6 +193,10 @@ int main(int argc, char** argv) {
                   ui.click("CorrPerspect.Appliquer");
               }));
         stopLibrary();
+        if (gForeignSettings)
+            throw std::runtime_error(std::to_string(gForeignSettings) +
+                                     " times the host's code found floating-point settings "
+                                     "other than its own");
     } catch (const std::exception& e) {
         std::fprintf(stderr, "talvine_hostrun: %s\n", e.what());
         return 1;

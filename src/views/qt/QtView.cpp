@@ -1,5 +1,6 @@
 #include "views/qt/QtView.h"
 
+#include "core/ExtendedPrecision.h"
 #include "toolkit/Form.h"
 #include "views/ViewRules.h"
 
@@ -638,6 +639,9 @@ void QtView::hideForm(tk::Form& form) {
 }
 
 void QtView::runModalStep(tk::Form&) {
+    // The host's own events run under the host's floating-point settings;
+    // ours come back through dispatch, which sets the library's.
+    const HostPrecision host;
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents | QEventLoop::AllEvents);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
@@ -668,6 +672,8 @@ void QtView::showBox(const tk::Box& box) {
     QMessageBox m(icon, qs(box.caption), qs(box.text), QMessageBox::Ok);
     m.setObjectName("TalvineBox");
     m.setWindowFlag(Qt::WindowStaysOnTopHint, true);
+    // The box's own loop serves the host's windows too.
+    const HostPrecision host;
     m.exec();
 }
 

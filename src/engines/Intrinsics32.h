@@ -1,11 +1,12 @@
 // The 64-bit lane moves between vector and general registers exist in 64-bit
 // mode only.  The 32-bit build includes this before every source (see
 // cmake/Windows.cmake) so that the engines' vector kernels compile there too,
-// reading the lanes through memory.
+// reading the lanes through memory.  It includes its neighbour by a path
+// relative to itself, so that every target finds it, googletest included.
 #pragma once
 
 #if defined(__i386__)
-#include "engines/Intrinsics.h"
+#include "Intrinsics.h"
 
 inline long long talvineLane64(__m128i v, int lane) {
     alignas(16) long long lanes[2];
