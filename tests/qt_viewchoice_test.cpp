@@ -2,6 +2,7 @@
 // headless backend stays, even when Qt's libraries are loaded.
 #include "plugin/ViewChoice.h"
 #include "toolkit/Application.h"
+#include "toolkit/BuildIdentifier.h"
 #include "toolkit/Headless.h"
 
 #include <gmock/gmock.h>
@@ -98,7 +99,7 @@ TEST(ViewChoice, AViewBuiltAnotherWayIsRefusedWithALineOnStderrAndUnloaded) {
     EXPECT_NE(app.headless(), nullptr);
     EXPECT_THAT(said, ::testing::HasSubstr(TALVINE_TESTVIEW_OTHER_PATH));
     EXPECT_THAT(said, ::testing::HasSubstr("\"Talvine 0.9, another compiler, toolkit 0\""));
-    EXPECT_THAT(said, ::testing::HasSubstr(std::string("\"") + plugin::viewBuild() + "\""));
+    EXPECT_THAT(said, ::testing::HasSubstr(std::string("\"") + tk::buildIdentifier() + "\""));
     EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
     EXPECT_EQ(entryCalls(TALVINE_TESTVIEW_OTHER_PATH), -1) << "its entry never ran, and it is gone";
 }
@@ -114,7 +115,7 @@ TEST(ViewChoice, AViewOfTheSameBuildIsAskedForItsBackend) {
 }
 
 TEST(ViewChoice, TheBuildIdentifierNamesTheVersionTheCompilerAndTheToolkit) {
-    const std::string id = plugin::viewBuild();
+    const std::string id = tk::buildIdentifier();
     EXPECT_THAT(id, ::testing::StartsWith("Talvine "));
     EXPECT_THAT(id, ::testing::HasSubstr(", C++20, toolkit " TALVINE_TOOLKIT_INTERFACE));
 }

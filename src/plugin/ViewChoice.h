@@ -13,10 +13,10 @@
 // classes and on the standard library types inside them.  They do when they
 // come from the same toolkit interface (TALVINE_TOOLKIT_INTERFACE), the same
 // project version and the same compiler and version, in the same C++
-// standard: the build identifier below says exactly that, each module
-// carries its own, and a view whose identifier differs (or that has none) is
-// refused before anything of it runs: a line on stderr, and the dialogs stay
-// headless.
+// standard: the toolkit's build identifier (toolkit/BuildIdentifier.h) says
+// exactly that, each module carries its own, and a view whose identifier
+// differs (or that has none) is refused before anything of it runs: a line
+// on stderr, and the dialogs stay headless.
 #pragma once
 
 #include <string>
@@ -43,13 +43,9 @@ inline constexpr const char* kQtViewModule = "TalvineQtView.so";
 // application.  The caller owns the tk::Backend it returns.
 inline constexpr const char* kQtViewEntry = "talvine_qt_view_create";
 using QtViewCreate = void* (*)(void* application);
-// Its build identifier, which must be this module's viewBuild().
+// Its build identifier, which must be this module's tk::buildIdentifier().
 inline constexpr const char* kQtViewBuild = "talvine_qt_view_build";
 using QtViewBuild = const char* (*)();
-
-// This module's build identifier, for instance "Talvine 4.0.0, GNU 12.2.0,
-// C++20, toolkit 1".
-const char* viewBuild();
 
 // Loads the view module at `path`, checks its build identifier and plugs the
 // backend it makes into `app`.  False, with `app` left as it was, when the

@@ -4,6 +4,7 @@
 // library went as far as calling it.
 #ifdef TALVINE_TESTVIEW_SAME
 #include "plugin/ViewChoice.h"
+#include "toolkit/BuildIdentifier.h"
 #endif
 
 #define TESTVIEW_EXPORT extern "C" __attribute__((visibility("default")))
@@ -14,7 +15,7 @@ __attribute__((visibility("default"))) int talvine_testview_calls = 0;
 
 TESTVIEW_EXPORT const char* talvine_qt_view_build() {
 #ifdef TALVINE_TESTVIEW_SAME
-    return talvine::plugin::viewBuild();
+    return talvine::tk::buildIdentifier();
 #else
     return "Talvine 0.9, another compiler, toolkit 0";
 #endif

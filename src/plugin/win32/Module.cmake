@@ -27,7 +27,7 @@ endif()
 set(TALVINE_DEF ${CMAKE_CURRENT_BINARY_DIR}/generated/Talvine.def)
 configure_file(${CMAKE_CURRENT_SOURCE_DIR}/plugin/Talvine.def.in ${TALVINE_DEF} @ONLY)
 
-add_library(Talvine MODULE platform/win32/DllMain.cpp ${TALVINE_VERSION_RC})
+add_library(Talvine MODULE plugin/win32/DllMain.cpp ${TALVINE_VERSION_RC})
 set_target_properties(Talvine PROPERTIES PREFIX "" OUTPUT_NAME Talvine SUFFIX ".dll"
   LIBRARY_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR})
 target_link_libraries(Talvine PRIVATE talvine_warnings

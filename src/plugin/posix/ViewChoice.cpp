@@ -1,7 +1,7 @@
 #include "plugin/ViewChoice.h"
 
-#include "plugin/ViewBuild.h"
 #include "toolkit/Application.h"
+#include "toolkit/BuildIdentifier.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -45,20 +45,17 @@ void chooseView(tk::Application& app) {
     plugView(besideThisModule(kQtViewModule), app);
 }
 
-const char* viewBuild() {
-    return TALVINE_VIEW_TOOLCHAIN ", toolkit " TALVINE_TOOLKIT_INTERFACE;
-}
-
 bool plugView(const std::string& path, tk::Application& app) {
     void* view = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!view) return false;
     auto build = reinterpret_cast<QtViewBuild>(dlsym(view, kQtViewBuild));
     const char* theirs = build ? build() : nullptr;
-    if (!theirs || std::strcmp(theirs, viewBuild()) != 0) {
+    if (!theirs || std::strcmp(theirs, tk::buildIdentifier()) != 0) {
         std::fprintf(stderr,
                      "Talvine: the view module %s was built as \"%s\", not as \"%s\": "
                      "the dialogs run without a view\n",
-                     path.c_str(), theirs ? theirs : "(no build identifier)", viewBuild());
+                     path.c_str(), theirs ? theirs : "(no build identifier)",
+                     tk::buildIdentifier());
         dlclose(view);
         return false;
     }
