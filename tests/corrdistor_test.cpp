@@ -155,43 +155,5 @@ TEST(DistortionEngine, RefusesARateOutsideTheSlider) {
                      std::invalid_argument);
 }
 
-TEST(DistortionFastPath, MatchesTheReferenceByteForByte) {
-    std::mt19937 rng(7);
-    const std::pair<int32_t, int32_t> shapes[] = {{1, 1},   {1, 8},   {8, 1},  {2, 2},
-                                                  {3, 3},   {2, 5},   {16, 9}, {17, 10},
-                                                  {31, 31}, {64, 47}, {101, 4}};
-    // The cases must reach both outcomes of a pixel: computed, and left as
-    // it was for want of a source.
-    int64_t kept = 0, computed = 0;
-    for (auto [w, h] : shapes)
-        for (int k = 0; k < 8; ++k) {
-            const PtsImg src = test::randomPicture(w, h, rng());
-            const int32_t position = k == 0 ? 100
-                                     : k == 1
-                                         ? -100
-                                         : std::uniform_int_distribution<int32_t>(-100, 100)(rng);
-            for (DistortionLaw law : {DistortionLaw::Linear, DistortionLaw::Square})
-                for (Sampling s : {Sampling::Nearest, Sampling::Bilinear}) {
-                    // Both start from the same stale content: skipped pixels must match too.
-                    PtsImg fast = test::randomPicture(w, h, 99),
-                           ref = test::randomPicture(w, h, 99);
-                    engines::correctDistortion(src.data(), fast.data(), w, h, {position, law, s});
-                    engines::reference::correctDistortion(src.data(), ref.data(), w, h,
-                                                          {position, law, s});
-                    ASSERT_EQ(bytesOf(fast), bytesOf(ref))
-                        << w << "x" << h << " P " << position << " law " << int(law);
-                    const PtsImg stale = test::randomPicture(w, h, 99);
-                    for (int64_t i = 0; i < int64_t{w} * h; ++i) {
-                        const bool same = ref[i].octets[0] == stale[i].octets[0] &&
-                                          ref[i].octets[1] == stale[i].octets[1] &&
-                                          ref[i].octets[2] == stale[i].octets[2];
-                        kept += same, computed += !same;
-                    }
-                }
-        }
-    EXPECT_GT(kept, 100);
-    EXPECT_GT(computed, 1000);
-}
-
 } // namespace
 } // namespace talvine

@@ -92,6 +92,9 @@ class FastPath : public ::testing::TestWithParam<Setup> {
 
 TEST_P(FastPath, TiltMatchesThePlainLoop) {
     std::mt19937 rng(7);
+    // The cases must reach both outcomes of a pixel: taken from the source,
+    // and white for want of one.
+    int64_t white = 0, taken = 0;
     const long double angles[] = {0.0L,
                                   1e-15L,
                                   -1e-15L,
@@ -119,13 +122,24 @@ TEST_P(FastPath, TiltMatchesThePlainLoop) {
                     ASSERT_EQ(bytesOf(fast), bytesOf(ref))
                         << w << "x" << h << " centre " << c.x << "," << c.y << " angle "
                         << static_cast<double>(angle);
+                    for (int64_t i = 0; i < int64_t{w} * h; ++i) {
+                        const TPtImg& px = ref[i];
+                        const bool isWhite =
+                            px.octets[0] == 255 && px.octets[1] == 255 && px.octets[2] == 255;
+                        white += isWhite, taken += !isWhite;
+                    }
                 }
             }
         }
+    EXPECT_GT(white, 1000);
+    EXPECT_GT(taken, 1000);
 }
 
 TEST_P(FastPath, DistortionMatchesThePlainLoop) {
     std::mt19937 rng(11);
+    // Both outcomes of a pixel: computed, and left as it was for want of a
+    // source.
+    int64_t kept = 0, computed = 0;
     for (auto [w, h] : kShapes)
         for (const PtsImg& src : pictures(w, h, rng()))
             for (int position : {-100, -37, -1, 0, 1, 50, 100})
@@ -142,11 +156,21 @@ TEST_P(FastPath, DistortionMatchesThePlainLoop) {
                         ASSERT_EQ(bytesOf(fast), bytesOf(ref))
                             << w << "x" << h << " rate " << position << " law "
                             << static_cast<int>(law) << " bilinear " << (s == Sampling::Bilinear);
+                        const PtsImg before = test::randomPicture(w, h, 5);
+                        for (int64_t i = 0; i < int64_t{w} * h; ++i) {
+                            const bool same = ref[i].octets[0] == before[i].octets[0] &&
+                                              ref[i].octets[1] == before[i].octets[1] &&
+                                              ref[i].octets[2] == before[i].octets[2];
+                            kept += same, computed += !same;
+                        }
                     }
+    EXPECT_GT(kept, 100);
+    EXPECT_GT(computed, 1000);
 }
 
 TEST_P(FastPath, PerspectiveMatchesThePlainLoop) {
     std::mt19937 rng(13);
+    int mapped = 0, refused = 0;
     for (auto [w, h] : kShapes)
         for (const PtsImg& src : pictures(w, h, rng()))
             for (int k = 0; k < 8; ++k) {
@@ -171,8 +195,13 @@ TEST_P(FastPath, PerspectiveMatchesThePlainLoop) {
                         ASSERT_EQ(a, b);
                         ASSERT_EQ(bytesOf(fast), bytesOf(ref))
                             << w << "x" << h << " case " << k << " v " << v;
+                        mapped += a, refused += !a;
                     }
             }
+    // Both outcomes: corners that give a mapping, and corners (crossed
+    // sides, random ones mostly) that give none.
+    EXPECT_GT(mapped, 500);
+    EXPECT_GT(refused, 500);
 }
 
 TEST_P(FastPath, ResamplingMatchesThePlainLoop) {
@@ -196,6 +225,59 @@ TEST_P(FastPath, ResamplingMatchesThePlainLoop) {
                 ASSERT_EQ(bytesOf(fast), bytesOf(ref))
                     << w << "x" << h << " to " << nw << "x" << nh;
             }
+}
+
+// Random sources and targets, up to eight times larger.
+TEST_P(FastPath, ResamplingMatchesThePlainLoopOnRandomSizes) {
+    std::mt19937 rng(2024);
+    std::uniform_int_distribution<int32_t> side(1, 45);
+    for (int i = 0; i < 12; ++i) {
+        const int32_t w = side(rng), h = side(rng);
+        const PtsImg src = test::randomPicture(w, h, rng());
+        std::uniform_int_distribution<int32_t> nside(1, 8 * std::max(w, h));
+        for (int t = 0; t < 6; ++t) {
+            const int32_t nw = nside(rng), nh = nside(rng);
+            PtsImg fast(int64_t{nw} * nh), ref(int64_t{nw} * nh);
+            engines::resizeSmoothed(src.data(), w, h, fast.data(), nw, nh);
+            engines::reference::resizeSmoothed(src.data(), w, h, ref.data(), nw, nh);
+            ASSERT_EQ(bytesOf(fast), bytesOf(ref)) << w << "x" << h << " to " << nw << "x" << nh;
+            engines::resizeNearest(src.data(), w, h, fast.data(), nw, nh);
+            engines::reference::resizeNearest(src.data(), w, h, ref.data(), nw, nh);
+            ASSERT_EQ(bytesOf(fast), bytesOf(ref)) << w << "x" << h << " to " << nw << "x" << nh;
+        }
+    }
+}
+
+// Positions on .5, and blends whose exact sums end in .5: with fractions of
+// 1/10 (not exact in binary) 5 * 0.1, 5 * 0.3, ... land a hair off the tie,
+// with 1/2 and 1/4 they land on it.
+TEST_P(FastPath, ResamplingMatchesThePlainLoopOnRoundingTies) {
+    const auto grey = [](uint8_t v) { return TPtImg{{v, v, v}}; };
+    const auto pictureOf = [](std::initializer_list<TPtImg> pixels) {
+        PtsImg p(static_cast<int32_t>(pixels.size()));
+        std::copy(pixels.begin(), pixels.end(), p.data());
+        return p;
+    };
+    const PtsImg levels = pictureOf({grey(1), grey(2), grey(3), grey(4), grey(5), grey(6)});
+    const PtsImg fives = pictureOf({grey(0), grey(5), grey(15), grey(10), grey(5), grey(0)});
+    for (const PtsImg* src : {&levels, &fives})
+        for (auto [nw, nh] : {std::pair{4, 2},
+                              {12, 4},
+                              {2, 2},
+                              {6, 4},
+                              {9, 6},
+                              {30, 20},
+                              {15, 10},
+                              {24, 16},
+                              {3, 20}}) {
+            PtsImg fast(nw * nh), ref(nw * nh);
+            engines::resizeSmoothed(src->data(), 3, 2, fast.data(), nw, nh);
+            engines::reference::resizeSmoothed(src->data(), 3, 2, ref.data(), nw, nh);
+            EXPECT_EQ(bytesOf(fast), bytesOf(ref)) << nw << "x" << nh;
+            engines::resizeNearest(src->data(), 3, 2, fast.data(), nw, nh);
+            engines::reference::resizeNearest(src->data(), 3, 2, ref.data(), nw, nh);
+            EXPECT_EQ(bytesOf(fast), bytesOf(ref)) << nw << "x" << nh;
+        }
 }
 
 INSTANTIATE_TEST_SUITE_P(Kernels, FastPath, ::testing::ValuesIn(setups()), name);

@@ -162,42 +162,5 @@ TEST(TiltEngine, RefusesANonFiniteAngleWithoutWriting) {
     EXPECT_EQ(bytesOf(dst), before);
 }
 
-// The fast path against the plain loop: random pictures of many shapes,
-// random centres (inside, outside and at the far ends of 32 bits) and
-// random angles.
-TEST(TiltFastPath, MatchesTheReferenceByteForByte) {
-    std::mt19937 rng(42);
-    const std::pair<int32_t, int32_t> shapes[] = {{1, 1},  {1, 9},  {9, 1},   {2, 2},   {3, 3},
-                                                  {17, 5}, {5, 17}, {31, 29}, {64, 48}, {101, 3}};
-    // The cases must reach both outcomes of a pixel: taken from the source,
-    // and white for want of one.
-    int64_t white = 0, taken = 0;
-    for (auto [w, h] : shapes)
-        for (int k = 0; k < 12; ++k) {
-            const PtsImg src = test::randomPicture(w, h, rng());
-            std::uniform_int_distribution<int32_t> near(-w, 2 * w), nearY(-h, 2 * h);
-            Point c{near(rng), nearY(rng)};
-            if (k == 10) c = {INT32_MIN, INT32_MAX};
-            if (k == 11) c = {INT32_MAX, INT32_MIN};
-            const long double angle =
-                std::uniform_real_distribution<double>(-1.55, 1.55)(rng) + 0.0L;
-            for (Sampling s : {Sampling::Nearest, Sampling::Bilinear}) {
-                PtsImg fast(w * h), ref(w * h);
-                engines::tilt(src.data(), fast.data(), w, h, {c, angle, s});
-                engines::reference::tilt(src.data(), ref.data(), w, h, {c, angle, s});
-                ASSERT_EQ(bytesOf(fast), bytesOf(ref)) << w << "x" << h << " centre " << c.x << ","
-                                                       << c.y << " angle " << (double)angle;
-                for (int64_t i = 0; i < int64_t{w} * h; ++i) {
-                    const TPtImg& px = ref[i];
-                    const bool isWhite =
-                        px.octets[0] == 255 && px.octets[1] == 255 && px.octets[2] == 255;
-                    white += isWhite, taken += !isWhite;
-                }
-            }
-        }
-    EXPECT_GT(white, 1000);
-    EXPECT_GT(taken, 1000);
-}
-
 } // namespace
 } // namespace talvine

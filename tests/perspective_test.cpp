@@ -209,33 +209,5 @@ TEST(PerspectiveEngine, RefusesAVerticalCorrectionOutsideTheSlider) {
                      std::invalid_argument);
 }
 
-TEST(PerspectiveFastPath, MatchesTheReferenceByteForByte) {
-    std::mt19937 rng(2024);
-    const std::pair<int32_t, int32_t> shapes[] = {{1, 1},  {1, 7},   {7, 1},   {2, 2},   {3, 3},
-                                                  {16, 9}, {17, 11}, {40, 33}, {64, 64}, {99, 5}};
-    int run = 0;
-    for (auto [w, h] : shapes)
-        for (int k = 0; k < 10; ++k) {
-            const PtsImg src = test::randomPicture(w, h, rng());
-            std::uniform_int_distribution<int32_t> dx(-w, 2 * w), dy(-h, 2 * h);
-            Corners c{
-                {dx(rng), dy(rng)}, {dx(rng), dy(rng)}, {dx(rng), dy(rng)}, {dx(rng), dy(rng)}};
-            if (k < 4) // plausible trapezoids narrowing upwards
-                c = {{w / 4 + k, 0}, {w - w / 4 - 1, k}, {w, h}, {0, h - k}};
-            const int32_t v = std::uniform_int_distribution<int32_t>(0, 10)(rng);
-            for (Sampling s : {Sampling::Nearest, Sampling::Bilinear}) {
-                PtsImg fast = test::randomPicture(w, h, 5), ref = test::randomPicture(w, h, 5);
-                const bool a =
-                    engines::correctPerspective(src.data(), fast.data(), w, h, {c, v, s});
-                const bool b =
-                    engines::reference::correctPerspective(src.data(), ref.data(), w, h, {c, v, s});
-                ASSERT_EQ(a, b);
-                ASSERT_EQ(bytesOf(fast), bytesOf(ref)) << w << "x" << h << " v " << v;
-                run += a;
-            }
-        }
-    EXPECT_GT(run, 80); // most random corners give a mapping
-}
-
 } // namespace
 } // namespace talvine

@@ -188,66 +188,6 @@ TEST_P(BothForms, ZeroDimensionFailsBeforeWritingAnything) {
 INSTANTIATE_TEST_SUITE_P(Resampling, BothForms, ::testing::Values(false, true),
                          [](const auto& p) { return p.param ? "Fast" : "Plain"; });
 
-// ---------------------------------------------------------------------------
-// The fast forms against the plain loops.
-
-TEST(ResamplingFastForm, GivesTheBytesOfThePlainLoopForManySizesAndRatios) {
-    std::mt19937 rng(2024);
-    std::vector<std::pair<int, int>> sources = {{1, 1},   {1, 9},  {9, 1},  {2, 2},  {3, 5},
-                                                {17, 13}, {64, 1}, {1, 64}, {31, 29}};
-    std::uniform_int_distribution<int> side(1, 45);
-    for (int i = 0; i < 30; ++i)
-        sources.emplace_back(side(rng), side(rng));
-    int checked = 0;
-    for (auto [w, h] : sources) {
-        const PtsImg src = test::randomPicture(w, h, static_cast<uint32_t>(w * 1000 + h));
-        std::vector<std::pair<int, int>> targets = {{w, h},
-                                                    {2 * w, 2 * h},
-                                                    {w, 2 * h},
-                                                    {3 * w, h},
-                                                    {8 * w, 8 * h},
-                                                    {1, 1},
-                                                    {(w + 1) / 2, (h + 1) / 2}};
-        std::uniform_int_distribution<int> nside(1, 8 * std::max(w, h));
-        for (int t = 0; t < 8; ++t)
-            targets.emplace_back(nside(rng), nside(rng));
-        for (auto [nw, nh] : targets) {
-            for (const Method& m : {kBasique, kLisse}) {
-                const auto fast = bytesOf(resized(m.fast, src, w, h, nw, nh));
-                const auto plain = bytesOf(resized(m.plain, src, w, h, nw, nh));
-                ASSERT_EQ(fast, plain)
-                    << m.name << " " << w << "x" << h << " -> " << nw << "x" << nh;
-                ++checked;
-            }
-        }
-    }
-    EXPECT_GT(checked, 500);
-}
-
-TEST(ResamplingFastForm, MatchesThePlainLoopOnRoundingTies) {
-    // Positions on .5, and blends whose exact sums end in .5: with fractions
-    // of 1/10 (not exact in binary) 5 * 0.1, 5 * 0.3, ... land a hair off the
-    // tie, with 1/2 and 1/4 they land on it.
-    const PtsImg levels = pictureOf({grey(1), grey(2), grey(3), grey(4), grey(5), grey(6)});
-    const PtsImg fives = pictureOf({grey(0), grey(5), grey(15), grey(10), grey(5), grey(0)});
-    for (const PtsImg* src : {&levels, &fives}) {
-        for (auto [nw, nh] : {std::pair{4, 2},
-                              {12, 4},
-                              {2, 2},
-                              {6, 4},
-                              {9, 6},
-                              {30, 20},
-                              {15, 10},
-                              {24, 16},
-                              {3, 20}}) {
-            for (const Method& m : {kBasique, kLisse})
-                EXPECT_EQ(bytesOf(resized(m.fast, *src, 3, 2, nw, nh)),
-                          bytesOf(resized(m.plain, *src, 3, 2, nw, nh)))
-                    << m.name << " " << nw << "x" << nh;
-        }
-    }
-}
-
 TEST(ResamplingSize, PixelCountOfTheNewPictureDoesNotOverflow) {
     EXPECT_EQ(engines::resizedLength(48000, 32000), 1536000000);
     EXPECT_EQ(engines::resizedLength(65536, 65536), int64_t{1} << 32);
