@@ -11,8 +11,10 @@
 #include "Run.h"
 #include "Subcommands.h"
 #include "UprightCrop.h"
+#include "dialogs/Scripts.h"
 #include "engines/ModifAngle.h"
 #include "plugin/Library.h"
+#include "talvine/talvine.h"
 #include "toolkit/Application.h"
 #include "toolkit/Automation.h"
 
@@ -28,28 +30,7 @@
 namespace talvine::cli {
 namespace {
 
-// The pick boxes blink at 200 ms: the user waits past the first tick before
-// clicking the picture.
-constexpr int kPickPauseMs = 300;
-
-// Watches the dialog's warning boxes (instead of the headless backend
-// printing them) for the length of one command.
-class Warnings {
-  public:
-    explicit Warnings(tk::Automation& ui) : ui_(ui) {
-        ui_.headless().listen([this](const tk::Box& box) {
-            if (!first_) first_ = box.text;
-        });
-    }
-    ~Warnings() { ui_.headless().listen(nullptr); }
-    Warnings(const Warnings&) = delete;
-    Warnings& operator=(const Warnings&) = delete;
-    const std::optional<std::string>& first() const { return first_; }
-
-  private:
-    tk::Automation& ui_;
-    std::optional<std::string> first_;
-};
+namespace scripts = dialogs::scripts;
 
 size_t previewCount(const HostSession& host) {
     size_t n = 0;
@@ -71,10 +52,45 @@ Point position(const IntPoint& p, const TDimImg& size, const std::string& what) 
 }
 
 // Ends an open modeless dialog without applying, then reports why.
-[[noreturn]] void abandon(tk::Automation& ui, const std::string& cancelButton,
-                          const std::string& reason) {
-    if (ui.form(cancelButton.substr(0, cancelButton.find('.'))).visible()) ui.click(cancelButton);
+[[noreturn]] void abandon(tk::Automation& ui, int command, const std::string& reason) {
+    if (scripts::isOpen(ui, command)) scripts::cancel(ui, command);
     throw UserError(reason + "; nothing was written");
+}
+
+// The host's side of the picks: each point reported to the open dialog,
+// counting the previews up to the last report.
+class Picks {
+  public:
+    Picks(HostSession& host, int command) : host_(host), command_(command) {}
+    scripts::PointReport report() {
+        return [this](Point p) {
+            before_ = previewCount(host_);
+            host_.reportPoint(command_, p);
+        };
+    }
+    // Whether the last report brought a preview.
+    bool lastPreviewed() const { return previewCount(host_) != before_; }
+
+  private:
+    HostSession& host_;
+    int command_;
+    size_t before_ = 0;
+};
+
+// Picks the dialog's points, then applies, or abandons when the dialog
+// warned or the last point brought no preview.
+template <class Steps>
+void pickAndApply(HostSession& host, int command, const Steps& steps,
+                  void (*pickAll)(tk::Automation&, const Steps&, const scripts::PointReport&),
+                  const std::string& noPreview) {
+    tk::Automation ui(talvine::application());
+    scripts::BoxWatcher boxes(ui);
+    host.start(command);
+    Picks picks(host, command);
+    pickAll(ui, steps, picks.report());
+    if (boxes.first()) abandon(ui, command, *boxes.first());
+    if (!picks.lastPreviewed()) abandon(ui, command, noPreview);
+    scripts::apply(ui, command);
 }
 
 } // namespace
@@ -113,21 +129,8 @@ CropRequest cropRequest(Args& args, bool always = false) {
 // Tilt ----------------------------------------------------------------------
 
 void driveTilt(HostSession& host, const TiltOptions& o) {
-    tk::Automation ui(talvine::application());
-    Warnings warnings(ui);
-    host.start(3);
-    if (o.bilinear) ui.click("InclineHorz.InterBiLin");
-    ui.click("InclineHorz.PtRot1");
-    ui.advance(kPickPauseMs);
-    host.reportPoint(3, o.from);
-    ui.click("InclineHorz.PtRot2");
-    ui.advance(kPickPauseMs);
-    const size_t before = previewCount(host);
-    host.reportPoint(3, o.to);
-    if (warnings.first()) abandon(ui, "InclineHorz.Annuler", *warnings.first());
-    if (previewCount(host) == before)
-        abandon(ui, "InclineHorz.Annuler", "the tilt produced no preview");
-    ui.click("InclineHorz.Appliquer");
+    pickAndApply(host, TALVINE_CMD_INCLINAISON, o, scripts::pickTilt,
+                 "the tilt produced no preview");
 }
 
 namespace {
@@ -310,24 +313,16 @@ int straighten(Args& args) {
 
 // Distortion ----------------------------------------------------------------
 
-struct DistortionOptions {
-    int rate = 0;
-    int law = 1;
-    bool bilinear = false;
-};
+using DistortionOptions = scripts::Distortion;
 
 void driveDistortion(HostSession& host, const DistortionOptions& o) {
     tk::Automation ui(talvine::application());
-    Warnings warnings(ui);
+    scripts::BoxWatcher boxes(ui);
     ui.headless().clearFailures();
-    // The dialog is modal: the user's actions wait in the queue for its loop.
-    if (o.law == 2) ui.queue([&ui] { ui.clickItem("CorrDist.TypeDistor", 1); });
-    if (o.bilinear) ui.queue([&ui] { ui.click("CorrDist.InterQuad"); });
-    ui.queue([&ui, rate = o.rate] { ui.dragSlider("CorrDist.TauxCorr", rate); });
-    ui.queue([&ui] { ui.click("CorrDist.Appliquer"); });
-    host.start(8);
+    scripts::queueDistortion(ui, o);
+    host.start(TALVINE_CMD_DISTORSION);
     ui.headless().clearActions();
-    if (warnings.first()) throw UserError(*warnings.first() + "; nothing was written");
+    if (boxes.first()) throw UserError(*boxes.first() + "; nothing was written");
     if (!ui.failures().empty())
         throw UserError("the distortion dialog could not be driven: " + ui.failures().front());
 }
@@ -359,25 +354,8 @@ int distortion(Args& args) {
 // Perspective ---------------------------------------------------------------
 
 void drivePerspective(HostSession& host, const PerspectiveOptions& o) {
-    static constexpr std::array<const char*, 4> kBoxes = {
-        "CorrPerspect.PosHG", "CorrPerspect.PosHD", "CorrPerspect.PosBD", "CorrPerspect.PosBG"};
-    tk::Automation ui(talvine::application());
-    Warnings warnings(ui);
-    host.start(9);
-    ui.dragSlider("CorrPerspect.CorrVert", o.vertical);
-    if (o.bilinear) ui.click("CorrPerspect.InterQuad");
-    size_t before = 0;
-    for (size_t k = 0; k < 4; ++k) {
-        ui.click(kBoxes[k]);
-        ui.advance(kPickPauseMs);
-        before = previewCount(host);
-        host.reportPoint(9, o.corners[k]);
-    }
-    if (warnings.first()) abandon(ui, "CorrPerspect.Annuler", *warnings.first());
-    if (previewCount(host) == before)
-        abandon(ui, "CorrPerspect.Annuler",
-                "these corners do not define a perspective correction (no preview)");
-    ui.click("CorrPerspect.Appliquer");
+    pickAndApply(host, TALVINE_CMD_PERSPECTIVE, o, scripts::pickPerspective,
+                 "these corners do not define a perspective correction (no preview)");
 }
 
 namespace {
@@ -544,14 +522,17 @@ DemoStep demoStep(int command, const char* file, Options o) {
 } // namespace
 
 DemoStep tiltDemoStep() {
-    return demoStep<TiltOptions, driveTilt>(3, "03-tilt.png", {{120, 331}, {520, 310}, true});
+    return demoStep<TiltOptions, driveTilt>(TALVINE_CMD_INCLINAISON, "03-tilt.png",
+                                            {{120, 331}, {520, 310}, true});
 }
 DemoStep distortionDemoStep() {
-    return demoStep<DistortionOptions, driveDistortion>(8, "08-distortion.png", {22, 2, true});
+    return demoStep<DistortionOptions, driveDistortion>(TALVINE_CMD_DISTORSION, "08-distortion.png",
+                                                        {22, 2, true});
 }
 DemoStep perspectiveDemoStep() {
     return demoStep<PerspectiveOptions, drivePerspective>(
-        9, "09-perspective.png", {{{{216, 60}, {404, 51}, {448, 410}, {208, 420}}}, 5, true});
+        TALVINE_CMD_PERSPECTIVE, "09-perspective.png",
+        {{{{216, 60}, {404, 51}, {448, 410}, {208, 420}}}, 5, true});
 }
 
 } // namespace talvine::cli

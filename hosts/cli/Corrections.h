@@ -6,6 +6,7 @@
 #include "CleanCrop.h"
 #include "HostSession.h"
 #include "Upright.h"
+#include "dialogs/Scripts.h"
 
 #include <array>
 #include <optional>
@@ -13,11 +14,7 @@
 
 namespace talvine::cli {
 
-struct TiltOptions {
-    Point from;
-    Point to;
-    bool bilinear = false;
-};
+using TiltOptions = dialogs::scripts::Tilt;
 
 // Command 3: picks the two points and applies; UserError when the dialog
 // warns or shows no preview.
@@ -31,11 +28,7 @@ struct AnglePick {
 };
 AnglePick pickAngle(Point centre, long double degrees);
 
-struct PerspectiveOptions {
-    std::array<Point, 4> corners; // top-left, top-right, bottom-right, bottom-left
-    int vertical = 5;
-    bool bilinear = false;
-};
+using PerspectiveOptions = dialogs::scripts::Perspective;
 
 // Command 9: picks the four corners and applies; UserError when the dialog
 // warns or shows no preview.

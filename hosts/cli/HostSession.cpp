@@ -1,5 +1,6 @@
 #include "HostSession.h"
 
+#include "dialogs/Scripts.h"
 #include "platform/PartageMem.h"
 #include "plugin/Library.h"
 
@@ -110,7 +111,7 @@ void HostSession::start(int command) {
              0);
     // A modal command is over when XchgData returns; a cancelled resize says
     // nothing at all, so the picture goes back as for any cancel.
-    if ((command == 7 || command == 8) && !ended_) {
+    if (dialogs::scripts::opensModal(command) && !ended_) {
         restore();
         ended_ = true;
     }
@@ -122,8 +123,8 @@ void HostSession::reportPoint(int command, Point point) {
 }
 
 void HostSession::reportSelection(Point corner, TDimImg size, int codeSel) {
-    XchgData(6, corner.x, corner.y, 0, 0, size.Largeur, size.Hauteur, 1, codeSel, nullptr,
-             picture_.handle(), 0, 0);
+    XchgData(TALVINE_CMD_ROGNER, corner.x, corner.y, 0, 0, size.Largeur, size.Hauteur, 1, codeSel,
+             nullptr, picture_.handle(), 0, 0);
 }
 
 void HostSession::restore() {

@@ -7,7 +7,9 @@
 #include "ImageIO.h"
 #include "Run.h"
 #include "Subcommands.h"
+#include "dialogs/Scripts.h"
 #include "plugin/Library.h"
+#include "talvine/talvine.h"
 #include "toolkit/Application.h"
 #include "toolkit/Automation.h"
 
@@ -26,79 +28,23 @@ namespace {
 
 constexpr int kMaxInt = 2147483647;
 
-// Collects the dialog's error boxes (instead of the headless backend printing
-// them) for the length of one command.
-class ErrorBoxes {
-  public:
-    explicit ErrorBoxes(tk::Automation& ui) : ui_(ui) {
-        ui_.headless().listen([this](const tk::Box& box) {
-            if (!first_) first_ = box.text;
-        });
-    }
-    ~ErrorBoxes() { ui_.headless().listen(nullptr); }
-    ErrorBoxes(const ErrorBoxes&) = delete;
-    ErrorBoxes& operator=(const ErrorBoxes&) = delete;
-    const std::optional<std::string>& first() const { return first_; }
-
-  private:
-    tk::Automation& ui_;
-    std::optional<std::string> first_;
-};
+namespace scripts = dialogs::scripts;
+using scripts::SizeBy;
 
 // Resize ----------------------------------------------------------------------
 
-enum class SizeBy { Width, Height, Both, Percent };
-
-struct ResizeOptions {
-    SizeBy by = SizeBy::Percent;
-    int first = 100; // the width, the height, or the percentage
-    int second = 0;  // the height, for SizeBy::Both
-    bool smooth = false;
-};
-
-// Enters a whole value in one edit, as a paste does.  Typed key by key, each
-// prefix would move the linked fields too, and a prefix that leaves the other
-// control as it was makes the axis miss the next key (2 then 20 then 200 in
-// TauxH on a picture 2 pixels high leaves the height at 0).
-void paste(tk::Automation& ui, const std::string& path, int value) {
-    ui.focus(path);
-    auto& field = ui.get<tk::Edit>(path);
-    ui.app().dispatch([&] {
-        field.selectAll();
-        field.replaceSelection(std::to_string(value));
-    });
-}
+using ResizeOptions = scripts::Resize;
 
 void driveResize(HostSession& host, const ResizeOptions& o) {
     tk::Automation ui(talvine::application());
-    ErrorBoxes errors(ui);
+    scripts::BoxWatcher boxes(ui);
     ui.headless().clearFailures();
-    // The dialog is modal: the user's actions wait in the queue for its loop.
-    ui.queue([&ui, o] {
-        ui.setChecked("ChangeDim.Lissage", o.smooth);
-        switch (o.by) {
-        case SizeBy::Width:
-            paste(ui, "ChangeDim.DimHorz", o.first);
-            break;
-        case SizeBy::Height:
-            paste(ui, "ChangeDim.DimVert", o.first);
-            break;
-        case SizeBy::Percent:
-            paste(ui, "ChangeDim.TauxH", o.first);
-            break;
-        case SizeBy::Both:
-            ui.setChecked("ChangeDim.LienHsurL", false);
-            paste(ui, "ChangeDim.DimHorz", o.first);
-            paste(ui, "ChangeDim.DimVert", o.second);
-            break;
-        }
-        ui.click("ChangeDim.Appliquer");
-    });
+    scripts::queueResize(ui, o);
     // Still open after the apply: it failed, and the user gives up.
-    ui.queue([&ui] { ui.click("ChangeDim.Annuler"); });
-    host.start(7);
+    ui.queue([&ui] { scripts::cancel(ui, TALVINE_CMD_REDIMENSIONNER); });
+    host.start(TALVINE_CMD_REDIMENSIONNER);
     ui.headless().clearActions();
-    if (errors.first()) throw UserError(*errors.first());
+    if (boxes.first()) throw UserError(*boxes.first());
     if (!ui.failures().empty())
         throw UserError("the resize dialog could not be driven: " + ui.failures().front());
 }
@@ -225,31 +171,18 @@ int resize(Args& args) {
 // Crop ------------------------------------------------------------------------
 
 constexpr std::array<const char*, 5> kFormats = {"FREE", "2/3H", "2/3V", "3/4H", "3/4V"};
-constexpr std::array<const char*, 4> kCropFields = {"RogneImg.MrgG", "RogneImg.MrgH",
-                                                    "RogneImg.DimHorz", "RogneImg.DimVert"};
-
-struct CropOptions {
-    std::array<int, 4> rect{}; // left margin, top margin, width, height
-    int format = 0;
-};
+using CropOptions = scripts::Crop;
 
 void driveCrop(HostSession& host, const CropOptions& o) {
     tk::Automation ui(talvine::application());
-    ErrorBoxes errors(ui);
-    host.start(6);
-    if (!ui.visible("RogneImg")) throw UserError("the crop dialog did not open");
-    if (o.format != 0) ui.clickItem("RogneImg.FormatImg", o.format);
-    for (size_t k = 0; k < kCropFields.size(); ++k)
-        ui.replaceText(kCropFields[k], std::to_string(o.rect[k]));
-    ui.click("RogneImg.Appliquer");
-    if (errors.first()) {
-        // A field in error holds the close back: put the fields right, then cancel.
-        if (ui.visible("RogneImg")) {
-            for (const char* field : kCropFields)
-                ui.replaceText(field, "0");
-            ui.click("RogneImg.Annuler");
-        }
-        throw UserError(*errors.first());
+    scripts::BoxWatcher boxes(ui);
+    host.start(TALVINE_CMD_ROGNER);
+    if (!scripts::isOpen(ui, TALVINE_CMD_ROGNER)) throw UserError("the crop dialog did not open");
+    scripts::typeCrop(ui, o);
+    scripts::apply(ui, TALVINE_CMD_ROGNER);
+    if (boxes.first()) {
+        if (scripts::isOpen(ui, TALVINE_CMD_ROGNER)) scripts::cancelCrop(ui);
+        throw UserError(*boxes.first());
     }
 }
 
@@ -372,7 +305,7 @@ Subcommand cropCommand() {
 
 // The demo's sample is 640 x 480.
 DemoStep cropDemoStep() {
-    return {6, "06-crop.png", [](HostSession& host) {
+    return {TALVINE_CMD_ROGNER, "06-crop.png", [](HostSession& host) {
                 try {
                     driveCrop(host, {{80, 60, 480, 360}, 3});
                 } catch (const UserError&) {
@@ -381,7 +314,7 @@ DemoStep cropDemoStep() {
             }};
 }
 DemoStep resizeDemoStep() {
-    return {7, "07-resize.png", [](HostSession& host) {
+    return {TALVINE_CMD_REDIMENSIONNER, "07-resize.png", [](HostSession& host) {
                 try {
                     driveResize(host, {SizeBy::Percent, 50, 0, true});
                 } catch (const UserError&) {
