@@ -7,6 +7,7 @@
 #include "core/ExtendedPrecision.h"
 #include "core/Host.h"
 #include "core/ParamCoul.h"
+#include "dialogs/Scripts.h"
 #include "plugin/Library.h"
 #include "toolkit/Automation.h"
 
@@ -80,8 +81,8 @@ using XchgDataFn = decltype(&::XchgData);
 // Runs one command on a fresh copy of the source through `xchg`, with
 // `drive` answering its dialog through the linked library's automation API
 // (after the opening call, or queued before it for the modal ones).
-inline Result run(XchgDataFn xchg, int command,
-                  const std::function<void(tk::Automation&, PtsImg&)>& drive, bool modal = false) {
+using Drive = std::function<void(tk::Automation&, PtsImg&)>;
+inline Result run(XchgDataFn xchg, int command, const Drive& drive, bool modal) {
     Result r;
     r.picture = source();
     r.size = {kW, kH};
@@ -97,11 +98,20 @@ inline Result run(XchgDataFn xchg, int command,
     takeResult(r, buffer);
     return r;
 }
+// The same, modal when the command's dialog is.
+inline Result run(XchgDataFn xchg, int command, const Drive& drive) {
+    return run(xchg, command, drive, dialogs::scripts::opensModal(command));
+}
 
 // The host reports a point picked on its picture to the open dialog.
 inline void report(XchgDataFn xchg, int command, Point p, PtsImg& buffer) {
     xchg(command, 0, 0, p.x, p.y, kW, kH, 1, 0, nullptr, buffer.handle(), 0, 0);
     checkHostSettings();
+}
+
+// The host's side of a dialog script's picks: `report` through `xchg`.
+inline dialogs::scripts::PointReport reports(XchgDataFn xchg, int command, PtsImg& buffer) {
+    return [xchg, command, &buffer](Point p) { report(xchg, command, p, buffer); };
 }
 
 } // namespace talvine::hosttest

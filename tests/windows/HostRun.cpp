@@ -15,6 +15,7 @@
 // included, must always find its own settings.  Exit code 0 when every step
 // worked.
 #include "HostPictures.h"
+#include "talvine/talvine.h"
 
 #include <dlfcn.h>
 
@@ -30,6 +31,7 @@
 
 using namespace talvine;
 using namespace talvine::hosttest;
+namespace scripts = talvine::dialogs::scripts;
 
 namespace {
 
@@ -42,15 +44,6 @@ void write(const std::string& dir, int command, const Result& r) {
     out.write(reinterpret_cast<const char*>(bytes.data()),
               static_cast<std::streamsize>(bytes.size()));
     if (!out) throw std::runtime_error("cannot write into " + dir);
-}
-
-void paste(tk::Automation& ui, const std::string& path, int value) {
-    ui.focus(path);
-    auto& field = ui.get<tk::Edit>(path);
-    ui.app().dispatch([&] {
-        field.selectAll();
-        field.replaceSelection(std::to_string(value));
-    });
 }
 
 // Sets the host's floating-point settings: nearest, downward, upward,
@@ -128,7 +121,8 @@ int main(int argc, char** argv) {
         if (!moduleAddMenu(&count) || count != 9)
             throw std::runtime_error("AddMenu through the module");
 
-        for (int command : {1, 2, 4, 5}) {
+        for (int command : {TALVINE_CMD_ROTATION_ANTI_HORAIRE, TALVINE_CMD_ROTATION_HORAIRE,
+                            TALVINE_CMD_MIROIR_HORZ, TALVINE_CMD_MIROIR_VERT}) {
             const Result linked = run(&XchgData, command, nullptr);
             const Result loaded = run(moduleXchg, command, nullptr);
             if (bytesOf(linked.picture.data(), linked.size) !=
@@ -139,59 +133,31 @@ int main(int argc, char** argv) {
         }
         dlclose(module);
 
-        write(dir, 3, run(&XchgData, 3, [](tk::Automation& ui, PtsImg& buffer) {
-                  ui.click("InclineHorz.InterBiLin");
-                  ui.click("InclineHorz.PtRot1");
-                  ui.advance(300);
-                  report(&XchgData, 3, {11, 70}, buffer);
-                  ui.click("InclineHorz.PtRot2");
-                  ui.advance(300);
-                  report(&XchgData, 3, {120, 59}, buffer);
-                  ui.click("InclineHorz.Appliquer");
-              }));
-        write(dir, 6, run(&XchgData, 6, [](tk::Automation& ui, PtsImg&) {
-                  const char* fields[4] = {"RogneImg.MrgG", "RogneImg.MrgH", "RogneImg.DimHorz",
-                                           "RogneImg.DimVert"};
-                  const int values[4] = {9, 5, 100, 61};
-                  for (int k = 0; k < 4; ++k)
-                      ui.replaceText(fields[k], std::to_string(values[k]));
-                  ui.click("RogneImg.Appliquer");
-              }));
-        write(dir, 7,
-              run(
-                  &XchgData, 7,
-                  [](tk::Automation& ui, PtsImg&) {
-                      ui.queue([&ui] {
-                          ui.setChecked("ChangeDim.Lissage", true);
-                          ui.setChecked("ChangeDim.LienHsurL", false);
-                          paste(ui, "ChangeDim.DimHorz", 200);
-                          paste(ui, "ChangeDim.DimVert", 53);
-                          ui.click("ChangeDim.Appliquer");
-                      });
-                  },
-                  true));
-        write(dir, 8,
-              run(
-                  &XchgData, 8,
-                  [](tk::Automation& ui, PtsImg&) {
-                      ui.queue([&ui] { ui.click("CorrDist.InterQuad"); });
-                      ui.queue([&ui] { ui.dragSlider("CorrDist.TauxCorr", 23); });
-                      ui.queue([&ui] { ui.click("CorrDist.Appliquer"); });
-                  },
-                  true));
-        write(dir, 9, run(&XchgData, 9, [](tk::Automation& ui, PtsImg& buffer) {
-                  ui.dragSlider("CorrPerspect.CorrVert", 20);
-                  ui.click("CorrPerspect.InterQuad");
-                  const char* boxes[4] = {"CorrPerspect.PosHG", "CorrPerspect.PosHD",
-                                          "CorrPerspect.PosBD", "CorrPerspect.PosBG"};
-                  const Point corners[4] = {{20, 3}, {112, 0}, {131, 87}, {0, 84}};
-                  for (int k = 0; k < 4; ++k) {
-                      ui.click(boxes[k]);
-                      ui.advance(300);
-                      report(&XchgData, 9, corners[k], buffer);
-                  }
-                  ui.click("CorrPerspect.Appliquer");
-              }));
+        // The dialogs, each answered by its script and applied (the modal
+        // ones' scripts apply in the dialog's loop).
+        const auto dialog = [&dir](int command, const Drive& drive) {
+            write(dir, command, run(&XchgData, command, drive));
+        };
+        dialog(TALVINE_CMD_INCLINAISON, [](tk::Automation& ui, PtsImg& buffer) {
+            scripts::pickTilt(ui, {{11, 70}, {120, 59}, true},
+                              reports(&XchgData, TALVINE_CMD_INCLINAISON, buffer));
+            scripts::apply(ui, TALVINE_CMD_INCLINAISON);
+        });
+        dialog(TALVINE_CMD_ROGNER, [](tk::Automation& ui, PtsImg&) {
+            scripts::typeCrop(ui, {{9, 5, 100, 61}, 0});
+            scripts::apply(ui, TALVINE_CMD_ROGNER);
+        });
+        dialog(TALVINE_CMD_REDIMENSIONNER, [](tk::Automation& ui, PtsImg&) {
+            scripts::queueResize(ui, {scripts::SizeBy::Both, 200, 53, true});
+        });
+        dialog(TALVINE_CMD_DISTORSION, [](tk::Automation& ui, PtsImg&) {
+            scripts::queueDistortion(ui, {23, 1, true});
+        });
+        dialog(TALVINE_CMD_PERSPECTIVE, [](tk::Automation& ui, PtsImg& buffer) {
+            scripts::pickPerspective(ui, {{{{20, 3}, {112, 0}, {131, 87}, {0, 84}}}, 20, true},
+                                     reports(&XchgData, TALVINE_CMD_PERSPECTIVE, buffer));
+            scripts::apply(ui, TALVINE_CMD_PERSPECTIVE);
+        });
         stopLibrary();
         if (gForeignSettings)
             throw std::runtime_error(std::to_string(gForeignSettings) +
