@@ -4,6 +4,7 @@
 // should differ by little more than the callback.
 
 #include "core/ParamCoul.h"
+#include "dialogs/Scripts.h"
 #include "engines/ModifAngle.h"
 #include "plugin/Library.h"
 #include "talvine/talvine.h"
@@ -34,21 +35,18 @@ void BM_TiltPreviewThroughXchgData(benchmark::State& state) {
     AdrRetour(&ignore, 0);
     PtsImg img = picture();
     tk::Automation ui(talvine::application());
-    XchgData(3, 0, 0, 0, 0, kW, kH, 0, 0, img.handle(), nullptr, 0, 0);
-    ui.click("InclineHorz.InterBiLin");
-    auto pick = [&](const char* box, int32_t x, int32_t y) {
-        ui.click(std::string("InclineHorz.") + box);
-        ui.advance(300);
-        XchgData(3, 0, 0, x, y, kW, kH, 1, 0, nullptr, img.handle(), 0, 0);
+    XchgData(TALVINE_CMD_INCLINAISON, 0, 0, 0, 0, kW, kH, 0, 0, img.handle(), nullptr, 0, 0);
+    const auto report = [&](Point p) {
+        XchgData(TALVINE_CMD_INCLINAISON, 0, 0, p.x, p.y, kW, kH, 1, 0, nullptr, img.handle(), 0,
+                 0);
     };
-    pick("PtRot1", 3000, 2000);
-    pick("PtRot2", 4000, 2060);
+    dialogs::scripts::pickTilt(ui, {{3000, 2000}, {4000, 2060}, true}, report);
     for (auto _ : state) {
         // A point while no box waits redraws the preview with the same points.
-        XchgData(3, 0, 0, 7, 7, kW, kH, 1, 0, nullptr, img.handle(), 0, 0);
+        report({7, 7});
         benchmark::ClobberMemory();
     }
-    ui.click("InclineHorz.Annuler");
+    dialogs::scripts::cancel(ui, TALVINE_CMD_INCLINAISON);
     stopLibrary();
 }
 

@@ -79,6 +79,7 @@ BENCHMARK(BM_QuarterTurn<engines::quarterTurnCw>)->Name("BM_QuarterTurnCw")->SIZ
 // The whole command as a host calls it: XchgData, the library's own copy of
 // the picture (a fresh allocation each time), the kernel and the callback.
 #include "plugin/Library.h"
+#include "talvine/talvine.h"
 
 namespace {
 
@@ -89,7 +90,8 @@ void BM_Command(benchmark::State& state) {
     PtsImg img = picture(w, h);
     bool turned = false;
     for (auto _ : state) {
-        const bool swap = turned && (cmd == 1 || cmd == 2);
+        const bool swap = turned && (cmd == TALVINE_CMD_ROTATION_ANTI_HORAIRE ||
+                                     cmd == TALVINE_CMD_ROTATION_HORAIRE);
         XchgData(cmd, 0, 0, 0, 0, swap ? h : w, swap ? w : h, 0, 0, img.handle(), nullptr, 0, 0);
         turned = !turned;
         benchmark::ClobberMemory();
@@ -98,10 +100,10 @@ void BM_Command(benchmark::State& state) {
 }
 BENCHMARK(BM_Command)
     ->ArgName("command")
-    ->Arg(1)
-    ->Arg(2)
-    ->Arg(4)
-    ->Arg(5)
+    ->Arg(TALVINE_CMD_ROTATION_ANTI_HORAIRE)
+    ->Arg(TALVINE_CMD_ROTATION_HORAIRE)
+    ->Arg(TALVINE_CMD_MIROIR_HORZ)
+    ->Arg(TALVINE_CMD_MIROIR_VERT)
     ->Unit(benchmark::kMillisecond);
 
 } // namespace
