@@ -24,6 +24,7 @@
 #include "engines/Dispatch.h"
 #include "engines/Parallel.h"
 #include "engines/TailleImg.h"
+#include "support/KernelSetups.h"
 #include "witness/Witness.h"
 
 #include <gtest/gtest.h>
@@ -125,39 +126,7 @@ std::string firstDifference(const Pixels& a, const Pixels& b, int32_t w) {
     return "sizes differ";
 }
 
-struct Setup {
-    Kernel kernel;
-    int threads;
-};
-
-const char* kernelName(Kernel k) {
-    return k == Kernel::Avx512 ? "Avx512" : k == Kernel::Avx2 ? "Avx2" : "Baseline";
-}
-
-std::vector<Setup> setups() {
-    std::vector<Setup> out;
-    for (Kernel k : {Kernel::Baseline, Kernel::Avx2, Kernel::Avx512})
-        for (int t : {1, 2, 3, 7})
-            out.push_back({k, t});
-    return out;
-}
-
-const Kernel kDefaultKernel = engines::activeKernel();
-
-class Witnesses : public ::testing::TestWithParam<Setup> {
-  protected:
-    void SetUp() override {
-        if (!engines::kernelSupported(GetParam().kernel))
-            GTEST_SKIP() << "this processor has no " << kernelName(GetParam().kernel)
-                         << " kernel: its witnesses run on machines that have one";
-        ASSERT_TRUE(engines::setKernel(GetParam().kernel));
-        engines::setThreadCount(GetParam().threads);
-    }
-    void TearDown() override {
-        engines::setKernel(kDefaultKernel);
-        engines::setThreadCount(0);
-    }
-};
+using Witnesses = test::KernelFixture;
 
 TEST_P(Witnesses, TiltMatchesThePlainLoop) {
     for (size_t i = 0; i < std::size(kTilt); ++i) {
@@ -210,12 +179,8 @@ TEST_P(Witnesses, ResamplingMatchesThePlainLoop) {
     }
 }
 
-std::string setupName(const ::testing::TestParamInfo<Setup>& info) {
-    return std::string(kernelName(info.param.kernel)) + "_" + std::to_string(info.param.threads) +
-           "threads";
-}
-
-INSTANTIATE_TEST_SUITE_P(Kernels, Witnesses, ::testing::ValuesIn(setups()), setupName);
+INSTANTIATE_TEST_SUITE_P(Kernels, Witnesses, ::testing::ValuesIn(test::kernelSetups()),
+                         test::kernelSetupName);
 
 // Each case is still a witness: with its knob's margin at zero the fast path
 // would get its recorded number of pixels wrong, and some still with the
