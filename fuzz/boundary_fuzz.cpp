@@ -13,6 +13,7 @@
 // cancel would, the modeless ones stay open until the next opening or the
 // unload.
 #include "HostStreams.h"
+#include "dialogs/Scripts.h"
 #include "plugin/Library.h"
 #include "talvine/talvine.h"
 
@@ -33,6 +34,12 @@ namespace {
     do {                                                                                           \
         if (!(cond)) fail(#cond __VA_OPT__(, ) __VA_ARGS__);                                       \
     } while (0)
+
+namespace scripts = talvine::dialogs::scripts;
+
+// The commands the header numbers; calls go a little beyond them both ways.
+constexpr int32_t kFirstCommand = TALVINE_CMD_ROTATION_ANTI_HORAIRE;
+constexpr int32_t kLastCommand = TALVINE_CMD_PERSPECTIVE;
 
 talvine::fuzz::HostStreams gStreams;
 // Entry point calls and loads made, told when the process ends.
@@ -157,7 +164,7 @@ struct Opened {
     bool open = false;
     int32_t w = 0, h = 0;
 };
-Opened gOpened[10];
+Opened gOpened[kLastCommand + 1];
 
 void TALVINE_CALL callback(int32_t ctx, int32_t x1, int32_t y1, int32_t x2, int32_t y2,
                            int32_t nature, intptr_t param, int32_t modifiee, int32_t fin) {
@@ -174,7 +181,7 @@ void TALVINE_CALL callback(int32_t ctx, int32_t x1, int32_t y1, int32_t x2, int3
         CHECK(x1 >= 0 && y1 >= 0, x1, y1);
         if (param != 0) {
             // Only the end of an applied resize hands over an array.
-            CHECK(e.cmd == 7 && fin == 1 && modifiee == 1, e.cmd, fin);
+            CHECK(e.cmd == TALVINE_CMD_REDIMENSIONNER && fin == 1 && modifiee == 1, e.cmd, fin);
             const auto p = reinterpret_cast<TPtsImg>(param);
             CHECK(live(p));
             CHECK(refs(p) >= 1, refs(p));
@@ -186,7 +193,7 @@ void TALVINE_CALL callback(int32_t ctx, int32_t x1, int32_t y1, int32_t x2, int3
             e.lastFinalY = y1;
             e.lastModifiee = modifiee;
             e.lastParam = param;
-            if (e.cmd == 6 || e.cmd == 3 || e.cmd == 9) {
+            if (scripts::takesReports(e.cmd)) {
                 // Never larger than the picture the dialog opened on.
                 const Opened& o = gOpened[e.cmd];
                 CHECK(x1 <= o.w && y1 <= o.h, x1, y1);
@@ -195,14 +202,15 @@ void TALVINE_CALL callback(int32_t ctx, int32_t x1, int32_t y1, int32_t x2, int3
         break;
     case rtSaisie:
         CHECK(x2 == 0 && y2 == 0 && modifiee == 0 && fin == 0);
-        CHECK(param == (e.cmd == 6 ? 1 : 0), param, e.cmd);
+        CHECK(param == (e.cmd == TALVINE_CMD_ROGNER ? 1 : 0), param, e.cmd);
         CHECK(x1 == e.w && y1 == e.h, x1, y1);
         break;
     case rtCadre:
-        CHECK(e.cmd == 6 && param == 1 && fin == 0, e.cmd, param);
+        CHECK(e.cmd == TALVINE_CMD_ROGNER && param == 1 && fin == 0, e.cmd, param);
         break;
     case rtFormat:
-        CHECK(e.cmd == 6 && x1 == 0 && y1 == 0 && x2 == 0 && y2 == 0 && modifiee == 0 && fin == 0);
+        CHECK(e.cmd == TALVINE_CMD_ROGNER && x1 == 0 && y1 == 0 && x2 == 0 && y2 == 0 &&
+              modifiee == 0 && fin == 0);
         CHECK(param >= 1 && param <= 1025 && param % 256 == 1, param);
         break;
     default:
@@ -250,8 +258,9 @@ bool validPicture(TPtsImg img, int32_t w, int32_t h) {
 }
 
 void xchgData(FuzzedDataProvider& in) {
-    const int32_t cmd =
-        in.ConsumeBool() ? in.ConsumeIntegralInRange(1, 9) : in.ConsumeIntegralInRange(-1, 11);
+    const int32_t cmd = in.ConsumeBool()
+                            ? in.ConsumeIntegralInRange(kFirstCommand, kLastCommand)
+                            : in.ConsumeIntegralInRange(kFirstCommand - 2, kLastCommand + 2);
     const int32_t sousMode = in.ConsumeIntegralInRange(0, 5) < 4 ? in.ConsumeIntegralInRange(0, 1)
                                                                  : in.ConsumeIntegral<int32_t>();
     const int32_t w = side(in), h = side(in);
@@ -272,24 +281,26 @@ void xchgData(FuzzedDataProvider& in) {
     });
     e.inCall = false;
 
-    const bool starts = sousMode == 0 || (cmd != 3 && cmd != 6 && cmd != 9);
+    const bool starts = sousMode == 0 || !scripts::takesReports(cmd);
     const bool valid = validPicture(img, w, h);
-    if (cmd < 1 || cmd > 9 || (starts && !valid)) {
+    const bool turn =
+        cmd == TALVINE_CMD_ROTATION_ANTI_HORAIRE || cmd == TALVINE_CMD_ROTATION_HORAIRE;
+    if (cmd < kFirstCommand || cmd > kLastCommand || (starts && !valid)) {
         CHECK(e.calls == 0, e.calls, cmd);
-    } else if (e.registered && (cmd == 1 || cmd == 2 || cmd == 4 || cmd == 5)) {
+    } else if (e.registered &&
+               (turn || cmd == TALVINE_CMD_MIROIR_HORZ || cmd == TALVINE_CMD_MIROIR_VERT)) {
         CHECK(e.calls == 1 && e.finals == 1, e.calls, cmd);
-        const bool turn = cmd <= 2;
         CHECK(e.lastFinalX == (turn ? h : w) && e.lastFinalY == (turn ? w : h), e.lastFinalX,
               e.lastFinalY);
         CHECK(e.lastModifiee == 1);
-    } else if (cmd == 7) {
+    } else if (cmd == TALVINE_CMD_REDIMENSIONNER) {
         // Nobody applies: the cancelled resize says nothing.
         CHECK(e.calls == 0, e.calls);
-    } else if (cmd == 8 && e.registered) {
+    } else if (cmd == TALVINE_CMD_DISTORSION && e.registered) {
         CHECK(e.calls == 1 && e.finals == 1, e.calls, e.finals);
         CHECK(e.lastModifiee == 0 && e.lastFinalX == w && e.lastFinalY == h);
     } else if (starts && e.registered) {
-        // 3, 6, 9 opening: asks for picks first.
+        // A modeless dialog opening: asks for picks first.
         CHECK(e.calls >= 1 && e.finals == 0, e.calls, e.finals);
         gOpened[cmd] = {true, w, h};
     } else if (!starts) {

@@ -20,6 +20,7 @@
 #include "dialogs/Dialogs.h"
 #include "dialogs/ModifAngle.h"
 #include "dialogs/Perspective.h"
+#include "dialogs/Scripts.h"
 #include "dialogs/TailleImg.h"
 #include "plugin/Library.h"
 #include "talvine/talvine.h"
@@ -35,6 +36,7 @@
 namespace {
 
 using namespace talvine;
+namespace scripts = talvine::dialogs::scripts;
 
 [[noreturn]] void fail(const char* what, long long a = 0, long long b = 0);
 #define CHECK(cond, ...)                                                                           \
@@ -67,13 +69,14 @@ void TALVINE_CALL callback(int32_t ctx, int32_t x1, int32_t y1, int32_t x2, int3
         CHECK(x2 == 0 && y2 == 0);
         CHECK(x1 >= 0 && y1 >= 0 && x1 <= 8 * 48 && y1 <= 8 * 48, x1, y1);
         if (param) {
-            CHECK(gState.cmd == 7 && fin == 1 && modifiee == 1, gState.cmd);
+            CHECK(gState.cmd == TALVINE_CMD_REDIMENSIONNER && fin == 1 && modifiee == 1,
+                  gState.cmd);
             const auto* p = reinterpret_cast<const TPtImg*>(param);
             CHECK(referenceCount(p) >= 1, referenceCount(p));
             CHECK(int64_t{arrayLength(p)} == int64_t{x1} * y1, arrayLength(p), int64_t{x1} * y1);
-        } else if (gState.cmd != 7) {
+        } else if (gState.cmd != TALVINE_CMD_REDIMENSIONNER) {
             // The other dialogs keep the size they opened on, or crop inside it.
-            if (gState.cmd == 6)
+            if (gState.cmd == TALVINE_CMD_ROGNER)
                 CHECK(x1 <= gState.w && y1 <= gState.h, x1, y1);
             else
                 CHECK(x1 == gState.w && y1 == gState.h, gState.cmd * 100000LL + x1, y1);
@@ -87,28 +90,13 @@ void TALVINE_CALL callback(int32_t ctx, int32_t x1, int32_t y1, int32_t x2, int3
         CHECK(x2 == 0 && y2 == 0 && fin == 0 && modifiee == 0 && param <= 1);
         break;
     case rtCadre:
-        CHECK(gState.cmd == 6 && param == 1 && fin == 0);
+        CHECK(gState.cmd == TALVINE_CMD_ROGNER && param == 1 && fin == 0);
         break;
     case rtFormat:
-        CHECK(gState.cmd == 6 && param % 256 == 1 && param <= 1025, param);
+        CHECK(gState.cmd == TALVINE_CMD_ROGNER && param % 256 == 1 && param <= 1025, param);
         break;
     default:
         fail("unknown kind of callback", nature);
-    }
-}
-
-const char* formOf(int32_t cmd) {
-    switch (cmd) {
-    case 3:
-        return "InclineHorz";
-    case 6:
-        return "RogneImg";
-    case 7:
-        return "ChangeDim";
-    case 8:
-        return "CorrDist";
-    default:
-        return "CorrPerspect";
     }
 }
 
@@ -160,7 +148,8 @@ void report(FuzzedDataProvider& in) {
     // Sometimes meant for another of the picking dialogs (closed, so ignored).
     // Sub-mode 1 of the other commands starts them: the boundary target
     // covers that.
-    const int32_t picking[] = {3, 6, 9};
+    const int32_t picking[] = {TALVINE_CMD_INCLINAISON, TALVINE_CMD_ROGNER,
+                               TALVINE_CMD_PERSPECTIVE};
     const int32_t cmd = in.ConsumeIntegralInRange(0, 3) == 0
                             ? picking[in.ConsumeIntegralInRange(0, 2)]
                             : gState.cmd;
@@ -184,7 +173,7 @@ void act(FuzzedDataProvider& in, tk::Form& form) {
             return;
         }
         if (what == 2) {
-            if (gState.cmd == 3 || gState.cmd == 6 || gState.cmd == 9) report(in);
+            if (scripts::takesReports(gState.cmd)) report(in);
             return;
         }
         if (controls.empty()) return;
@@ -248,7 +237,7 @@ void closeModeless(tk::Form& form) {
         for (tk::TEditVal* f : {&crop->MrgG, &crop->MrgH, &crop->DimHorz, &crop->DimVert})
             f->setText("0");
     const int finals = gState.finals;
-    gUi->click(std::string(form.name()) + ".Annuler");
+    scripts::cancel(*gUi, gState.cmd);
     CHECK(!form.visible());
     CHECK(gState.finals == finals + 1, gState.finals, finals);
 }
@@ -275,14 +264,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         gOtherBuffer = PtsImg(in.ConsumeBool() ? w * h : in.ConsumeIntegralInRange(0, w * h));
 
         for (int round = 0; round < 4 && in.remaining_bytes() > 0; ++round) {
-            const int32_t cmds[] = {3, 6, 7, 8, 9};
+            const int32_t cmds[] = {TALVINE_CMD_INCLINAISON, TALVINE_CMD_ROGNER,
+                                    TALVINE_CMD_REDIMENSIONNER, TALVINE_CMD_DISTORSION,
+                                    TALVINE_CMD_PERSPECTIVE};
             gState = {};
             gState.cmd = cmds[in.ConsumeIntegralInRange(0, 4)];
             gState.w = w;
             gState.h = h;
-            tk::Form& form = ui.form(formOf(gState.cmd));
+            tk::Form& form = ui.form(scripts::formName(gState.cmd));
             const int actions = in.ConsumeIntegralInRange(0, 24);
-            if (gState.cmd == 7 || gState.cmd == 8) {
+            if (scripts::opensModal(gState.cmd)) {
                 for (int i = 0; i < actions; ++i)
                     ui.queue([&in, &form] { act(in, form); });
                 XchgData(gState.cmd, 0, 0, 0, 0, w, h, in.ConsumeIntegralInRange(0, 1), 0,
@@ -291,8 +282,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 CHECK(ui.app().modalForm() == nullptr);
                 // Actions after the one that closed the dialog never happen.
                 ui.headless().clearActions();
-                if (gState.cmd == 8) CHECK(gState.finals == 1, gState.finals);
-                if (gState.cmd == 7) CHECK(gState.finals <= 1, gState.finals);
+                if (gState.cmd == TALVINE_CMD_DISTORSION) CHECK(gState.finals == 1, gState.finals);
+                if (gState.cmd == TALVINE_CMD_REDIMENSIONNER)
+                    CHECK(gState.finals <= 1, gState.finals);
             } else {
                 XchgData(gState.cmd, 0, 0, 0, 0, w, h, 0, 0, gPicture.handle(), nullptr, 0, 0);
                 CHECK(form.visible());
