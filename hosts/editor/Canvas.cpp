@@ -1,6 +1,9 @@
 #include "Canvas.h"
 
+#include "ViewPixels.h"
+
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -85,7 +88,7 @@ void Canvas::paintMarkers(QPainter& p) {
 }
 
 void Canvas::pictureChanged() {
-    view_ = QImage();
+    stale_ = true;
 }
 
 void Canvas::setGrid(bool shown) {
@@ -97,7 +100,7 @@ void Canvas::setGrid(bool shown) {
 void Canvas::setShowBefore(bool before) {
     if (before_ == before) return;
     before_ = before;
-    view_ = QImage();
+    stale_ = true;
     update();
 }
 
@@ -116,27 +119,72 @@ void Canvas::paintGrid(QPainter& p) {
     }
 }
 
-void Canvas::paintEvent(QPaintEvent*) {
+namespace {
+
+// The picture's pixels under a rectangle of the widget, at `zoom`.
+QRect under(const QRect& r, double zoom) {
+    const int left = static_cast<int>(std::floor(r.left() / zoom));
+    const int top = static_cast<int>(std::floor(r.top() / zoom));
+    const int right = static_cast<int>(std::ceil((r.right() + 1) / zoom));
+    const int bottom = static_cast<int>(std::ceil((r.bottom() + 1) / zoom));
+    return {left, top, right - left, bottom - top};
+}
+
+} // namespace
+
+void Canvas::buildView(const uint8_t* pixels, int width, int height, const QRect& exposed) {
+    const QRect whole(0, 0, width, height);
+    if (zoom_ < 1) {
+        // Below 100 %, the whole picture scaled smoothly, once per picture
+        // and zoom: thin poles stay whole and edges do not sparkle.
+        const QSize shown(std::max(1, static_cast<int>(std::lround(width * zoom_))),
+                          std::max(1, static_cast<int>(std::lround(height * zoom_))));
+        if (!stale_ && scaled_ && view_.size() == shown) return;
+        if (view_.size() != shown || view_.format() != QImage::Format_RGB32)
+            view_ = QImage(shown, QImage::Format_RGB32);
+        if (view_.isNull()) return; // out of memory: nothing to show
+        scaleDownRgb(pixels, ptrdiff_t{width} * 3, width, height,
+                     reinterpret_cast<uint32_t*>(view_.bits()), view_.bytesPerLine() / 4,
+                     shown.width(), shown.height());
+        part_ = whole;
+        scaled_ = true;
+    } else {
+        // From 100 %, the pixels that show, and some around them so that a
+        // scroll does not make them again at every step; each paints as a
+        // square of its own.
+        const QRect need = under(exposed, zoom_) & whole;
+        if (!stale_ && !scaled_ && part_.contains(need)) return;
+        const int margin = 256;
+        const QRect around =
+            visibleRegion().boundingRect().adjusted(-margin, -margin, margin, margin);
+        const QRect part = (under(around, zoom_) | need) & whole;
+        if (view_.size() != part.size() || view_.format() != QImage::Format_RGB32)
+            view_ = QImage(part.size(), QImage::Format_RGB32);
+        if (view_.isNull()) return;
+        convertRgb(pixels, ptrdiff_t{width} * 3, part.x(), part.y(), part.width(), part.height(),
+                   reinterpret_cast<uint32_t*>(view_.bits()), view_.bytesPerLine() / 4);
+        part_ = part;
+        scaled_ = false;
+    }
+    stale_ = false;
+    ++builds_;
+}
+
+void Canvas::paintEvent(QPaintEvent* e) {
     QPainter p(this);
     const Picture* before = before_ ? core_.pictureBeforeCommand() : nullptr;
     const uint8_t* pixels = before ? before->rgb.data() : core_.pixels();
     const int width = before ? before->width : core_.width();
     const int height = before ? before->height : core_.height();
-    if (width > 0 && height > 0) {
-        const QImage image(pixels, width, height, width * 3, QImage::Format_RGB888);
-        const QSize shown(std::max(1, static_cast<int>(std::lround(width * zoom_))),
-                          std::max(1, static_cast<int>(std::lround(height * zoom_))));
-        if (zoom_ >= 1) {
-            // At 100 % and above every pixel shows as a square of its own.
-            p.drawImage(QRectF(0, 0, width * zoom_, height * zoom_), image);
-        } else {
-            // Below, a copy scaled smoothly once per picture or preview and
-            // zoom: thin poles stay whole and edges do not sparkle, and a
-            // paint copies the screen's pixels only.
-            if (view_.size() != shown)
-                view_ = image.scaled(shown, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-            p.drawImage(QPointF(0, 0), view_);
-        }
+    const QRect exposed = e->rect() & rect();
+    if (width > 0 && height > 0 && !exposed.isEmpty()) {
+        buildView(pixels, width, height, exposed);
+        if (!view_.isNull() && scaled_)
+            p.drawImage(exposed.topLeft(), view_, exposed);
+        else if (!view_.isNull())
+            p.drawImage(QRectF(part_.x() * zoom_, part_.y() * zoom_, part_.width() * zoom_,
+                               part_.height() * zoom_),
+                        view_);
     }
     if (grid_) paintGrid(p);
     if (auto sel = core_.selection(); sel && core_.mode() == Mode::SelectRect)

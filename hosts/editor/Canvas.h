@@ -11,6 +11,7 @@
 #include <QImage>
 #include <QPoint>
 #include <QPointF>
+#include <QRect>
 #include <QRectF>
 #include <QWidget>
 
@@ -36,12 +37,22 @@ class Canvas : public QWidget {
     // the markers where they were picked.
     void setShowBefore(bool before);
     bool showingBefore() const { return before_; }
-    // The pixels changed (a new picture, a preview, an undo): the smoothly
-    // scaled copy shown below 100 % is made again at the next paint.
+    // The pixels changed (a new picture, a preview, an undo): the view's
+    // pixels are made again at the next paint.
     void pictureChanged();
-    // What a paint below 100 % draws: the picture scaled smoothly (empty
-    // until the first such paint); for tests.
+    // What paints draw from, made from the picture once per picture,
+    // preview, zoom and before/after switch, in a format the screen takes
+    // as it is: below 100 % the whole picture scaled smoothly to the zoom;
+    // from 100 % the picture's pixels around what shows, unscaled.  A paint
+    // copies from it the part of the widget it exposes, nothing more.
+    // Empty until the first paint; for tests.
     const QImage& scaledView() const { return view_; }
+    // The picture's pixels that scaledView() holds: all of them below
+    // 100 %, a part from 100 %.
+    QRect viewPart() const { return part_; }
+    // How many times the view was made since the canvas was: it never is
+    // for a paint that shows nothing new.
+    int viewBuilds() const { return builds_; }
     // The suggested points drawn over the picture, a pick near one snapping
     // to it; and, when `showLines`, the lines they come from.
     void setSuggestions(const Suggestions* suggestions) { suggestions_ = suggestions; }
@@ -62,7 +73,14 @@ class Canvas : public QWidget {
     void leaveEvent(QEvent* e) override;
 
   private:
-    QImage view_; // the smoothly scaled copy, at the current zoom
+    QImage view_;         // see scaledView()
+    QRect part_;          // see viewPart()
+    bool scaled_ = false; // view_ is the whole picture scaled below 100 %
+    bool stale_ = true;   // the picture changed since view_ was made
+    int builds_ = 0;
+    // Makes view_ for a paint of `exposed` (widget coordinates) of the
+    // picture `pixels` (RGB, width x height).
+    void buildView(const uint8_t* pixels, int width, int height, const QRect& exposed);
     bool grid_ = false;
     bool before_ = false;
     void paintGrid(QPainter& p);
