@@ -11,6 +11,7 @@
 #include <cstring>
 #include <dlfcn.h>
 #include <new>
+#include <thread>
 #include <utility>
 
 // The status texts are marked for Qt's translation tools (context
@@ -149,9 +150,35 @@ EditorCore::~EditorCore() {
     dlclose(module_);
 }
 
+namespace {
+
+// A whole picture's bytes: past a few megabytes, in bands on up to four
+// threads (the copy is bound by memory, which one core does not fill; the
+// library's memcpy streams past the caches on its own).
+void copyBytes(uint8_t* to, const uint8_t* from, size_t bytes) {
+    constexpr size_t kBand = 8 << 20;
+    const size_t threads = std::clamp<size_t>(
+        std::min<size_t>(bytes / kBand, std::thread::hardware_concurrency()), 1, 4);
+    if (threads <= 1) {
+        std::memcpy(to, from, bytes);
+        return;
+    }
+    // Bands on 4 KB boundaries, each thread writing pages of its own.
+    auto edge = [&](size_t k) {
+        return k == threads ? bytes : bytes / threads * k & ~size_t{4095};
+    };
+    std::vector<std::jthread> pool;
+    for (size_t k = 1; k < threads; ++k)
+        pool.emplace_back(
+            [=] { std::memcpy(to + edge(k), from + edge(k), edge(k + 1) - edge(k)); });
+    std::memcpy(to, from, edge(1));
+}
+
+} // namespace
+
 void EditorCore::setBuffer(const Picture& p) {
     PixelArray a = PixelArray::make(p.width * p.height);
-    if (!p.rgb.empty()) std::memcpy(a.bytes(), p.rgb.data(), p.rgb.size());
+    if (!p.rgb.empty()) copyBytes(a.bytes(), p.rgb.data(), p.rgb.size());
     buffer_ = std::move(a);
     width_ = p.width;
     height_ = p.height;
@@ -176,7 +203,10 @@ Picture EditorCore::picture() const {
     p.width = width_;
     p.height = height_;
     const size_t bytes = static_cast<size_t>(width_) * static_cast<size_t>(height_) * 3;
-    if (bytes) p.rgb.assign(buffer_.bytes(), buffer_.bytes() + bytes);
+    if (bytes) {
+        p.rgb.resize(bytes);
+        copyBytes(p.rgb.data(), buffer_.bytes(), bytes);
+    }
     return p;
 }
 
@@ -294,7 +324,7 @@ void EditorCore::run(int command) {
     if (busy()) throw EditorError("a command is running");
     if (command < 1 || command > static_cast<int>(identity_.captions.size()))
         throw EditorError("no such command");
-    before_ = picture();
+    before_ = std::make_shared<Picture>(picture());
     command_ = command;
     ended_ = false;
     frame_.reset();
@@ -310,7 +340,7 @@ void EditorCore::run(int command) {
     // for picks is over (a closed modal dialog): whatever its previews left
     // in the buffer goes.
     if (!ended_ && mode_ == Mode::Idle) {
-        setBuffer(before_);
+        setBuffer(*before_);
         endCommand();
         changed();
     }
@@ -616,7 +646,7 @@ void EditorCore::endCommand() {
     stored_.clear();
     unreported_ = false;
     press_ = SelectionPress{};
-    before_ = Picture();
+    before_.reset();
     stateChanged();
 }
 
@@ -670,9 +700,8 @@ void EditorCore::callback(int32_t pt1x, int32_t pt1y, int32_t pt2x, int32_t pt2y
     }
     if (!busy()) return;
     if (!modifiee) {
-        setBuffer(before_);
+        setBuffer(*before_);
     } else if (sizeOk) {
-        Picture previous = before_;
         bool kept = false;
         if (param != 0) {
             // A new array: our own reference to it.
@@ -687,6 +716,10 @@ void EditorCore::callback(int32_t pt1x, int32_t pt1y, int32_t pt2x, int32_t pt2y
         if (kept) {
             width_ = pt1x;
             height_ = pt1y;
+            // The picture before the command goes to the history, moved
+            // unless someone else still reads it.
+            Picture previous = before_.use_count() == 1 ? std::move(*before_) : *before_;
+            before_.reset();
             undo_.push_back({std::move(previous), identity_.captions[command_ - 1], revision_});
             revision_ = nextRevision_++;
             // A warp's clean crop stays on offer for its picture, whatever
@@ -711,10 +744,10 @@ void EditorCore::callback(int32_t pt1x, int32_t pt1y, int32_t pt2x, int32_t pt2y
             }
             redo_.clear();
         } else {
-            setBuffer(before_); // a result the buffer cannot hold: nothing lost
+            setBuffer(*before_); // a result the buffer cannot hold: nothing lost
         }
     } else {
-        setBuffer(before_);
+        setBuffer(*before_);
     }
     endCommand();
     changed();

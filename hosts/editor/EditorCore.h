@@ -17,6 +17,7 @@
 #include <climits>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 
@@ -151,7 +152,12 @@ class EditorCore {
     // The picture as it was when the running command started (nullptr when
     // none runs): what the before/after key shows.
     const Picture* pictureBeforeCommand() const {
-        return busy() && before_.width > 0 ? &before_ : nullptr;
+        return busy() && before_ && before_->width > 0 ? before_.get() : nullptr;
+    }
+    // The same picture, shared: it stays as it is for whoever holds it
+    // (a worker analysing it), whatever the command does next.
+    std::shared_ptr<const Picture> sharedPictureBeforeCommand() const {
+        return pictureBeforeCommand() ? before_ : nullptr;
     }
     int32_t width() const { return width_; }
     int32_t height() const { return height_; }
@@ -292,7 +298,9 @@ class EditorCore {
         std::string name;
         uint64_t revision = 0;
     };
-    Picture before_; // the picture when the command started
+    // The picture when the command started: never changed while it is
+    // shared, handed to the history when the command's result is kept.
+    std::shared_ptr<Picture> before_;
     std::vector<Step> undo_;
     std::vector<Step> redo_;
     uint64_t revision_ = 0;

@@ -325,11 +325,12 @@ void MainWindow::runCommand(int command) {
 }
 
 void MainWindow::suggest() {
-    // The picture the open dialog works on, as it found it; else the one
-    // shown.  A copy: the worker reads it while the user goes on.
+    // The picture the open dialog works on, as it found it (shared: it does
+    // not change); else a copy of the one shown, which the worker reads
+    // while the user goes on.
     const int command = core_.command();
-    const Picture* before = core_.pictureBeforeCommand();
-    auto picture = std::make_shared<const Picture>(before ? *before : core_.picture());
+    std::shared_ptr<const Picture> picture = core_.sharedPictureBeforeCommand();
+    if (!picture) picture = std::make_shared<const Picture>(core_.picture());
     const uint64_t ticket = ++ticket_;
     suggestedRevision_ = core_.revision();
     suggestions_.clear();

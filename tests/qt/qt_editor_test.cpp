@@ -872,6 +872,117 @@ TEST_F(EditorTest, ThePictureShowsSmoothlyBelowFullSize) {
     EXPECT_EQ(mirrored, view.mirrored(true, false));
 }
 
+// The view's pixels are made once per change of what shows, never by a
+// paint alone: below 100 % the picture scaled once per picture and preview,
+// from 100 % only the part around what shows.
+TEST_F(EditorTest, TheViewIsMadeOncePerPreviewAndPaintsOnlyCopyIt) {
+    Canvas& canvas = window_->canvas();
+    auto settle = [] { QTest::qWait(50); };
+    canvas.setZoom(0.8);
+    settle();
+    canvas.grab();
+    const int opened = canvas.viewBuilds();
+    // Paints of the whole canvas and of a part of it, and a grab, show what
+    // was made.
+    canvas.repaint();
+    canvas.repaint(QRect(10, 10, 40, 30));
+    const QImage shown = canvas.grab().toImage();
+    settle();
+    EXPECT_EQ(canvas.viewBuilds(), opened);
+    EXPECT_EQ(shown.pixelColor(5, 5), canvas.scaledView().pixelColor(5, 5));
+
+    // A preview: made once, however often it is painted.
+    run(3);
+    QDialog* d = dialog("InclineHorz");
+    pickHorizon(d);
+    settle();
+    const int previewed = canvas.viewBuilds();
+    EXPECT_GT(previewed, opened);
+    click(d, "PtRot2");
+    QTest::qWait(300);
+    clickCanvas(canvas.toWidget(QPointF(520, 250)).toPoint());
+    settle();
+    canvas.repaint();
+    const QImage preview = canvas.grab().toImage();
+    EXPECT_EQ(canvas.viewBuilds(), previewed + 1);
+    EXPECT_NE(preview.pixelColor(0, 0), shown.pixelColor(0, 0)) << "the turn's white corner";
+    EXPECT_EQ(preview.pixelColor(0, 0), canvas.scaledView().pixelColor(0, 0));
+    click(d, "Annuler");
+    settle();
+    EXPECT_EQ(canvas.viewBuilds(), previewed + 2) << "the picture back as it was";
+    EXPECT_EQ(canvas.grab().toImage().pixelColor(0, 0), shown.pixelColor(0, 0));
+
+    // At 800 %, the pixels around the part that shows, each a square of 8
+    // x 8 of its own colour; a scroll within them makes nothing.
+    auto* scroll = qobject_cast<QScrollArea*>(window_->centralWidget());
+    ASSERT_NE(scroll, nullptr);
+    canvas.setZoom(8);
+    scroll->horizontalScrollBar()->setValue(1600);
+    scroll->verticalScrollBar()->setValue(1200);
+    settle();
+    QImage window = window_->grab().toImage();
+    const QRect part = canvas.viewPart();
+    const QRect visible(canvas.toPicture(canvas.visibleRegion().boundingRect().topLeft()),
+                        canvas.toPicture(canvas.visibleRegion().boundingRect().bottomRight()));
+    EXPECT_TRUE(part.contains(visible)) << "the part that shows is made";
+    EXPECT_LT(int64_t{part.width()} * part.height(), 640 * 480 / 2) << "and little more";
+    const Picture s = sample();
+    auto expectPixels = [&](const QImage& grabbed) {
+        const QRect view = canvas.visibleRegion().boundingRect();
+        int checked = 0;
+        for (int y = view.top(); y <= view.bottom(); y += 37)
+            for (int x = view.left(); x <= view.right(); x += 29) {
+                const QPoint at = canvas.mapTo(window_, QPoint(x, y));
+                const size_t i = (size_t(y / 8) * 640 + size_t(x / 8)) * 3;
+                ASSERT_EQ(grabbed.pixelColor(at), QColor(s.rgb[i], s.rgb[i + 1], s.rgb[i + 2]))
+                    << x << ", " << y;
+                ++checked;
+            }
+        EXPECT_GT(checked, 100);
+    };
+    expectPixels(window);
+    const int zoomed = canvas.viewBuilds();
+    scroll->horizontalScrollBar()->setValue(1600 + 100);
+    settle();
+    window = window_->grab().toImage();
+    EXPECT_EQ(canvas.viewBuilds(), zoomed);
+    expectPixels(window);
+    // Far off: the new part only.
+    scroll->horizontalScrollBar()->setValue(0);
+    scroll->verticalScrollBar()->setValue(0);
+    settle();
+    window = window_->grab().toImage();
+    EXPECT_EQ(canvas.viewBuilds(), zoomed + 1);
+    EXPECT_EQ(canvas.viewPart().topLeft(), QPoint(0, 0));
+    EXPECT_FALSE(canvas.viewPart().contains(part));
+    expectPixels(window);
+    canvas.setZoom(1);
+}
+
+// The picture a command opened on is shared with whoever reads it (the
+// analysis of its lines): an applied command leaves it as it was, and its
+// undo brings it back, whether it was shared or not.
+TEST_F(EditorTest, ThePictureBeforeACommandIsKeptWhileShared) {
+    for (const bool share : {false, true}) {
+        SCOPED_TRACE(share ? "shared" : "alone");
+        core_->open(sample());
+        run(3);
+        QDialog* d = dialog("InclineHorz");
+        std::shared_ptr<const Picture> held;
+        if (share) held = core_->sharedPictureBeforeCommand();
+        pickHorizon(d);
+        click(d, "Appliquer");
+        ASSERT_FALSE(core_->busy());
+        EXPECT_EQ(core_->sharedPictureBeforeCommand(), nullptr);
+        if (share) {
+            EXPECT_EQ(*held, sample());
+        }
+        EXPECT_NE(core_->picture(), sample());
+        core_->undo();
+        EXPECT_EQ(core_->picture(), sample());
+    }
+}
+
 // Quitting with a dialog open cancels it, then asks about unsaved work:
 // answered Cancel, the window stays, with the picture as before the command.
 TEST_F(EditorTest, QuittingWithADialogOpenCancelsItThenAsks) {
