@@ -118,4 +118,19 @@ inline bool blendScreened(const TPtImg& a, const TPtImg& b, const TPtImg& c, con
     return true;
 }
 
+// The span loop of every vector path: blocks of N pixels while they fit,
+// each done pixel by pixel by `one` when `block` declines it, then the tail
+// by `one`.  Always inlined, so that it takes the target of the kernel that
+// runs it and the kernel's lambdas inline into it.
+template <int64_t N, class Block, class One>
+[[gnu::always_inline]] inline void spans(int64_t x0, int64_t x1, Block&& block, One&& one) {
+    int64_t x = x0;
+    for (; x + N <= x1; x += N)
+        if (!block(x))
+            for (int64_t k = 0; k < N; ++k)
+                one(x + k);
+    for (; x < x1; ++x)
+        one(x);
+}
+
 } // namespace talvine::engines::fast

@@ -48,7 +48,7 @@ TALVINE_AVX2 inline bool quadAvx2(const TiltRun& r, const TiltRow& row, int64_t 
 TALVINE_AVX2 int64_t rowAvx2(const TiltRun r, const TiltRow& row, int64_t x0, int64_t x1,
                              TPtImg* out) {
     int64_t exact = 0;
-    spans<4>(
+    fast::spans<4>(
         x0, x1, [&](int64_t x) TALVINE_AVX2 { return quadAvx2(r, row, x, out); },
         [&](int64_t x) { exact += tiltPixel(r, row, x, out[x]); });
     return exact;

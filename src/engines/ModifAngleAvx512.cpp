@@ -85,14 +85,14 @@ TALVINE_AVX512 int64_t rowAvx512(const TiltRun r, const TiltRow& row, int64_t x0
     // Sixteen at a time, each half by eight when the sixteen decline, then
     // the rest by eight.
     const int64_t hexEnd = x0 + (x1 - x0) / 16 * 16;
-    spans<16>(
+    fast::spans<16>(
         x0, hexEnd,
         [&](int64_t x) TALVINE_AVX512 {
-            if (!hexAvx512(r, row, x, out)) spans<8>(x, x + 16, oct, one);
+            if (!hexAvx512(r, row, x, out)) fast::spans<8>(x, x + 16, oct, one);
             return true;
         },
         one);
-    spans<8>(hexEnd, x1, oct, one);
+    fast::spans<8>(hexEnd, x1, oct, one);
     return exact;
 }
 
@@ -147,7 +147,7 @@ TALVINE_AVX512 inline bool nearestOctAvx512(const TiltRun& r, const TiltRow& row
 
 TALVINE_AVX512 void nearestRowAvx512(const TiltRun r, const TiltRow& row, int64_t x0, int64_t x1,
                                      int64_t h, TPtImg* out) {
-    spans<8>(
+    fast::spans<8>(
         x0, x1, [&](int64_t x) TALVINE_AVX512 { return nearestOctAvx512(r, row, x, h, out); },
         [&](int64_t x) { out[x] = nearestAt(r, row, x, h); });
 }

@@ -1,7 +1,7 @@
 // The tilt's pieces shared by its scalar and vector paths: the exact
 // 80-bit positions and blend, the double-precision positions with their
-// error bound, one pixel by either, and the span loop every vector path
-// runs.  Internal to the engines.
+// error bound, and one pixel by either (the span loop the vector paths run
+// is fast::spans, FastBlend.h).  Internal to the engines.
 #pragma once
 
 #include "engines/Bilinear.h"
@@ -157,21 +157,6 @@ inline TPtImg nearestAt(const TiltRun& r, const TiltRow& row, int64_t x, int64_t
     const int64_t px = static_cast<int64_t>(dx * r.sc.cos - row.sin) + r.x1;
     const int64_t py = static_cast<int64_t>(dx * r.sc.sin + row.cos) + r.y1;
     return px >= 0 && px < r.W && py >= 0 && py < h ? r.src[py * r.W + px] : kWhite;
-}
-
-// The span loop of every vector path: blocks of N pixels while they fit,
-// each done pixel by pixel by `one` when `block` declines it, then the tail
-// by `one`.  Always inlined, so that it takes the target of the kernel that
-// runs it and the kernel's lambdas inline into it.
-template <int64_t N, class Block, class One>
-[[gnu::always_inline]] inline void spans(int64_t x0, int64_t x1, Block&& block, One&& one) {
-    int64_t x = x0;
-    for (; x + N <= x1; x += N)
-        if (!block(x))
-            for (int64_t k = 0; k < N; ++k)
-                one(x + k);
-    for (; x < x1; ++x)
-        one(x);
 }
 
 // The rows of each kernel: the pixels x0 .. x1 - 1 of one destination row;

@@ -10,13 +10,12 @@
 // counts the pixels that only the fallback gets right.
 //
 // The arithmetic below is the engines' own, operation for operation and in
-// the same order (src/engines/FastBlend.h, ModifAngleKernels.h and the
-// AVX-512 kernels, CorrDistor.cpp, Perspective.cpp, TailleImg.cpp); when one
-// of those changes, so must this.  Used by the witness finder
-// (tests/witness/witness_finder.cpp), which searches parameters with many
-// such pixels, and by tests/witness_test.cpp, which runs the cases it found
-// through the public engines under every kernel and thread count and checks
-// here that each is still a witness.
+// the same order (src/engines/FastBlend.h, each engine's *Kernels.h and its
+// AVX2 and AVX-512 kernels); when one of those changes, so must this.  Used
+// by the witness finder (tests/witness/witness_finder.cpp), which searches
+// parameters with many such pixels, and by tests/witness_test.cpp, which
+// runs the cases it found through the public engines under every kernel and
+// thread count and checks here that each is still a witness.
 #pragma once
 
 #include "core/Geometry.h"
@@ -26,6 +25,7 @@
 #include "engines/ModifAngle.h"
 #include "engines/ModifAngleKernels.h"
 #include "engines/Perspective.h"
+#include "engines/TailleImgKernels.h"
 #include "talvine/talvine.h"
 
 #include <algorithm>
@@ -453,8 +453,8 @@ struct ResizeCase {
     PictureSpec picture;
 };
 
-// TailleImg.cpp's margin on a blend near a tie.
-constexpr double kResizeTieMargin = engines::fast::blendMargin(0x1p-54);
+// The resize's one margin on a blend near a tie (TailleImgKernels.h).
+constexpr double kResizeTieMargin = engines::resizekernel::kTieMargin;
 
 inline Escapes escapes(const ResizeCase& c, Scales s) {
     Escapes out;
@@ -468,7 +468,7 @@ inline Escapes escapes(const ResizeCase& c, Scales s) {
         const long double scaled = fraction * 0x1p20L;
         return scaled == static_cast<long double>(static_cast<int64_t>(scaled));
     };
-    // TailleImg.cpp's `screened`: the byte, or -1 when the exact sum decides.
+    // TailleImgKernels.h's `screened`: the byte, or -1 when the exact sum decides.
     auto screened = [&](double approx, bool exactSum) -> int {
         const double sh = approx + 0.5;
         const double f = std::floor(sh);
