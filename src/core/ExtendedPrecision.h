@@ -63,8 +63,8 @@ inline uint32_t mxcsr() {
 inline void setMxcsr(uint32_t) {}
 #endif
 
-// Both units' settings, as one value: what a worker thread takes over from
-// the thread that hands it work.
+// Both units' settings, as one value: what an entry saves and gives back,
+// and what a worker thread takes over from the thread that hands it work.
 struct FloatingPointState {
     uint16_t x87;
     uint32_t sse;
@@ -74,85 +74,72 @@ inline FloatingPointState floatingPointState() {
     return {x87ControlWord(), mxcsr()};
 }
 
-inline void setFloatingPointState(FloatingPointState state) {
-    if (x87ControlWord() != state.x87) setX87ControlWord(state.x87);
-    if (mxcsr() != state.sse) setMxcsr(state.sse);
-}
-
 namespace detail {
-// The control word and MXCSR of the host that called the innermost entry
-// point now running (plain data: one user-interface thread).
-inline uint16_t gHostControlWord = kExtendedControlWord;
-inline uint32_t gHostMxcsr = kLibraryMxcsr;
-// Whether the library's word is in force: inside an entry and not in the
-// host's code it called.
+// The settings of the host that called the innermost entry point now
+// running (plain data: one user-interface thread).
+inline FloatingPointState gHost{kExtendedControlWord, kLibraryMxcsr};
+// Whether the library's settings are in force: inside an entry and not in
+// the host's code it called.
 inline bool gInside = false;
-// Moves from `from` to `to`; pending exception flags are cleared first when
-// `to` unmasks any, so that none raised under `from` traps later.
-inline void switchControlWord(uint16_t from, uint16_t to) {
-    if (from == to) return;
-    if ((to & 0x3F) != 0x3F) __asm__ volatile("fnclex");
-    setX87ControlWord(to);
-}
-inline void switchMxcsr(uint32_t from, uint32_t to) {
-    if (from != to) setMxcsr(to);
+// Moves from `from` to `to`; pending x87 exception flags are cleared first
+// when `to` unmasks any, so that none raised under `from` traps later (SSE
+// exceptions trap only on the instruction that raises them).
+inline void switchTo(FloatingPointState from, FloatingPointState to) {
+    if (from.x87 != to.x87) {
+        if ((to.x87 & 0x3F) != 0x3F) __asm__ volatile("fnclex");
+        setX87ControlWord(to.x87);
+    }
+    if (from.sse != to.sse) setMxcsr(to.sse);
 }
 } // namespace detail
+
+inline void setFloatingPointState(FloatingPointState state) {
+    detail::switchTo(floatingPointState(), state);
+}
 
 class ExtendedPrecision {
   public:
     ExtendedPrecision()
-        : saved_(x87ControlWord()), outer_(detail::gHostControlWord), savedMxcsr_(mxcsr()),
-          outerMxcsr_(detail::gHostMxcsr), wasInside_(detail::gInside) {
-        if (!wasInside_) {
-            detail::gHostControlWord = saved_;
-            detail::gHostMxcsr = savedMxcsr_;
-        }
+        : saved_(floatingPointState()), outer_(detail::gHost), wasInside_(detail::gInside) {
+        if (!wasInside_) detail::gHost = saved_;
         detail::gInside = true;
-        // Only the exception masks, precision and rounding are ours to set;
-        // the reserved bits stay as they were.
+        // Only the x87 exception masks, precision and rounding are ours to
+        // set, its reserved bits stay as they were; MXCSR's flags start clear
+        // (none of its bits is reserved below 16).
         constexpr uint16_t kOurs = 0x0F3F;
-        detail::switchControlWord(
-            saved_, static_cast<uint16_t>((saved_ & ~kOurs) | (kExtendedControlWord & kOurs)));
-        // MXCSR's flags start clear; none of its bits is reserved below 16.
-        detail::switchMxcsr(savedMxcsr_, kLibraryMxcsr);
+        detail::switchTo(
+            saved_, {static_cast<uint16_t>((saved_.x87 & ~kOurs) | (kExtendedControlWord & kOurs)),
+                     kLibraryMxcsr});
     }
     ~ExtendedPrecision() {
-        detail::switchControlWord(x87ControlWord(), saved_);
-        detail::switchMxcsr(mxcsr(), savedMxcsr_);
-        detail::gHostControlWord = outer_;
-        detail::gHostMxcsr = outerMxcsr_;
+        detail::switchTo(floatingPointState(), saved_);
+        detail::gHost = outer_;
         detail::gInside = wasInside_;
     }
     ExtendedPrecision(const ExtendedPrecision&) = delete;
     ExtendedPrecision& operator=(const ExtendedPrecision&) = delete;
 
   private:
-    uint16_t saved_;
-    uint16_t outer_;
-    uint32_t savedMxcsr_;
-    uint32_t outerMxcsr_;
+    FloatingPointState saved_;
+    FloatingPointState outer_;
     bool wasInside_;
 };
 
 class HostPrecision {
   public:
-    HostPrecision() : ours_(x87ControlWord()), oursMxcsr_(mxcsr()), wasInside_(detail::gInside) {
+    HostPrecision() : ours_(floatingPointState()), wasInside_(detail::gInside) {
         detail::gInside = false;
-        detail::switchControlWord(ours_, detail::gHostControlWord);
-        detail::switchMxcsr(oursMxcsr_, detail::gHostMxcsr);
+        detail::switchTo(ours_, detail::gHost);
     }
     ~HostPrecision() {
-        detail::switchControlWord(x87ControlWord(), ours_);
-        detail::switchMxcsr(mxcsr(), oursMxcsr_);
+        detail::switchTo(floatingPointState(), ours_);
         detail::gInside = wasInside_;
     }
     HostPrecision(const HostPrecision&) = delete;
     HostPrecision& operator=(const HostPrecision&) = delete;
 
   private:
-    uint16_t ours_;
-    uint32_t oursMxcsr_;
+    FloatingPointState ours_;
     bool wasInside_;
 };
 
