@@ -8,15 +8,20 @@ if(NOT TALVINE_THREAD_MATRIX)
   return()
 endif()
 set(_environment "TSAN_OPTIONS=halt_on_error=1 second_deadlock_stack=1")
+set(_each_count modifangle_test corrdistor_test perspective_test tailleimg_engine_test
+  decoupimg_engine_test rotimg_test)
+set(_setting_their_own fastpath_test witness_test)
+# What the tsan preset builds: these programs and the module some load.
+add_custom_target(thread-matrix)
+add_dependencies(thread-matrix Talvine ${_each_count} ${_setting_their_own})
 foreach(threads 1 2 3 7)
-  foreach(name modifangle_test corrdistor_test perspective_test tailleimg_engine_test
-      decoupimg_engine_test rotimg_test)
+  foreach(name ${_each_count})
     add_test(NAME threads${threads}.${name} COMMAND ${name})
     set_tests_properties(threads${threads}.${name} PROPERTIES
       ENVIRONMENT "TALVINE_THREADS=${threads};${_environment}")
   endforeach()
 endforeach()
-foreach(name fastpath_test witness_test)
+foreach(name ${_setting_their_own})
   add_test(NAME threads27.${name}
     COMMAND ${name} --gtest_filter=*_2threads:*_7threads:ThreadPool.*)
   set_tests_properties(threads27.${name} PROPERTIES ENVIRONMENT "${_environment}")
