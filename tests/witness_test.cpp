@@ -19,8 +19,8 @@
 // Regenerate with `talvine_witness_finder 20` (three minutes or so)
 // and paste its rows; `knob` says which margin the case is there for,
 // `pixels` how many pixels go wrong with that margin at zero (with the
-// Position and Single knobs, the nearest tilt and the float blends, under
-// AVX-512 only), and `need` the scale of the margin below which some still do.
+// Position and Single knobs, the nearest methods and the float blends,
+// under AVX-512 only), and `need` the scale of the margin below which some still do.
 #include "engines/Dispatch.h"
 #include "engines/Parallel.h"
 #include "engines/TailleImg.h"
@@ -74,27 +74,34 @@ const Witness<witness::TiltCase> kTilt[] = {
 };
 
 const Witness<witness::DistortionCase> kDistortion[] = {
-    {{68, 34, 85, engines::DistortionLaw::Linear, Sampling::Nearest, {Pattern::Random, 844, 0, 0}}, Knob::Position, 13, 0.000613},
-    {{34, 62, 50, engines::DistortionLaw::Square, Sampling::Nearest, {Pattern::Random, 634, 0, 0}}, Knob::Position, 12, 0.000651},
-    {{60, 60, 54, engines::DistortionLaw::Square, Sampling::Nearest, {Pattern::Random, 221, 0, 0}}, Knob::Position, 12, 0.000521},
-    {{44, 34, -76, engines::DistortionLaw::Linear, Sampling::Nearest, {Pattern::Random, 433, 0, 0}}, Knob::Position, 1, 0.00159},
-    {{60, 60, 36, engines::DistortionLaw::Square, Sampling::Bilinear, {Pattern::Random, 219, 0, 0}}, Knob::Position, 11, 0.00156},
-    {{60, 24, 100, engines::DistortionLaw::Linear, Sampling::Nearest, {Pattern::Random, 58, 0, 0}}, Knob::Position, 4, 0.00149},
-    {{24, 32, 80, engines::DistortionLaw::Square, Sampling::Bilinear, {Pattern::Ties, 332, 0, 0}}, Knob::Blend, 6, 1.07e-06},
-    {{70, 56, 70, engines::DistortionLaw::Square, Sampling::Bilinear, {Pattern::Random, 878, 0, 0}}, Knob::Blend, 5, 0.00016},
-    {{50, 42, -100, engines::DistortionLaw::Square, Sampling::Bilinear, {Pattern::Random, 588, 0, 0}}, Knob::Blend, 5, 0.000125},
-    {{12, 4, 80, engines::DistortionLaw::Square, Sampling::Bilinear, {Pattern::Random, 827, 0, 0}}, Knob::Blend, 1, 0.000417},
-    {{4, 28, 60, engines::DistortionLaw::Square, Sampling::Bilinear, {Pattern::Random, 338, 0, 0}}, Knob::Blend, 1, 0.000239},
-    {{12, 64, -8, engines::DistortionLaw::Square, Sampling::Bilinear, {Pattern::Random, 923, 0, 0}}, Knob::Blend, 1, 0.000202},
+    {{42, 66, -75, engines::DistortionLaw::Square, Sampling::Nearest, {Pattern::Random, 447, 0, 0}}, Knob::Position, 20, 0.000579},
+    {{44, 48, -50, engines::DistortionLaw::Linear, Sampling::Nearest, {Pattern::Random, 768, 0, 0}}, Knob::Position, 16, 0.00034},
+    {{76, 48, -50, engines::DistortionLaw::Linear, Sampling::Nearest, {Pattern::Ties, 296, 254, 0}}, Knob::Position, 15, 0.00101},
+    {{140, 60, -100, engines::DistortionLaw::Linear, Sampling::Nearest, {Pattern::Random, 89, 0, 0}}, Knob::Position, 8, 0.00156},
+    {{54, 56, 92, engines::DistortionLaw::Linear, Sampling::Nearest, {Pattern::Ties, 411, 254, 0}}, Knob::Position, 1, 0.00142},
+    {{122, 14, -58, engines::DistortionLaw::Square, Sampling::Nearest, {Pattern::Random, 830, 0, 0}}, Knob::Position, 4, 0.00138},
+    {{56, 60, -75, engines::DistortionLaw::Linear, Sampling::Bilinear, {Pattern::Random, 161, 0, 0}}, Knob::Position, 5, 0.00107},
+    {{62, 54, -100, engines::DistortionLaw::Square, Sampling::Bilinear, {Pattern::Ties, 898, 0, 0}}, Knob::Blend, 18, 1.03e-06},
+    {{32, 56, -100, engines::DistortionLaw::Square, Sampling::Bilinear, {Pattern::Random, 242, 0, 0}}, Knob::Blend, 6, 0.000131},
+    {{38, 34, 100, engines::DistortionLaw::Square, Sampling::Bilinear, {Pattern::Random, 803, 0, 0}}, Knob::Blend, 5, 4e-05},
+    {{96, 42, 54, engines::DistortionLaw::Square, Sampling::Bilinear, {Pattern::Random, 653, 0, 0}}, Knob::Blend, 1, 0.000251},
+    {{32, 60, 90, engines::DistortionLaw::Linear, Sampling::Bilinear, {Pattern::Random, 525, 0, 0}}, Knob::Blend, 1, 0.000209},
+    {{110, 70, 92, engines::DistortionLaw::Square, Sampling::Bilinear, {Pattern::Random, 824, 0, 0}}, Knob::Blend, 1, 0.000208},
+    {{56, 64, 30, engines::DistortionLaw::Linear, Sampling::Bilinear, {Pattern::Ties, 636, 254, 0}}, Knob::Single, 3, 0.0605},
+    {{70, 56, -17, engines::DistortionLaw::Linear, Sampling::Bilinear, {Pattern::Ties, 910, 254, 0}}, Knob::Single, 2, 0.0605},
+    {{134, 10, 94, engines::DistortionLaw::Linear, Sampling::Bilinear, {Pattern::Ties, 999, 254, 0}}, Knob::Single, 2, 0.0605},
+    {{94, 54, 24, engines::DistortionLaw::Square, Sampling::Bilinear, {Pattern::Ties, 461, 254, 0}}, Knob::Single, 1, 0.0605},
+    {{122, 60, 84, engines::DistortionLaw::Linear, Sampling::Bilinear, {Pattern::Random, 129, 0, 0}}, Knob::Single, 1, 0.0302},
+    {{134, 62, 64, engines::DistortionLaw::Square, Sampling::Bilinear, {Pattern::Ties, 535, 254, 0}}, Knob::Single, 1, 0.0302},
 };
 
 const Witness<witness::PerspectiveCase> kPerspective[] = {
-    {{59, 46, {{10, 31}, {4, 13}, {117, -22}, {-54, 74}}, 0, Sampling::Nearest, {Pattern::Random, 949, 0, 0}}, Knob::Position, 588, 0.0505},
+    {{59, 46, {{10, 31}, {4, 13}, {117, -22}, {-54, 74}}, 0, Sampling::Nearest, {Pattern::Random, 949, 0, 0}}, Knob::Position, 642, 0.0505},
     {{55, 46, {{-31, 17}, {13, 75}, {12, 31}, {34, 63}}, 0, Sampling::Nearest, {Pattern::Ties, 106, 254, 0}}, Knob::Position, 261, 0.029},
-    {{48, 40, {{-26, 21}, {62, -26}, {7, 17}, {21, -21}}, 0, Sampling::Nearest, {Pattern::Ties, 157, 254, 0}}, Knob::Position, 160, 0.0265},
-    {{32, 26, {{-13, 31}, {13, 12}, {7, 6}, {15, 26}}, 0, Sampling::Nearest, {Pattern::Ties, 984, 254, 0}}, Knob::Position, 22, 0.0746},
-    {{48, 34, {{-18, -19}, {-16, -3}, {95, -29}, {-11, -33}}, 0, Sampling::Nearest, {Pattern::Random, 588, 0, 0}}, Knob::Position, 14, 0.0692},
-    {{33, 34, {{53, 2}, {8, -5}, {52, -4}, {42, 35}}, 0, Sampling::Nearest, {Pattern::Random, 301, 0, 0}}, Knob::Position, 18, 0.0669},
+    {{60, 18, {{76, -3}, {-29, 1}, {63, 15}, {88, -1}}, 0, Sampling::Nearest, {Pattern::Random, 807, 0, 0}}, Knob::Position, 236, 0.0276},
+    {{49, 24, {{14, 44}, {12, 14}, {58, 30}, {54, 30}}, 0, Sampling::Nearest, {Pattern::Random, 958, 0, 0}}, Knob::Position, 18, 0.0874},
+    {{48, 34, {{-18, -19}, {-16, -3}, {95, -29}, {-11, -33}}, 0, Sampling::Nearest, {Pattern::Random, 588, 0, 0}}, Knob::Position, 27, 0.0865},
+    {{33, 34, {{53, 2}, {8, -5}, {52, -4}, {42, 35}}, 0, Sampling::Nearest, {Pattern::Random, 301, 0, 0}}, Knob::Position, 21, 0.0836},
     {{48, 41, {{-48, -22}, {-47, 82}, {43, 30}, {96, 36}}, 0, Sampling::Bilinear, {Pattern::Ties, 114, 254, 0}}, Knob::Position, 64, 0.0381},
     {{56, 40, {{78, -16}, {45, 51}, {73, -26}, {57, 66}}, 0, Sampling::Bilinear, {Pattern::Random, 220, 0, 0}}, Knob::Blend, 216, 0.0102},
     {{60, 36, {{97, -19}, {73, 19}, {72, 30}, {-17, -22}}, 0, Sampling::Bilinear, {Pattern::Random, 869, 0, 0}}, Knob::Blend, 204, 0.0119},
@@ -102,6 +109,12 @@ const Witness<witness::PerspectiveCase> kPerspective[] = {
     {{48, 37, {{52, 64}, {77, 0}, {3, 60}, {43, -12}}, 0, Sampling::Bilinear, {Pattern::Random, 20, 0, 0}}, Knob::Blend, 36, 0.0264},
     {{64, 45, {{-5, 90}, {56, 27}, {72, -22}, {111, 3}}, 0, Sampling::Bilinear, {Pattern::Random, 637, 0, 0}}, Knob::Blend, 49, 0.0249},
     {{50, 14, {{-46, 15}, {2, 10}, {50, -13}, {8, 22}}, 0, Sampling::Bilinear, {Pattern::Random, 576, 0, 0}}, Knob::Blend, 31, 0.0229},
+    {{48, 47, {{-27, 78}, {-37, 61}, {-35, 74}, {-38, -35}}, 0, Sampling::Bilinear, {Pattern::Random, 68, 0, 0}}, Knob::Single, 4, 0.0302},
+    {{56, 43, {{210, -12}, {377, -12}, {321, 70}, {153, 71}}, 0, Sampling::Bilinear, {Pattern::Random, 533, 0, 0}}, Knob::Single, 4, 0.0151},
+    {{64, 23, {{-280, -105}, {170, -106}, {525, 84}, {77, 83}}, 0, Sampling::Bilinear, {Pattern::Random, 961, 0, 0}}, Knob::Single, 4, 0.0302},
+    {{35, 24, {{-34, -17}, {12, -13}, {-13, -17}, {15, -21}}, 0, Sampling::Bilinear, {Pattern::Random, 455, 0, 0}}, Knob::Single, 1, 0.0302},
+    {{64, 42, {{-31, -29}, {93, 16}, {45, 18}, {65, 53}}, 0, Sampling::Bilinear, {Pattern::Random, 478, 0, 0}}, Knob::Single, 1, 0.0302},
+    {{48, 23, {{66, 13}, {-48, 22}, {-44, -17}, {82, -23}}, 0, Sampling::Bilinear, {Pattern::Random, 119, 0, 0}}, Knob::Single, 1, 0.0302},
 };
 
 const Witness<witness::ResizeCase> kResize[] = {

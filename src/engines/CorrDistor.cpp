@@ -84,13 +84,13 @@ int64_t distortionRows(const DistortionRun r, int64_t ady, std::vector<double>& 
     // cx >= W - 1 - cx, so 0..cx covers every |dx|; likewise for rows.
     double* tX = table.data();
     double* tY = table.data() + (r.cx + 1);
-    for (int64_t adx = 0; adx <= r.cx; ++adx) {
-        if (adx == 0 && ady == 0) {
-            tX[0] = tY[0] = 0; // the centre: offset (0, 0)
-            continue;
-        }
-        offsetD(r.lawD, adx, ady, tX[adx], tY[adx]);
+    if (avx512) {
+        distortionkernel::tableAvx512(r.lawD, ady, r.cx, tX, tY);
+    } else {
+        for (int64_t adx = ady == 0 ? 1 : 0; adx <= r.cx; ++adx)
+            offsetD(r.lawD, adx, ady, tX[adx], tY[adx]);
     }
+    if (ady == 0) tX[0] = tY[0] = 0; // the centre: offset (0, 0)
     int64_t exact = 0;
     for (int side = 0; side < 2; ++side) {
         if (side == 1 && ady == 0) break;
@@ -98,7 +98,7 @@ int64_t distortionRows(const DistortionRun r, int64_t ady, std::vector<double>& 
         if (y >= r.H) continue;
         const bool up = side == 1;
         TPtImg* row = r.dst + y * r.W;
-        if (avx512 && r.sampling == Sampling::Bilinear) {
+        if (avx512) {
             exact += distortionkernel::rowAvx512(r, tX, tY, ady, up, y, row);
             continue;
         }
@@ -136,8 +136,11 @@ void correctDistortion(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h,
                       law,
                       {law.square, static_cast<double>(law.k), static_cast<double>(law.g)},
                       distortionkernel::offsetBound(W, H),
+                      0,
                       0};
     run.margin = fast::blendMargin(run.e);
+    run.halfLessMarginF =
+        std::nextafter(static_cast<float>(0.5 - fast::blendMarginSingle(run.e)), 0.0f);
     const bool avx512 = activeKernel() == Kernel::Avx512;
     // distortionRows takes the run by value: a copy of its own, which its
     // byte stores cannot alias, stays in registers.

@@ -1,46 +1,144 @@
-// The distortion's bilinear rows eight pixels at a time in AVX-512
-// (CorrDistorKernels.h has the offsets and their bound).
+// The distortion in AVX-512: the table of offsets eight at a time, the
+// bilinear rows sixteen pixels at a time in single precision or eight in
+// double, the nearest rows eight at a time (CorrDistorKernels.h has the
+// offsets and their bound).
 #include "engines/CorrDistorKernels.h"
 #include "engines/FastBlendAvx512.h"
 
 namespace talvine::engines::distortionkernel {
 namespace {
 
-// Eight bilinear pixels at x, all on one side of the centre column and off
-// the centre row, in AVX-512; false when a lane needs the scalar path.
-TALVINE_AVX512 inline bool octAvx512(const DistortionRun& r, const double* tX, const double* tY,
-                                     bool up, int64_t x, TPtImg* row) {
+// The offsets of eight pixels at x, all on one side of the centre column
+// and off the centre row, signed.
+struct Offsets8 {
+    __m512d X, Y;
+};
+
+TALVINE_AVX512 inline Offsets8 offsets8(const DistortionRun& r, const double* tX, const double* tY,
+                                        bool up, int64_t x) {
     const __m512i reverse = _mm512_setr_epi64(7, 6, 5, 4, 3, 2, 1, 0);
     const __m512d sign = _mm512_set1_pd(-0.0);
-    __m512d X, Y;
+    Offsets8 o;
     if (x >= r.cx) {
-        X = _mm512_loadu_pd(tX + (x - r.cx));
-        Y = _mm512_loadu_pd(tY + (x - r.cx));
+        o.X = _mm512_loadu_pd(tX + (x - r.cx));
+        o.Y = _mm512_loadu_pd(tY + (x - r.cx));
     } else { // |dx| falls from cx - x: the table backwards, X negated
-        X = _mm512_xor_pd(_mm512_permutexvar_pd(reverse, _mm512_loadu_pd(tX + (r.cx - x - 7))),
-                          sign);
-        Y = _mm512_permutexvar_pd(reverse, _mm512_loadu_pd(tY + (r.cx - x - 7)));
+        o.X = _mm512_xor_pd(_mm512_permutexvar_pd(reverse, _mm512_loadu_pd(tX + (r.cx - x - 7))),
+                            sign);
+        o.Y = _mm512_permutexvar_pd(reverse, _mm512_loadu_pd(tY + (r.cx - x - 7)));
     }
-    if (up) Y = _mm512_xor_pd(Y, sign);
-    const __m512d e = _mm512_set1_pd(r.e);
+    if (up) o.Y = _mm512_xor_pd(o.Y, sign);
+    return o;
+}
+
+// The bilinear positions of eight pixels at x: base indices, fractions and
+// the lanes whose truncations double decides.
+struct Positions8 {
+    __m512i m;
     __m512d u, v;
+    __mmask8 decided;
+};
+
+TALVINE_AVX512 inline Positions8 positions8(const DistortionRun& r, const double* tX,
+                                            const double* tY, bool up, int64_t x) {
+    const Offsets8 o = offsets8(r, tX, tY, up, x);
+    const __m512d e = _mm512_set1_pd(r.e);
+    Positions8 p;
     __mmask8 decidedX, decidedY;
-    const __m512i sx = fast::split8(X, e, u, decidedX);
-    const __m512i sy = fast::split8(Y, e, v, decidedY);
-    if ((decidedX & decidedY) != 0xFF) return false;
-    const __m512i m =
-        _mm512_add_epi64(_mm512_add_epi64(_mm512_mul_epi32(sy, _mm512_set1_epi64(r.W)), sx),
-                         _mm512_set1_epi64(r.cx + r.W * r.cy));
-    const __mmask8 inside = fast::inRange8(m, 0, r.limit);
-    if (inside != fast::inRange8(m, 0, r.limit - 2)) return false;
+    const __m512i sx = fast::split8(o.X, e, p.u, decidedX);
+    const __m512i sy = fast::split8(o.Y, e, p.v, decidedY);
+    p.decided = decidedX & decidedY;
+    // |sy| < 2^31 and W < 2^31 where decided: a signed 32-bit product is exact.
+    p.m = _mm512_add_epi64(_mm512_add_epi64(_mm512_mul_epi32(sy, _mm512_set1_epi64(r.W)), sx),
+                           _mm512_set1_epi64(r.cx + r.W * r.cy));
+    return p;
+}
+
+// Eight bilinear pixels at x in double; false when a lane needs the scalar
+// path.
+TALVINE_AVX512 inline bool octAvx512(const DistortionRun& r, const double* tX, const double* tY,
+                                     bool up, int64_t x, TPtImg* row) {
+    const Positions8 p = positions8(r, tX, tY, up, x);
+    if (p.decided != 0xFF) return false;
+    const __mmask8 inside = fast::inRange8(p.m, 0, r.limit);
+    if (inside != fast::inRange8(p.m, 0, r.limit - 2)) return false;
     if (inside == 0) return true; // no source: left as it was
     __mmask8 ok = 0xFF;
-    const __m512i words = fast::blend8(r.src, r.W, r.W + r.limit, _mm512_maskz_mov_epi64(inside, m),
-                                       u, v, _mm512_set1_pd(r.margin), ok);
+    const __m512i words =
+        fast::blend8(r.src, r.W, r.W + r.limit, _mm512_maskz_mov_epi64(inside, p.m), p.u, p.v,
+                     _mm512_set1_pd(r.margin), ok);
     if ((ok | static_cast<__mmask8>(~inside)) != 0xFF) return false;
     fast::store8(row + x, _mm512_mask_blend_epi64(inside, fast::load8(row + x), words));
     return true;
 }
+
+// Sixteen bilinear pixels at x, all with a source, blended in single
+// precision; false when a lane needs more (the eight-pixel path then takes
+// over).
+TALVINE_AVX512 inline bool hexAvx512(const DistortionRun& r, const double* tX, const double* tY,
+                                     bool up, int64_t x, TPtImg* row) {
+    const Positions8 a = positions8(r, tX, tY, up, x), b = positions8(r, tX, tY, up, x + 8);
+    // Every lane decided, and its four reads inside the source: the base
+    // below limit - 2 puts the diagonal at count - 2 at most.
+    if ((a.decided & b.decided & fast::inRange8(a.m, 0, r.limit - 2) &
+         fast::inRange8(b.m, 0, r.limit - 2)) != 0xFF)
+        return false;
+    const int64_t count = r.W + r.limit;
+    __m512i t0, b0, t1, b1;
+    fast::words8(r.src, r.W, count, a.m, t0, b0);
+    fast::words8(r.src, r.W, count, b.m, t1, b1);
+    __mmask16 decided = 0xFFFF;
+    const __m512i words = fast::blendWords16f(t0, b0, t1, b1, a.u, a.v, b.u, b.v,
+                                              _mm512_set1_ps(r.halfLessMarginF), decided);
+    if (decided != 0xFFFF) return false;
+    fast::store16(row + x, words);
+    return true;
+}
+
+// Eight nearest pixels at x; false when a lane needs the scalar path.  A
+// lane is decided when X - E and X + E truncate alike (and so for Y): Trunc
+// is monotone, so the 80-bit offset, within E, truncates alike too.  The
+// offsets stay below 9 * Rmax < 2^34, so the conversions are exact, and so
+// is the 64-bit product.  The eight-byte words at the sources are gathered
+// and their first three bytes kept.
+TALVINE_AVX512 inline bool nearestOctAvx512(const DistortionRun& r, const double* tX,
+                                            const double* tY, bool up, int64_t x, TPtImg* row) {
+    const Offsets8 o = offsets8(r, tX, tY, up, x);
+    const __m512d e = _mm512_set1_pd(r.e);
+    const __m512i sx = _mm512_cvttpd_epi64(_mm512_sub_pd(o.X, e));
+    const __m512i sy = _mm512_cvttpd_epi64(_mm512_sub_pd(o.Y, e));
+    if ((_mm512_cmpeq_epi64_mask(sx, _mm512_cvttpd_epi64(_mm512_add_pd(o.X, e))) &
+         _mm512_cmpeq_epi64_mask(sy, _mm512_cvttpd_epi64(_mm512_add_pd(o.Y, e)))) != 0xFF)
+        return false;
+    const __m512i m =
+        _mm512_add_epi64(_mm512_add_epi64(_mm512_mullo_epi64(sy, _mm512_set1_epi64(r.W)), sx),
+                         _mm512_set1_epi64(r.cx + r.W * r.cy));
+    const __mmask8 inside = fast::inRange8(m, 0, r.limit);
+    if (inside == 0) return true; // no source: left as it was
+    // An eight-byte read at 3*m stays inside the source up to count - 3.
+    if (_mm512_mask_cmpgt_epi64_mask(inside, m, _mm512_set1_epi64(r.W + r.limit - 3))) return false;
+    const __m512i words = _mm512_mask_i64gather_epi64(
+        fast::load8(row + x), inside, _mm512_add_epi64(_mm512_add_epi64(m, m), m), r.src, 1);
+    fast::store8(row + x, words);
+    return true;
+}
+
+// Asks for the source of pixel x (and of the pixel below it) ahead of its
+// use: along a destination row the sources follow a curve across the
+// source rows, in runs too short for the hardware prefetcher.
+inline void prefetchSource(const DistortionRun& r, const double* tX, const double* tY, bool up,
+                           int64_t x, bool below) {
+    const bool left = x < r.cx;
+    const int64_t adx = left ? r.cx - x : x - r.cx;
+    const auto sx = static_cast<int64_t>(tX[adx]), sy = static_cast<int64_t>(tY[adx]);
+    const int64_t m = (r.cx + (left ? -sx : sx)) + r.W * (r.cy + (up ? -sy : sy));
+    if (m < 0 || m >= r.limit) return;
+    __builtin_prefetch(r.src + m);
+    if (below) __builtin_prefetch(r.src + m + r.W);
+}
+
+// How far ahead along the row the sources are asked for.
+constexpr int64_t kAhead = 64;
 
 } // namespace
 
@@ -53,13 +151,60 @@ TALVINE_AVX512 int64_t rowAvx512(const DistortionRun r, const double* tX, const 
             one(x);
         return exact;
     }
-    // Groups of eight that do not straddle the centre column, which is done
-    // alone (cx < W).
+    // Groups that do not straddle the centre column, which is done alone
+    // (cx < W).
+    if (r.sampling == Sampling::Nearest) {
+        const auto part = [&](int64_t x0, int64_t x1) TALVINE_AVX512 {
+            fast::spans<8>(
+                x0, x1,
+                [&](int64_t x) TALVINE_AVX512 {
+                    if (x + kAhead < x1) prefetchSource(r, tX, tY, up, x + kAhead, false);
+                    return nearestOctAvx512(r, tX, tY, up, x, row);
+                },
+                one);
+        };
+        part(0, r.cx);
+        one(r.cx);
+        part(r.cx + 1, r.W);
+        return exact;
+    }
     const auto oct = [&](int64_t x) TALVINE_AVX512 { return octAvx512(r, tX, tY, up, x, row); };
-    fast::spans<8>(0, r.cx, oct, one);
+    // Sixteen at a time, each half by eight when the sixteen decline, then
+    // the rest by eight.
+    const auto part = [&](int64_t x0, int64_t x1) TALVINE_AVX512 {
+        const int64_t hexEnd = x0 + (x1 - x0) / 16 * 16;
+        fast::spans<16>(
+            x0, hexEnd,
+            [&](int64_t x) TALVINE_AVX512 {
+                if (x + kAhead < x1) prefetchSource(r, tX, tY, up, x + kAhead, true);
+                if (!hexAvx512(r, tX, tY, up, x, row)) fast::spans<8>(x, x + 16, oct, one);
+                return true;
+            },
+            one);
+        fast::spans<8>(hexEnd, x1, oct, one);
+    };
+    part(0, r.cx);
     one(r.cx);
-    fast::spans<8>(r.cx + 1, r.W, oct, one);
+    part(r.cx + 1, r.W);
     return exact;
+}
+
+TALVINE_AVX512 void tableAvx512(const LawD& law, int64_t ady, int64_t cx, double* tX, double* tY) {
+    const __m512i iota = _mm512_setr_epi64(0, 1, 2, 3, 4, 5, 6, 7);
+    const __m512i b2 = _mm512_set1_epi64(ady * ady);
+    const __m512d b = _mm512_set1_pd(static_cast<double>(ady));
+    const __m512d k = _mm512_set1_pd(law.k), g = _mm512_set1_pd(law.g), one = _mm512_set1_pd(1.0);
+    int64_t a = 0;
+    for (; a + 8 <= cx + 1; a += 8) {
+        const __m512i av = _mm512_add_epi64(_mm512_set1_epi64(a), iota);
+        const __m512d n = _mm512_cvtepi64_pd(_mm512_add_epi64(_mm512_mul_epi32(av, av), b2));
+        const __m512d t = _mm512_div_pd(
+            g, _mm512_add_pd(_mm512_mul_pd(k, law.square ? n : _mm512_sqrt_pd(n)), one));
+        _mm512_storeu_pd(tX + a, _mm512_mul_pd(_mm512_cvtepi64_pd(av), t));
+        _mm512_storeu_pd(tY + a, _mm512_mul_pd(b, t));
+    }
+    for (; a <= cx; ++a)
+        offsetD(law, a, ady, tX[a], tY[a]);
 }
 
 } // namespace talvine::engines::distortionkernel

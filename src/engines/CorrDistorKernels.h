@@ -26,15 +26,22 @@ void sample(const TPtImg* src, TPtImg* dst, int64_t W, int64_t cx, int64_t cy, i
 // cannot decide a truncation or a rounding, the pixel is computed by the
 // exact formula (FastBlend.h).
 //
-// Error of the double offsets.  Every destination pixel has r <= Rmax, so
-// |k*r| <= 0.8 (|k*r*r| <= 0.4 for the square law) and the denominator
-// k*r + 1 (k*r*r + 1) is at least 0.2 (0.6).  Each operation rounds by at
-// most 2^-53 relatively and k and g are rounded once to double: the
-// denominator then errs by at most 4.2 * 2^-53 absolutely, at most 21 * 2^-53
-// relatively, and rho, s and the offset gather at most 28 * 2^-53 < 2^-48
-// relatively (the 80-bit values err by 2^-64 per operation).  With
-// |X| <= |dx| * g / (k*r + 1) <= 1.8 * |dx| <= 9 * Rmax, the offsets are
-// within 2^-48 * 9 * Rmax < 2^-44 * (W + H) = E of the 80-bit ones
+// Error of the double offsets.  In reals s/r = g/(k*r + 1) (g/(k*r*r + 1)
+// for the square law), so the fast path forms the factor
+//     t = g / (k*r + 1)    or    t = g / (k*n + 1),  n = dx*dx + dy*dy,
+// with one square root (none for the square law) and one division, and the
+// offsets X = |dx|*t, Y = |dy|*t.  Every destination pixel has r <= Rmax, so
+// |k*r| <= 0.8 (|k*n| <= 0.4) and the denominator is at least 0.2 (0.6).
+// Each operation rounds by at most 2^-53 relatively and k and g are rounded
+// once to double: r carries 1.5 * 2^-53 (n rounded to double, then its
+// square root; n alone 2^-53), k 2^-53 and k*r one more, so the
+// denominator errs by at most 0.8 * 3.5 * 2^-53 + 2^-53 = 3.8 * 2^-53
+// absolutely, at most 19 * 2^-53 relatively; g, the quotient and the
+// product with |dx| add 3 * 2^-53, so the offsets are within 22 * 2^-53 <
+// 2^-48 relatively of the real ones, and the 80-bit values (a dozen
+// operations of 2^-64 each) are within 2^-60 of them.  With
+// |X| <= |dx| * g / (k*r + 1) <= 1.8 * |dx| / 0.2 <= 9 * Rmax, the offsets
+// are within 2^-48 * 9 * Rmax < 2^-44 * (W + H) = E of the 80-bit ones
 // (offsetBound).  Zero offsets are exact in both.  Rate 0 is the identity
 // and copies.
 
@@ -44,13 +51,17 @@ struct LawD {
     double k, g;
 };
 
+// The factor t of (|dx|, |dy|) = (a, b), not both 0: the offsets are a*t, b*t.
+inline double offsetFactor(const LawD& law, int64_t a, int64_t b) {
+    const double n = static_cast<double>(a * a + b * b);
+    return law.square ? law.g / (law.k * n + 1) : law.g / (law.k * std::sqrt(n) + 1);
+}
+
 // The source offset of (|dx|, |dy|) in double: within E of the 80-bit one.
 inline void offsetD(const LawD& law, int64_t adx, int64_t ady, double& X, double& Y) {
-    const double r = std::sqrt(static_cast<double>(adx * adx + ady * ady));
-    const double rho = law.square ? r / (law.k * r * r + 1) : r / (law.k * r + 1);
-    const double s = law.g * rho;
-    X = static_cast<double>(adx) * s / r;
-    Y = static_cast<double>(ady) * s / r;
+    const double t = offsetFactor(law, adx, ady);
+    X = static_cast<double>(adx) * t;
+    Y = static_cast<double>(ady) * t;
 }
 
 // E, the bound above, for a W x H picture.
@@ -79,6 +90,7 @@ struct DistortionRun {
     distortion::Law law;
     LawD lawD;
     double e, margin;
+    float halfLessMarginF; // 1/2 less the single-precision margin, rounded down
 };
 
 // The exact pixel at the signed offset (dx, dy), as the reference computes it.
@@ -115,9 +127,14 @@ inline bool distortionPixel(const DistortionRun& r, const double* tX, const doub
     return true;
 }
 
-// The bilinear row y = cy -+ ady in AVX-512 (CorrDistorAvx512.cpp), from
-// its table of |dx| offsets; returns how many pixels took the exact formula.
+// The row y = cy -+ ady in AVX-512 (CorrDistorAvx512.cpp), from its table
+// of |dx| offsets; returns how many pixels took the exact formula.
 int64_t rowAvx512(const DistortionRun r, const double* tX, const double* tY, int64_t ady, bool up,
                   int64_t y, TPtImg* row);
+
+// The table of offsets of |dx| = 0 .. cx for one |dy|, as offsetD forms
+// them, eight at a time (the same operations lane by lane, so the same
+// doubles).
+void tableAvx512(const LawD& law, int64_t ady, int64_t cx, double* tX, double* tY);
 
 } // namespace talvine::engines::distortionkernel

@@ -1,4 +1,5 @@
-// The perspective's bilinear spans eight pixels at a time in AVX-512
+// The perspective in AVX-512: the bilinear spans sixteen pixels at a time in
+// single precision or eight in double, the nearest spans eight at a time
 // (PerspectiveKernels.h has the column and its bound).
 #include "engines/FastBlendAvx512.h"
 #include "engines/PerspectiveKernels.h"
@@ -6,27 +7,92 @@
 namespace talvine::engines::perspectivekernel {
 namespace {
 
-// Eight bilinear pixels at x in AVX-512, under the rules of the quads.
-TALVINE_AVX512 inline bool octAvx512(const PerspectiveRun& r, const PerspectiveRow& row, int64_t x,
-                                     TPtImg* out) {
+// The double columns of eight pixels at x.
+TALVINE_AVX512 inline __m512d columns8(const PerspectiveRun& r, const PerspectiveRow& row,
+                                       int64_t x) {
     const __m512d xs = _mm512_add_pd(_mm512_set1_pd(static_cast<double>(x)),
                                      _mm512_setr_pd(0, 1, 2, 3, 4, 5, 6, 7));
-    const __m512d column = _mm512_div_pd(
+    return _mm512_div_pd(
         _mm512_add_pd(_mm512_mul_pd(_mm512_set1_pd(row.vyfD), xs), _mm512_set1_pd(row.fvxD)),
         _mm512_set1_pd(r.VyD));
+}
+
+// The bilinear positions of eight pixels at x: base indices, column
+// fractions, and the lanes whose truncations double decides.
+struct Positions8 {
+    __m512i m;
     __m512d u;
     __mmask8 decided;
-    const __m512i tx = fast::split8(column, _mm512_set1_pd(row.e), u, decided);
-    if (decided != 0xFF) return false;
-    const __m512i m = _mm512_add_epi64(_mm512_set1_epi64(row.rowBase), tx);
-    const __mmask8 inside = fast::inRange8(m, 0, r.count - r.W);
-    if (inside != fast::inRange8(m, 0, r.count - r.W - 2)) return false;
+};
+
+TALVINE_AVX512 inline Positions8 positions8(const PerspectiveRun& r, const PerspectiveRow& row,
+                                            int64_t x) {
+    Positions8 p;
+    const __m512i tx = fast::split8(columns8(r, row, x), _mm512_set1_pd(row.e), p.u, p.decided);
+    p.m = _mm512_add_epi64(_mm512_set1_epi64(row.rowBase), tx);
+    return p;
+}
+
+// Eight bilinear pixels at x in double, under the rules of the quads.
+TALVINE_AVX512 inline bool octAvx512(const PerspectiveRun& r, const PerspectiveRow& row, int64_t x,
+                                     TPtImg* out) {
+    const Positions8 p = positions8(r, row, x);
+    if (p.decided != 0xFF) return false;
+    const __mmask8 inside = fast::inRange8(p.m, 0, r.count - r.W);
+    if (inside != fast::inRange8(p.m, 0, r.count - r.W - 2)) return false;
     if (inside == 0) return true; // no source: left as it was
     __mmask8 ok = 0xFF;
-    const __m512i words = fast::blend8(r.src, r.W, r.count, _mm512_maskz_mov_epi64(inside, m), u,
-                                       _mm512_set1_pd(row.fyD), _mm512_set1_pd(row.margin), ok);
+    const __m512i words =
+        fast::blend8(r.src, r.W, r.count, _mm512_maskz_mov_epi64(inside, p.m), p.u,
+                     _mm512_set1_pd(row.fyD), _mm512_set1_pd(row.margin), ok);
     if ((ok | static_cast<__mmask8>(~inside)) != 0xFF) return false;
     fast::store8(out + x, _mm512_mask_blend_epi64(inside, fast::load8(out + x), words));
+    return true;
+}
+
+// Sixteen bilinear pixels at x, all with a source, blended in single
+// precision; false when a lane needs more (the eight-pixel path then takes
+// over).
+TALVINE_AVX512 inline bool hexAvx512(const PerspectiveRun& r, const PerspectiveRow& row, int64_t x,
+                                     TPtImg* out) {
+    const Positions8 a = positions8(r, row, x), b = positions8(r, row, x + 8);
+    // Every lane decided, and its four reads inside the source.
+    if ((a.decided & b.decided & fast::inRange8(a.m, 0, r.count - r.W - 2) &
+         fast::inRange8(b.m, 0, r.count - r.W - 2)) != 0xFF)
+        return false;
+    __m512i t0, b0, t1, b1;
+    fast::words8(r.src, r.W, r.count, a.m, t0, b0);
+    fast::words8(r.src, r.W, r.count, b.m, t1, b1);
+    const __m512d v = _mm512_set1_pd(row.fyD);
+    __mmask16 decided = 0xFFFF;
+    const __m512i words = fast::blendWords16f(t0, b0, t1, b1, a.u, v, b.u, v,
+                                              _mm512_set1_ps(row.halfLessMarginF), decided);
+    if (decided != 0xFFFF) return false;
+    fast::store16(out + x, words);
+    return true;
+}
+
+// Eight nearest pixels at x; false when a lane needs the scalar path.  A
+// lane is decided when its column lies below 2^31 in magnitude and X - E
+// and X + E truncate alike: Trunc is monotone, so the 80-bit column, within
+// E, truncates alike too.  The eight-byte words at the sources are
+// gathered and their first three bytes kept.
+TALVINE_AVX512 inline bool nearestOctAvx512(const PerspectiveRun& r, const PerspectiveRow& row,
+                                            int64_t x, TPtImg* out) {
+    const __m512d column = columns8(r, row, x);
+    const __m512d e = _mm512_set1_pd(row.e);
+    const __m512i tx = _mm512_cvttpd_epi64(_mm512_sub_pd(column, e));
+    if ((_mm512_cmp_pd_mask(_mm512_abs_pd(column), _mm512_set1_pd(0x1p31), _CMP_LT_OQ) &
+         _mm512_cmpeq_epi64_mask(tx, _mm512_cvttpd_epi64(_mm512_add_pd(column, e)))) != 0xFF)
+        return false;
+    const __m512i m = _mm512_add_epi64(_mm512_set1_epi64(row.rowBase), tx);
+    const __mmask8 inside = fast::inRange8(m, 0, r.count);
+    if (inside == 0) return true; // no source: left as it was
+    // An eight-byte read at 3*m stays inside the source up to count - 3.
+    if (_mm512_mask_cmpgt_epi64_mask(inside, m, _mm512_set1_epi64(r.count - 3))) return false;
+    fast::store8(out + x, _mm512_mask_i64gather_epi64(fast::load8(out + x), inside,
+                                                      _mm512_add_epi64(_mm512_add_epi64(m, m), m),
+                                                      r.src, 1));
     return true;
 }
 
@@ -34,13 +100,28 @@ TALVINE_AVX512 inline bool octAvx512(const PerspectiveRun& r, const PerspectiveR
 
 TALVINE_AVX512 int64_t spanAvx512(const PerspectiveRun r, const PerspectiveRow row, int64_t x0,
                                   int64_t x1, TPtImg* out) {
-    // Nearest sampling, and rows the double column cannot serve (row.fast),
-    // go pixel by pixel.
-    if (!(row.fast && r.sampling == Sampling::Bilinear)) return spanBaseline(r, row, x0, x1, out);
+    // Rows the double column cannot serve (row.fast) go pixel by pixel.
+    if (!row.fast) return spanBaseline(r, row, x0, x1, out);
     int64_t exact = 0;
-    fast::spans<8>(
-        x0, x1, [&](int64_t x) TALVINE_AVX512 { return octAvx512(r, row, x, out); },
-        [&](int64_t x) { exact += perspectivePixel(r, row, x, out + x); });
+    const auto one = [&](int64_t x) { exact += perspectivePixel(r, row, x, out + x); };
+    if (r.sampling == Sampling::Nearest) {
+        fast::spans<8>(
+            x0, x1, [&](int64_t x) TALVINE_AVX512 { return nearestOctAvx512(r, row, x, out); },
+            one);
+        return exact;
+    }
+    const auto oct = [&](int64_t x) TALVINE_AVX512 { return octAvx512(r, row, x, out); };
+    // Sixteen at a time, each half by eight when the sixteen decline, then
+    // the rest by eight.
+    const int64_t hexEnd = x0 + (x1 - x0) / 16 * 16;
+    fast::spans<16>(
+        x0, hexEnd,
+        [&](int64_t x) TALVINE_AVX512 {
+            if (!hexAvx512(r, row, x, out)) fast::spans<8>(x, x + 16, oct, one);
+            return true;
+        },
+        one);
+    fast::spans<8>(hexEnd, x1, oct, one);
     return exact;
 }
 

@@ -76,6 +76,7 @@ struct PerspectiveRow {
     bool fast;                        // the row's truncation is known
     int64_t rowBase;                  // Trunc(H - f) * W
     double vyfD, fvxD, fyD, e, margin;
+    float halfLessMarginF; // 1/2 less the single-precision margin, rounded down
 };
 
 // Everything a run needs besides its rows.  The span functions take the run
@@ -106,6 +107,8 @@ inline PerspectiveRow rowOf(const PerspectiveRun& r, int64_t H, long double f, l
         (std::fabs(row.vyfD) * static_cast<double>(r.W) + std::fabs(row.fvxD)) / std::fabs(r.VyD);
     row.e = 0x1p-48 * q + 0x1p-52;
     row.margin = fast::blendMargin(row.e);
+    row.halfLessMarginF =
+        std::nextafter(static_cast<float>(0.5 - fast::blendMarginSingle(row.e)), 0.0f);
     row.fast = row.fast && std::isfinite(row.e);
     return row;
 }

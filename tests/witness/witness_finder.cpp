@@ -320,7 +320,9 @@ void searchDistortion(Search<DistortionCase>& s, int64_t rounds) {
         DistortionCase c;
         // Mostly even sides: their top-left corner sits at radius Rmax.
         const bool even = uniform(0, 3) != 0;
-        c.w = static_cast<int32_t>(uniform(2, 70));
+        // One in three wide enough for the float blends' groups of sixteen
+        // on either side of the centre.
+        c.w = static_cast<int32_t>(uniform(0, 2) == 0 ? uniform(34, 140) : uniform(2, 70));
         c.h = static_cast<int32_t>(uniform(2, 70));
         if (even) {
             c.w += c.w % 2;
@@ -410,8 +412,10 @@ int main(int argc, char** argv) {
             rounds = std::max<int64_t>(1, std::atoll(argv[i]));
     }
     Search<TiltCase> tilt("tilt", {Knob::Position, Knob::Blend, Knob::Single}, check);
-    Search<DistortionCase> distortion("distortion", {Knob::Position, Knob::Blend}, check);
-    Search<PerspectiveCase> perspective("perspective", {Knob::Position, Knob::Blend}, check);
+    Search<DistortionCase> distortion("distortion", {Knob::Position, Knob::Blend, Knob::Single},
+                                      check);
+    Search<PerspectiveCase> perspective("perspective", {Knob::Position, Knob::Blend, Knob::Single},
+                                        check);
     Search<ResizeCase> resize("resampling", {Knob::Blend}, check);
     const auto start = std::chrono::steady_clock::now();
     searchTilt(tilt, rounds);
