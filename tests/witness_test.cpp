@@ -65,12 +65,12 @@ const Witness<witness::TiltCase> kTilt[] = {
     {{206, 32, {-1151140096, 556141356}, -0x8.d378a3b9b476071p-38L, Sampling::Bilinear, {Pattern::Stripes, 0, 0, 252}}, Knob::Blend, 6180, 0.00272},
     {{245, 30, {1132961273, 1348014605}, -0xa.84f303e1885083ep-39L, Sampling::Bilinear, {Pattern::Stripes, 0, 252, 0}}, Knob::Blend, 6860, 0.0027},
     {{206, 32, {1724051348, -918052497}, 0xf.722bb865917f484p-39L, Sampling::Bilinear, {Pattern::Stripes, 0, 252, 0}}, Knob::Blend, 6180, 0.00254},
-    {{255, 32, {1574426501, -1003704248}, 0xa.de1cc80aa249064p-40L, Sampling::Bilinear, {Pattern::Stripes, 0, 0, 252}}, Knob::Single, 7200, 0.000946},
-    {{245, 32, {1484460210, 979029922}, -0xb.2438f9cd33a66d1p-40L, Sampling::Bilinear, {Pattern::Stripes, 0, 0, 252}}, Knob::Single, 7200, 0.000988},
-    {{252, 32, {-1826442829, 899643266}, -0xd.564d9c48b5048ccp-39L, Sampling::Bilinear, {Pattern::Stripes, 0, 252, 0}}, Knob::Single, 7200, 0.00144},
-    {{250, 19, {-1444791011, 580449706}, -0xc.370080c3369a67cp-38L, Sampling::Bilinear, {Pattern::Stripes, 0, 0, 252}}, Knob::Single, 4080, 0.0031},
-    {{195, 30, {1131737428, 722852529}, 0xb.9fc01b39614b2b1p-33L, Sampling::Bilinear, {Pattern::Stripes, 0, 0, 252}}, Knob::Single, 4608, 0.00285},
-    {{254, 31, {1408207077, -1109731109}, -0xf.14f087bd6c302ddp-34L, Sampling::Bilinear, {Pattern::Stripes, 0, 252, 0}}, Knob::Single, 5040, 0.00252},
+    {{255, 32, {1574426501, -1003704248}, 0xa.de1cc80aa249064p-40L, Sampling::Bilinear, {Pattern::Stripes, 0, 0, 252}}, Knob::Single, 7200, 0.000988},
+    {{248, 32, {-1514763569, -879198923}, 0xc.681807aa7ab35cp-40L, Sampling::Bilinear, {Pattern::Stripes, 0, 252, 0}}, Knob::Single, 7200, 0.00106},
+    {{245, 32, {1484460210, 979029922}, -0xb.2438f9cd33a66d1p-40L, Sampling::Bilinear, {Pattern::Stripes, 0, 0, 252}}, Knob::Single, 7200, 0.00103},
+    {{245, 30, {1132961273, 1348014605}, -0xa.84f303e1885083ep-39L, Sampling::Bilinear, {Pattern::Stripes, 0, 252, 0}}, Knob::Single, 6720, 0.00268},
+    {{254, 31, {1408207077, -1109731109}, -0xf.14f087bd6c302ddp-34L, Sampling::Bilinear, {Pattern::Stripes, 0, 252, 0}}, Knob::Single, 5040, 0.00264},
+    {{181, 31, {1184873787, -1439221273}, 0x9.da4abdd75d402a6p-39L, Sampling::Bilinear, {Pattern::Stripes, 0, 252, 0}}, Knob::Single, 5104, 0.00253},
 };
 
 const Witness<witness::DistortionCase> kDistortion[] = {
@@ -87,12 +87,12 @@ const Witness<witness::DistortionCase> kDistortion[] = {
     {{96, 42, 54, engines::DistortionLaw::Square, Sampling::Bilinear, {Pattern::Random, 653, 0, 0}}, Knob::Blend, 1, 0.000251},
     {{32, 60, 90, engines::DistortionLaw::Linear, Sampling::Bilinear, {Pattern::Random, 525, 0, 0}}, Knob::Blend, 1, 0.000209},
     {{110, 70, 92, engines::DistortionLaw::Square, Sampling::Bilinear, {Pattern::Random, 824, 0, 0}}, Knob::Blend, 1, 0.000208},
-    {{56, 64, 30, engines::DistortionLaw::Linear, Sampling::Bilinear, {Pattern::Ties, 636, 254, 0}}, Knob::Single, 3, 0.0605},
-    {{70, 56, -17, engines::DistortionLaw::Linear, Sampling::Bilinear, {Pattern::Ties, 910, 254, 0}}, Knob::Single, 2, 0.0605},
-    {{134, 10, 94, engines::DistortionLaw::Linear, Sampling::Bilinear, {Pattern::Ties, 999, 254, 0}}, Knob::Single, 2, 0.0605},
-    {{94, 54, 24, engines::DistortionLaw::Square, Sampling::Bilinear, {Pattern::Ties, 461, 254, 0}}, Knob::Single, 1, 0.0605},
-    {{122, 60, 84, engines::DistortionLaw::Linear, Sampling::Bilinear, {Pattern::Random, 129, 0, 0}}, Knob::Single, 1, 0.0302},
-    {{134, 62, 64, engines::DistortionLaw::Square, Sampling::Bilinear, {Pattern::Ties, 535, 254, 0}}, Knob::Single, 1, 0.0302},
+    {{118, 44, -54, engines::DistortionLaw::Square, Sampling::Bilinear, {Pattern::Random, 893, 0, 0}}, Knob::Single, 1, 0.0243},
+    {{66, 64, 5, engines::DistortionLaw::Square, Sampling::Bilinear, {Pattern::Random, 413, 0, 0}}, Knob::Single, 1, 0.0991},
+    {{66, 8, -99, engines::DistortionLaw::Square, Sampling::Bilinear, {Pattern::Random, 275, 0, 0}}, Knob::Single, 1, 0.0492},
+    {{38, 55, 76, engines::DistortionLaw::Linear, Sampling::Bilinear, {Pattern::Random, 417, 0, 0}}, Knob::Single, 1, 0.199},
+    {{54, 36, 93, engines::DistortionLaw::Linear, Sampling::Bilinear, {Pattern::Random, 870, 0, 0}}, Knob::Single, 1, 0.0991},
+    {{76, 60, -20, engines::DistortionLaw::Square, Sampling::Bilinear, {Pattern::Random, 665, 0, 0}}, Knob::Single, 1, 0.0991},
 };
 
 const Witness<witness::PerspectiveCase> kPerspective[] = {
@@ -109,21 +109,21 @@ const Witness<witness::PerspectiveCase> kPerspective[] = {
     {{48, 37, {{52, 64}, {77, 0}, {3, 60}, {43, -12}}, 0, Sampling::Bilinear, {Pattern::Random, 20, 0, 0}}, Knob::Blend, 36, 0.0264},
     {{64, 45, {{-5, 90}, {56, 27}, {72, -22}, {111, 3}}, 0, Sampling::Bilinear, {Pattern::Random, 637, 0, 0}}, Knob::Blend, 49, 0.0249},
     {{50, 14, {{-46, 15}, {2, 10}, {50, -13}, {8, 22}}, 0, Sampling::Bilinear, {Pattern::Random, 576, 0, 0}}, Knob::Blend, 31, 0.0229},
-    {{48, 47, {{-27, 78}, {-37, 61}, {-35, 74}, {-38, -35}}, 0, Sampling::Bilinear, {Pattern::Random, 68, 0, 0}}, Knob::Single, 4, 0.0302},
-    {{56, 43, {{210, -12}, {377, -12}, {321, 70}, {153, 71}}, 0, Sampling::Bilinear, {Pattern::Random, 533, 0, 0}}, Knob::Single, 4, 0.0151},
-    {{64, 23, {{-280, -105}, {170, -106}, {525, 84}, {77, 83}}, 0, Sampling::Bilinear, {Pattern::Random, 961, 0, 0}}, Knob::Single, 4, 0.0302},
-    {{35, 24, {{-34, -17}, {12, -13}, {-13, -17}, {15, -21}}, 0, Sampling::Bilinear, {Pattern::Random, 455, 0, 0}}, Knob::Single, 1, 0.0302},
-    {{64, 42, {{-31, -29}, {93, 16}, {45, 18}, {65, 53}}, 0, Sampling::Bilinear, {Pattern::Random, 478, 0, 0}}, Knob::Single, 1, 0.0302},
-    {{48, 23, {{66, 13}, {-48, 22}, {-44, -17}, {82, -23}}, 0, Sampling::Bilinear, {Pattern::Random, 119, 0, 0}}, Knob::Single, 1, 0.0302},
+    {{36, 45, {{58, 56}, {0, -33}, {9, 23}, {-10, 70}}, 0, Sampling::Bilinear, {Pattern::Random, 73, 0, 0}}, Knob::Single, 3, 0.0492},
+    {{40, 33, {{74, -18}, {156, -17}, {82, 45}, {2, 44}}, 0, Sampling::Bilinear, {Pattern::Random, 443, 0, 0}}, Knob::Single, 3, 0.0991},
+    {{64, 42, {{90, -28}, {9, 42}, {-36, 53}, {-24, 8}}, 0, Sampling::Bilinear, {Pattern::Random, 180, 0, 0}}, Knob::Single, 3, 0.0991},
+    {{33, 35, {{22, -30}, {-19, 0}, {65, 50}, {9, 0}}, 0, Sampling::Bilinear, {Pattern::Random, 230, 0, 0}}, Knob::Single, 1, 0.0991},
+    {{48, 40, {{26, 24}, {-14, 34}, {57, 66}, {55, 37}}, 0, Sampling::Bilinear, {Pattern::Random, 824, 0, 0}}, Knob::Single, 1, 0.0991},
+    {{51, 45, {{44, -48}, {145, -49}, {146, 83}, {44, 84}}, 0, Sampling::Bilinear, {Pattern::Random, 553, 0, 0}}, Knob::Single, 1, 0.0991},
 };
 
 const Witness<witness::ResizeCase> kResize[] = {
-    {{191, 5, 288, 17, {Pattern::Stripes, 0, 3, 147}}, Knob::Blend, 322, 0.00751},
-    {{183, 3, 266, 19, {Pattern::Stripes, 0, 0, 133}}, Knob::Blend, 264, 0.00376},
-    {{37, 4, 290, 24, {Pattern::Stripes, 0, 7, 152}}, Knob::Blend, 198, 0.00751},
-    {{29, 4, 270, 12, {Pattern::Stripes, 0, 108, 243}}, Knob::Blend, 24, 0.015},
-    {{115, 5, 180, 19, {Pattern::Stripes, 0, 203, 221}}, Knob::Blend, 53, 0.015},
-    {{190, 3, 196, 23, {Pattern::Stripes, 0, 177, 226}}, Knob::Blend, 32, 0.015},
+    {{23, 6, 294, 19, {Pattern::Stripes, 0, 5, 152}}, Knob::Blend, 216, 0.00751},
+    {{185, 4, 294, 18, {Pattern::Stripes, 0, 2, 149}}, Knob::Blend, 200, 0.0075},
+    {{23, 6, 294, 23, {Pattern::Stripes, 0, 15, 162}}, Knob::Blend, 178, 0.00751},
+    {{94, 5, 272, 23, {Pattern::Stripes, 0, 147, 215}}, Knob::Blend, 65, 0.015},
+    {{155, 2, 148, 20, {Pattern::Checker, 0, 179, 253}}, Knob::Blend, 35, 0.015},
+    {{125, 4, 214, 13, {Pattern::Stripes, 0, 141, 248}}, Knob::Blend, 28, 0.015},
 };
 // clang-format on
 

@@ -54,18 +54,19 @@ constexpr double blendMargin(double e) {
 // fraction in (0, 1) to float moves it by at most 2^-25, so the float
 // fractions lie within d = e + 2^-52 + 2^-25 of the 80-bit ones and the
 // exact blends at the two lie within 520*d of each other (as above).  The
-// float evaluation of
-//     wA = u*v, wB = u - wA, wC = 1 - u - v + wA, wD = v - wA,
-//     ((a*wA + b*wB) + c*wC) + d*wD
-// errs in the weights by at most 2^-24, 2^-23, 2^-22 and 2^-23 (one rounding
-// of 2^-24 per operation on values below 1, plus the error carried in from
-// wA), which moves the sum by at most 255 * 9 * 2^-24 < 2^-12.8; each of
-// the four products rounds by at most 2^-16 and each of the three sums,
-// all below 2^8, by at most 2^-16, 2^-13.1 more.  The whole float error is
-// therefore below 2^-11.9, bounded here by 2^-11; 2^-38 covers the 80-bit
-// side as before.
+// float evaluation
+//     top = fma(u, B - C, C),  bottom = fma(u, A - D, D),
+//     value = fma(v, bottom - top, top)
+// is that exact blend at the float fractions but for four roundings: the
+// differences of bytes are exact, and each fused step and the difference
+// of the two rows round once each by at most 2^-17 (half an ulp below
+// 256).  The difference carries the errors of both rows, 3 * 2^-17, which
+// v <= 1 carries on; with top's own and the last rounding, value is within
+// 5 * 2^-17 < 2^-14 of that exact blend.  Adding 1.5 * 2^23 then rounds it
+// to an integer exactly, ties to even.  2^-38 covers the 80-bit side as
+// before.
 constexpr double blendMarginSingle(double e) {
-    return 520.0 * (e + 0x1p-52 + 0x1p-25) + 0x1p-11 + 0x1p-38;
+    return 520.0 * (e + 0x1p-52 + 0x1p-25) + 0x1p-14 + 0x1p-38;
 }
 
 // Pixels that the fast paths handed to the exact formula, over all runs

@@ -162,47 +162,52 @@ TALVINE_AVX512 inline __m512 channel16(__m512i first, __m512i second, int k) {
 
 // The blends of sixteen pixels in single precision (FastBlend.h,
 // blendMarginSingle): the words of pixels 0-7 in t0/b0 and of 8-15 in
-// t1/b1 (as words8 gives them), the double fractions of each half.  Returns
-// the pixels as sixteen 32-bit words of three bytes, and the lanes whose
-// every channel lies within 1/2 - margin of its nearest integer, where the
-// 80-bit blend rounds to that same integer.
-TALVINE_AVX512 inline __m512i blendWords16f(__m512i t0, __m512i b0, __m512i t1, __m512i b1,
-                                            __m512d u0, __m512d v0, __m512d u1, __m512d v1,
-                                            __m512 halfLessMargin, __mmask16& decided) {
+// t1/b1 (as words8 gives them), the double fractions of each half.  Each
+// channel is two interpolations along the row and one down, each a single
+// fused multiply-add, and is rounded by adding 1.5 * 2^23, which leaves the
+// rounded value in the low byte of the sum's bits.  Returns the sixteen
+// pixels packed in the first 48 bytes, and clears in `decided` the lanes
+// with a channel further than 1/2 - margin from its nearest integer (where
+// the 80-bit blend could round otherwise).
+TALVINE_AVX512 inline __m512i blendPacked16f(__m512i t0, __m512i b0, __m512i t1, __m512i b1,
+                                             __m512d u0, __m512d v0, __m512d u1, __m512d v1,
+                                             __m512 halfLessMargin, __mmask16& decided) {
     const __m512 u =
         _mm512_insertf32x8(_mm512_castps256_ps512(_mm512_cvtpd_ps(u0)), _mm512_cvtpd_ps(u1), 1);
     const __m512 v =
         _mm512_insertf32x8(_mm512_castps256_ps512(_mm512_cvtpd_ps(v0)), _mm512_cvtpd_ps(v1), 1);
-    const __m512 one = _mm512_set1_ps(1.0f);
-    const __m512 wA = _mm512_mul_ps(u, v);
-    const __m512 wB = _mm512_sub_ps(u, wA);
-    const __m512 wC = _mm512_add_ps(_mm512_sub_ps(_mm512_sub_ps(one, u), v), wA);
-    const __m512 wD = _mm512_sub_ps(v, wA);
-    const __m512 zero = _mm512_setzero_ps(), top255 = _mm512_set1_ps(255.0f);
-    __m512i out = _mm512_setzero_si512();
+    const __m512 magic = _mm512_set1_ps(0x1.8p23f);
+    __m512i rounded[3];
     for (int k = 0; k < 3; ++k) {
         // C and B share the top word, D and A the bottom one.
-        const __m512 value =
-            _mm512_add_ps(_mm512_add_ps(_mm512_add_ps(_mm512_mul_ps(channel16(b0, b1, k + 3), wA),
-                                                      _mm512_mul_ps(channel16(t0, t1, k + 3), wB)),
-                                        _mm512_mul_ps(channel16(t0, t1, k), wC)),
-                          _mm512_mul_ps(channel16(b0, b1, k), wD));
-        const __m512 r = _mm512_roundscale_ps(value, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+        const __m512 c = channel16(t0, t1, k), b = channel16(t0, t1, k + 3);
+        const __m512 d = channel16(b0, b1, k), a = channel16(b0, b1, k + 3);
+        const __m512 top = _mm512_fmadd_ps(u, _mm512_sub_ps(b, c), c);
+        const __m512 bottom = _mm512_fmadd_ps(u, _mm512_sub_ps(a, d), d);
+        const __m512 value = _mm512_fmadd_ps(v, _mm512_sub_ps(bottom, top), top);
+        const __m512 sum =
+            _mm512_add_round_ps(value, magic, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
         decided &=
-            _mm512_cmp_ps_mask(_mm512_abs_ps(_mm512_sub_ps(value, r)), halfLessMargin, _CMP_LT_OQ);
-        const __m512i c = _mm512_cvttps_epi32(_mm512_min_ps(_mm512_max_ps(r, zero), top255));
-        out = _mm512_or_si512(out, _mm512_slli_epi32(c, 8 * k));
+            _mm512_cmp_ps_mask(_mm512_abs_ps(_mm512_sub_ps(value, _mm512_sub_ps(sum, magic))),
+                               halfLessMargin, _CMP_LT_OQ);
+        rounded[k] = _mm512_castps_si512(sum);
     }
-    return out;
+    // Byte 3i + k of the result is the low byte of lane i of channel k.
+    const __m512i first2 = _mm512_set_epi8(
+        0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 124, 60, 0, 120, 56, 0, 116, 52, 0, 112,
+        48, 0, 108, 44, 0, 104, 40, 0, 100, 36, 0, 96, 32, 0, 92, 28, 0, 88, 24, 0, 84, 20, 0, 80,
+        16, 0, 76, 12, 0, 72, 8, 0, 68, 4, 0, 64, 0);
+    const __m512i third =
+        _mm512_set_epi8(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 60, 0, 0, 56, 0, 0, 52, 0,
+                        0, 48, 0, 0, 44, 0, 0, 40, 0, 0, 36, 0, 0, 32, 0, 0, 28, 0, 0, 24, 0, 0, 20,
+                        0, 0, 16, 0, 0, 12, 0, 0, 8, 0, 0, 4, 0, 0, 0, 0, 0);
+    return _mm512_mask_permutexvar_epi8(_mm512_permutex2var_epi8(rounded[0], first2, rounded[1]),
+                                        0x0000924924924924ull, third, rounded[2]);
 }
 
-// Writes sixteen adjacent pixels from sixteen 32-bit words of three bytes.
-TALVINE_AVX512 inline void store16(TPtImg* out, __m512i words) {
-    const __m512i pack = _mm512_set_epi8(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 62, 61, 60,
-                                         58, 57, 56, 54, 53, 52, 50, 49, 48, 46, 45, 44, 42, 41, 40,
-                                         38, 37, 36, 34, 33, 32, 30, 29, 28, 26, 25, 24, 22, 21, 20,
-                                         18, 17, 16, 14, 13, 12, 10, 9, 8, 6, 5, 4, 2, 1, 0);
-    _mm512_mask_storeu_epi8(out, 0xffffffffffffull, _mm512_permutexvar_epi8(pack, words));
+// Writes sixteen adjacent pixels from their 48 packed bytes.
+TALVINE_AVX512 inline void store16(TPtImg* out, __m512i packed) {
+    _mm512_mask_storeu_epi8(out, 0xffffffffffffull, packed);
 }
 
 // Writes eight adjacent pixels from eight words of three bytes.

@@ -65,7 +65,7 @@ TALVINE_AVX512 inline bool hexAvx512(const PerspectiveRun& r, const PerspectiveR
     fast::words8(r.src, r.W, r.count, b.m, t1, b1);
     const __m512d v = _mm512_set1_pd(row.fyD);
     __mmask16 decided = 0xFFFF;
-    const __m512i words = fast::blendWords16f(t0, b0, t1, b1, a.u, v, b.u, v,
+    const __m512i words = fast::blendPacked16f(t0, b0, t1, b1, a.u, v, b.u, v,
                                               _mm512_set1_ps(row.halfLessMarginF), decided);
     if (decided != 0xFFFF) return false;
     fast::store16(out + x, words);

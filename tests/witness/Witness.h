@@ -1,5 +1,5 @@
 // Cancellation witnesses: each engine's fast-path decisions, made again in
-// double (and in float, where the AVX-512 tilt blends in float) beside the
+// double (and in float, where the AVX-512 kernels blend in float) beside the
 // 80-bit values they stand for, with the margins of the engines scaled by a
 // chosen factor.  `escapes` counts the destination pixels that the fast
 // path would get wrong with the margins so scaled: a pixel whose double
@@ -103,9 +103,10 @@ struct Scales {
 };
 
 // Wrong pixels where the scalar code decides, and where the vector kernels
-// decide otherwise: the AVX-512 tilt (its blends in float, its nearest
-// method in double) and the AVX2 and AVX-512 resampling (whose edge blends
-// take four terms).  Elsewhere every lane decides as the scalar code does.
+// decide otherwise: the AVX-512 tilt, distortion and perspective (their
+// blends in float, their nearest methods in double) and the AVX2 and
+// AVX-512 resampling (whose edge blends take four terms).  Elsewhere every
+// lane decides as the scalar code does.
 struct Escapes {
     int64_t scalar = 0, vector = 0;
     int64_t most() const { return std::max(scalar, vector); }
@@ -122,23 +123,19 @@ inline int64_t cvtt(double v) {
     return std::fabs(v) < 0x1p63 ? static_cast<int64_t>(v) : INT64_MIN;
 }
 
-// blendWords16f for one pixel: the float blend of the double fractions;
+// blendPacked16f for one pixel: the float blend of the double fractions;
 // false when a channel lies half less the margin or further from its integer.
 inline bool blendSingle(const TPtImg& a, const TPtImg& b, const TPtImg& c, const TPtImg& d,
                         double uD, double vD, float halfLessMargin, TPtImg& out) {
     const float u = static_cast<float>(uD), v = static_cast<float>(vD);
-    const float wA = u * v;
-    const float wB = u - wA;
-    const float wC = ((1.0f - u) - v) + wA;
-    const float wD = v - wA;
     for (int k = 0; k < 3; ++k) {
-        const float value =
-            ((static_cast<float>(a.octets[k]) * wA + static_cast<float>(b.octets[k]) * wB) +
-             static_cast<float>(c.octets[k]) * wC) +
-            static_cast<float>(d.octets[k]) * wD;
+        const auto A = static_cast<float>(a.octets[k]), B = static_cast<float>(b.octets[k]),
+                   C = static_cast<float>(c.octets[k]), D = static_cast<float>(d.octets[k]);
+        const float top = std::fma(u, B - C, C), bottom = std::fma(u, A - D, D);
+        const float value = std::fma(v, bottom - top, top);
         const float r = std::nearbyint(value);
         if (!(std::fabs(value - r) < halfLessMargin)) return false;
-        out.octets[k] = static_cast<uint8_t>(std::min(255.0f, std::max(0.0f, r)));
+        out.octets[k] = static_cast<uint8_t>(r);
     }
     return true;
 }
