@@ -68,7 +68,7 @@ TALVINE_AVX512 inline bool octAvx512(const DistortionRun& r, const double* tX, c
         fast::blend8(r.src, r.W, r.W + r.limit, _mm512_maskz_mov_epi64(inside, p.m), p.u, p.v,
                      _mm512_set1_pd(r.margin), ok);
     if ((ok | static_cast<__mmask8>(~inside)) != 0xFF) return false;
-    fast::store8(row + x, _mm512_mask_blend_epi64(inside, fast::load8(row + x), words));
+    fast::storeWhere8(row + x, words, inside);
     return true;
 }
 
@@ -89,7 +89,7 @@ TALVINE_AVX512 inline bool hexAvx512(const DistortionRun& r, const double* tX, c
     fast::words8(r.src, r.W, count, b.m, t1, b1);
     __mmask16 decided = 0xFFFF;
     const __m512i words = fast::blendPacked16f(t0, b0, t1, b1, a.u, a.v, b.u, b.v,
-                                              _mm512_set1_ps(r.halfLessMarginF), decided);
+                                               _mm512_set1_ps(r.halfLessMarginF), decided);
     if (decided != 0xFFFF) return false;
     fast::store16(row + x, words);
     return true;
@@ -117,28 +117,9 @@ TALVINE_AVX512 inline bool nearestOctAvx512(const DistortionRun& r, const double
     if (inside == 0) return true; // no source: left as it was
     // An eight-byte read at 3*m stays inside the source up to count - 3.
     if (_mm512_mask_cmpgt_epi64_mask(inside, m, _mm512_set1_epi64(r.W + r.limit - 3))) return false;
-    const __m512i words = _mm512_mask_i64gather_epi64(
-        fast::load8(row + x), inside, _mm512_add_epi64(_mm512_add_epi64(m, m), m), r.src, 1);
-    fast::store8(row + x, words);
+    fast::gatherStore8(row + x, r.src, m, inside);
     return true;
 }
-
-// Asks for the source of pixel x (and of the pixel below it) ahead of its
-// use: along a destination row the sources follow a curve across the
-// source rows, in runs too short for the hardware prefetcher.
-inline void prefetchSource(const DistortionRun& r, const double* tX, const double* tY, bool up,
-                           int64_t x, bool below) {
-    const bool left = x < r.cx;
-    const int64_t adx = left ? r.cx - x : x - r.cx;
-    const auto sx = static_cast<int64_t>(tX[adx]), sy = static_cast<int64_t>(tY[adx]);
-    const int64_t m = (r.cx + (left ? -sx : sx)) + r.W * (r.cy + (up ? -sy : sy));
-    if (m < 0 || m >= r.limit) return;
-    __builtin_prefetch(r.src + m);
-    if (below) __builtin_prefetch(r.src + m + r.W);
-}
-
-// How far ahead along the row the sources are asked for.
-constexpr int64_t kAhead = 64;
 
 } // namespace
 
@@ -157,10 +138,7 @@ TALVINE_AVX512 int64_t rowAvx512(const DistortionRun r, const double* tX, const 
         const auto part = [&](int64_t x0, int64_t x1) TALVINE_AVX512 {
             fast::spans<8>(
                 x0, x1,
-                [&](int64_t x) TALVINE_AVX512 {
-                    if (x + kAhead < x1) prefetchSource(r, tX, tY, up, x + kAhead, false);
-                    return nearestOctAvx512(r, tX, tY, up, x, row);
-                },
+                [&](int64_t x) TALVINE_AVX512 { return nearestOctAvx512(r, tX, tY, up, x, row); },
                 one);
         };
         part(0, r.cx);
@@ -176,7 +154,6 @@ TALVINE_AVX512 int64_t rowAvx512(const DistortionRun r, const double* tX, const 
         fast::spans<16>(
             x0, hexEnd,
             [&](int64_t x) TALVINE_AVX512 {
-                if (x + kAhead < x1) prefetchSource(r, tX, tY, up, x + kAhead, true);
                 if (!hexAvx512(r, tX, tY, up, x, row)) fast::spans<8>(x, x + 16, oct, one);
                 return true;
             },

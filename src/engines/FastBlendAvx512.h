@@ -229,4 +229,24 @@ TALVINE_AVX512 inline __m512i load8(const TPtImg* in) {
     return _mm512_maskz_permutexvar_epi8(0x0707070707070707ull, spread, raw);
 }
 
+// Writes the eight words to the eight pixels at `out` where `inside`; the
+// others keep their bytes.
+TALVINE_AVX512 inline void storeWhere8(TPtImg* out, __m512i words, __mmask8 inside) {
+    if (inside != 0xFF) words = _mm512_mask_blend_epi64(inside, load8(out), words);
+    store8(out, words);
+}
+
+// The nearest pixels at base indices `m` (each at most count - 3, so that
+// the eight-byte read at 3*m stays inside the source) written to the eight
+// pixels at `out` where `inside`; the others keep their bytes.
+TALVINE_AVX512 inline void gatherStore8(TPtImg* out, const TPtImg* src, __m512i m,
+                                        __mmask8 inside) {
+    const __m512i at = _mm512_add_epi64(_mm512_add_epi64(m, m), m);
+    if (inside == 0xFF) { // no old bytes to keep: the destination is not read
+        store8(out, _mm512_i64gather_epi64(at, src, 1));
+        return;
+    }
+    store8(out, _mm512_mask_i64gather_epi64(load8(out), inside, at, src, 1));
+}
+
 } // namespace talvine::engines::fast

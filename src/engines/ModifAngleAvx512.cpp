@@ -69,7 +69,7 @@ TALVINE_AVX512 inline bool hexAvx512(const TiltRun& r, const TiltRow& row, int64
     fast::words8(r.src, r.W, r.count, b.m, t1, b1);
     __mmask16 decided = 0xFFFF;
     const __m512i words = fast::blendPacked16f(t0, b0, t1, b1, a.u, a.v, b.u, b.v,
-                                              _mm512_set1_ps(r.halfLessMarginF), decided);
+                                               _mm512_set1_ps(r.halfLessMarginF), decided);
     if (decided != 0xFFFF) return false;
     fast::store16(out + x, words);
     return true;

@@ -46,7 +46,7 @@ TALVINE_AVX512 inline bool octAvx512(const PerspectiveRun& r, const PerspectiveR
         fast::blend8(r.src, r.W, r.count, _mm512_maskz_mov_epi64(inside, p.m), p.u,
                      _mm512_set1_pd(row.fyD), _mm512_set1_pd(row.margin), ok);
     if ((ok | static_cast<__mmask8>(~inside)) != 0xFF) return false;
-    fast::store8(out + x, _mm512_mask_blend_epi64(inside, fast::load8(out + x), words));
+    fast::storeWhere8(out + x, words, inside);
     return true;
 }
 
@@ -66,7 +66,7 @@ TALVINE_AVX512 inline bool hexAvx512(const PerspectiveRun& r, const PerspectiveR
     const __m512d v = _mm512_set1_pd(row.fyD);
     __mmask16 decided = 0xFFFF;
     const __m512i words = fast::blendPacked16f(t0, b0, t1, b1, a.u, v, b.u, v,
-                                              _mm512_set1_ps(row.halfLessMarginF), decided);
+                                               _mm512_set1_ps(row.halfLessMarginF), decided);
     if (decided != 0xFFFF) return false;
     fast::store16(out + x, words);
     return true;
@@ -90,9 +90,7 @@ TALVINE_AVX512 inline bool nearestOctAvx512(const PerspectiveRun& r, const Persp
     if (inside == 0) return true; // no source: left as it was
     // An eight-byte read at 3*m stays inside the source up to count - 3.
     if (_mm512_mask_cmpgt_epi64_mask(inside, m, _mm512_set1_epi64(r.count - 3))) return false;
-    fast::store8(out + x, _mm512_mask_i64gather_epi64(fast::load8(out + x), inside,
-                                                      _mm512_add_epi64(_mm512_add_epi64(m, m), m),
-                                                      r.src, 1));
+    fast::gatherStore8(out + x, r.src, m, inside);
     return true;
 }
 
