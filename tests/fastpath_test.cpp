@@ -174,12 +174,17 @@ TEST_P(FastPath, PerspectiveMatchesThePlainLoop) {
 
 TEST_P(FastPath, ResamplingMatchesThePlainLoop) {
     std::mt19937 rng(17);
-    const std::pair<int32_t, int32_t> sizes[] = {{1, 1}, {2, 3}, {7, 5}, {64, 33}, {130, 70}};
+    const std::pair<int32_t, int32_t> sizes[] = {{1, 1},   {2, 3},    {7, 5},
+                                                 {64, 33}, {130, 70}, {400, 12}};
     for (auto [w, h] : sizes)
         for (const PtsImg& src : pictures(w, h, rng()))
             for (auto [nw, nh] :
                  {std::pair{w, h}, std::pair{2 * w, 2 * h}, std::pair{w / 2 + 1, h / 2 + 1},
                   std::pair{3 * w + 1, h + 7}, std::pair{1, 1},
+                  // every fraction 0 (exact halving of an even side, a third,
+                  // a fifth): rows that only copy, by windows or by gathers
+                  std::pair{std::max(1, w / 2), std::max(1, h / 2)},
+                  std::pair{std::max(1, w / 3), h}, std::pair{std::max(1, w / 5), h},
                   // fractions of 1/4, 1/8 and 1/128: the integer path
                   std::pair{4 * w, 4 * h}, std::pair{8 * w, h},
                   std::pair{w * 4 / 3 + (w % 3 == 0 ? 0 : 1), 128 * h}}) {

@@ -121,6 +121,9 @@ struct SmoothedPlan {
     // The integer path for small power-of-two fractions, when every column
     // and every row has one (AVX-512 only).
     DyadicColumns dyadicCols;
+    // Every fraction 0, and the copying rows' windows (AVX-512 only).
+    bool copies = false;
+    resizekernel::GatherColumns gather;
 };
 
 // The plan step.
@@ -144,6 +147,14 @@ SmoothedPlan planSmoothed(int32_t w, int32_t h, int32_t nw, int32_t nh) {
     for (int64_t y = 0; y < nh; ++y)
         plan.rows[y] = resizekernel::rowAt(ry, y, w, h);
     plan.kernel = activeKernel();
+
+    plan.copies = true; // every fraction 0: each pixel is its base pixel
+    for (int64_t x = 0; x < nw && plan.copies; ++x)
+        plan.copies = cols[x].u == 0;
+    for (int64_t y = 0; y < nh && plan.copies; ++y)
+        plan.copies = plan.rows[y].v == 0;
+    if (plan.copies && plan.kernel == Kernel::Avx512)
+        plan.gather = resizekernel::gatherColumns(plan.colTx.data(), nw);
 
     DyadicColumns& dyadicCols = plan.dyadicCols;
     if (plan.kernel == Kernel::Avx512) {
@@ -219,6 +230,9 @@ void resizeNearest(const TPtImg* src, int32_t w, int32_t h, TPtImg* dst, int32_t
         sx[x] = static_cast<int32_t>(rintl(static_cast<long double>(x) * rx));
         sxLast[x] = std::min(sx[x], w - 1);
     }
+    const bool avx512 = activeKernel() == Kernel::Avx512;
+    const resizekernel::GatherColumns gather =
+        avx512 ? resizekernel::gatherColumns(sx.data(), nw) : resizekernel::GatherColumns{};
     // Blocks of output rows over the pool; within a block, a row that
     // samples the same source row as the one above copies it.
     parallelFor(nh, 64, [&](int64_t rowBegin, int64_t rowEnd) {
@@ -240,7 +254,11 @@ void resizeNearest(const TPtImg* src, int32_t w, int32_t h, TPtImg* dst, int32_t
             previous = sy;
             const TPtImg* row = source + sy * width;
             const int32_t* cols = sy == height - 1 ? colsLast : colsAll;
-            for (int64_t x = 0; x < newWidth; ++x)
+            int64_t x = 0;
+            if (avx512 && cols == colsAll)
+                x = resizekernel::gatherRowAvx512(row, source + width * height, cols, gather, out,
+                                                  newWidth);
+            for (; x < newWidth; ++x)
                 out[x] = row[cols[x]];
         }
     });
@@ -269,7 +287,17 @@ void resizeSmoothed(const TPtImg* src, int32_t w, int32_t h, TPtImg* dst, int32_
                 std::memcpy(out, out - newWidth, static_cast<size_t>(newWidth) * sizeof(TPtImg));
                 continue;
             }
-            smoothedRow(run, rows[y], plan.dyadicCols, plan.kernel, out);
+            if (!plan.copies) {
+                smoothedRow(run, rows[y], plan.dyadicCols, plan.kernel, out);
+                continue;
+            }
+            const TPtImg* row = run.src + rows[y].rowStart;
+            int64_t x = 0;
+            if (plan.kernel == Kernel::Avx512)
+                x = resizekernel::gatherRowAvx512(row, run.src + run.total, run.tx, plan.gather,
+                                                  out, newWidth);
+            for (; x < newWidth; ++x)
+                out[x] = row[run.tx[x]];
         }
     });
 }

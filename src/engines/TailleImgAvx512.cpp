@@ -1,7 +1,7 @@
-// The smoothed resize's rows in AVX-512: eight pixels at a time in double,
-// or, when every fraction is a small power-of-two multiple, 32 channel bytes
-// at a time in integers (TailleImgKernels.h has the positions and the tie
-// rule).
+// The resize's rows in AVX-512: the smoothed ones eight pixels at a time in
+// double, or, when every fraction is a small power-of-two multiple, 32
+// channel bytes at a time in integers (TailleImgKernels.h has the positions
+// and the tie rule); the copying ones sixteen pixels at a time.
 #include "engines/FastBlendAvx512.h"
 #include "engines/TailleImgKernels.h"
 
@@ -92,6 +92,34 @@ TALVINE_AVX512 int64_t rowDyadic(const uint8_t* top, const uint8_t* sourceEnd, i
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + j), bytes);
     }
     return j;
+}
+
+TALVINE_AVX512 int64_t gatherRowAvx512(const TPtImg* row, const TPtImg* sourceEnd,
+                                       const int32_t* cols, const GatherColumns& g, TPtImg* out,
+                                       int64_t nw) {
+    const auto* base = reinterpret_cast<const uint8_t*>(row);
+    const auto* end = reinterpret_cast<const uint8_t*>(sourceEnd);
+    int64_t x = 0;
+    for (; x + 16 <= nw; x += 16) {
+        const int64_t first = g.first[static_cast<size_t>(x / 16)];
+        if (first >= 0 && base + first + 128 <= end) {
+            const __m512i index = _mm512_loadu_si512(g.index.data() + x / 16 * 64);
+            fast::store16(out + x, _mm512_permutex2var_epi8(_mm512_loadu_si512(base + first), index,
+                                                            _mm512_loadu_si512(base + first + 64)));
+            continue;
+        }
+        // Sources further apart: eight-byte words gathered.
+        const __m512i c0 =
+            _mm512_cvtepi32_epi64(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(cols + x)));
+        const __m512i c1 = _mm512_cvtepi32_epi64(
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cols + x + 8)));
+        if (base + 3 * int64_t{cols[x + 15]} + 8 > end) break; // columns ascend
+        fast::store8(out + x, _mm512_i64gather_epi64(_mm512_add_epi64(_mm512_add_epi64(c0, c0), c0),
+                                                     base, 1));
+        fast::store8(out + x + 8, _mm512_i64gather_epi64(
+                                      _mm512_add_epi64(_mm512_add_epi64(c1, c1), c1), base, 1));
+    }
+    return x;
 }
 
 } // namespace talvine::engines::resizekernel

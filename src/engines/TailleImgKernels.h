@@ -216,4 +216,38 @@ void rowAvx512(const SmoothedRun r, const Row row, TPtImg* out);
 int64_t rowDyadic(const uint8_t* top, const uint8_t* sourceEnd, int64_t rowBytes,
                   const DyadicColumns& cols, int b, uint8_t* out, int64_t outBytes);
 
+// Rows that only copy pixels: the nearest method, and the smoothed one when
+// every fraction is 0 (its blend of a single pixel is that pixel).  Output
+// pixel x is source pixel cols[x] of the row.  Per group of sixteen output
+// pixels, when their sources lie within a window of 128 bytes: the
+// window's first byte, or -1, and for each of the 48 output bytes its place
+// in the window (AVX-512, one two-register byte permute per group).
+struct GatherColumns {
+    std::vector<int64_t> first;
+    std::vector<uint8_t> index; // 64 per group, the last 16 unused
+};
+
+inline GatherColumns gatherColumns(const int32_t* cols, int64_t nw) {
+    GatherColumns g;
+    g.first.assign(static_cast<size_t>(nw / 16), -1);
+    g.index.assign(static_cast<size_t>(nw / 16 * 64), 0);
+    for (int64_t x0 = 0; x0 + 16 <= nw; x0 += 16) {
+        const int64_t lo = *std::min_element(cols + x0, cols + x0 + 16);
+        const int64_t hi = *std::max_element(cols + x0, cols + x0 + 16);
+        if (3 * (hi - lo) + 3 > 128) continue;
+        g.first[static_cast<size_t>(x0 / 16)] = 3 * lo;
+        for (int64_t j = 0; j < 48; ++j)
+            g.index[static_cast<size_t>(x0 / 16 * 64 + j)] =
+                static_cast<uint8_t>(3 * (cols[x0 + j / 3] - lo) + j % 3);
+    }
+    return g;
+}
+
+// Output pixels 0 .. nw - 1 of a copying row whose source row starts at
+// `row`, with ascending columns (AVX-512): groups of sixteen from their
+// windows, or by gathers, as far as the reads stay below `sourceEnd`;
+// returns the pixel where it stopped.
+int64_t gatherRowAvx512(const TPtImg* row, const TPtImg* sourceEnd, const int32_t* cols,
+                        const GatherColumns& g, TPtImg* out, int64_t nw);
+
 } // namespace talvine::engines::resizekernel
