@@ -183,7 +183,8 @@ TEST_F(PartageMemSearch, TwoModulesMeetAtOneBlockAndLeaveInEitherOrder) {
         EXPECT_EQ(user.role(), PartageMem::Role::User);
         EXPECT_EQ(user.blockAddress(), at);
         EXPECT_EQ(block.Compteur, 2);
-        EXPECT_EQ(currentAllocator().allocate, own.allocate);
+        EXPECT_EQ(currentAllocator().allocate, block.Allouer);
+        EXPECT_EQ(currentAllocator().release, own.release);
 
         if (userLeavesFirst) {
             user.stop();

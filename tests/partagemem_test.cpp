@@ -223,14 +223,28 @@ TEST(PartageMemRoles, APublisherAloneCountsOneAndReleasesItsPageAtShutDown) {
                             CHECK_EQ(block.Signature1Haut, 0xBABE0123u);
                             CHECK_EQ(block.Signature2Bas, ownPid() ^ 0x3210B00Bu);
                             CHECK_EQ(block.Signature2Haut, 0xF00D7654u);
-                            CHECK_ADDR(block.Allouer, own.allocate);
+                            // The process's own allocator, published with the
+                            // large-page hint on top: what it hands out, the
+                            // process's own release frees, and the publisher
+                            // allocates through it too.
                             CHECK_ADDR(block.Liberer, own.release);
-                            CHECK_ADDR(block.Reallouer, own.reallocate);
-                            CHECK_ADDR(currentAllocator().allocate, own.allocate);
+                            CHECK_ADDR(currentAllocator().allocate, block.Allouer);
+                            CHECK_ADDR(currentAllocator().reallocate, block.Reallouer);
+                            for (const intptr_t size : {intptr_t{16}, intptr_t{9} << 20}) {
+                                auto* p = static_cast<uint8_t*>(block.Allouer(size));
+                                CHECK(p != nullptr);
+                                p[0] = 1;
+                                p[size - 1] = 2;
+                                p = static_cast<uint8_t*>(block.Reallouer(p, 2 * size));
+                                CHECK(p != nullptr && p[0] == 1 && p[size - 1] == 2);
+                                p[2 * size - 1] = 3;
+                                CHECK_EQ(own.release(p), 0);
+                            }
                             CHECK(platform::startPartageMem()); // once only
                             CHECK_EQ(block.Compteur, 1);
                             platform::stopPartageMem();
                             CHECK(isFree(expected));
+                            CHECK_ADDR(currentAllocator().allocate, own.allocate);
                             return 0;
                         }),
                         0);
@@ -475,6 +489,42 @@ TEST(PartageMemLifetime, AnUnloadedPublisherStaysMappedForItsUserAndTheProcessGo
 TPtImg* gHostPicture = nullptr;
 void dropHostPicture(const test::Call&) {
     releaseReference(gHostPicture);
+}
+
+// The VmFlags line of the mapping that holds `address` (/proc/self/smaps).
+std::string vmFlagsAt(const void* address) {
+    std::FILE* f = std::fopen("/proc/self/smaps", "r");
+    if (!f) return {};
+    const auto at = reinterpret_cast<uintptr_t>(address);
+    bool inside = false;
+    std::string flags;
+    char line[512];
+    while (std::fgets(line, sizeof line, f)) {
+        unsigned long lo = 0, hi = 0;
+        if (std::sscanf(line, "%lx-%lx ", &lo, &hi) == 2 &&
+            std::strchr(line, '-') < std::strchr(line, ' '))
+            inside = lo <= at && at < hi;
+        else if (inside && std::strncmp(line, "VmFlags:", 8) == 0)
+            flags = line;
+    }
+    std::fclose(f);
+    return flags;
+}
+
+// A picture's block from the shared allocator asks for large pages (the
+// mapping carries the kernel's "hg" flag); a small block is left alone.
+TEST(PartageMemArrays, PictureBlocksAskForLargePages) {
+    EXPECT_CHILD_PASSES(inChild([] {
+                            CHECK(platform::startPartageMem());
+                            PtsImg big((int64_t{24} << 20) / 3);
+                            CHECK(vmFlagsAt(big.data() + big.size() / 2).find(" hg") !=
+                                  std::string::npos);
+                            PtsImg small(100);
+                            CHECK(vmFlagsAt(small.data()).find(" hg") == std::string::npos);
+                            platform::stopPartageMem();
+                            return 0;
+                        }),
+                        0);
 }
 
 // The host gives up its picture during the callback: the library's own

@@ -1,5 +1,6 @@
 #include "platform/PartageMem.h"
 
+#include "platform/LargePages.h"
 #include "talvine/talvine.h"
 
 #include <atomic>
@@ -20,6 +21,23 @@ constinit PartageMem gModule{&kSystemServices};
 // at a time; atomic anyway, since it costs nothing there.
 std::atomic_ref<int32_t> countAt(uintptr_t address) {
     return std::atomic_ref<int32_t>(reinterpret_cast<TBlocPartage*>(address)->Compteur);
+}
+
+// The published allocator: the process's own, with the large-page hint on
+// every block it hands out (platform/LargePages.h).  Plain storage, set
+// once by the publisher before the block is signed.
+AllocatorRecord gPublished{};
+
+void* publishedAllocate(intptr_t size) {
+    void* block = gPublished.allocate(size);
+    if (block) adviseLargePages(block, static_cast<size_t>(size));
+    return block;
+}
+
+void* publishedReallocate(void* block, intptr_t size) {
+    void* moved = gPublished.reallocate(block, size);
+    if (moved) adviseLargePages(moved, static_cast<size_t>(size));
+    return moved;
 }
 
 } // namespace
@@ -94,14 +112,18 @@ void PartageMem::publish(uintptr_t address) {
     auto* block = static_cast<TBlocPartage*>(ownPage_);
     const AllocatorRecord own = currentAllocator();
     const uint32_t pid = services_->processId();
-    block->Allouer = own.allocate;
+    gPublished = own;
+    block->Allouer = publishedAllocate;
     block->Liberer = own.release;
-    block->Reallouer = own.reallocate;
+    block->Reallouer = publishedReallocate;
     block->Signature1Bas = pid ^ TALVINE_PARTAGE_SIGNATURE1_BAS_XOR;
     block->Signature1Haut = TALVINE_PARTAGE_SIGNATURE1_HAUT;
     block->Signature2Bas = pid ^ TALVINE_PARTAGE_SIGNATURE2_BAS_XOR;
     block->Signature2Haut = TALVINE_PARTAGE_SIGNATURE2_HAUT;
     countAt(address).store(1);
+    // The publisher allocates through the published record too.
+    saved_ = own;
+    setCurrentAllocator(AllocatorRecord{publishedAllocate, own.release, publishedReallocate});
     role_ = Role::Publisher;
 }
 
@@ -120,9 +142,8 @@ void PartageMem::use(uintptr_t address, const TBlocPartage& block) {
 void PartageMem::stop() {
     if (role_ != Role::Publisher && role_ != Role::User) return;
     const int32_t left = countAt(blockAddress_).fetch_sub(1) - 1;
-    if (role_ == Role::User) {
-        setCurrentAllocator(saved_);
-    } else if (left <= 0) {
+    setCurrentAllocator(saved_);
+    if (role_ == Role::Publisher && left <= 0) {
         services_->releasePage(ownPage_, pageSize_);
         ownPage_ = nullptr;
     }
