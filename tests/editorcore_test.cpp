@@ -344,6 +344,28 @@ TEST_F(EditorCoreTest, AResultArrayHandedInParamBecomesThePictureUnderTheEditors
     EXPECT_EQ(core_->picture(), sample());
 }
 
+// A decoder's array taken over whole: its pixels are the picture, the
+// history starts again, and an array of another size is refused with the
+// picture kept.
+TEST_F(EditorCoreTest, AnArrayOpenedIsTakenOverAndOneOfTheWrongSizeRefused) {
+    core_->run(TALVINE_CMD_MIROIR_HORZ); // something to undo
+    ASSERT_TRUE(core_->canUndo());
+    PixelArray pixels = PixelArray::make(6);
+    for (int i = 0; i < 18; ++i)
+        pixels.bytes()[i] = static_cast<uint8_t>(200 - i);
+    PixelArray wrong = PixelArray::make(5);
+    EXPECT_THROW(core_->open(wrong, 3, 2), EditorError);
+    EXPECT_EQ(core_->width(), 640);
+    core_->open(std::move(pixels), 2, 3);
+    const Picture p = core_->picture();
+    EXPECT_EQ(p.width, 2);
+    EXPECT_EQ(p.height, 3);
+    ASSERT_EQ(p.rgb.size(), 18u);
+    EXPECT_EQ(p.rgb[0], 200);
+    EXPECT_EQ(p.rgb[17], 183);
+    EXPECT_FALSE(core_->canUndo());
+}
+
 TEST_F(EditorCoreTest, AResultTheBufferCannotHoldIsRefusedAndNothingIsLost) {
     core_->run(TALVINE_CMD_INCLINAISON);
     ASSERT_TRUE(core_->busy());

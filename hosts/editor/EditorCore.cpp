@@ -191,6 +191,20 @@ void EditorCore::open(const Picture& picture) {
         picture.rgb.size() != static_cast<size_t>(picture.width) * picture.height * 3)
         throw EditorError("the picture's size does not match its pixels");
     setBuffer(picture);
+    opened();
+}
+
+void EditorCore::open(PixelArray pixels, int32_t width, int32_t height) {
+    if (busy()) throw EditorError("a command is running");
+    if (width < 0 || height < 0 || int64_t{width} * height != pixels.size())
+        throw EditorError("the picture's size does not match its pixels");
+    buffer_ = std::move(pixels);
+    width_ = width;
+    height_ = height;
+    opened();
+}
+
+void EditorCore::opened() {
     undo_.clear();
     redo_.clear();
     revision_ = savedRevision_ = nextRevision_++;

@@ -147,6 +147,9 @@ class EditorCore {
 
     // A new picture: the history starts again.
     void open(const Picture& picture);
+    // The same for pixels already in an array of the shared allocator
+    // (width * height of them), taken over without a copy.
+    void open(PixelArray pixels, int32_t width, int32_t height);
     // The picture shown: the first width x height pixels of the buffer.
     Picture picture() const;
     // The picture as it was when the running command started (nullptr when
@@ -278,6 +281,7 @@ class EditorCore {
 
   private:
     void setBuffer(const Picture& picture);
+    void opened(); // a new picture in the buffer: history cleared, views told
     void endCommand();
     void changed();
     void stateChanged();

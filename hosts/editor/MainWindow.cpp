@@ -691,14 +691,23 @@ bool MainWindow::openFile(const QString& path) {
     }
     // Read as the tool reads it: the same decoders and checks for PNG, JPEG,
     // TIFF and WebP, and the pixels as stored (turned below, once).
-    Picture picture;
+    // Decoded straight into an array of the shared allocator, which the
+    // editor then takes over: no copy of the pixels, and no zeroing first.
+    PixelArray pixels;
+    int32_t width = 0, height = 0;
     std::vector<std::string> converted;
     try {
         cli::ReadOptions limits;
         limits.maxPixels = EditorCore::kMaxPixels;
-        hosts::Picture read =
-            cli::readPicture(QFile::encodeName(path).toStdString(), &converted, limits);
-        picture = {read.width, read.height, std::move(read.rgb)};
+        cli::readPictureInto(
+            QFile::encodeName(path).toStdString(),
+            [&](int32_t w, int32_t h) {
+                pixels = PixelArray::make(w * h);
+                width = w;
+                height = h;
+                return pixels.bytes();
+            },
+            limits, &converted);
     } catch (const cli::PictureError& e) {
         // The message names the file first; the box names it already.
         QString why = QString::fromStdString(e.what());
@@ -723,8 +732,15 @@ bool MainWindow::openFile(const QString& path) {
         note = QFileInfo(path).fileName() + ": " + QString::fromStdString(left.front());
     const int orientation = metadata.orientation();
     try {
-        hosts::applyOrientation(picture.rgb, picture.width, picture.height, orientation);
-        core_.open(picture);
+        if (orientation < 2 || orientation > 8) { // upright as stored
+            core_.open(std::move(pixels), width, height);
+        } else {
+            const size_t bytes = size_t(width) * size_t(height) * 3;
+            Picture picture{width, height, {pixels.bytes(), pixels.bytes() + bytes}};
+            pixels = PixelArray();
+            hosts::applyOrientation(picture.rgb, picture.width, picture.height, orientation);
+            core_.open(picture);
+        }
     } catch (const std::bad_alloc&) {
         return fail(tr("not enough memory"));
     } catch (const std::exception& e) {
