@@ -283,34 +283,26 @@ class TableReporter : public benchmark::ConsoleReporter {
 
 int main(int argc, char** argv) {
     const std::vector<Job> all = jobs();
+    const auto timed = [](benchmark::internal::Benchmark* b) {
+        b->ArgName("threads")
+            ->Unit(benchmark::kMillisecond)
+            ->MinTime(0.2)
+            ->Repetitions(7)
+            ->ReportAggregatesOnly(true)
+            ->UseRealTime();
+    };
     // The physical floor: one frame's bytes read and written once.
-    benchmark::RegisterBenchmark("Frame/memcpy",
-                                 [](benchmark::State& st) {
-                                     std::vector<uint8_t> dst(size_t{kW} * kH * 3);
-                                     loop(st, [&] {
-                                         std::memcpy(dst.data(), picture().data(), dst.size());
-                                     });
-                                 })
-        ->Arg(1)
-        ->ArgName("threads")
-        ->Unit(benchmark::kMillisecond)
-        ->MinTime(0.2)
-        ->Repetitions(7)
-        ->ReportAggregatesOnly(true)
-        ->UseRealTime();
+    timed(benchmark::RegisterBenchmark("Frame/memcpy", [](benchmark::State& st) {
+              std::vector<uint8_t> dst(size_t{kW} * kH * 3);
+              loop(st, [&] { std::memcpy(dst.data(), picture().data(), dst.size()); });
+          })->Arg(1));
     for (const Job& job : all)
         for (const char* side : {"talvine", "opencv"}) {
             const bool ours = side[0] == 't';
-            benchmark::RegisterBenchmark((job.name + "/" + side).c_str(),
-                                         ours ? job.talvine : job.opencv)
-                ->Arg(1)
-                ->Arg(2)
-                ->ArgName("threads")
-                ->Unit(benchmark::kMillisecond)
-                ->MinTime(0.2)
-                ->Repetitions(7)
-                ->ReportAggregatesOnly(true)
-                ->UseRealTime();
+            timed(benchmark::RegisterBenchmark((job.name + "/" + side).c_str(),
+                                               ours ? job.talvine : job.opencv)
+                      ->Arg(1)
+                      ->Arg(2));
         }
     // The repetitions of all benchmarks are interleaved at random, so that a
     // busy spell of a shared machine falls on both sides alike.
@@ -324,9 +316,9 @@ int main(int argc, char** argv) {
     const auto frame = reporter.medians.find("Frame/memcpy/threads:1");
     const double memcpyMs = frame == reporter.medians.end() ? NAN : frame->second;
     std::printf("\nmemcpy of the %d x %d frame: %.2f ms\n", kW, kH, memcpyMs);
-    std::printf("%-26s %10s %10s %7s %10s %10s %7s %8s %8s %10s\n", "job (ms, median)",
-                "Talvine 1", "OpenCV 1", "ratio", "Talvine 2", "OpenCV 2", "ratio", "xmemcpy1",
-                "xmemcpy2", "fallbacks");
+    std::printf("%-26s %10s %10s %7s %10s %10s %7s %8s %8s %10s\n", "job (ms, median)", "Talvine 1",
+                "OpenCV 1", "ratio", "Talvine 2", "OpenCV 2", "ratio", "xmemcpy1", "xmemcpy2",
+                "fallbacks");
     for (const Job& job : all) {
         auto get = [&](const char* side, int t) {
             const auto it =

@@ -83,16 +83,8 @@ TALVINE_AVX512 inline bool hexAvx512(const DistortionRun& r, const double* tX, c
     if ((a.decided & b.decided & fast::inRange8(a.m, 0, r.limit - 2) &
          fast::inRange8(b.m, 0, r.limit - 2)) != 0xFF)
         return false;
-    const int64_t count = r.W + r.limit;
-    __m512i t0, b0, t1, b1;
-    fast::words8(r.src, r.W, count, a.m, t0, b0);
-    fast::words8(r.src, r.W, count, b.m, t1, b1);
-    __mmask16 decided = 0xFFFF;
-    const __m512i words = fast::blendPacked16f(t0, b0, t1, b1, a.u, a.v, b.u, b.v,
-                                               _mm512_set1_ps(r.halfLessMarginF), decided);
-    if (decided != 0xFFFF) return false;
-    fast::store16(row + x, words);
-    return true;
+    return fast::blendStore16f(r.src, r.W, r.W + r.limit, a.m, b.m, a.u, a.v, b.u, b.v,
+                               r.halfLessMarginF, row + x);
 }
 
 // Eight nearest pixels at x; false when a lane needs the scalar path.  A
@@ -135,34 +127,18 @@ TALVINE_AVX512 int64_t rowAvx512(const DistortionRun r, const double* tX, const 
     // Groups that do not straddle the centre column, which is done alone
     // (cx < W).
     if (r.sampling == Sampling::Nearest) {
-        const auto part = [&](int64_t x0, int64_t x1) TALVINE_AVX512 {
-            fast::spans<8>(
-                x0, x1,
-                [&](int64_t x) TALVINE_AVX512 { return nearestOctAvx512(r, tX, tY, up, x, row); },
-                one);
-        };
-        part(0, r.cx);
+        const auto oct = [&](int64_t x)
+                             TALVINE_AVX512 { return nearestOctAvx512(r, tX, tY, up, x, row); };
+        fast::spans<8>(0, r.cx, oct, one);
         one(r.cx);
-        part(r.cx + 1, r.W);
+        fast::spans<8>(r.cx + 1, r.W, oct, one);
         return exact;
     }
     const auto oct = [&](int64_t x) TALVINE_AVX512 { return octAvx512(r, tX, tY, up, x, row); };
-    // Sixteen at a time, each half by eight when the sixteen decline, then
-    // the rest by eight.
-    const auto part = [&](int64_t x0, int64_t x1) TALVINE_AVX512 {
-        const int64_t hexEnd = x0 + (x1 - x0) / 16 * 16;
-        fast::spans<16>(
-            x0, hexEnd,
-            [&](int64_t x) TALVINE_AVX512 {
-                if (!hexAvx512(r, tX, tY, up, x, row)) fast::spans<8>(x, x + 16, oct, one);
-                return true;
-            },
-            one);
-        fast::spans<8>(hexEnd, x1, oct, one);
-    };
-    part(0, r.cx);
+    const auto hex = [&](int64_t x) TALVINE_AVX512 { return hexAvx512(r, tX, tY, up, x, row); };
+    fast::hexSpans(0, r.cx, hex, oct, one);
     one(r.cx);
-    part(r.cx + 1, r.W);
+    fast::hexSpans(r.cx + 1, r.W, hex, oct, one);
     return exact;
 }
 

@@ -7,6 +7,7 @@
 
 #include "talvine/talvine.h"
 
+#include "engines/FastBlend.h"
 #include "engines/Intrinsics.h"
 
 #include <cstdint>
@@ -208,6 +209,40 @@ TALVINE_AVX512 inline __m512i blendPacked16f(__m512i t0, __m512i b0, __m512i t1,
 // Writes sixteen adjacent pixels from their 48 packed bytes.
 TALVINE_AVX512 inline void store16(TPtImg* out, __m512i packed) {
     _mm512_mask_storeu_epi8(out, 0xffffffffffffull, packed);
+}
+
+// Sixteen pixels at `out` blended in single precision from the base indices
+// of pixels 0-7 (m0) and 8-15 (m1), all within words8's bounds, and their
+// double fractions; false, with nothing written, when a lane is not decided.
+TALVINE_AVX512 inline bool blendStore16f(const TPtImg* src, int64_t w, int64_t count, __m512i m0,
+                                         __m512i m1, __m512d u0, __m512d v0, __m512d u1, __m512d v1,
+                                         float halfLessMargin, TPtImg* out) {
+    __m512i t0, b0, t1, b1;
+    words8(src, w, count, m0, t0, b0);
+    words8(src, w, count, m1, t1, b1);
+    __mmask16 decided = 0xFFFF;
+    const __m512i packed =
+        blendPacked16f(t0, b0, t1, b1, u0, v0, u1, v1, _mm512_set1_ps(halfLessMargin), decided);
+    if (decided != 0xFFFF) return false;
+    store16(out, packed);
+    return true;
+}
+
+// The span loop of the blending kernels: sixteen pixels at a time by
+// `hex`, a group it declines by eight through `oct`, then the rest by
+// eight (fast::spans; `one` takes what the blocks decline).
+template <class Hex, class Oct, class One>
+[[gnu::always_inline]] TALVINE_AVX512 inline void hexSpans(int64_t x0, int64_t x1, Hex&& hex,
+                                                           Oct&& oct, One&& one) {
+    const int64_t hexEnd = x0 + (x1 - x0) / 16 * 16;
+    spans<16>(
+        x0, hexEnd,
+        [&](int64_t x) TALVINE_AVX512 {
+            if (!hex(x)) spans<8>(x, x + 16, oct, one);
+            return true;
+        },
+        one);
+    spans<8>(hexEnd, x1, oct, one);
 }
 
 // Writes eight adjacent pixels from eight words of three bytes.

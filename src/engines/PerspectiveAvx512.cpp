@@ -60,16 +60,9 @@ TALVINE_AVX512 inline bool hexAvx512(const PerspectiveRun& r, const PerspectiveR
     if ((a.decided & b.decided & fast::inRange8(a.m, 0, r.count - r.W - 2) &
          fast::inRange8(b.m, 0, r.count - r.W - 2)) != 0xFF)
         return false;
-    __m512i t0, b0, t1, b1;
-    fast::words8(r.src, r.W, r.count, a.m, t0, b0);
-    fast::words8(r.src, r.W, r.count, b.m, t1, b1);
     const __m512d v = _mm512_set1_pd(row.fyD);
-    __mmask16 decided = 0xFFFF;
-    const __m512i words = fast::blendPacked16f(t0, b0, t1, b1, a.u, v, b.u, v,
-                                               _mm512_set1_ps(row.halfLessMarginF), decided);
-    if (decided != 0xFFFF) return false;
-    fast::store16(out + x, words);
-    return true;
+    return fast::blendStore16f(r.src, r.W, r.count, a.m, b.m, a.u, v, b.u, v, row.halfLessMarginF,
+                               out + x);
 }
 
 // Eight nearest pixels at x; false when a lane needs the scalar path.  A
@@ -109,17 +102,8 @@ TALVINE_AVX512 int64_t spanAvx512(const PerspectiveRun r, const PerspectiveRow r
         return exact;
     }
     const auto oct = [&](int64_t x) TALVINE_AVX512 { return octAvx512(r, row, x, out); };
-    // Sixteen at a time, each half by eight when the sixteen decline, then
-    // the rest by eight.
-    const int64_t hexEnd = x0 + (x1 - x0) / 16 * 16;
-    fast::spans<16>(
-        x0, hexEnd,
-        [&](int64_t x) TALVINE_AVX512 {
-            if (!hexAvx512(r, row, x, out)) fast::spans<8>(x, x + 16, oct, one);
-            return true;
-        },
-        one);
-    fast::spans<8>(hexEnd, x1, oct, one);
+    fast::hexSpans(
+        x0, x1, [&](int64_t x) TALVINE_AVX512 { return hexAvx512(r, row, x, out); }, oct, one);
     return exact;
 }
 

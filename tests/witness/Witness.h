@@ -140,6 +140,35 @@ inline bool blendSingle(const TPtImg& a, const TPtImg& b, const TPtImg& c, const
     return true;
 }
 
+// One destination row of a case: the reference's bytes, the scalar path's
+// and the vector kernels', and which pixels each path decided.
+struct RowPaths {
+    std::vector<TPtImg> ref, dbl, wide;
+    std::vector<char> dblDone, wideDone;
+    explicit RowPaths(int64_t w)
+        : ref(static_cast<size_t>(w)), dbl(static_cast<size_t>(w)), wide(static_cast<size_t>(w)),
+          dblDone(static_cast<size_t>(w)), wideDone(static_cast<size_t>(w)) {}
+    // The vector kernels start from the scalar path's decisions.
+    void startWide() {
+        wide = dbl;
+        wideDone = dblDone;
+    }
+    // A group of n vector lanes at g, all decided.
+    void acceptGroup(int64_t g, int64_t n, const TPtImg* lanes) {
+        for (int64_t k = 0; k < n; ++k) {
+            wide[static_cast<size_t>(g + k)] = lanes[k];
+            wideDone[static_cast<size_t>(g + k)] = true;
+        }
+    }
+    // Adds the row's wrong decided pixels to `out`.
+    void count(Escapes& out) const {
+        for (size_t x = 0; x < ref.size(); ++x) {
+            out.scalar += dblDone[x] && !same(dbl[x], ref[x]);
+            out.vector += wideDone[x] && !same(wide[x], ref[x]);
+        }
+    }
+};
+
 } // namespace detail
 
 // ---------------------------------------------------------------- tilt
@@ -169,9 +198,12 @@ inline Escapes escapes(const TiltCase& c, Scales s) {
     const float halfLess = std::nextafter(
         static_cast<float>(0.5 - engines::fast::blendMarginSingle(e) * s.single), 0.0f);
     const bool nearest = c.sampling == Sampling::Nearest;
-    std::vector<TPtImg> ref(static_cast<size_t>(W)), dbl(static_cast<size_t>(W)),
-        wide(static_cast<size_t>(W));
-    std::vector<char> dblDone(static_cast<size_t>(W)), wideDone(static_cast<size_t>(W));
+    detail::RowPaths row(W);
+    auto& ref = row.ref;
+    auto& dbl = row.dbl;
+    auto& wide = row.wide;
+    auto& wideDone = row.wideDone;
+    auto& dblDone = row.dblDone;
     for (int64_t y = 0; y < H; ++y) {
         const int64_t dy = y - y1;
         const long double rowSin = dy * sc.sin, rowCos = dy * sc.cos;
@@ -210,10 +242,7 @@ inline Escapes escapes(const TiltCase& c, Scales s) {
         }
         // AVX-512: the nearest method eight at a time, the blends sixteen at
         // a time in float, within tiles of 128 columns.
-        for (int64_t x = 0; x < W; ++x) {
-            wideDone[x] = dblDone[x];
-            wide[x] = dbl[x];
-        }
+        row.startWide();
         for (int64_t x0 = 0; x0 < W; x0 += 128) {
             const int64_t xEnd = std::min(W, x0 + 128);
             if (nearest) {
@@ -267,10 +296,7 @@ inline Escapes escapes(const TiltCase& c, Scales s) {
                 }
             }
         }
-        for (int64_t x = 0; x < W; ++x) {
-            out.scalar += dblDone[x] && !detail::same(dbl[x], ref[x]);
-            out.vector += wideDone[x] && !detail::same(wide[x], ref[x]);
-        }
+        row.count(out);
     }
     return out;
 }
@@ -324,9 +350,10 @@ inline Escapes escapes(const DistortionCase& c, Scales s) {
         if (dx < 0) X = -X;
         if (dy < 0) Y = -Y;
     };
-    std::vector<TPtImg> ref(static_cast<size_t>(W)), dbl(static_cast<size_t>(W)),
-        wide(static_cast<size_t>(W));
-    std::vector<char> dblDone(static_cast<size_t>(W)), wideDone(static_cast<size_t>(W));
+    detail::RowPaths row(W);
+    auto& ref = row.ref;
+    auto& dbl = row.dbl;
+    auto& dblDone = row.dblDone;
     for (int64_t y = 0; y < H; ++y) {
         const int64_t dy = y - cy;
         for (int64_t x = 0; x < W; ++x) {
@@ -362,10 +389,7 @@ inline Escapes escapes(const DistortionCase& c, Scales s) {
                 },
                 dbl[x]);
         }
-        for (int64_t x = 0; x < W; ++x) {
-            wideDone[x] = dblDone[x];
-            wide[x] = dbl[x];
-        }
+        row.startWide();
         // AVX-512, off the centre row: the nearest method eight at a time,
         // the blends sixteen at a time in float, in groups on either side of
         // the centre column.
@@ -398,17 +422,10 @@ inline Escapes escapes(const DistortionCase& c, Scales s) {
                               detail::blendSingle(src[m + W + 1], src[m + 1], src[m], src[m + W],
                                                   sx.frac, sy.frac, halfLess, lanes[k]);
                 }
-                if (!decided) continue;
-                for (int k = 0; k < n; ++k) {
-                    wide[g + k] = lanes[k];
-                    wideDone[g + k] = true;
-                }
+                if (decided) row.acceptGroup(g, n, lanes);
             }
         }
-        for (int64_t x = 0; x < W; ++x) {
-            out.scalar += dblDone[x] && !detail::same(dbl[x], ref[x]);
-            out.vector += wideDone[x] && !detail::same(wide[x], ref[x]);
-        }
+        row.count(out);
     }
     return out;
 }
@@ -451,9 +468,10 @@ inline Escapes escapes(const PerspectiveCase& c, Scales s) {
     const Pixels src = picture(c.picture, c.w, c.h), before = initialDestination(c.w, c.h);
     const bool bilinear = c.sampling == Sampling::Bilinear;
     const double VyD = static_cast<double>(Vy);
-    std::vector<TPtImg> ref(static_cast<size_t>(W)), dbl(static_cast<size_t>(W)),
-        wide(static_cast<size_t>(W));
-    std::vector<char> dblDone(static_cast<size_t>(W)), wideDone(static_cast<size_t>(W));
+    detail::RowPaths row(W);
+    auto& ref = row.ref;
+    auto& dbl = row.dbl;
+    auto& dblDone = row.dblDone;
     for (int64_t y = 0; y < H; ++y) {
         const long double f = height(H - y);
         const long double vyf = Vy - f, fvx = f * Vx, rowPos = H - f;
@@ -499,10 +517,7 @@ inline Escapes escapes(const PerspectiveCase& c, Scales s) {
                                                           sx.frac, fyD, margin, dbl[x]);
             }
         }
-        for (int64_t x = 0; x < W; ++x) {
-            wideDone[x] = dblDone[x];
-            wide[x] = dbl[x];
-        }
+        row.startWide();
         // AVX-512: the nearest method eight at a time, the blends sixteen at
         // a time in float, within tiles of 128 columns.
         for (int64_t x0 = 0; x0 < W && fastRow; x0 += 128) {
@@ -531,17 +546,10 @@ inline Escapes escapes(const PerspectiveCase& c, Scales s) {
                               detail::blendSingle(src[m + W + 1], src[m + 1], src[m], src[m + W],
                                                   sx.frac, fyD, halfLess, lanes[k]);
                 }
-                if (!decided) continue;
-                for (int k = 0; k < n; ++k) {
-                    wide[g + k] = lanes[k];
-                    wideDone[g + k] = true;
-                }
+                if (decided) row.acceptGroup(g, n, lanes);
             }
         }
-        for (int64_t x = 0; x < W; ++x) {
-            out.scalar += dblDone[x] && !detail::same(dbl[x], ref[x]);
-            out.vector += wideDone[x] && !detail::same(wide[x], ref[x]);
-        }
+        row.count(out);
     }
     return out;
 }
