@@ -56,10 +56,12 @@ void expectNear(uint32_t got, uint32_t want, int x, int y) {
 }
 
 TEST(CanvasPixels, ScalingDownIsTheMeanOfTheAreaCovered) {
-    // Whole and fractional ratios, one axis unscaled, down to one pixel; the
-    // largest is big enough to run on several threads.
-    const int sizes[][4] = {{640, 480, 320, 240}, {1000, 600, 300, 180}, {997, 613, 211, 97},
-                            {300, 200, 300, 57},  {31, 17, 1, 1},        {2400, 1800, 793, 595}};
+    // Whole and fractional ratios, one axis unscaled, down to one pixel, and
+    // more whole rows under an output row than its 16-bit sums take at once;
+    // the largest is big enough to run on several threads.
+    const int sizes[][4] = {{640, 480, 320, 240},  {1000, 600, 300, 180}, {997, 613, 211, 97},
+                            {300, 200, 300, 57},   {31, 17, 1, 1},        {40, 1201, 3, 2},
+                            {2400, 1800, 793, 595}};
     for (const auto& [width, height, outWidth, outHeight] : sizes) {
         SCOPED_TRACE(testing::Message()
                      << width << "x" << height << " to " << outWidth << "x" << outHeight);
