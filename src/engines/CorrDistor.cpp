@@ -139,8 +139,7 @@ void correctDistortion(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h,
                       0,
                       0};
     run.margin = fast::blendMargin(run.e);
-    run.halfLessMarginF =
-        std::nextafter(static_cast<float>(0.5 - fast::blendMarginSingle(run.e)), 0.0f);
+    run.halfLessMarginF = fast::halfLessSingle(fast::blendMarginSingle(run.e));
     const bool avx512 = activeKernel() == Kernel::Avx512;
     // distortionRows takes the run by value: a copy of its own, which its
     // byte stores cannot alias, stays in registers.

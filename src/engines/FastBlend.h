@@ -69,6 +69,13 @@ constexpr double blendMarginSingle(double e) {
     return 520.0 * (e + 0x1p-52 + 0x1p-25) + 0x1p-14 + 0x1p-38;
 }
 
+// What the float blends compare a channel's distance to its nearest
+// integer with: 1/2 less `margin`, rounded to float downwards, so that the
+// comparison in float is never looser than the margin.
+inline float halfLessSingle(double margin) {
+    return std::nextafter(static_cast<float>(0.5 - margin), 0.0f);
+}
+
 // Pixels that the fast paths handed to the exact formula, over all runs
 // (the benchmarks report it).
 inline std::atomic<int64_t> fallbacks{0};

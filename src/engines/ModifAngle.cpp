@@ -106,8 +106,7 @@ bool tilt(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h, const TiltParams
     run.e = 0x1p-48 * (static_cast<double>(W) + static_cast<double>(H) +
                        2.0 * (std::fabs(run.x1D) + std::fabs(run.y1D)) + 2.0);
     run.margin = fast::blendMargin(run.e);
-    run.halfLessMarginF =
-        std::nextafter(static_cast<float>(0.5 - fast::blendMarginSingle(run.e)), 0.0f);
+    run.halfLessMarginF = fast::halfLessSingle(fast::blendMarginSingle(run.e));
     const bool nearest = p.sampling == Sampling::Nearest;
     const Kernel kernel = activeKernel();
     if (nearest && kernel != Kernel::Avx512) {

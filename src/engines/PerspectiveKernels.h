@@ -107,8 +107,7 @@ inline PerspectiveRow rowOf(const PerspectiveRun& r, int64_t H, long double f, l
         (std::fabs(row.vyfD) * static_cast<double>(r.W) + std::fabs(row.fvxD)) / std::fabs(r.VyD);
     row.e = 0x1p-48 * q + 0x1p-52;
     row.margin = fast::blendMargin(row.e);
-    row.halfLessMarginF =
-        std::nextafter(static_cast<float>(0.5 - fast::blendMarginSingle(row.e)), 0.0f);
+    row.halfLessMarginF = fast::halfLessSingle(fast::blendMarginSingle(row.e));
     row.fast = row.fast && std::isfinite(row.e);
     return row;
 }

@@ -109,15 +109,12 @@ TALVINE_AVX512 int64_t gatherRowAvx512(const TPtImg* row, const TPtImg* sourceEn
             continue;
         }
         // Sources further apart: eight-byte words gathered.
-        const __m512i c0 =
-            _mm512_cvtepi32_epi64(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(cols + x)));
-        const __m512i c1 = _mm512_cvtepi32_epi64(
-            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cols + x + 8)));
         if (base + 3 * int64_t{cols[x + 15]} + 8 > end) break; // columns ascend
-        fast::store8(out + x, _mm512_i64gather_epi64(_mm512_add_epi64(_mm512_add_epi64(c0, c0), c0),
-                                                     base, 1));
-        fast::store8(out + x + 8, _mm512_i64gather_epi64(
-                                      _mm512_add_epi64(_mm512_add_epi64(c1, c1), c1), base, 1));
+        for (int64_t half = x; half < x + 16; half += 8)
+            fast::gatherStore8(out + half, row,
+                               _mm512_cvtepi32_epi64(_mm256_loadu_si256(
+                                   reinterpret_cast<const __m256i*>(cols + half))),
+                               0xFF);
     }
     return x;
 }

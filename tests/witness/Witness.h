@@ -195,8 +195,8 @@ inline Escapes escapes(const TiltCase& c, Scales s) {
                                 2.0 * (std::fabs(x1D) + std::fabs(y1D)) + 2.0);
     const double eS = e * s.position;
     const double margin = engines::fast::blendMargin(e) * s.blend;
-    const float halfLess = std::nextafter(
-        static_cast<float>(0.5 - engines::fast::blendMarginSingle(e) * s.single), 0.0f);
+    const float halfLess =
+        engines::fast::halfLessSingle(engines::fast::blendMarginSingle(e) * s.single);
     const bool nearest = c.sampling == Sampling::Nearest;
     detail::RowPaths row(W);
     auto& ref = row.ref;
@@ -323,8 +323,8 @@ inline Escapes escapes(const DistortionCase& c, Scales s) {
     const double kD = static_cast<double>(law.k), gD = static_cast<double>(law.g);
     const double e = 0x1p-44 * (static_cast<double>(W) + static_cast<double>(H));
     const double eS = e * s.position, margin = engines::fast::blendMargin(e) * s.blend;
-    const float halfLess = std::nextafter(
-        static_cast<float>(0.5 - engines::fast::blendMarginSingle(e) * s.single), 0.0f);
+    const float halfLess =
+        engines::fast::halfLessSingle(engines::fast::blendMarginSingle(e) * s.single);
     const bool nearest = c.sampling == Sampling::Nearest;
     // The pixel from the truncated offset (sx, sy): false when it has none.
     auto sample = [&](int64_t sx, int64_t sy, auto&& blend, TPtImg& o) {
@@ -484,8 +484,8 @@ inline Escapes escapes(const PerspectiveCase& c, Scales s) {
             (std::fabs(vyfD) * static_cast<double>(W) + std::fabs(fvxD)) / std::fabs(VyD);
         const double e = 0x1p-48 * q + 0x1p-52;
         const double eS = e * s.position, margin = engines::fast::blendMargin(e) * s.blend;
-        const float halfLess = std::nextafter(
-            static_cast<float>(0.5 - engines::fast::blendMarginSingle(e) * s.single), 0.0f);
+        const float halfLess =
+            engines::fast::halfLessSingle(engines::fast::blendMarginSingle(e) * s.single);
         fastRow = fastRow && std::isfinite(e);
         auto columnD = [&](int64_t x) { return (vyfD * static_cast<double>(x) + fvxD) / VyD; };
         for (int64_t x = 0; x < W; ++x) {
