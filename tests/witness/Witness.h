@@ -31,6 +31,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <random>
 #include <vector>
@@ -123,6 +124,20 @@ inline int64_t cvtt(double v) {
     return std::fabs(v) < 0x1p63 ? static_cast<int64_t>(v) : INT64_MIN;
 }
 
+// The hardware's fused multiply-add of floats, rounded once.  Not std::fma:
+// some C libraries (MinGW's) round a float fma twice, through double.
+// a * b is exact in double (48 bits); s + e == a * b + c exactly (TwoSum);
+// s rounded to odd toward e, then to float, rounds the exact sum once.
+inline float fmaSingle(float a, float b, float c) {
+    const double p = static_cast<double>(a) * b, cd = c;
+    const double s = p + cd, z = s - p;
+    const double e = (p - (s - z)) + (cd - z);
+    uint64_t bits;
+    std::memcpy(&bits, &s, sizeof bits);
+    if (e == 0 || (bits & 1) != 0) return static_cast<float>(s);
+    return static_cast<float>(std::nextafter(s, e > 0 ? HUGE_VAL : -HUGE_VAL));
+}
+
 // blendPacked16f for one pixel: the float blend of the double fractions;
 // false when a channel lies half less the margin or further from its integer.
 inline bool blendSingle(const TPtImg& a, const TPtImg& b, const TPtImg& c, const TPtImg& d,
@@ -131,8 +146,8 @@ inline bool blendSingle(const TPtImg& a, const TPtImg& b, const TPtImg& c, const
     for (int k = 0; k < 3; ++k) {
         const auto A = static_cast<float>(a.octets[k]), B = static_cast<float>(b.octets[k]),
                    C = static_cast<float>(c.octets[k]), D = static_cast<float>(d.octets[k]);
-        const float top = std::fma(u, B - C, C), bottom = std::fma(u, A - D, D);
-        const float value = std::fma(v, bottom - top, top);
+        const float top = fmaSingle(u, B - C, C), bottom = fmaSingle(u, A - D, D);
+        const float value = fmaSingle(v, bottom - top, top);
         const float r = std::nearbyint(value);
         if (!(std::fabs(value - r) < halfLessMargin)) return false;
         out.octets[k] = static_cast<uint8_t>(r);
