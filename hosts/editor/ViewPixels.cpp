@@ -1,6 +1,7 @@
 #include "ViewPixels.h"
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 #include <thread>
 #include <type_traits>
@@ -60,59 +61,143 @@ Axis axis(int in, int out) {
     return a;
 }
 
-// s[i] += row[i] * w over a row of channel bytes: the hot loop, built for
-// AVX2 as well where the compiler can choose at load time.
+// The weighted sums of up to four rows of channel bytes, s[i] = row0[i] *
+// w[0] + ..., added to s[i] unless `fresh`: the hot loop, built for AVX2 as
+// well where the compiler can choose at load time.  Four rows a pass keep
+// the sums' row from being read and written once per picture row.
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__linux__)
 #define TALVINE_VIEW_CLONES __attribute__((target_clones("avx2", "default")))
 #else
 #define TALVINE_VIEW_CLONES
 #endif
 
-TALVINE_VIEW_CLONES void accumulate(uint32_t* s, const uint8_t* row, size_t n, uint32_t w) {
-    for (size_t i = 0; i < n; ++i)
-        s[i] += row[i] * w;
+template <class Sum>
+TALVINE_VIEW_CLONES void accumulate4(Sum* __restrict s, const uint8_t* __restrict r0,
+                                     const uint8_t* __restrict r1, const uint8_t* __restrict r2,
+                                     const uint8_t* __restrict r3, const Sum* w, int rows, size_t n,
+                                     bool fresh) {
+    const Sum w0 = w[0], w1 = w[1], w2 = w[2], w3 = w[3];
+    // Each case its own loop: a row weighed zero would cost as much as one
+    // that counts.
+    auto pass = [&](auto term) {
+        if (fresh)
+            for (size_t i = 0; i < n; ++i)
+                s[i] = term(i);
+        else
+            for (size_t i = 0; i < n; ++i)
+                s[i] += term(i);
+    };
+    switch (rows) {
+    case 1:
+        pass([&](size_t i) { return r0[i] * w0; });
+        break;
+    case 2:
+        pass([&](size_t i) { return r0[i] * w0 + r1[i] * w1; });
+        break;
+    case 3:
+        pass([&](size_t i) { return r0[i] * w0 + r1[i] * w1 + r2[i] * w2; });
+        break;
+    default:
+        pass([&](size_t i) { return r0[i] * w0 + r1[i] * w1 + r2[i] * w2 + r3[i] * w3; });
+    }
 }
 
-void accumulate(uint64_t* s, const uint8_t* row, size_t n, uint64_t w) {
-    for (size_t i = 0; i < n; ++i)
-        s[i] += row[i] * w;
+// One output pixel across: where the running sums of its two end pixels
+// start, their weights, and the weight of each pixel between them (every
+// picture pixel wholly under an output pixel weighs the output's width in
+// the axis's units; 0 where a single pixel lies under it).
+struct Span {
+    size_t left, right;
+    double wLeft, wRight, wInner;
+};
+
+typedef double Double4 __attribute__((vector_size(32)));
+typedef int32_t Int4 __attribute__((vector_size(16)));
+
+// An output row from the running sums of its summed picture row
+// (runningSums).  Every term is a whole number below 2^53 (the sums stay
+// under 255 * width * height), so the doubles hold them exactly, in any
+// order; the fourth lane is never used.
+TALVINE_VIEW_CLONES void acrossRow(const double* running, const Span* spans, int outWidth,
+                                   double norm, uint32_t* o) {
+    for (int x = 0; x < outWidth; ++x) {
+        const Span& sp = spans[x];
+        Double4 l0, l1, r0, r1;
+        std::memcpy(&l0, running + sp.left, sizeof l0);
+        std::memcpy(&l1, running + sp.left + 4, sizeof l1);
+        std::memcpy(&r0, running + sp.right, sizeof r0);
+        std::memcpy(&r1, running + sp.right + 4, sizeof r1);
+        const Double4 v = (l1 - l0) * sp.wLeft + (r1 - r0) * sp.wRight + (r0 - l1) * sp.wInner;
+        Int4 level = __builtin_convertvector(v * norm + 0.5, Int4);
+        level = level < 255 ? level : 255;
+        o[x] = 0xff000000u | static_cast<uint32_t>(level[0]) << 16 |
+               static_cast<uint32_t>(level[1]) << 8 | static_cast<uint32_t>(level[2]);
+    }
+}
+
+// running[4j + c] = channel c of pixels 0 to j - 1 of a row of sums, for j
+// up to the row's end (n / 3), as doubles (whole numbers below 2^52 here,
+// exact; 2^52 added to their bits and taken away again converts them).  The
+// three channels and the next pixel's red run in four lanes, stored aligned
+// four to a pixel; the fourth lane is never read.
+template <class Sum>
+TALVINE_VIEW_CLONES void runningSums(const Sum* sum, size_t n, double* running) {
+    typedef int64_t Int64x4 __attribute__((vector_size(32)));
+    typedef Sum Sum4 __attribute__((vector_size(4 * sizeof(Sum))));
+    const Int64x4 magic = {0x4330000000000000, 0x4330000000000000, 0x4330000000000000,
+                           0x4330000000000000};
+    Int64x4 total = {0, 0, 0, 0};
+    for (size_t i = 0;; i += 3, running += 4) {
+        const Int64x4 bits = total + magic;
+        Double4 value;
+        std::memcpy(&value, &bits, sizeof value);
+        value -= 0x1p52;
+        std::memcpy(running, &value, sizeof value);
+        if (i == n) break;
+        Sum4 next;
+        std::memcpy(&next, sum + i, sizeof next);
+        total += __builtin_convertvector(next, Int64x4);
+    }
 }
 
 // Rows first: the picture's rows under an output row, weighted, summed into
-// `Sum`s (a row's weights add up to the picture's height); then across.
+// `Sum`s (a row's weights add up to the picture's height); then across, as
+// differences of running sums.
 template <class Sum>
 void scaleRows(const uint8_t* rgb, ptrdiff_t stride, int width, int height, uint32_t* out,
                ptrdiff_t outStride, int outWidth, int outHeight, int first, int last) {
     const Axis across = axis(width, outWidth), down = axis(height, outHeight);
     const double norm = 1.0 / (static_cast<double>(width) * height);
     const size_t n = static_cast<size_t>(width) * 3;
-    std::vector<Sum> sum(n);
+    std::vector<Sum> sum(n + 1); // one past: the last pixel's fourth lane
+    std::vector<double> running((n / 3 + 1) * 4);
+    std::vector<Span> spans(static_cast<size_t>(outWidth));
+    for (size_t x = 0; x < spans.size(); ++x) {
+        const size_t from = static_cast<size_t>(across.from[x]);
+        const size_t taps = static_cast<size_t>(across.from[x + 1]) - from;
+        const size_t left = static_cast<size_t>(across.first[x]) * 4;
+        // A single pixel: its weight on the left end, none elsewhere (the
+        // right end is the same pixel, the middle empty).
+        spans[x] = {left, left + (taps - 1) * 4, static_cast<double>(across.weight[from]),
+                    taps > 1 ? static_cast<double>(across.weight[from + taps - 1]) : 0.0,
+                    taps > 1 ? static_cast<double>(outWidth) : 0.0};
+    }
     for (int y = first; y < last; ++y) {
-        std::fill(sum.begin(), sum.end(), Sum{0});
-        const int top = down.first[static_cast<size_t>(y)];
-        for (int k = down.from[static_cast<size_t>(y)]; k < down.from[static_cast<size_t>(y) + 1];
-             ++k) {
-            const uint8_t* row = rgb + (top + k - down.from[static_cast<size_t>(y)]) * stride;
-            accumulate(sum.data(), row, n, Sum{down.weight[static_cast<size_t>(k)]});
-        }
-        uint32_t* o = out + y * outStride;
-        for (int x = 0; x < outWidth; ++x) {
-            uint64_t r = 0, g = 0, b = 0;
-            const Sum* s =
-                sum.data() + static_cast<size_t>(across.first[static_cast<size_t>(x)]) * 3;
-            for (int k = across.from[static_cast<size_t>(x)];
-                 k < across.from[static_cast<size_t>(x) + 1]; ++k, s += 3) {
-                const uint64_t w = across.weight[static_cast<size_t>(k)];
-                r += s[0] * w;
-                g += s[1] * w;
-                b += s[2] * w;
+        const size_t yi = static_cast<size_t>(y);
+        const int top = down.first[yi], taps = down.from[yi + 1] - down.from[yi];
+        for (int k = 0; k < taps; k += 4) {
+            const uint8_t* rows[4];
+            Sum w[4];
+            for (int j = 0; j < 4; ++j) {
+                const int tap = std::min(k + j, taps - 1); // past the last, unused
+                rows[j] = rgb + (top + tap) * stride;
+                w[j] = Sum{down.weight[static_cast<size_t>(down.from[yi] + tap)]};
             }
-            auto level = [norm](uint64_t v) {
-                return std::min<uint32_t>(
-                    255, static_cast<uint32_t>(static_cast<double>(v) * norm + 0.5));
-            };
-            o[x] = 0xff000000u | level(r) << 16 | level(g) << 8 | level(b);
+            accumulate4(sum.data(), rows[0], rows[1], rows[2], rows[3], w, std::min(4, taps - k), n,
+                        k == 0);
         }
+        runningSums(sum.data(), n, running.data());
+        acrossRow(running.data(), spans.data(), outWidth, norm, out + y * outStride);
     }
 }
 
