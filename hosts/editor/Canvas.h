@@ -15,6 +15,9 @@
 #include <QRectF>
 #include <QWidget>
 
+#include <cstdint>
+#include <vector>
+
 class QPainter;
 
 namespace talvine::editor {
@@ -42,7 +45,8 @@ class Canvas : public QWidget {
     void pictureChanged();
     // What paints draw from, made from the picture once per picture,
     // preview, zoom and before/after switch, in a format the screen takes
-    // as it is: below 100 % the whole picture scaled smoothly to the zoom;
+    // as it is: below 100 % the whole picture scaled smoothly to the zoom
+    // (with the grid laid over it when shown);
     // from 100 % the picture's pixels around what shows, unscaled.  A paint
     // copies from it the part of the widget it exposes, nothing more.
     // Empty until the first paint; for tests.
@@ -83,6 +87,11 @@ class Canvas : public QWidget {
     void buildView(const uint8_t* pixels, int width, int height, const QRect& exposed);
     bool grid_ = false;
     bool before_ = false;
+    struct GridLine {
+        QRect rect;    // widget coordinates
+        uint32_t argb; // not premultiplied
+    };
+    std::vector<GridLine> gridLines() const;
     void paintGrid(QPainter& p);
     QRectF onScreen(const PixelRect& r) const;
     void paintMarkers(QPainter& p);

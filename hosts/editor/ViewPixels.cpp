@@ -233,4 +233,26 @@ void scaleDownRgb(const uint8_t* rgb, ptrdiff_t stride, int width, int height, u
     });
 }
 
+void tintRect(uint32_t* pixels, ptrdiff_t stride, int width, int height, int x, int y, int w, int h,
+              uint32_t argb) {
+    const int left = std::max(x, 0), top = std::max(y, 0);
+    const int right = static_cast<int>(std::min<int64_t>(int64_t{x} + w, width));
+    const int bottom = static_cast<int>(std::min<int64_t>(int64_t{y} + h, height));
+    const uint32_t alpha = argb >> 24, keep = 255 - alpha;
+    uint32_t laid[3];
+    for (int c = 0; c < 3; ++c)
+        laid[c] = (argb >> (16 - 8 * c) & 0xff) * alpha + 127;
+    for (int row = top; row < bottom; ++row) {
+        uint32_t* p = pixels + row * stride;
+        for (int col = left; col < right; ++col) {
+            uint32_t pixel = p[col] & 0xff000000u;
+            for (int c = 0; c < 3; ++c) {
+                const int shift = 16 - 8 * c;
+                pixel |= (laid[c] + (p[col] >> shift & 0xff) * keep) / 255 << shift;
+            }
+            p[col] = pixel;
+        }
+    }
+}
+
 } // namespace talvine::editor

@@ -24,4 +24,11 @@ void convertRgb(const uint8_t* rgb, ptrdiff_t stride, int x, int y, int width, i
 void scaleDownRgb(const uint8_t* rgb, ptrdiff_t stride, int width, int height, uint32_t* out,
                   ptrdiff_t outStride, int outWidth, int outHeight);
 
+// Lays the colour `argb` (0xAARRGGBB, not premultiplied) over the
+// rectangle (x, y, w, h) of 32-bit pixels (width x height, rows `stride`
+// apart), clipped to them: each channel becomes
+// (colour * alpha + pixel * (255 - alpha)) / 255, rounded.
+void tintRect(uint32_t* pixels, ptrdiff_t stride, int width, int height, int x, int y, int w, int h,
+              uint32_t argb);
+
 } // namespace talvine::editor

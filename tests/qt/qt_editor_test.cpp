@@ -1085,6 +1085,33 @@ TEST_F(EditorTest, GridAndBeforeAfterWhileStraightening) {
     EXPECT_FALSE(canvas.gridShown());
 }
 
+// The grid shows the same whether the picture is scaled down (where it is
+// laid into the view's pixels) or shown from full size (where it is painted
+// over them): dark lines three pixels wide with a light middle, and nothing
+// of it once it is turned off.
+TEST_F(EditorTest, TheGridShowsAtEveryZoomAndGoesWhenTurnedOff) {
+    Canvas& canvas = window_->canvas();
+    core_->open(Picture{800, 600, std::vector<uint8_t>(800 * 600 * 3, 128)});
+    for (const double zoom : {0.5, 2.0}) {
+        SCOPED_TRACE(zoom);
+        canvas.setZoom(zoom);
+        // Eight cells across the shorter side: the first vertical line.
+        const int line = static_cast<int>(std::lround(600 * zoom / 8));
+        canvas.setGrid(true);
+        QImage shown = canvas.grab().toImage();
+        EXPECT_NEAR(qRed(shown.pixel(line - 1, 5)), 73, 1) << "the dark casing";
+        EXPECT_NEAR(qRed(shown.pixel(line, 5)), 180, 1) << "the light line";
+        EXPECT_NEAR(qRed(shown.pixel(line + 1, 5)), 73, 1);
+        EXPECT_EQ(qRed(shown.pixel(line + 2, 5)), 128);
+        EXPECT_EQ(qRed(shown.pixel(line / 2, 5)), 128);
+        canvas.setGrid(false);
+        shown = canvas.grab().toImage();
+        EXPECT_EQ(qRed(shown.pixel(line - 1, 5)), 128);
+        EXPECT_EQ(qRed(shown.pixel(line, 5)), 128);
+    }
+    canvas.setZoom(1);
+}
+
 // Opened and saved pictures are remembered, newest first, in File > Open
 // recent, and an entry opens its picture.
 TEST_F(EditorTest, RecentFilesAreRememberedAndOpen) {
