@@ -107,6 +107,32 @@ TEST(CanvasPixels, SizesItCannotMakeLeaveTheOutputAlone) {
     EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](uint32_t v) { return v == 7; }));
 }
 
+// A colour laid over a rectangle: each channel the colour's share by its
+// alpha and the pixel's by the rest, rounded; the rectangle clipped to the
+// pixels (here it starts left of them and runs past their bottom), the
+// pixels' alpha and everything outside left alone.
+TEST(CanvasPixels, TintingLaysTheColourOverTheRectangleOnly) {
+    const int width = 6, height = 4, stride = 8;
+    std::vector<uint32_t> pixels(size_t(stride) * height, 0xff804020u);
+    tintRect(pixels.data(), stride, width, height, -2, 1, 4, 10, 0x6e000000u);
+    tintRect(pixels.data(), stride, width, height, 5, 0, 3, 1, 0x96ffffffu);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < stride; ++x) {
+            uint32_t want = 0xff804020u;
+            if (x < 2 && y >= 1) // 128, 64, 32 at 145/255
+                want = 0xff492412u;
+            if (x == 5 && y == 0) // 255 at 150/255 over 128, 64, 32 at 105/255
+                want = 0xffcbb0a3u;
+            EXPECT_EQ(pixels[size_t(y) * stride + x], want) << x << ", " << y;
+        }
+    // Wholly outside, or empty: nothing.
+    const std::vector<uint32_t> before = pixels;
+    tintRect(pixels.data(), stride, width, height, width, 0, 5, 5, 0xff000000u);
+    tintRect(pixels.data(), stride, width, height, 0, -9, 5, 9, 0xff000000u);
+    tintRect(pixels.data(), stride, width, height, 1, 1, 0, 3, 0xff000000u);
+    EXPECT_EQ(pixels, before);
+}
+
 TEST(CanvasPixels, APartConvertsOneForOne) {
     // Big enough for several threads.
     const int width = 3000, height = 2000;
