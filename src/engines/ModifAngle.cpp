@@ -132,7 +132,7 @@ bool tilt(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h, const TiltParams
         });
         return true;
     }
-    // Tiles of 16 rows by 128 columns: the source pixels a tile reads stay
+    // Tiles of 32 rows by 384 columns: the source pixels a tile reads stay
     // in the cache whatever the angle, where whole rows would sweep across
     // hundreds of source rows.
     // The order of a tile's rows changes how well the hardware prefetcher

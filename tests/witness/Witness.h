@@ -256,10 +256,11 @@ inline Escapes escapes(const TiltCase& c, Scales s) {
             }
         }
         // AVX-512: the nearest method eight at a time, the blends sixteen at
-        // a time in float, within tiles of 128 columns.
+        // a time in float, within the engine's tiles.
         row.startWide();
-        for (int64_t x0 = 0; x0 < W; x0 += 128) {
-            const int64_t xEnd = std::min(W, x0 + 128);
+        constexpr int64_t tile = engines::tiltkernel::kTileColumns;
+        for (int64_t x0 = 0; x0 < W; x0 += tile) {
+            const int64_t xEnd = std::min(W, x0 + tile);
             if (nearest) {
                 for (int64_t g = x0; g + 8 <= xEnd; g += 8) {
                     bool decided = true;
