@@ -313,6 +313,34 @@ TEST(FastPathSinglePrecision, TiltBlendsMatchThePlainLoopOnNoisyAndSmoothPicture
     engines::setKernel(before);
 }
 
+// The distortion works in tiles of rows and columns about the centre:
+// pictures of several tiles each way, odd and even sides and partial tiles
+// at every edge, each kernel against one plain loop.
+TEST(FastPathTiles, DistortionMatchesThePlainLoopAcrossTiles) {
+    const Kernel before = engines::activeKernel();
+    std::mt19937 rng(17);
+    for (auto [w, h] : {std::pair{1701, 131}, std::pair{1000, 70}}) {
+        const PtsImg src = test::randomPicture(w, h, rng());
+        for (int position : {-60, 35, 100})
+            for (auto law : {engines::DistortionLaw::Linear, engines::DistortionLaw::Square})
+                for (Sampling s : {Sampling::Nearest, Sampling::Bilinear}) {
+                    const engines::DistortionParams p{position, law, s};
+                    PtsImg ref = test::randomPicture(w, h, 5);
+                    engines::reference::correctDistortion(src.data(), ref.data(), w, h, p);
+                    for (Kernel k : {Kernel::Baseline, Kernel::Avx2, Kernel::Avx512}) {
+                        if (!engines::setKernel(k)) continue;
+                        PtsImg fast = test::randomPicture(w, h, 5);
+                        engines::correctDistortion(src.data(), fast.data(), w, h, p);
+                        ASSERT_EQ(bytesOf(fast), bytesOf(ref))
+                            << w << "x" << h << " rate " << position << " law "
+                            << static_cast<int>(law) << " bilinear " << (s == Sampling::Bilinear)
+                            << " kernel " << static_cast<int>(k);
+                    }
+                }
+    }
+    engines::setKernel(before);
+}
+
 TEST(FastPathScreen, RefusesPositionsNearIntegersAndBlendsNearTies) {
     engines::fast::Split s;
     EXPECT_FALSE(engines::fast::splitPosition(3.0, 1e-9, s));

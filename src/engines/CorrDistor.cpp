@@ -1,18 +1,20 @@
 // The distortion: the plain reference loop, and the public function, which
-// forms the offsets of a pair of rows once in double and deals the pairs out
-// to the kernel chosen at start-up.  The offsets in double, the exact and
-// screened pixels and the error bound they rest on are in
-// CorrDistorKernels.h; the AVX-512 rows in CorrDistorAvx512.cpp.
+// forms the offsets in double once for the four mirror pixels of each
+// (|dx|, |dy|) and deals bands of rows out to the kernel chosen at start-up,
+// a tile at a time.  The offsets in double, the exact and screened pixels
+// and the error bound they rest on are in CorrDistorKernels.h; the AVX-512
+// rows in CorrDistorAvx512.cpp.
 #include "engines/CorrDistor.h"
 
 #include "engines/CorrDistorKernels.h"
 #include "engines/Dispatch.h"
 #include "engines/Parallel.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <stdexcept>
-#include <vector>
 
 namespace talvine::engines {
 namespace {
@@ -24,6 +26,7 @@ using distortion::sourceOffset;
 using distortionkernel::distortionPixel;
 using distortionkernel::DistortionRun;
 using distortionkernel::offsetD;
+using distortionkernel::OffsetTable;
 using distortionkernel::sample;
 
 int64_t checkedCount(int32_t w, int32_t h, const DistortionParams& p) {
@@ -78,32 +81,57 @@ void correctDistortion(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h,
 
 namespace {
 
-// The rows cy + ady and cy - ady; returns the number of exact pixels.
-int64_t distortionRows(const DistortionRun r, int64_t ady, std::vector<double>& table,
-                       bool avx512) {
-    // cx >= W - 1 - cx, so 0..cx covers every |dx|; likewise for rows.
-    double* tX = table.data();
-    double* tY = table.data() + (r.cx + 1);
-    if (avx512) {
-        distortionkernel::tableAvx512(r.lawD, ady, r.cx, tX, tY);
-    } else {
-        for (int64_t adx = ady == 0 ? 1 : 0; adx <= r.cx; ++adx)
-            offsetD(r.lawD, adx, ady, tX[adx], tY[adx]);
-    }
-    if (ady == 0) tX[0] = tY[0] = 0; // the centre: offset (0, 0)
-    int64_t exact = 0;
-    for (int side = 0; side < 2; ++side) {
-        if (side == 1 && ady == 0) break;
-        const int64_t y = side == 0 ? r.cy + ady : r.cy - ady;
-        if (y >= r.H) continue;
-        const bool up = side == 1;
-        TPtImg* row = r.dst + y * r.W;
+// Tiles of kBand pairs of rows cy -+ |dy| by kBlock values of |dx|: four
+// pieces of kBand rows, one in each quadrant about the centre, read from
+// kBand tables of kBlock offsets.  Whole rows read their source along
+// curves that cross hundreds of source rows, a line or so from each, and
+// most reads miss the cache; a piece reads a compact patch, each source
+// row's lines one after another as the piece's rows go down (at 6000 x
+// 4000, rate 35, one thread: nearest 70 -> 56 ms, bilinear 85 -> 77; bands
+// of 16 and blocks of 192 no better; prefetching the lines of later rows
+// or columns gained nothing).
+constexpr int64_t kBand = 32, kBlock = 384;
+
+// The pixels with |dy| in [dy0, dy1) and |dx| in [a0, a1), a quadrant at a
+// time; returns the number of exact pixels.  `tables` has room for
+// 2 * kBand * kBlock doubles.
+int64_t distortionTile(const DistortionRun r, int64_t dy0, int64_t dy1, int64_t a0, int64_t a1,
+                       double* tables, bool avx512) {
+    // The table of |dy| = ady: X at tableAt(ady), Y kBlock further.
+    const auto tableAt = [&](int64_t ady) { return tables + (ady - dy0) * 2 * kBlock; };
+    for (int64_t ady = dy0; ady < dy1; ++ady) {
+        double* X = tableAt(ady);
+        double* Y = X + kBlock;
         if (avx512) {
-            exact += distortionkernel::rowAvx512(r, tX, tY, ady, up, y, row);
-            continue;
+            distortionkernel::tableAvx512(r.lawD, ady, a0, a1, X, Y);
+        } else {
+            for (int64_t adx = a0; adx < a1; ++adx)
+                offsetD(r.lawD, adx, ady, X[adx - a0], Y[adx - a0]);
         }
-        for (int64_t x = 0; x < r.W; ++x)
-            exact += distortionPixel(r, tX, tY, ady, up, x, y, row);
+        if (ady == 0 && a0 == 0) X[0] = Y[0] = 0; // the centre: offset (0, 0)
+    }
+    int64_t exact = 0;
+    // cx >= W - 1 - cx, so |dx| <= cx covers both sides.  The right piece
+    // takes the centre column, the left one stops before it.
+    const int64_t pieces[2][2] = {
+        {r.cx + a0, std::min(r.W, r.cx + a1)},
+        {std::max<int64_t>(0, r.cx - a1 + 1), std::min(r.cx, r.cx - a0 + 1)}};
+    for (const bool up : {false, true}) {
+        for (const auto& piece : pieces) {
+            const int64_t x0 = piece[0], x1 = piece[1];
+            for (int64_t ady = dy0; x0 < x1 && ady < dy1; ++ady) {
+                const int64_t y = up ? r.cy - ady : r.cy + ady;
+                if ((up && ady == 0) || y >= r.H) continue;
+                const OffsetTable t{tableAt(ady), tableAt(ady) + kBlock, a0};
+                TPtImg* row = r.dst + y * r.W;
+                if (avx512) {
+                    exact += distortionkernel::rowAvx512(r, t, ady, up, y, x0, x1, row);
+                    continue;
+                }
+                for (int64_t x = x0; x < x1; ++x)
+                    exact += distortionPixel(r, t, ady, up, x, y, row);
+            }
+        }
     }
     return exact;
 }
@@ -141,13 +169,14 @@ void correctDistortion(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h,
     run.margin = fast::blendMargin(run.e);
     run.halfLessMarginF = fast::halfLessSingle(fast::blendMarginSingle(run.e));
     const bool avx512 = activeKernel() == Kernel::Avx512;
-    // distortionRows takes the run by value: a copy of its own, which its
+    // distortionTile takes the run by value: a copy of its own, which its
     // byte stores cannot alias, stays in registers.
-    parallelFor(run.cy + 1, 8, [&](int64_t begin, int64_t end) {
-        std::vector<double> table(static_cast<size_t>(2 * (run.cx + 1)));
+    parallelFor(run.cy + 1, kBand, [&](int64_t begin, int64_t end) {
+        const auto tables = std::make_unique_for_overwrite<double[]>(2 * kBand * kBlock);
         int64_t exact = 0;
-        for (int64_t ady = begin; ady < end; ++ady)
-            exact += distortionRows(run, ady, table, avx512);
+        for (int64_t a0 = 0; a0 <= run.cx; a0 += kBlock)
+            exact += distortionTile(run, begin, end, a0, std::min(run.cx + 1, a0 + kBlock),
+                                    tables.get(), avx512);
         fast::fallbacks.fetch_add(exact, std::memory_order_relaxed);
     });
 }

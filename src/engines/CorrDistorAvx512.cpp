@@ -5,6 +5,8 @@
 #include "engines/CorrDistorKernels.h"
 #include "engines/FastBlendAvx512.h"
 
+#include <algorithm>
+
 namespace talvine::engines::distortionkernel {
 namespace {
 
@@ -14,18 +16,18 @@ struct Offsets8 {
     __m512d X, Y;
 };
 
-TALVINE_AVX512 inline Offsets8 offsets8(const DistortionRun& r, const double* tX, const double* tY,
-                                        bool up, int64_t x) {
+TALVINE_AVX512 inline Offsets8 offsets8(const DistortionRun& r, const OffsetTable& t, bool up,
+                                        int64_t x) {
     const __m512i reverse = _mm512_setr_epi64(7, 6, 5, 4, 3, 2, 1, 0);
     const __m512d sign = _mm512_set1_pd(-0.0);
     Offsets8 o;
     if (x >= r.cx) {
-        o.X = _mm512_loadu_pd(tX + (x - r.cx));
-        o.Y = _mm512_loadu_pd(tY + (x - r.cx));
+        o.X = _mm512_loadu_pd(t.X + (x - r.cx - t.first));
+        o.Y = _mm512_loadu_pd(t.Y + (x - r.cx - t.first));
     } else { // |dx| falls from cx - x: the table backwards, X negated
-        o.X = _mm512_xor_pd(_mm512_permutexvar_pd(reverse, _mm512_loadu_pd(tX + (r.cx - x - 7))),
-                            sign);
-        o.Y = _mm512_permutexvar_pd(reverse, _mm512_loadu_pd(tY + (r.cx - x - 7)));
+        o.X = _mm512_xor_pd(
+            _mm512_permutexvar_pd(reverse, _mm512_loadu_pd(t.X + (r.cx - x - 7 - t.first))), sign);
+        o.Y = _mm512_permutexvar_pd(reverse, _mm512_loadu_pd(t.Y + (r.cx - x - 7 - t.first)));
     }
     if (up) o.Y = _mm512_xor_pd(o.Y, sign);
     return o;
@@ -39,9 +41,9 @@ struct Positions8 {
     __mmask8 decided;
 };
 
-TALVINE_AVX512 inline Positions8 positions8(const DistortionRun& r, const double* tX,
-                                            const double* tY, bool up, int64_t x) {
-    const Offsets8 o = offsets8(r, tX, tY, up, x);
+TALVINE_AVX512 inline Positions8 positions8(const DistortionRun& r, const OffsetTable& t, bool up,
+                                            int64_t x) {
+    const Offsets8 o = offsets8(r, t, up, x);
     const __m512d e = _mm512_set1_pd(r.e);
     Positions8 p;
     __mmask8 decidedX, decidedY;
@@ -56,9 +58,9 @@ TALVINE_AVX512 inline Positions8 positions8(const DistortionRun& r, const double
 
 // Eight bilinear pixels at x in double; false when a lane needs the scalar
 // path.
-TALVINE_AVX512 inline bool octAvx512(const DistortionRun& r, const double* tX, const double* tY,
-                                     bool up, int64_t x, TPtImg* row) {
-    const Positions8 p = positions8(r, tX, tY, up, x);
+TALVINE_AVX512 inline bool octAvx512(const DistortionRun& r, const OffsetTable& t, bool up,
+                                     int64_t x, TPtImg* row) {
+    const Positions8 p = positions8(r, t, up, x);
     if (p.decided != 0xFF) return false;
     const __mmask8 inside = fast::inRange8(p.m, 0, r.limit);
     if (inside != fast::inRange8(p.m, 0, r.limit - 2)) return false;
@@ -75,9 +77,9 @@ TALVINE_AVX512 inline bool octAvx512(const DistortionRun& r, const double* tX, c
 // Sixteen bilinear pixels at x, all with a source, blended in single
 // precision; false when a lane needs more (the eight-pixel path then takes
 // over).
-TALVINE_AVX512 inline bool hexAvx512(const DistortionRun& r, const double* tX, const double* tY,
-                                     bool up, int64_t x, TPtImg* row) {
-    const Positions8 a = positions8(r, tX, tY, up, x), b = positions8(r, tX, tY, up, x + 8);
+TALVINE_AVX512 inline bool hexAvx512(const DistortionRun& r, const OffsetTable& t, bool up,
+                                     int64_t x, TPtImg* row) {
+    const Positions8 a = positions8(r, t, up, x), b = positions8(r, t, up, x + 8);
     // Every lane decided, and its four reads inside the source: the base
     // below limit - 2 puts the diagonal at count - 2 at most.
     if ((a.decided & b.decided & fast::inRange8(a.m, 0, r.limit - 2) &
@@ -93,9 +95,9 @@ TALVINE_AVX512 inline bool hexAvx512(const DistortionRun& r, const double* tX, c
 // offsets stay below 9 * Rmax < 2^34, so the conversions are exact, and so
 // is the 64-bit product.  The eight-byte words at the sources are gathered
 // and their first three bytes kept.
-TALVINE_AVX512 inline bool nearestOctAvx512(const DistortionRun& r, const double* tX,
-                                            const double* tY, bool up, int64_t x, TPtImg* row) {
-    const Offsets8 o = offsets8(r, tX, tY, up, x);
+TALVINE_AVX512 inline bool nearestOctAvx512(const DistortionRun& r, const OffsetTable& t, bool up,
+                                            int64_t x, TPtImg* row) {
+    const Offsets8 o = offsets8(r, t, up, x);
     const __m512d e = _mm512_set1_pd(r.e);
     const __m512i sx = _mm512_cvttpd_epi64(_mm512_sub_pd(o.X, e));
     const __m512i sy = _mm512_cvttpd_epi64(_mm512_sub_pd(o.Y, e));
@@ -115,49 +117,52 @@ TALVINE_AVX512 inline bool nearestOctAvx512(const DistortionRun& r, const double
 
 } // namespace
 
-TALVINE_AVX512 int64_t rowAvx512(const DistortionRun r, const double* tX, const double* tY,
-                                 int64_t ady, bool up, int64_t y, TPtImg* row) {
+TALVINE_AVX512 int64_t rowAvx512(const DistortionRun r, const OffsetTable& t, int64_t ady, bool up,
+                                 int64_t y, int64_t x0, int64_t x1, TPtImg* row) {
     int64_t exact = 0;
-    const auto one = [&](int64_t x) { exact += distortionPixel(r, tX, tY, ady, up, x, y, row); };
+    const auto one = [&](int64_t x) { exact += distortionPixel(r, t, ady, up, x, y, row); };
     if (ady == 0) { // the centre row: pixel by pixel
-        for (int64_t x = 0; x < r.W; ++x)
+        for (int64_t x = x0; x < x1; ++x)
             one(x);
         return exact;
     }
     // Groups that do not straddle the centre column, which is done alone
     // (cx < W).
+    const int64_t leftEnd = std::min(x1, r.cx), rightBegin = std::max(x0, r.cx + 1);
+    const bool centre = x0 <= r.cx && r.cx < x1;
     if (r.sampling == Sampling::Nearest) {
         const auto oct = [&](int64_t x)
-                             TALVINE_AVX512 { return nearestOctAvx512(r, tX, tY, up, x, row); };
-        fast::spans<8>(0, r.cx, oct, one);
-        one(r.cx);
-        fast::spans<8>(r.cx + 1, r.W, oct, one);
+                             TALVINE_AVX512 { return nearestOctAvx512(r, t, up, x, row); };
+        fast::spans<8>(x0, leftEnd, oct, one);
+        if (centre) one(r.cx);
+        fast::spans<8>(rightBegin, x1, oct, one);
         return exact;
     }
-    const auto oct = [&](int64_t x) TALVINE_AVX512 { return octAvx512(r, tX, tY, up, x, row); };
-    const auto hex = [&](int64_t x) TALVINE_AVX512 { return hexAvx512(r, tX, tY, up, x, row); };
-    fast::hexSpans(0, r.cx, hex, oct, one);
-    one(r.cx);
-    fast::hexSpans(r.cx + 1, r.W, hex, oct, one);
+    const auto oct = [&](int64_t x) TALVINE_AVX512 { return octAvx512(r, t, up, x, row); };
+    const auto hex = [&](int64_t x) TALVINE_AVX512 { return hexAvx512(r, t, up, x, row); };
+    fast::hexSpans(x0, leftEnd, hex, oct, one);
+    if (centre) one(r.cx);
+    fast::hexSpans(rightBegin, x1, hex, oct, one);
     return exact;
 }
 
-TALVINE_AVX512 void tableAvx512(const LawD& law, int64_t ady, int64_t cx, double* tX, double* tY) {
+TALVINE_AVX512 void tableAvx512(const LawD& law, int64_t ady, int64_t a0, int64_t a1, double* X,
+                                double* Y) {
     const __m512i iota = _mm512_setr_epi64(0, 1, 2, 3, 4, 5, 6, 7);
     const __m512i b2 = _mm512_set1_epi64(ady * ady);
     const __m512d b = _mm512_set1_pd(static_cast<double>(ady));
     const __m512d k = _mm512_set1_pd(law.k), g = _mm512_set1_pd(law.g), one = _mm512_set1_pd(1.0);
-    int64_t a = 0;
-    for (; a + 8 <= cx + 1; a += 8) {
+    int64_t a = a0;
+    for (; a + 8 <= a1; a += 8) {
         const __m512i av = _mm512_add_epi64(_mm512_set1_epi64(a), iota);
         const __m512d n = _mm512_cvtepi64_pd(_mm512_add_epi64(_mm512_mul_epi32(av, av), b2));
         const __m512d t = _mm512_div_pd(
             g, _mm512_add_pd(_mm512_mul_pd(k, law.square ? n : _mm512_sqrt_pd(n)), one));
-        _mm512_storeu_pd(tX + a, _mm512_mul_pd(_mm512_cvtepi64_pd(av), t));
-        _mm512_storeu_pd(tY + a, _mm512_mul_pd(b, t));
+        _mm512_storeu_pd(X + (a - a0), _mm512_mul_pd(_mm512_cvtepi64_pd(av), t));
+        _mm512_storeu_pd(Y + (a - a0), _mm512_mul_pd(b, t));
     }
-    for (; a <= cx; ++a)
-        offsetD(law, a, ady, tX[a], tY[a]);
+    for (; a < a1; ++a)
+        offsetD(law, a, ady, X[a - a0], Y[a - a0]);
 }
 
 } // namespace talvine::engines::distortionkernel

@@ -102,14 +102,22 @@ inline void exactPixel(const DistortionRun& r, int64_t dx, int64_t dy, TPtImg* o
            static_cast<int64_t>(ty), fx, fy);
 }
 
+// The offsets of one |dy| for the |dx| from `first` on: X[adx - first],
+// Y[adx - first].
+struct OffsetTable {
+    const double* X;
+    const double* Y;
+    int64_t first;
+};
+
 // One destination pixel of row y at x, from the table of |dx| offsets of
 // its |dy| row; returns whether the exact formula ran.
-inline bool distortionPixel(const DistortionRun& r, const double* tX, const double* tY, int64_t ady,
-                            bool up, int64_t x, int64_t y, TPtImg* row) {
+inline bool distortionPixel(const DistortionRun& r, const OffsetTable& t, int64_t ady, bool up,
+                            int64_t x, int64_t y, TPtImg* row) {
     const bool left = x < r.cx;
     const int64_t adx = left ? r.cx - x : x - r.cx;
-    const double X = left ? -tX[adx] : tX[adx];
-    const double Y = up ? -tY[adx] : tY[adx];
+    const double X = left ? -t.X[adx - t.first] : t.X[adx - t.first];
+    const double Y = up ? -t.Y[adx - t.first] : t.Y[adx - t.first];
     fast::Split sx, sy;
     if (splitOffset(adx, X, r.e, sx) && splitOffset(ady, Y, r.e, sy)) {
         const int64_t u = (r.cx + sx.trunc) + r.W * (r.cy + sy.trunc);
@@ -127,14 +135,15 @@ inline bool distortionPixel(const DistortionRun& r, const double* tX, const doub
     return true;
 }
 
-// The row y = cy -+ ady in AVX-512 (CorrDistorAvx512.cpp), from its table
-// of |dx| offsets; returns how many pixels took the exact formula.
-int64_t rowAvx512(const DistortionRun r, const double* tX, const double* tY, int64_t ady, bool up,
-                  int64_t y, TPtImg* row);
+// The pixels x0 .. x1 - 1 of the row y = cy -+ ady in AVX-512
+// (CorrDistorAvx512.cpp), from its table, which holds every |dx| of those
+// pixels; returns how many took the exact formula.
+int64_t rowAvx512(const DistortionRun r, const OffsetTable& t, int64_t ady, bool up, int64_t y,
+                  int64_t x0, int64_t x1, TPtImg* row);
 
-// The table of offsets of |dx| = 0 .. cx for one |dy|, as offsetD forms
-// them, eight at a time (the same operations lane by lane, so the same
-// doubles).
-void tableAvx512(const LawD& law, int64_t ady, int64_t cx, double* tX, double* tY);
+// The offsets of |dx| = a0 .. a1 - 1 for one |dy| into X[0 ..], Y[0 ..],
+// as offsetD forms them, eight at a time (the same operations lane by lane,
+// so the same doubles).
+void tableAvx512(const LawD& law, int64_t ady, int64_t a0, int64_t a1, double* X, double* Y);
 
 } // namespace talvine::engines::distortionkernel
