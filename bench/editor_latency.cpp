@@ -310,6 +310,7 @@ void print(const std::vector<Row>& rows, double zoom, QSize window) {
     std::printf("%-34s %4s %8s %8s %8s %8s %8s %8s\n", "", "n", "total", "module", "view", "paint",
                 "min", "max");
     for (const Row& r : rows) {
+        if (r.samples.empty()) continue; // a failed run's rows after the failure
         std::vector<double> total, module, view, paint;
         for (const Sample& s : r.samples) {
             total.push_back(s.total);
@@ -389,7 +390,8 @@ int main(int argc, char** argv) {
         for (const Command& c : commands)
             for (const bool bilinear : {false, true}) {
                 Row row{tag + " " + c.name + (bilinear ? " bilinear" : " nearest"), {}};
-                for (int k = 0; k < reps; ++k)
+                // A failed sample ends the run: each would wait out its time limit.
+                for (int k = 0; k < reps && !bench.failed; ++k)
                     row.samples.push_back((bench.*c.run)(bilinear));
                 rows.push_back(row);
             }
