@@ -161,18 +161,25 @@ TALVINE_AVX512 inline __m512 channel16(__m512i first, __m512i second, int k) {
         _mm512_maskz_permutex2var_epi8(0x1111111111111111ull, first, index, second));
 }
 
+// Channel k of the four pixels each of sixteen blends read: c the base, b
+// its right neighbour, d the pixel below, a the diagonal one.
+struct Corners16 {
+    __m512 c, b, d, a;
+};
+
 // The blends of sixteen pixels in single precision (FastBlend.h,
-// blendMarginSingle): the words of pixels 0-7 in t0/b0 and of 8-15 in
-// t1/b1 (as words8 gives them), the double fractions of each half.  Each
-// channel is two interpolations along the row and one down, each a single
-// fused multiply-add, and is rounded by adding 1.5 * 2^23, which leaves the
+// blendMarginSingle), from corners(k) for each channel k and the double
+// fractions of pixels 0-7 (u0, v0) and 8-15 (u1, v1).  Each channel is two
+// interpolations along the row and one down, each a single fused
+// multiply-add, and is rounded by adding 1.5 * 2^23, which leaves the
 // rounded value in the low byte of the sum's bits.  Returns the sixteen
 // pixels packed in the first 48 bytes, and clears in `decided` the lanes
 // with a channel further than 1/2 - margin from its nearest integer (where
 // the 80-bit blend could round otherwise).
-TALVINE_AVX512 inline __m512i blendPacked16f(__m512i t0, __m512i b0, __m512i t1, __m512i b1,
-                                             __m512d u0, __m512d v0, __m512d u1, __m512d v1,
-                                             __m512 halfLessMargin, __mmask16& decided) {
+template <class Corners>
+[[gnu::always_inline]] TALVINE_AVX512 inline __m512i
+blendPacked16f(Corners&& corners, __m512d u0, __m512d v0, __m512d u1, __m512d v1,
+               __m512 halfLessMargin, __mmask16& decided) {
     const __m512 u =
         _mm512_insertf32x8(_mm512_castps256_ps512(_mm512_cvtpd_ps(u0)), _mm512_cvtpd_ps(u1), 1);
     const __m512 v =
@@ -180,11 +187,9 @@ TALVINE_AVX512 inline __m512i blendPacked16f(__m512i t0, __m512i b0, __m512i t1,
     const __m512 magic = _mm512_set1_ps(0x1.8p23f);
     __m512i rounded[3];
     for (int k = 0; k < 3; ++k) {
-        // C and B share the top word, D and A the bottom one.
-        const __m512 c = channel16(t0, t1, k), b = channel16(t0, t1, k + 3);
-        const __m512 d = channel16(b0, b1, k), a = channel16(b0, b1, k + 3);
-        const __m512 top = _mm512_fmadd_ps(u, _mm512_sub_ps(b, c), c);
-        const __m512 bottom = _mm512_fmadd_ps(u, _mm512_sub_ps(a, d), d);
+        const Corners16 q = corners(k);
+        const __m512 top = _mm512_fmadd_ps(u, _mm512_sub_ps(q.b, q.c), q.c);
+        const __m512 bottom = _mm512_fmadd_ps(u, _mm512_sub_ps(q.a, q.d), q.d);
         const __m512 value = _mm512_fmadd_ps(v, _mm512_sub_ps(bottom, top), top);
         const __m512 sum =
             _mm512_add_round_ps(value, magic, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
@@ -206,6 +211,12 @@ TALVINE_AVX512 inline __m512i blendPacked16f(__m512i t0, __m512i b0, __m512i t1,
                                         0x0000924924924924ull, third, rounded[2]);
 }
 
+// Channel bytes of a 128-byte window (`low`, then `high`) at the byte
+// offsets in the low bytes of the 32-bit lanes of `at`, as floats.
+TALVINE_AVX512 inline __m512 bytesAt(__m512i low, __m512i at, __m512i high) {
+    return _mm512_cvtepi32_ps(_mm512_maskz_permutex2var_epi8(0x1111111111111111ull, low, at, high));
+}
+
 // Writes sixteen adjacent pixels from their 48 packed bytes.
 TALVINE_AVX512 inline void store16(TPtImg* out, __m512i packed) {
     _mm512_mask_storeu_epi8(out, 0xffffffffffffull, packed);
@@ -221,8 +232,46 @@ TALVINE_AVX512 inline bool blendStore16f(const TPtImg* src, int64_t w, int64_t c
     words8(src, w, count, m0, t0, b0);
     words8(src, w, count, m1, t1, b1);
     __mmask16 decided = 0xFFFF;
+    const auto corners = [&](int k) TALVINE_AVX512 {
+        // C and B share the top word, D and A the bottom one.
+        return Corners16{channel16(t0, t1, k), channel16(t0, t1, k + 3), channel16(b0, b1, k),
+                         channel16(b0, b1, k + 3)};
+    };
     const __m512i packed =
-        blendPacked16f(t0, b0, t1, b1, u0, v0, u1, v1, _mm512_set1_ps(halfLessMargin), decided);
+        blendPacked16f(corners, u0, v0, u1, v1, _mm512_set1_ps(halfLessMargin), decided);
+    if (decided != 0xFFFF) return false;
+    store16(out, packed);
+    return true;
+}
+
+// The same blends when the caller knows the window: every base index is
+// first + off (pixels 0-7 in off0, 8-15 in off1, each 0 to 19) or, for the
+// lanes set in `below`, first + W + off, and the source holds the 64 bytes
+// at 3 * first and at 3 * (first + W), and at 3 * (first + 2W) if `below`
+// is not empty.  Each corner's channel is cut straight out of those loads:
+// a byte permute of two rows at once, the lanes of the lower row 64 bytes
+// on.
+TALVINE_AVX512 inline bool blendWindow16f(const TPtImg* src, int64_t w, int64_t first, __m512i off0,
+                                          __m512i off1, __mmask16 below, __m512d u0, __m512d v0,
+                                          __m512d u1, __m512d v1, float halfLessMargin,
+                                          TPtImg* out) {
+    const char* base = reinterpret_cast<const char*>(src);
+    const __m512i row0 = _mm512_loadu_si512(base + 3 * first);
+    const __m512i row1 = _mm512_loadu_si512(base + 3 * (first + w));
+    const __m512i row2 = below ? _mm512_loadu_si512(base + 3 * (first + 2 * w)) : row1;
+    const __m512i off = _mm512_permutex2var_epi32(
+        off0, _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30), off1);
+    __m512i at = _mm512_add_epi32(_mm512_add_epi32(off, off), off);
+    at = _mm512_mask_add_epi32(at, below, at, _mm512_set1_epi32(64));
+    const auto corners = [&](int k) TALVINE_AVX512 {
+        const __m512i c = _mm512_add_epi32(at, _mm512_set1_epi32(k));
+        const __m512i b = _mm512_add_epi32(at, _mm512_set1_epi32(k + 3));
+        return Corners16{bytesAt(row0, c, row1), bytesAt(row0, b, row1), bytesAt(row1, c, row2),
+                         bytesAt(row1, b, row2)};
+    };
+    __mmask16 decided = 0xFFFF;
+    const __m512i packed =
+        blendPacked16f(corners, u0, v0, u1, v1, _mm512_set1_ps(halfLessMargin), decided);
     if (decided != 0xFFFF) return false;
     store16(out, packed);
     return true;
