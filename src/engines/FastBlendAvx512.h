@@ -151,14 +151,19 @@ TALVINE_AVX512 inline __m512i blend8(const TPtImg* src, int64_t w, int64_t count
     return out;
 }
 
+// Channel bytes of a 128-byte window (`low`, then `high`) at the byte
+// offsets in the low bytes of the 32-bit lanes of `at`, as floats.
+TALVINE_AVX512 inline __m512 bytesAt(__m512i low, __m512i at, __m512i high) {
+    return _mm512_cvtepi32_ps(_mm512_maskz_permutex2var_epi8(0x1111111111111111ull, low, at, high));
+}
+
 // Byte k of each 64-bit lane of `first` to 32-bit lanes 0-7, of `second`
 // to lanes 8-15, as floats.
 TALVINE_AVX512 inline __m512 channel16(__m512i first, __m512i second, int k) {
     const __m512i index =
         _mm512_add_epi32(_mm512_set1_epi32(k), _mm512_setr_epi32(0, 8, 16, 24, 32, 40, 48, 56, 64,
                                                                  72, 80, 88, 96, 104, 112, 120));
-    return _mm512_cvtepi32_ps(
-        _mm512_maskz_permutex2var_epi8(0x1111111111111111ull, first, index, second));
+    return bytesAt(first, index, second);
 }
 
 // Channel k of the four pixels each of sixteen blends read: c the base, b
@@ -209,12 +214,6 @@ blendPacked16f(Corners&& corners, __m512d u0, __m512d v0, __m512d u1, __m512d v1
                         0, 0, 16, 0, 0, 12, 0, 0, 8, 0, 0, 4, 0, 0, 0, 0, 0);
     return _mm512_mask_permutexvar_epi8(_mm512_permutex2var_epi8(rounded[0], first2, rounded[1]),
                                         0x0000924924924924ull, third, rounded[2]);
-}
-
-// Channel bytes of a 128-byte window (`low`, then `high`) at the byte
-// offsets in the low bytes of the 32-bit lanes of `at`, as floats.
-TALVINE_AVX512 inline __m512 bytesAt(__m512i low, __m512i at, __m512i high) {
-    return _mm512_cvtepi32_ps(_mm512_maskz_permutex2var_epi8(0x1111111111111111ull, low, at, high));
 }
 
 // Writes sixteen adjacent pixels from their 48 packed bytes.

@@ -58,15 +58,6 @@ TALVINE_AVX512 inline bool octAvx512(const TiltRun& r, const TiltRow& row, int64
     return true;
 }
 
-// The truncated source column and row of pixel x as positions8 forms them
-// for its lane: the same operations in the same order on the same integer
-// dx (exact in double), so the same doubles.
-inline void truncatedAt(const TiltRun& r, const TiltRow& row, int64_t x, int64_t& tx, int64_t& ty) {
-    const double dx = static_cast<double>(x - r.x1);
-    tx = static_cast<int64_t>(r.x1D + (dx * r.cosD - row.sinD));
-    ty = static_cast<int64_t>(r.y1D + (dx * r.sinD + row.cosD));
-}
-
 // Sixteen pixels at x, all with a source, blended in single precision;
 // false when a lane needs more (the eight-pixel path then takes over).
 //
@@ -81,15 +72,16 @@ inline void truncatedAt(const TiltRun& r, const TiltRow& row, int64_t x, int64_t
 // of it; where they do not, because the turn is steep, the general path
 // (fast::blendStore16f) runs.
 TALVINE_AVX512 inline bool hexAvx512(const TiltRun& r, const TiltRow& row, int64_t x, TPtImg* out) {
-    int64_t txA, tyA, txB, tyB;
-    truncatedAt(r, row, x, txA, tyA);
-    truncatedAt(r, row, x + 15, txB, tyB);
+    // The end pixels' positions, as their lanes hold them (positionD).
+    const PositionD ends[2] = {positionD(r, row, x), positionD(r, row, x + 15)};
     const TiltOct a = positions8(r, row, x), b = positions8(r, row, x + 8);
     // Every lane decided, and its four reads inside the source.
     if ((a.decided & b.decided & fast::inRange8(a.m, r.W, r.count - r.W - 2) &
          fast::inRange8(b.m, r.W, r.count - r.W - 2)) != 0xFF)
         return false;
-    const int64_t column = std::min(txA, txB), line = std::min(tyA, tyB);
+    // Every lane decided: the truncations are exact.
+    const int64_t column = static_cast<int64_t>(std::min(ends[0].x, ends[1].x));
+    const int64_t line = static_cast<int64_t>(std::min(ends[0].y, ends[1].y));
     const int64_t first = line * r.W + column;
     const __m512i c = _mm512_set1_epi64(column), l = _mm512_set1_epi64(line);
     const __m512i offA = _mm512_sub_epi64(a.tx, c), offB = _mm512_sub_epi64(b.tx, c);

@@ -112,14 +112,25 @@ struct TiltRow {
     double sinD, cosD;    // the same in double
 };
 
+// The source position of pixel x in double, within E of the 80-bit one.
+// The vector paths form each lane alike (the same operations in the same
+// order on the same integer dx, exact in double), so the same doubles.
+struct PositionD {
+    double x, y;
+};
+
+inline PositionD positionD(const TiltRun& r, const TiltRow& row, int64_t x) {
+    const double dx = static_cast<double>(x - r.x1);
+    return {r.x1D + (dx * r.cosD - row.sinD), r.y1D + (dx * r.sinD + row.cosD)};
+}
+
 // One bilinear pixel: in double when double decides, else exactly.  Returns
 // whether the exact formula ran.
 inline bool tiltPixel(const TiltRun& r, const TiltRow& row, int64_t x, TPtImg& out) {
     const int64_t dx = x - r.x1;
-    const double dxD = static_cast<double>(dx);
+    const PositionD p = positionD(r, row, x);
     fast::Split sx, sy;
-    if (fast::splitPosition(r.x1D + (dxD * r.cosD - row.sinD), r.e, sx) &&
-        fast::splitPosition(r.y1D + (dxD * r.sinD + row.cosD), r.e, sy)) {
+    if (fast::splitPosition(p.x, r.e, sx) && fast::splitPosition(p.y, r.e, sy)) {
         const int64_t m = sy.trunc * r.W + sx.trunc;
         if (m < r.W || m >= r.count - r.W - 1) {
             out = kWhite;
@@ -143,8 +154,7 @@ inline bool tiltPixel(const TiltRun& r, const TiltRow& row, int64_t x, TPtImg& o
 inline void prefetchSpan(const TiltRun& r, const TiltRow& row, int64_t x0, int64_t x1, int64_t h,
                          bool below) {
     for (int64_t x = x0; x < x1; x += 16) {
-        const double dx = static_cast<double>(x - r.x1);
-        const double fx = r.x1D + (dx * r.cosD - row.sinD), fy = r.y1D + (dx * r.sinD + row.cosD);
+        const auto [fx, fy] = positionD(r, row, x);
         if (!(fx >= 0 && fy >= 0 && fx < static_cast<double>(r.W) && fy < static_cast<double>(h)))
             continue;
         const int64_t m = static_cast<int64_t>(fy) * r.W + static_cast<int64_t>(fx);
