@@ -102,6 +102,7 @@ bool tilt(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h, const TiltParams
                 static_cast<double>(y1),
                 0,
                 0,
+                0,
                 0};
     run.e = 0x1p-48 * (static_cast<double>(W) + static_cast<double>(H) +
                        2.0 * (std::fabs(run.x1D) + std::fabs(run.y1D)) + 2.0);
@@ -146,6 +147,17 @@ bool tilt(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h, const TiltParams
     // 111 upwards against 147; at 3.4 degrees 70 upwards against 65, the
     // one case the rule loses.
     const bool upwards = run.sinD > 0;
+    // A destination row reads two source rows, the first of them (walking
+    // upwards) or the second (downwards) new to the tile, and each new row
+    // is met as a string of short segments, one per sixteen-pixel group, no
+    // two in the same source row: the hardware's prefetchers, which follow
+    // streams, miss all of them.  Each group therefore asks for the segment
+    // four destination rows ahead in the walk will first need, at the same
+    // columns (the source of a column moves by |sin| per row).  Best of
+    // three runs at one thread, 6000 x 4000: at 3.4 degrees 2.43 -> 2.06
+    // ns a pixel (three rows ahead 2.01, two 2.21, five 2.15), at -3.4
+    // degrees 2.39 -> 1.97 (three ahead 2.03, five 1.98).
+    run.aheadRows = upwards ? -4 : 5;
     // Each thread takes one run of bands (Split::Contiguous): a band reads
     // source rows the band above it read, still in the same core's cache
     // (with two threads, 20 % faster than bands dealt out in turn).

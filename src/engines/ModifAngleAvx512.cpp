@@ -83,6 +83,8 @@ TALVINE_AVX512 inline bool hexAvx512(const TiltRun& r, const TiltRow& row, int64
     const int64_t column = static_cast<int64_t>(std::min(ends[0].x, ends[1].x));
     const int64_t line = static_cast<int64_t>(std::min(ends[0].y, ends[1].y));
     const int64_t first = line * r.W + column;
+    const int64_t ahead = first + r.aheadRows * r.W;
+    if (ahead >= 0 && ahead < r.count) __builtin_prefetch(r.src + ahead);
     const __m512i c = _mm512_set1_epi64(column), l = _mm512_set1_epi64(line);
     const __m512i offA = _mm512_sub_epi64(a.tx, c), offB = _mm512_sub_epi64(b.tx, c);
     const __m512i downA = _mm512_sub_epi64(a.ty, l), downB = _mm512_sub_epi64(b.ty, l);

@@ -98,6 +98,11 @@ struct TiltRun {
     SinCos sc;
     double cosD, sinD, x1D, y1D, e, margin;
     float halfLessMarginF; // 1/2 less the single-precision margin, rounded down
+    // The blends' read-ahead inside a tile: from the first source row a
+    // sixteen-pixel group reads, how many rows on (or back, negative) lies
+    // the row that the destination row four rows further in the tile's walk
+    // reads first (ModifAngle.cpp).
+    int64_t aheadRows;
 };
 
 // Tiles of 32 rows by 384 columns (a multiple of 16, so that tiles end
