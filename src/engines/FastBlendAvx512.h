@@ -173,8 +173,8 @@ struct Corners16 {
 };
 
 // The blends of sixteen pixels in single precision (FastBlend.h,
-// blendMarginSingle), from corners(k) for each channel k and the double
-// fractions of pixels 0-7 (u0, v0) and 8-15 (u1, v1).  Each channel is two
+// blendMarginSingle), from corners(k) for each channel k and the float
+// fractions u and v.  Each channel is two
 // interpolations along the row and one down, each a single fused
 // multiply-add, and is rounded by adding 1.5 * 2^23, which leaves the
 // rounded value in the low byte of the sum's bits.  Returns the sixteen
@@ -183,12 +183,7 @@ struct Corners16 {
 // the 80-bit blend could round otherwise).
 template <class Corners>
 [[gnu::always_inline]] TALVINE_AVX512 inline __m512i
-blendPacked16f(Corners&& corners, __m512d u0, __m512d v0, __m512d u1, __m512d v1,
-               __m512 halfLessMargin, __mmask16& decided) {
-    const __m512 u =
-        _mm512_insertf32x8(_mm512_castps256_ps512(_mm512_cvtpd_ps(u0)), _mm512_cvtpd_ps(u1), 1);
-    const __m512 v =
-        _mm512_insertf32x8(_mm512_castps256_ps512(_mm512_cvtpd_ps(v0)), _mm512_cvtpd_ps(v1), 1);
+blendPacked16f(Corners&& corners, __m512 u, __m512 v, __m512 halfLessMargin, __mmask16& decided) {
     const __m512 magic = _mm512_set1_ps(0x1.8p23f);
     __m512i rounded[3];
     for (int k = 0; k < 3; ++k) {
@@ -216,6 +211,13 @@ blendPacked16f(Corners&& corners, __m512d u0, __m512d v0, __m512d u1, __m512d v1
                                         0x0000924924924924ull, third, rounded[2]);
 }
 
+// Sixteen double fractions, pixels 0-7 in `first` and 8-15 in `second`,
+// rounded to float.
+TALVINE_AVX512 inline __m512 toFloat16(__m512d first, __m512d second) {
+    return _mm512_insertf32x8(_mm512_castps256_ps512(_mm512_cvtpd_ps(first)),
+                              _mm512_cvtpd_ps(second), 1);
+}
+
 // Writes sixteen adjacent pixels from their 48 packed bytes.
 TALVINE_AVX512 inline void store16(TPtImg* out, __m512i packed) {
     _mm512_mask_storeu_epi8(out, 0xffffffffffffull, packed);
@@ -236,32 +238,28 @@ TALVINE_AVX512 inline bool blendStore16f(const TPtImg* src, int64_t w, int64_t c
         return Corners16{channel16(t0, t1, k), channel16(t0, t1, k + 3), channel16(b0, b1, k),
                          channel16(b0, b1, k + 3)};
     };
-    const __m512i packed =
-        blendPacked16f(corners, u0, v0, u1, v1, _mm512_set1_ps(halfLessMargin), decided);
+    const __m512i packed = blendPacked16f(corners, toFloat16(u0, u1), toFloat16(v0, v1),
+                                          _mm512_set1_ps(halfLessMargin), decided);
     if (decided != 0xFFFF) return false;
     store16(out, packed);
     return true;
 }
 
-// The same blends when the caller knows the window: every base index is
-// first + off (pixels 0-7 in off0, 8-15 in off1, each 0 to 19) or, for the
-// lanes set in `below`, first + W + off, and the source holds the 64 bytes
-// at 3 * first and at 3 * (first + W), and at 3 * (first + 2W) if `below`
-// is not empty.  Each corner's channel is cut straight out of those loads:
-// a byte permute of two rows at once, the lanes of the lower row 64 bytes
-// on.
-TALVINE_AVX512 inline bool blendWindow16f(const TPtImg* src, int64_t w, int64_t first, __m512i off0,
-                                          __m512i off1, __mmask16 below, __m512d u0, __m512d v0,
-                                          __m512d u1, __m512d v1, float halfLessMargin,
-                                          TPtImg* out) {
+// The same blends when the caller knows the window: the channel bytes of
+// pixel i's base lie at byte at_i + k of the 128 bytes at 3 * first and
+// then 3 * (first + W) (at_i below 64 for a base in the upper row, 64 on
+// for one in the lower, the lanes set in `below`), and those of the pixels
+// below them 64 bytes on: the 64 bytes at 3 * (first + 2W) are read too
+// when `below` is not empty, and must then lie inside the source.  Each
+// corner's channel is cut straight out of those loads, a byte permute of
+// two rows at once, and u and v are the float fractions.
+TALVINE_AVX512 inline bool blendAt16f(const TPtImg* src, int64_t w, int64_t first, __m512i at,
+                                      __mmask16 below, __m512 u, __m512 v, float halfLessMargin,
+                                      TPtImg* out) {
     const char* base = reinterpret_cast<const char*>(src);
     const __m512i row0 = _mm512_loadu_si512(base + 3 * first);
     const __m512i row1 = _mm512_loadu_si512(base + 3 * (first + w));
     const __m512i row2 = below ? _mm512_loadu_si512(base + 3 * (first + 2 * w)) : row1;
-    const __m512i off = _mm512_permutex2var_epi32(
-        off0, _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30), off1);
-    __m512i at = _mm512_add_epi32(_mm512_add_epi32(off, off), off);
-    at = _mm512_mask_add_epi32(at, below, at, _mm512_set1_epi32(64));
     const auto corners = [&](int k) TALVINE_AVX512 {
         const __m512i c = _mm512_add_epi32(at, _mm512_set1_epi32(k));
         const __m512i b = _mm512_add_epi32(at, _mm512_set1_epi32(k + 3));
@@ -269,8 +267,7 @@ TALVINE_AVX512 inline bool blendWindow16f(const TPtImg* src, int64_t w, int64_t 
                          bytesAt(row1, b, row2)};
     };
     __mmask16 decided = 0xFFFF;
-    const __m512i packed =
-        blendPacked16f(corners, u0, v0, u1, v1, _mm512_set1_ps(halfLessMargin), decided);
+    const __m512i packed = blendPacked16f(corners, u, v, _mm512_set1_ps(halfLessMargin), decided);
     if (decided != 0xFFFF) return false;
     store16(out, packed);
     return true;

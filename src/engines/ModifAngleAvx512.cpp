@@ -1,6 +1,7 @@
 // The tilt in AVX-512: the blends sixteen pixels at a time in single
-// precision, or eight in double, and the nearest method eight at a time
-// (ModifAngleKernels.h has the positions and their bound).
+// precision from fixed-point positions or, where those do not serve, from
+// double ones, or eight pixels in double; the nearest method eight at a
+// time (ModifAngleKernels.h has the positions and their bounds).
 #include "engines/FastBlendAvx512.h"
 #include "engines/ModifAngleKernels.h"
 
@@ -58,58 +59,77 @@ TALVINE_AVX512 inline bool octAvx512(const TiltRun& r, const TiltRow& row, int64
     return true;
 }
 
-// Sixteen pixels at x, all with a source, blended in single precision;
-// false when a lane needs more (the eight-pixel path then takes over).
-//
-// Along a turned row the columns and rows read are monotone, so the
-// smallest of each lies at one end of the sixteen: the window of source
-// bytes the blends read starts at the smaller row and column of the two
-// end pixels, found in scalar arithmetic beside the vector positions
-// rather than after them (a reduction over the lanes there made every load
-// wait for it: 4 % of the blends' time at the yardstick's 3.4 degrees, the
-// best of ten alternated runs 66.8 against 63.8 ms).  The lanes must then
-// lie at most one row below the window's start and at most 19 columns right
-// of it; where they do not, because the turn is steep, the general path
-// (fast::blendStore16f) runs.
+// Sixteen pixels at x, all with a source, blended in single precision
+// from the double positions; false when a lane needs more (the eight-pixel
+// path then takes over).
 TALVINE_AVX512 inline bool hexAvx512(const TiltRun& r, const TiltRow& row, int64_t x, TPtImg* out) {
-    // The end pixels' positions, as their lanes hold them (positionD).
-    const PositionD ends[2] = {positionD(r, row, x), positionD(r, row, x + 15)};
     const TiltOct a = positions8(r, row, x), b = positions8(r, row, x + 8);
     // Every lane decided, and its four reads inside the source.
     if ((a.decided & b.decided & fast::inRange8(a.m, r.W, r.count - r.W - 2) &
          fast::inRange8(b.m, r.W, r.count - r.W - 2)) != 0xFF)
         return false;
-    // Every lane decided: the truncations are exact.
-    const int64_t column = static_cast<int64_t>(std::min(ends[0].x, ends[1].x));
-    const int64_t line = static_cast<int64_t>(std::min(ends[0].y, ends[1].y));
-    const int64_t first = line * r.W + column;
+    return fast::blendStore16f(r.src, r.W, r.count, a.m, b.m, a.u, a.v, b.u, b.v, r.halfLessMarginF,
+                               out + x);
+}
+
+// Sixteen pixels blended in single precision from their fixed-point
+// positions (ModifAngleKernels.h): group j of the tile's row that starts at
+// (x, y), written at `out`.  Its window starts at the group's smaller end;
+// every lane must lie at most 19 columns right of the start and at most
+// one row below it, which holds at turns below about 3.8 degrees (sixteen
+// steps of sin less than a row, give or take the start's fraction), and
+// decide its truncations and its blend; false otherwise, with nothing
+// written (the double positions then take over).
+TALVINE_AVX512 inline bool hexFixed(const TiltRun& r, int64_t x, int64_t y, int64_t j,
+                                    TPtImg* out) {
+    const TiltFixed& f = r.fixed;
+    FixedGroup g;
+    if (!fixedGroup(f, x, y, j, g)) return false;
+    const __m512i lx = _mm512_add_epi32(_mm512_set1_epi32(g.x), _mm512_loadu_si512(f.laneX));
+    const __m512i ly = _mm512_add_epi32(_mm512_set1_epi32(g.y), _mm512_loadu_si512(f.laneY));
+    const __m512i tx = _mm512_srai_epi32(lx, kLaneBits), ty = _mm512_srai_epi32(ly, kLaneBits);
+    const __m512i fraction = _mm512_set1_epi32((1 << kLaneBits) - 1);
+    const __m512i fx = _mm512_and_si512(lx, fraction), fy = _mm512_and_si512(ly, fraction);
+    // Unsigned comparisons: fracLow <= fraction <= 2^26 - fracLow, and a
+    // negative column or row (a lane before the start) is a huge one.
+    const __m512i low = _mm512_set1_epi32(f.fracLow);
+    const __m512i span = _mm512_set1_epi32((1 << kLaneBits) - 2 * f.fracLow);
+    if ((_mm512_cmple_epu32_mask(_mm512_sub_epi32(fx, low), span) &
+         _mm512_cmple_epu32_mask(_mm512_sub_epi32(fy, low), span) &
+         _mm512_cmple_epu32_mask(tx, _mm512_set1_epi32(19)) &
+         _mm512_cmple_epu32_mask(ty, _mm512_set1_epi32(1))) != 0xFFFF)
+        return false;
+    const __mmask16 below = _mm512_test_epi32_mask(ty, ty);
+    // From column 1 and row 1 on, the reads stay inside the source up to the
+    // window's last load; every lane then has a source (m < count - W - 1).
+    const int64_t first = g.line * r.W + g.column;
+    if (first + (below ? 2 : 1) * r.W + 22 > r.count) return false;
     const int64_t ahead = first + r.aheadRows * r.W;
     if (ahead >= 0 && ahead < r.count) __builtin_prefetch(r.src + ahead);
-    const __m512i c = _mm512_set1_epi64(column), l = _mm512_set1_epi64(line);
-    const __m512i offA = _mm512_sub_epi64(a.tx, c), offB = _mm512_sub_epi64(b.tx, c);
-    const __m512i downA = _mm512_sub_epi64(a.ty, l), downB = _mm512_sub_epi64(b.ty, l);
-    // Unsigned comparisons: a negative difference is a huge one.
-    const __m512i most = _mm512_set1_epi64(19), one = _mm512_set1_epi64(1);
-    const __mmask8 fitA = _mm512_cmple_epu64_mask(offA, most) & _mm512_cmple_epu64_mask(downA, one);
-    const __mmask8 fitB = _mm512_cmple_epu64_mask(offB, most) & _mm512_cmple_epu64_mask(downB, one);
-    const __mmask16 below =
-        _mm512_kunpackb(_mm512_test_epi64_mask(downB, downB), _mm512_test_epi64_mask(downA, downA));
-    if ((fitA & fitB) != 0xFF || first < 0 || first + (below ? 2 : 1) * r.W + 22 > r.count)
-        return fast::blendStore16f(r.src, r.W, r.count, a.m, b.m, a.u, a.v, b.u, b.v,
-                                   r.halfLessMarginF, out + x);
-    return fast::blendWindow16f(r.src, r.W, first, offA, offB, below, a.u, a.v, b.u, b.v,
-                                r.halfLessMarginF, out + x);
+    // The fractions to float (within 2^-25), then scaled exactly.
+    const __m512 unit = _mm512_set1_ps(0x1p-26f);
+    const __m512 u = _mm512_mul_ps(_mm512_cvtepi32_ps(fx), unit);
+    const __m512 v = _mm512_mul_ps(_mm512_cvtepi32_ps(fy), unit);
+    const __m512i at =
+        _mm512_add_epi32(_mm512_add_epi32(_mm512_add_epi32(tx, tx), tx), _mm512_slli_epi32(ty, 6));
+    return fast::blendAt16f(r.src, r.W, first, at, below, u, v, f.halfLessMarginF, out);
 }
 
 } // namespace
 
+// x1 - x0 is at most kTileColumns, which the fixed-point bound assumes.
 TALVINE_AVX512 int64_t rowAvx512(const TiltRun r, const TiltRow& row, int64_t x0, int64_t x1,
                                  TPtImg* out) {
     int64_t exact = 0;
+    int64_t startX = 0, startY = 0;
+    const bool fixed = r.fixed.usable && fixedStart(positionD(r, row, x0), startX, startY);
     const auto one = [&](int64_t x) { exact += tiltPixel(r, row, x, out[x]); };
     const auto oct = [&](int64_t x) TALVINE_AVX512 { return octAvx512(r, row, x, out); };
-    fast::hexSpans(
-        x0, x1, [&](int64_t x) TALVINE_AVX512 { return hexAvx512(r, row, x, out); }, oct, one);
+    const auto hex = [&](int64_t x) TALVINE_AVX512 {
+        return (fixed && hexFixed(r, startX, startY, (x - x0) / 16, out + x)) ||
+               hexAvx512(r, row, x, out);
+    };
+    fast::hexSpans(x0, x1, hex, oct, one);
     return exact;
 }
 

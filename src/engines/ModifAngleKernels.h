@@ -8,6 +8,7 @@
 #include "engines/FastBlend.h"
 #include "engines/ModifAngle.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 
@@ -89,6 +90,100 @@ inline TPtImg bilinearAt(const TPtImg* src, int64_t w, int64_t count, long doubl
 // E = 2^-48 * (W + H + 2*(|x1| + |y1|) + 2) bounds both coordinates
 // (FastBlend.h takes it from there).  The nearest method stays in 80 bits:
 // its two truncations cost less than two screened splits.
+// The source position of pixel x in double, within E of the 80-bit one.
+// The vector paths form each lane alike (the same operations in the same
+// order on the same integer dx, exact in double), so the same doubles.
+struct PositionD {
+    double x, y;
+};
+
+// The AVX-512 blends' positions in fixed point, sixteen pixels a group.
+//
+// Along a row the source position is affine in x, so a group's sixteen
+// positions follow from its first pixel's by steps of cos (and sin).  A
+// tile's row starts from positionD at its first pixel, scaled by 2^32 and
+// rounded to a 64-bit integer; its group j starts j steps of 16*cos on,
+// that step rounded to 2^-32 once.  The group's window of source pixels
+// starts at the integer parts of its smaller end, and each lane k holds its
+// position less that start in 32 bits, 26 of them fraction: the group's
+// (its difference shifted down, a floor) plus k*cos rounded to 2^-26.
+// Against the 80-bit position of the same pixel, a lane is off by at most
+//   e/2        positionD n pixels back plus n*cos in double: the 80-bit
+//              positions lie within 2^-62 of their reals relative to
+//              |x1| + |dx| + |dy|, the reals are affine (R(x + n) = R(x) +
+//              n*cos exactly), positionD is within e/4, and |cos_double -
+//              cos| <= 2^-54 adds at most W*2^-54 over a row;
+//   24*2^-33   the start and up to 23 steps, each rounded once (a tile's
+//              row is at most kTileColumns = 384 pixels);
+//   2^-26      the shift;
+//   2^-27      the lane's step;
+// in all less than Efixed = e + 2^-25.  Where a lane's fraction lies at
+// least Efixed from 0 and from 1 (fracLow), the 80-bit position truncates
+// to the same integer, both being positive (the window starts at column 1
+// and row 1 or further).  Converting the fraction to float moves it by at
+// most 2^-25 more, so the float blend's margin is blendMarginSingle(Efixed).
+constexpr int kLaneBits = 26;
+
+struct TiltFixed {
+    int64_t stepX, stepY;         // 16*cos, 16*sin in units of 2^-32
+    int64_t lowX, lowY;           // the group's smaller end from its first pixel
+    int32_t laneX[16], laneY[16]; // k*cos, k*sin in units of 2^-26
+    int32_t fracLow;              // a lane decides when fracLow <= fraction <= 2^26 - fracLow
+    float halfLessMarginF;        // 1/2 less blendMarginSingle(Efixed), rounded down
+    bool usable;                  // Efixed small enough for any lane to decide
+};
+
+inline double fixedBound(double e) {
+    return e + 0x1p-25;
+}
+
+// The steps for cos and sin in double, and the decisions for positions
+// within `eFixed` of the 80-bit ones and blends within `marginSingle`.
+inline TiltFixed tiltFixed(double cosD, double sinD, double eFixed, double marginSingle) {
+    TiltFixed f{};
+    f.stepX = std::llrint(16 * cosD * 0x1p32);
+    f.stepY = std::llrint(16 * sinD * 0x1p32);
+    f.lowX = std::min<int64_t>(0, std::llrint(15 * cosD * 0x1p32));
+    f.lowY = std::min<int64_t>(0, std::llrint(15 * sinD * 0x1p32));
+    for (int k = 0; k < 16; ++k) {
+        f.laneX[k] = static_cast<int32_t>(std::llrint(k * cosD * 0x1p26));
+        f.laneY[k] = static_cast<int32_t>(std::llrint(k * sinD * 0x1p26));
+    }
+    f.usable = eFixed < 0x1p-8;
+    f.fracLow = f.usable ? static_cast<int32_t>(std::floor(eFixed * 0x1p26)) + 1 : 0;
+    f.halfLessMarginF = fast::halfLessSingle(marginSingle);
+    return f;
+}
+
+// A tile's row from its first pixel's position: false where the position
+// is too far out for the fixed point (|x| or |y| of 2^30 or more).
+inline bool fixedStart(PositionD p, int64_t& x, int64_t& y) {
+    if (!(std::fabs(p.x) < 0x1p30 && std::fabs(p.y) < 0x1p30)) return false;
+    x = std::llrint(p.x * 0x1p32);
+    y = std::llrint(p.y * 0x1p32);
+    return true;
+}
+
+// Group j of the row from (x, y): its window's start (column, line) and
+// lane 0's position from it in units of 2^-26; false when the window would
+// start left of column 1 or above row 1.
+struct FixedGroup {
+    int64_t column, line;
+    int32_t x, y;
+};
+
+inline bool fixedGroup(const TiltFixed& f, int64_t x, int64_t y, int64_t j, FixedGroup& g) {
+    const int64_t px = x + j * f.stepX, py = y + j * f.stepY;
+    const int64_t lowX = px + f.lowX, lowY = py + f.lowY;
+    if (lowX < (int64_t{1} << 32) || lowY < (int64_t{1} << 32)) return false;
+    g.column = lowX >> 32;
+    g.line = lowY >> 32;
+    // Both below 16 * 2^26: lane 0 lies at most 15 steps from the smaller end.
+    g.x = static_cast<int32_t>((px - (g.column << 32)) >> (32 - kLaneBits));
+    g.y = static_cast<int32_t>((py - (g.line << 32)) >> (32 - kLaneBits));
+    return true;
+}
+
 // Everything one bilinear run needs, exact and approximate.  The span
 // functions take it by value: a copy of their own, which their byte stores
 // cannot alias, stays in registers.
@@ -103,6 +198,7 @@ struct TiltRun {
     // the row that the destination row four rows further in the tile's walk
     // reads first (ModifAngle.cpp).
     int64_t aheadRows;
+    TiltFixed fixed; // the AVX-512 blends' fixed-point positions
 };
 
 // Tiles of 32 rows by 384 columns (a multiple of 16, so that tiles end
@@ -115,13 +211,6 @@ constexpr int64_t kTileRows = 32, kTileColumns = 384;
 struct TiltRow {
     long double sin, cos; // dy*sin, dy*cos in 80 bits
     double sinD, cosD;    // the same in double
-};
-
-// The source position of pixel x in double, within E of the 80-bit one.
-// The vector paths form each lane alike (the same operations in the same
-// order on the same integer dx, exact in double), so the same doubles.
-struct PositionD {
-    double x, y;
 };
 
 inline PositionD positionD(const TiltRun& r, const TiltRow& row, int64_t x) {

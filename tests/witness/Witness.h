@@ -155,6 +155,39 @@ inline bool blendSingle(const TPtImg& a, const TPtImg& b, const TPtImg& c, const
     return true;
 }
 
+// The tilt's sixteen blends from fixed-point positions, group j of the
+// tile's row that starts at (x, y), as the AVX-512 kernel forms them (the
+// same integers, the same float blend); false where it declines the group.
+inline bool fixedLanes(const engines::tiltkernel::TiltFixed& f, int64_t x, int64_t y, int64_t j,
+                       const Pixels& src, int64_t w, int64_t count, TPtImg* lanes) {
+    namespace tk = engines::tiltkernel;
+    tk::FixedGroup g;
+    if (!tk::fixedGroup(f, x, y, j, g)) return false;
+    const int32_t one = 1 << tk::kLaneBits;
+    int32_t tx[16], ty[16], fx[16], fy[16];
+    bool below = false;
+    for (int k = 0; k < 16; ++k) {
+        const int32_t lx = g.x + f.laneX[k], ly = g.y + f.laneY[k];
+        tx[k] = lx >> tk::kLaneBits;
+        ty[k] = ly >> tk::kLaneBits;
+        fx[k] = lx & (one - 1);
+        fy[k] = ly & (one - 1);
+        if (fx[k] < f.fracLow || fx[k] > one - f.fracLow || fy[k] < f.fracLow ||
+            fy[k] > one - f.fracLow || tx[k] < 0 || tx[k] > 19 || ty[k] < 0 || ty[k] > 1)
+            return false;
+        below = below || ty[k] == 1;
+    }
+    const int64_t first = g.line * w + g.column;
+    if (first + (below ? 2 : 1) * w + 22 > count) return false;
+    for (int k = 0; k < 16; ++k) {
+        const int64_t m = first + ty[k] * w + tx[k];
+        if (!blendSingle(src[m + w + 1], src[m + 1], src[m], src[m + w], fx[k] * 0x1p-26,
+                         fy[k] * 0x1p-26, f.halfLessMarginF, lanes[k]))
+            return false;
+    }
+    return true;
+}
+
 // One destination row of a case: the reference's bytes, the scalar path's
 // and the vector kernels', and which pixels each path decided.
 struct RowPaths {
@@ -213,6 +246,9 @@ inline Escapes escapes(const TiltCase& c, Scales s) {
     const float halfLess =
         engines::fast::halfLessSingle(engines::fast::blendMarginSingle(e) * s.single);
     const bool nearest = c.sampling == Sampling::Nearest;
+    const double eFixed = tk::fixedBound(e);
+    const tk::TiltFixed fixedSteps = tk::tiltFixed(
+        cosD, sinD, eFixed * s.position, engines::fast::blendMarginSingle(eFixed) * s.single);
     detail::RowPaths row(W);
     auto& ref = row.ref;
     auto& dbl = row.dbl;
@@ -291,8 +327,20 @@ inline Escapes escapes(const TiltCase& c, Scales s) {
                 continue;
             }
             const int64_t hexEnd = x0 + (xEnd - x0) / 16 * 16;
+            // The tile's row in fixed point, from its first pixel's double
+            // position.
+            int64_t startX = 0, startY = 0;
+            const double dx0 = static_cast<double>(x0 - x1);
+            const bool fixed = fixedSteps.usable && tk::fixedStart({x1D + (dx0 * cosD - rowSinD),
+                                                                    y1D + (dx0 * sinD + rowCosD)},
+                                                                   startX, startY);
             for (int64_t g = x0; g < hexEnd; g += 16) {
                 TPtImg lanes[16];
+                if (fixed && detail::fixedLanes(fixedSteps, startX, startY, (g - x0) / 16, src, W,
+                                                count, lanes)) {
+                    row.acceptGroup(g, 16, lanes);
+                    continue;
+                }
                 bool decided = true;
                 for (int k = 0; k < 16 && decided; ++k) {
                     const double dxD = static_cast<double>(g + k - x1);
