@@ -313,6 +313,34 @@ TEST(FastPathSinglePrecision, TiltBlendsMatchThePlainLoopOnNoisyAndSmoothPicture
     engines::setKernel(before);
 }
 
+// Small turns, where the AVX-512 tilt takes sixteen pixels from a window
+// of two source rows in fixed point: centres inside the picture, so that
+// groups straddle the centre's column and row (the nearest method's source
+// moves one on where the offset turns negative), centres on and beyond the
+// edges, and turns of both signs up to the window's limit of about 3.8
+// degrees, over pictures of two tiles' width.
+TEST(FastPathFixedPoint, SmallTurnsMatchThePlainLoop) {
+    constexpr int32_t w = 600, h = 150;
+    const PtsImg src = test::randomPicture(w, h, 21);
+    const long double angles[] = {7e-4L, -7e-4L, 0.013L, -0.021L, 0.059L, -0.06L, 0.066L, -0.066L};
+    const Point centres[] = {{300, 75}, {17, 130},  {583, 3},  {0, 0},
+                             {w, h},    {-40, 200}, {700, -90}};
+    const Kernel before = engines::activeKernel();
+    if (!engines::setKernel(Kernel::Avx512)) GTEST_SKIP() << "no AVX-512 on this processor";
+    for (const Point& c : centres)
+        for (const long double angle : angles)
+            for (Sampling s : {Sampling::Nearest, Sampling::Bilinear}) {
+                const engines::TiltParams p{c, angle, s};
+                PtsImg fast(int64_t{w} * h), ref(int64_t{w} * h);
+                engines::tilt(src.data(), fast.data(), w, h, p);
+                engines::reference::tilt(src.data(), ref.data(), w, h, p);
+                ASSERT_EQ(bytesOf(fast), bytesOf(ref))
+                    << "centre " << c.x << "," << c.y << " angle " << static_cast<double>(angle)
+                    << " sampling " << static_cast<int>(s);
+            }
+    engines::setKernel(before);
+}
+
 // The distortion works in tiles of rows and columns about the centre:
 // pictures of several tiles each way, odd and even sides and partial tiles
 // at every edge, each kernel against one plain loop.

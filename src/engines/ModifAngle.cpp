@@ -150,16 +150,20 @@ bool tilt(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h, const TiltParams
     // 111 upwards against 147; at 3.4 degrees 70 upwards against 65, the
     // one case the rule loses.
     const bool upwards = run.sinD > 0;
-    // A destination row reads two source rows, the first of them (walking
-    // upwards) or the second (downwards) new to the tile, and each new row
-    // is met as a string of short segments, one per sixteen-pixel group, no
-    // two in the same source row: the hardware's prefetchers, which follow
-    // streams, miss all of them.  Each group therefore asks for the segment
-    // four destination rows ahead in the walk will first need, at the same
-    // columns (the source of a column moves by |sin| per row).  Best of
-    // three runs at one thread, 6000 x 4000: at 3.4 degrees 2.43 -> 2.06
+    // A destination row's source is a string of short segments, one per
+    // sixteen-pixel group, no two in the same source row, and each new to
+    // the tile (the blends read two rows, the first of them, walking
+    // upwards, or the second, downwards, new): the hardware's prefetchers,
+    // which follow streams, miss all of them.  Each group therefore asks
+    // for the segment that the destination row four rows further in the
+    // walk will first need, at the same columns (the source of a column
+    // moves by |sin| per row).  Best of three runs at one thread, 6000 x
+    // 4000, with the double positions: blends at 3.4 degrees 2.43 -> 2.06
     // ns a pixel (three rows ahead 2.01, two 2.21, five 2.15), at -3.4
-    // degrees 2.39 -> 1.97 (three ahead 2.03, five 1.98).
+    // degrees 2.39 -> 1.97 (three ahead 2.03, five 1.98); with the fixed
+    // point, nearest at 3.4 degrees 1.35 -> 1.09 (two rows ahead 1.05, six
+    // 1.08, eight 1.25), at -3.4 degrees 1.38 -> 0.97 (two ahead 1.02, six
+    // 1.00).
     run.aheadRows = upwards ? -4 : 5;
     // Each thread takes one run of bands (Split::Contiguous): a band reads
     // source rows the band above it read, still in the same core's cache

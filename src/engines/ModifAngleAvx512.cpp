@@ -180,13 +180,90 @@ TALVINE_AVX512 inline bool nearestOctAvx512(const TiltRun& r, const TiltRow& row
     return true;
 }
 
+// Sixteen nearest pixels from fixed-point positions: group j of the tile's
+// row that starts at (x, y), written at `out`; false, with nothing
+// written, unless every lane decides its truncations and has its source
+// within the window of two rows (the eight-pixel path then takes over).
+// A lane's position less the window's start is that of x1 + X, the offset
+// plus the centre, as for the blends; where it decides, its floor is that
+// of the 80-bit x1 + X, and Trunc(X) is that floor less x1, plus one where
+// X is negative, that is where the floor lies left of x1 (X being no
+// integer).  Rows alike.
+TALVINE_AVX512 inline bool nearestHexFixed(const TiltRun& r, int64_t x, int64_t y, int64_t j,
+                                           int64_t h, TPtImg* out) {
+    const TiltFixed& f = r.fixed;
+    FixedGroup g;
+    if (!fixedGroup(f, x, y, j, g)) return false;
+    // Where the group's smaller end lies before the centre, its source lies
+    // one further on: the window starts there, and the lanes' floors are
+    // counted from it.
+    const int64_t column = g.column + (g.column < r.x1), line = g.line + (g.line < r.y1);
+    const int32_t back = 1 << kLaneBits;
+    const __m512i lx = _mm512_add_epi32(_mm512_set1_epi32(g.x - (column > g.column ? back : 0)),
+                                        _mm512_loadu_si512(f.laneX));
+    const __m512i ly = _mm512_add_epi32(_mm512_set1_epi32(g.y - (line > g.line ? back : 0)),
+                                        _mm512_loadu_si512(f.laneY));
+    const __m512i fraction = _mm512_set1_epi32((1 << kLaneBits) - 1);
+    const __m512i low = _mm512_set1_epi32(f.fracLow);
+    const __m512i span = _mm512_set1_epi32((1 << kLaneBits) - 2 * f.fracLow);
+    if ((_mm512_cmple_epu32_mask(_mm512_sub_epi32(_mm512_and_si512(lx, fraction), low), span) &
+         _mm512_cmple_epu32_mask(_mm512_sub_epi32(_mm512_and_si512(ly, fraction), low), span)) !=
+        0xFFFF)
+        return false;
+    // The floors, then one on where the offset is negative (the floor left
+    // of the centre); the distances are clamped to ranges that decide the
+    // same for lanes of -1 to 31.
+    const auto near = [](int64_t a, int64_t least) {
+        return static_cast<int32_t>(std::clamp<int64_t>(a, least, 32));
+    };
+    __m512i tx = _mm512_srai_epi32(lx, kLaneBits), ty = _mm512_srai_epi32(ly, kLaneBits);
+    const __m512i one = _mm512_set1_epi32(1);
+    tx = _mm512_mask_add_epi32(
+        tx, _mm512_cmplt_epi32_mask(tx, _mm512_set1_epi32(near(r.x1 - column, -1))), tx, one);
+    ty = _mm512_mask_add_epi32(
+        ty, _mm512_cmplt_epi32_mask(ty, _mm512_set1_epi32(near(r.y1 - line, -1))), ty, one);
+    // Within the window and inside the picture (unsigned: a negative column
+    // or row is a huge one).
+    if ((_mm512_cmple_epu32_mask(tx, _mm512_set1_epi32(19)) & _mm512_cmple_epu32_mask(ty, one) &
+         _mm512_cmplt_epu32_mask(tx, _mm512_set1_epi32(near(r.W - column, 0))) &
+         _mm512_cmplt_epu32_mask(ty, _mm512_set1_epi32(near(h - line, 0)))) != 0xFFFF)
+        return false;
+    const int64_t first = line * r.W + column;
+    if (first + r.W + 22 > r.count) return false;
+    const int64_t ahead = first + r.aheadRows * r.W;
+    if (ahead >= 0 && ahead < r.count) __builtin_prefetch(r.src + ahead);
+    const char* base = reinterpret_cast<const char*>(r.src);
+    const __m512i row0 = _mm512_loadu_si512(base + 3 * first);
+    const __m512i row1 = _mm512_loadu_si512(base + 3 * (first + r.W));
+    // Lane i's source starts at byte at_i of the two rows (below 128); byte
+    // 3i + k of the output is byte at_i + k.
+    const __m512i at =
+        _mm512_add_epi32(_mm512_add_epi32(_mm512_add_epi32(tx, tx), tx), _mm512_slli_epi32(ty, 6));
+    const __m512i spread = _mm512_set_epi8(
+        0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 60, 60, 60, 56, 56, 56, 52, 52, 52, 48, 48,
+        48, 44, 44, 44, 40, 40, 40, 36, 36, 36, 32, 32, 32, 28, 28, 28, 24, 24, 24, 20, 20, 20, 16,
+        16, 16, 12, 12, 12, 8, 8, 8, 4, 4, 4, 0, 0, 0);
+    const __m512i channel =
+        _mm512_set_epi8(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 1, 0, 2, 1, 0, 2, 1, 0,
+                        2, 1, 0, 2, 1, 0, 2, 1, 0, 2, 1, 0, 2, 1, 0, 2, 1, 0, 2, 1, 0, 2, 1, 0, 2,
+                        1, 0, 2, 1, 0, 2, 1, 0, 2, 1, 0, 2, 1, 0);
+    const __m512i index = _mm512_add_epi8(_mm512_permutexvar_epi8(spread, at), channel);
+    fast::store16(out, _mm512_permutex2var_epi8(row0, index, row1));
+    return true;
+}
+
 } // namespace
 
 TALVINE_AVX512 void nearestRowAvx512(const TiltRun r, const TiltRow& row, int64_t x0, int64_t x1,
                                      int64_t h, TPtImg* out) {
-    fast::spans<8>(
-        x0, x1, [&](int64_t x) TALVINE_AVX512 { return nearestOctAvx512(r, row, x, h, out); },
-        [&](int64_t x) { out[x] = nearestAt(r, row, x, h); });
+    int64_t startX = 0, startY = 0;
+    const bool fixed = r.fixed.usable && fixedStart(positionD(r, row, x0), startX, startY);
+    const auto one = [&](int64_t x) { out[x] = nearestAt(r, row, x, h); };
+    const auto oct = [&](int64_t x) TALVINE_AVX512 { return nearestOctAvx512(r, row, x, h, out); };
+    const auto hex = [&](int64_t x) TALVINE_AVX512 {
+        return fixed && nearestHexFixed(r, startX, startY, (x - x0) / 16, h, out + x);
+    };
+    fast::hexSpans(x0, x1, hex, oct, one);
 }
 
 } // namespace talvine::engines::tiltkernel

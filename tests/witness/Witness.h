@@ -110,6 +110,7 @@ struct Scales {
 // lane decides as the scalar code does.
 struct Escapes {
     int64_t scalar = 0, vector = 0;
+    int64_t fixed = 0; // of `vector`, those of the tilt's fixed-point groups
     int64_t most() const { return std::max(scalar, vector); }
 };
 
@@ -188,31 +189,69 @@ inline bool fixedLanes(const engines::tiltkernel::TiltFixed& f, int64_t x, int64
     return true;
 }
 
+// The tilt's sixteen nearest pixels from fixed-point positions, as the
+// AVX-512 kernel takes them; false where it declines the group.
+inline bool fixedNearestLanes(const engines::tiltkernel::TiltFixed& f, int64_t x, int64_t y,
+                              int64_t j, const Pixels& src, int64_t w, int64_t h, int64_t x1,
+                              int64_t y1, TPtImg* lanes) {
+    namespace tk = engines::tiltkernel;
+    tk::FixedGroup g;
+    if (!tk::fixedGroup(f, x, y, j, g)) return false;
+    const int64_t column = g.column + (g.column < x1), line = g.line + (g.line < y1);
+    const int32_t one = 1 << tk::kLaneBits;
+    const int32_t bx = g.x - (column > g.column ? one : 0), by = g.y - (line > g.line ? one : 0);
+    int64_t px[16], py[16];
+    for (int k = 0; k < 16; ++k) {
+        const int32_t lx = bx + f.laneX[k], ly = by + f.laneY[k];
+        const int32_t fx = lx & (one - 1), fy = ly & (one - 1);
+        if (fx < f.fracLow || fx > one - f.fracLow || fy < f.fracLow || fy > one - f.fracLow)
+            return false;
+        // The floors, one on where left of (above) the centre.
+        px[k] = column + (lx >> tk::kLaneBits);
+        py[k] = line + (ly >> tk::kLaneBits);
+        px[k] += px[k] < x1;
+        py[k] += py[k] < y1;
+        if (px[k] < column || px[k] > column + 19 || py[k] < line || py[k] > line + 1 ||
+            px[k] >= w || py[k] >= h)
+            return false;
+    }
+    if (line * w + column + w + 22 > w * h) return false;
+    for (int k = 0; k < 16; ++k)
+        lanes[k] = src[py[k] * w + px[k]];
+    return true;
+}
+
 // One destination row of a case: the reference's bytes, the scalar path's
 // and the vector kernels', and which pixels each path decided.
 struct RowPaths {
     std::vector<TPtImg> ref, dbl, wide;
-    std::vector<char> dblDone, wideDone;
+    std::vector<char> dblDone, wideDone, fixedDone;
     explicit RowPaths(int64_t w)
         : ref(static_cast<size_t>(w)), dbl(static_cast<size_t>(w)), wide(static_cast<size_t>(w)),
-          dblDone(static_cast<size_t>(w)), wideDone(static_cast<size_t>(w)) {}
+          dblDone(static_cast<size_t>(w)), wideDone(static_cast<size_t>(w)),
+          fixedDone(static_cast<size_t>(w)) {}
     // The vector kernels start from the scalar path's decisions.
     void startWide() {
         wide = dbl;
         wideDone = dblDone;
+        std::fill(fixedDone.begin(), fixedDone.end(), 0);
     }
-    // A group of n vector lanes at g, all decided.
-    void acceptGroup(int64_t g, int64_t n, const TPtImg* lanes) {
+    // A group of n vector lanes at g, all decided (by the tilt's fixed
+    // point if `fixed`).
+    void acceptGroup(int64_t g, int64_t n, const TPtImg* lanes, bool fixed = false) {
         for (int64_t k = 0; k < n; ++k) {
             wide[static_cast<size_t>(g + k)] = lanes[k];
             wideDone[static_cast<size_t>(g + k)] = true;
+            fixedDone[static_cast<size_t>(g + k)] = fixed;
         }
     }
     // Adds the row's wrong decided pixels to `out`.
     void count(Escapes& out) const {
         for (size_t x = 0; x < ref.size(); ++x) {
             out.scalar += dblDone[x] && !same(dbl[x], ref[x]);
-            out.vector += wideDone[x] && !same(wide[x], ref[x]);
+            const bool wrong = wideDone[x] && !same(wide[x], ref[x]);
+            out.vector += wrong;
+            out.fixed += wrong && fixedDone[x];
         }
     }
 };
@@ -297,8 +336,17 @@ inline Escapes escapes(const TiltCase& c, Scales s) {
         constexpr int64_t tile = engines::tiltkernel::kTileColumns;
         for (int64_t x0 = 0; x0 < W; x0 += tile) {
             const int64_t xEnd = std::min(W, x0 + tile);
+            const int64_t hexEnd = x0 + (xEnd - x0) / 16 * 16;
+            // The tile's row in fixed point, from its first pixel's double
+            // position.
+            int64_t startX = 0, startY = 0;
+            const double dx0 = static_cast<double>(x0 - x1);
+            const bool fixed = fixedSteps.usable && tk::fixedStart({x1D + (dx0 * cosD - rowSinD),
+                                                                    y1D + (dx0 * sinD + rowCosD)},
+                                                                   startX, startY);
             if (nearest) {
-                for (int64_t g = x0; g + 8 <= xEnd; g += 8) {
+                // Eight at a time in double.
+                const auto oct = [&](int64_t g) {
                     bool decided = true;
                     int64_t px[8], py[8];
                     for (int k = 0; k < 8 && decided; ++k) {
@@ -315,7 +363,7 @@ inline Escapes escapes(const TiltCase& c, Scales s) {
                             static_cast<uint64_t>(py[k]) < static_cast<uint64_t>(H);
                         if (inside && py[k] * W + px[k] > count - 2) decided = false;
                     }
-                    if (!decided) continue;
+                    if (!decided) return;
                     for (int k = 0; k < 8; ++k) {
                         const bool inside =
                             static_cast<uint64_t>(px[k]) < static_cast<uint64_t>(W) &&
@@ -323,22 +371,29 @@ inline Escapes escapes(const TiltCase& c, Scales s) {
                         wide[g + k] = inside ? src[py[k] * W + px[k]] : tk::kWhite;
                         wideDone[g + k] = true;
                     }
+                };
+                // Sixteen at a time in fixed point, a group it declines by
+                // eight, then the rest by eight.
+                for (int64_t g = x0; g < hexEnd; g += 16) {
+                    TPtImg lanes[16];
+                    if (fixed &&
+                        detail::fixedNearestLanes(fixedSteps, startX, startY, (g - x0) / 16, src, W,
+                                                  H, x1, y1, lanes)) {
+                        row.acceptGroup(g, 16, lanes, true);
+                        continue;
+                    }
+                    oct(g);
+                    oct(g + 8);
                 }
+                for (int64_t g = hexEnd; g + 8 <= xEnd; g += 8)
+                    oct(g);
                 continue;
             }
-            const int64_t hexEnd = x0 + (xEnd - x0) / 16 * 16;
-            // The tile's row in fixed point, from its first pixel's double
-            // position.
-            int64_t startX = 0, startY = 0;
-            const double dx0 = static_cast<double>(x0 - x1);
-            const bool fixed = fixedSteps.usable && tk::fixedStart({x1D + (dx0 * cosD - rowSinD),
-                                                                    y1D + (dx0 * sinD + rowCosD)},
-                                                                   startX, startY);
             for (int64_t g = x0; g < hexEnd; g += 16) {
                 TPtImg lanes[16];
                 if (fixed && detail::fixedLanes(fixedSteps, startX, startY, (g - x0) / 16, src, W,
                                                 count, lanes)) {
-                    row.acceptGroup(g, 16, lanes);
+                    row.acceptGroup(g, 16, lanes, true);
                     continue;
                 }
                 bool decided = true;
@@ -363,6 +418,17 @@ inline Escapes escapes(const TiltCase& c, Scales s) {
         row.count(out);
     }
     return out;
+}
+
+// The same case, counting only the wrong pixels of the AVX-512 kernel's
+// fixed-point groups: witnesses for the margins of that path.
+struct TiltFixedCase {
+    TiltCase tilt;
+};
+
+inline Escapes escapes(const TiltFixedCase& c, Scales s) {
+    const Escapes all = escapes(c.tilt, s);
+    return {0, all.fixed, all.fixed};
 }
 
 // ---------------------------------------------------------- distortion
