@@ -243,9 +243,12 @@ void resizeNearest(const TPtImg* src, int32_t w, int32_t h, TPtImg* dst, int32_t
         const int32_t* const colsAll = sx.data();
         const int32_t* const colsLast = sxLast.data();
         int64_t previous = -1;
-        for (int64_t y = rowBegin; y < rowEnd; ++y) {
-            const auto sy = std::min<int64_t>(
+        const auto sourceRow = [&](int64_t y) {
+            return std::min<int64_t>(
                 static_cast<int64_t>(rintl(static_cast<long double>(y) * stepY)), height - 1);
+        };
+        for (int64_t y = rowBegin; y < rowEnd; ++y) {
+            const int64_t sy = sourceRow(y);
             TPtImg* out = target + y * newWidth;
             if (sy == previous) {
                 std::memcpy(out, out - newWidth, static_cast<size_t>(newWidth) * sizeof(TPtImg));
@@ -256,8 +259,9 @@ void resizeNearest(const TPtImg* src, int32_t w, int32_t h, TPtImg* dst, int32_t
             const int32_t* cols = sy == height - 1 ? colsLast : colsAll;
             int64_t x = 0;
             if (avx512 && cols == colsAll)
-                x = resizekernel::gatherRowAvx512(row, source + width * height, cols, gather, out,
-                                                  newWidth);
+                x = resizekernel::gatherRowAvx512(
+                    row, source + width * height, cols, gather, out, newWidth,
+                    y + 1 < rowEnd ? source + sourceRow(y + 1) * width : nullptr);
             for (; x < newWidth; ++x)
                 out[x] = row[cols[x]];
         }
@@ -294,8 +298,9 @@ void resizeSmoothed(const TPtImg* src, int32_t w, int32_t h, TPtImg* dst, int32_
             const TPtImg* row = run.src + rows[y].rowStart;
             int64_t x = 0;
             if (plan.kernel == Kernel::Avx512)
-                x = resizekernel::gatherRowAvx512(row, run.src + run.total, run.tx, plan.gather,
-                                                  out, newWidth);
+                x = resizekernel::gatherRowAvx512(
+                    row, run.src + run.total, run.tx, plan.gather, out, newWidth,
+                    y + 1 < rowEnd ? run.src + rows[y + 1].rowStart : nullptr);
             for (; x < newWidth; ++x)
                 out[x] = row[run.tx[x]];
         }

@@ -246,8 +246,11 @@ inline GatherColumns gatherColumns(const int32_t* cols, int64_t nw) {
 // Output pixels 0 .. nw - 1 of a copying row whose source row starts at
 // `row`, with ascending columns (AVX-512): groups of sixteen from their
 // windows, or by gathers, as far as the reads stay below `sourceEnd`;
-// returns the pixel where it stopped.
+// returns the pixel where it stopped.  `next`, the source row of the next
+// output row (or null), is asked for as this one is read: when a
+// reduction skips rows, the hardware's prefetcher starts each row cold.
 int64_t gatherRowAvx512(const TPtImg* row, const TPtImg* sourceEnd, const int32_t* cols,
-                        const GatherColumns& g, TPtImg* out, int64_t nw);
+                        const GatherColumns& g, TPtImg* out, int64_t nw,
+                        const TPtImg* next = nullptr);
 
 } // namespace talvine::engines::resizekernel
