@@ -109,7 +109,7 @@ bool tilt(const TPtImg* src, TPtImg* dst, int32_t w, int32_t h, const TiltParams
                        2.0 * (std::fabs(run.x1D) + std::fabs(run.y1D)) + 2.0);
     run.margin = fast::blendMargin(run.e);
     run.halfLessMarginF = fast::halfLessSingle(fast::blendMarginSingle(run.e));
-    const double eFixed = tiltkernel::fixedBound(run.e);
+    const double eFixed = fast::fixedBound(run.e);
     run.fixed = tiltkernel::tiltFixed(run.cosD, run.sinD, eFixed, fast::blendMarginSingle(eFixed));
     const bool nearest = p.sampling == Sampling::Nearest;
     const Kernel kernel = activeKernel();

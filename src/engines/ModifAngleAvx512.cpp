@@ -85,15 +85,16 @@ TALVINE_AVX512 inline bool hexFixed(const TiltRun& r, int64_t x, int64_t y, int6
     const TiltFixed& f = r.fixed;
     FixedGroup g;
     if (!fixedGroup(f, x, y, j, g)) return false;
-    const __m512i lx = _mm512_add_epi32(_mm512_set1_epi32(g.x), _mm512_loadu_si512(f.laneX));
-    const __m512i ly = _mm512_add_epi32(_mm512_set1_epi32(g.y), _mm512_loadu_si512(f.laneY));
-    const __m512i tx = _mm512_srai_epi32(lx, kLaneBits), ty = _mm512_srai_epi32(ly, kLaneBits);
-    const __m512i fraction = _mm512_set1_epi32((1 << kLaneBits) - 1);
+    const __m512i lx = _mm512_add_epi32(_mm512_set1_epi32(g.x), _mm512_loadu_si512(f.x.lane));
+    const __m512i ly = _mm512_add_epi32(_mm512_set1_epi32(g.y), _mm512_loadu_si512(f.y.lane));
+    const __m512i tx = _mm512_srai_epi32(lx, fast::kLaneBits),
+                  ty = _mm512_srai_epi32(ly, fast::kLaneBits);
+    const __m512i fraction = _mm512_set1_epi32((1 << fast::kLaneBits) - 1);
     const __m512i fx = _mm512_and_si512(lx, fraction), fy = _mm512_and_si512(ly, fraction);
     // Unsigned comparisons: fracLow <= fraction <= 2^26 - fracLow, and a
     // negative column or row (a lane before the start) is a huge one.
-    const __m512i low = _mm512_set1_epi32(f.fracLow);
-    const __m512i span = _mm512_set1_epi32((1 << kLaneBits) - 2 * f.fracLow);
+    const __m512i low = _mm512_set1_epi32(f.d.fracLow);
+    const __m512i span = _mm512_set1_epi32((1 << fast::kLaneBits) - 2 * f.d.fracLow);
     if ((_mm512_cmple_epu32_mask(_mm512_sub_epi32(fx, low), span) &
          _mm512_cmple_epu32_mask(_mm512_sub_epi32(fy, low), span) &
          _mm512_cmple_epu32_mask(tx, _mm512_set1_epi32(19)) &
@@ -112,7 +113,7 @@ TALVINE_AVX512 inline bool hexFixed(const TiltRun& r, int64_t x, int64_t y, int6
     const __m512 v = _mm512_mul_ps(_mm512_cvtepi32_ps(fy), unit);
     const __m512i at =
         _mm512_add_epi32(_mm512_add_epi32(_mm512_add_epi32(tx, tx), tx), _mm512_slli_epi32(ty, 6));
-    return fast::blendAt16f(r.src, r.W, first, at, below, u, v, f.halfLessMarginF, out);
+    return fast::blendAt16f(r.src, r.W, first, at, below, u, v, f.d.halfLessMarginF, out);
 }
 
 } // namespace
@@ -122,7 +123,7 @@ TALVINE_AVX512 int64_t rowAvx512(const TiltRun r, const TiltRow& row, int64_t x0
                                  TPtImg* out) {
     int64_t exact = 0;
     int64_t startX = 0, startY = 0;
-    const bool fixed = r.fixed.usable && fixedStart(positionD(r, row, x0), startX, startY);
+    const bool fixed = r.fixed.d.usable && fixedStart(positionD(r, row, x0), startX, startY);
     const auto one = [&](int64_t x) { exact += tiltPixel(r, row, x, out[x]); };
     const auto oct = [&](int64_t x) TALVINE_AVX512 { return octAvx512(r, row, x, out); };
     const auto hex = [&](int64_t x) TALVINE_AVX512 {
@@ -198,14 +199,14 @@ TALVINE_AVX512 inline bool nearestHexFixed(const TiltRun& r, int64_t x, int64_t 
     // one further on: the window starts there, and the lanes' floors are
     // counted from it.
     const int64_t column = g.column + (g.column < r.x1), line = g.line + (g.line < r.y1);
-    const int32_t back = 1 << kLaneBits;
+    const int32_t back = 1 << fast::kLaneBits;
     const __m512i lx = _mm512_add_epi32(_mm512_set1_epi32(g.x - (column > g.column ? back : 0)),
-                                        _mm512_loadu_si512(f.laneX));
+                                        _mm512_loadu_si512(f.x.lane));
     const __m512i ly = _mm512_add_epi32(_mm512_set1_epi32(g.y - (line > g.line ? back : 0)),
-                                        _mm512_loadu_si512(f.laneY));
-    const __m512i fraction = _mm512_set1_epi32((1 << kLaneBits) - 1);
-    const __m512i low = _mm512_set1_epi32(f.fracLow);
-    const __m512i span = _mm512_set1_epi32((1 << kLaneBits) - 2 * f.fracLow);
+                                        _mm512_loadu_si512(f.y.lane));
+    const __m512i fraction = _mm512_set1_epi32((1 << fast::kLaneBits) - 1);
+    const __m512i low = _mm512_set1_epi32(f.d.fracLow);
+    const __m512i span = _mm512_set1_epi32((1 << fast::kLaneBits) - 2 * f.d.fracLow);
     if ((_mm512_cmple_epu32_mask(_mm512_sub_epi32(_mm512_and_si512(lx, fraction), low), span) &
          _mm512_cmple_epu32_mask(_mm512_sub_epi32(_mm512_and_si512(ly, fraction), low), span)) !=
         0xFFFF)
@@ -216,7 +217,8 @@ TALVINE_AVX512 inline bool nearestHexFixed(const TiltRun& r, int64_t x, int64_t 
     const auto near = [](int64_t a, int64_t least) {
         return static_cast<int32_t>(std::clamp<int64_t>(a, least, 32));
     };
-    __m512i tx = _mm512_srai_epi32(lx, kLaneBits), ty = _mm512_srai_epi32(ly, kLaneBits);
+    __m512i tx = _mm512_srai_epi32(lx, fast::kLaneBits),
+            ty = _mm512_srai_epi32(ly, fast::kLaneBits);
     const __m512i one = _mm512_set1_epi32(1);
     tx = _mm512_mask_add_epi32(
         tx, _mm512_cmplt_epi32_mask(tx, _mm512_set1_epi32(near(r.x1 - column, -1))), tx, one);
@@ -257,7 +259,7 @@ TALVINE_AVX512 inline bool nearestHexFixed(const TiltRun& r, int64_t x, int64_t 
 TALVINE_AVX512 void nearestRowAvx512(const TiltRun r, const TiltRow& row, int64_t x0, int64_t x1,
                                      int64_t h, TPtImg* out) {
     int64_t startX = 0, startY = 0;
-    const bool fixed = r.fixed.usable && fixedStart(positionD(r, row, x0), startX, startY);
+    const bool fixed = r.fixed.d.usable && fixedStart(positionD(r, row, x0), startX, startY);
     const auto one = [&](int64_t x) { out[x] = nearestAt(r, row, x, h); };
     const auto oct = [&](int64_t x) TALVINE_AVX512 { return nearestOctAvx512(r, row, x, h, out); };
     const auto hex = [&](int64_t x) TALVINE_AVX512 {

@@ -6,6 +6,7 @@
 
 #include "engines/Bilinear.h"
 #include "engines/FastBlend.h"
+#include "engines/FixedPoint.h"
 #include "engines/ModifAngle.h"
 
 #include <algorithm>
@@ -97,71 +98,31 @@ struct PositionD {
     double x, y;
 };
 
-// The AVX-512 blends' positions in fixed point, sixteen pixels a group.
-//
-// Along a row the source position is affine in x, so a group's sixteen
-// positions follow from its first pixel's by steps of cos (and sin).  A
-// tile's row starts from positionD at its first pixel, scaled by 2^32 and
-// rounded to a 64-bit integer; its group j starts j steps of 16*cos on,
-// that step rounded to 2^-32 once.  The group's window of source pixels
-// starts at the integer parts of its smaller end, and each lane k holds its
-// position less that start in 32 bits, 26 of them fraction: the group's
-// (its difference shifted down, a floor) plus k*cos rounded to 2^-26.
-// Against the 80-bit position of the same pixel, a lane is off by at most
-//   e/2        positionD n pixels back plus n*cos in double: the 80-bit
-//              positions lie within 2^-62 of their reals relative to
-//              |x1| + |dx| + |dy|, the reals are affine (R(x + n) = R(x) +
-//              n*cos exactly), positionD is within e/4, and |cos_double -
-//              cos| <= 2^-54 adds at most W*2^-54 over a row;
-//   24*2^-33   the start and up to 23 steps, each rounded once (a tile's
-//              row is at most kTileColumns = 384 pixels);
-//   2^-26      the shift;
-//   2^-27      the lane's step;
-// in all less than Efixed = e + 2^-25.  Where a lane's fraction lies at
-// least Efixed from 0 and from 1 (fracLow), the 80-bit position truncates
-// to the same integer, both being positive (the window starts at column 1
-// and row 1 or further).  Converting the fraction to float moves it by at
-// most 2^-25 more, so the float blend's margin is blendMarginSingle(Efixed).
-constexpr int kLaneBits = 26;
-
+// The AVX-512 kernels' positions in fixed point (FixedPoint.h): steps of
+// cos and sin from a tile's row's first pixel.  Against the 80-bit
+// position of a pixel n on, that pixel's positionD plus n steps of the
+// double cos (or sin) is off by at most e/2: the 80-bit positions lie
+// within 2^-62 of their reals relative to |x1| + |dx| + |dy|, the reals
+// are affine (R(x + n) = R(x) + n*cos exactly), positionD is within e/4,
+// and |cos_double - cos| <= 2^-54 adds at most W*2^-54 over a row.  So
+// fixedBound(e) bounds every lane (a tile's row is at most kTileColumns =
+// 384 pixels), and where a lane decides, the 80-bit position truncates as
+// its floor, both being positive (the window starts at column 1 and row 1
+// or further).
 struct TiltFixed {
-    int64_t stepX, stepY;         // 16*cos, 16*sin in units of 2^-32
-    int64_t lowX, lowY;           // the group's smaller end from its first pixel
-    int32_t laneX[16], laneY[16]; // k*cos, k*sin in units of 2^-26
-    int32_t fracLow;              // a lane decides when fracLow <= fraction <= 2^26 - fracLow
-    float halfLessMarginF;        // 1/2 less blendMarginSingle(Efixed), rounded down
-    bool usable;                  // Efixed small enough for any lane to decide
+    fast::FixedAxis x, y; // steps of cos and sin
+    fast::FixedDecision d;
 };
 
-inline double fixedBound(double e) {
-    return e + 0x1p-25;
-}
-
-// The steps for cos and sin in double, and the decisions for positions
-// within `eFixed` of the 80-bit ones and blends within `marginSingle`.
 inline TiltFixed tiltFixed(double cosD, double sinD, double eFixed, double marginSingle) {
-    TiltFixed f{};
-    f.stepX = std::llrint(16 * cosD * 0x1p32);
-    f.stepY = std::llrint(16 * sinD * 0x1p32);
-    f.lowX = std::min<int64_t>(0, std::llrint(15 * cosD * 0x1p32));
-    f.lowY = std::min<int64_t>(0, std::llrint(15 * sinD * 0x1p32));
-    for (int k = 0; k < 16; ++k) {
-        f.laneX[k] = static_cast<int32_t>(std::llrint(k * cosD * 0x1p26));
-        f.laneY[k] = static_cast<int32_t>(std::llrint(k * sinD * 0x1p26));
-    }
-    f.usable = eFixed < 0x1p-8;
-    f.fracLow = f.usable ? static_cast<int32_t>(std::floor(eFixed * 0x1p26)) + 1 : 0;
-    f.halfLessMarginF = fast::halfLessSingle(marginSingle);
-    return f;
+    return {fast::fixedAxis(cosD), fast::fixedAxis(sinD),
+            fast::fixedDecision(eFixed, marginSingle)};
 }
 
-// A tile's row from its first pixel's position: false where the position
-// is too far out for the fixed point (|x| or |y| of 2^30 or more).
+// A tile's row from its first pixel's position: false where it is too far
+// out for the fixed point.
 inline bool fixedStart(PositionD p, int64_t& x, int64_t& y) {
-    if (!(std::fabs(p.x) < 0x1p30 && std::fabs(p.y) < 0x1p30)) return false;
-    x = std::llrint(p.x * 0x1p32);
-    y = std::llrint(p.y * 0x1p32);
-    return true;
+    return fast::fixedStart(p.x, x) && fast::fixedStart(p.y, y);
 }
 
 // Group j of the row from (x, y): its window's start (column, line) and
@@ -173,15 +134,7 @@ struct FixedGroup {
 };
 
 inline bool fixedGroup(const TiltFixed& f, int64_t x, int64_t y, int64_t j, FixedGroup& g) {
-    const int64_t px = x + j * f.stepX, py = y + j * f.stepY;
-    const int64_t lowX = px + f.lowX, lowY = py + f.lowY;
-    if (lowX < (int64_t{1} << 32) || lowY < (int64_t{1} << 32)) return false;
-    g.column = lowX >> 32;
-    g.line = lowY >> 32;
-    // Both below 16 * 2^26: lane 0 lies at most 15 steps from the smaller end.
-    g.x = static_cast<int32_t>((px - (g.column << 32)) >> (32 - kLaneBits));
-    g.y = static_cast<int32_t>((py - (g.line << 32)) >> (32 - kLaneBits));
-    return true;
+    return fast::fixedGroup(f.x, x, j, g.column, g.x) && fast::fixedGroup(f.y, y, j, g.line, g.y);
 }
 
 // Everything one bilinear run needs, exact and approximate.  The span
@@ -207,6 +160,7 @@ struct TiltRun {
 // 16 x 384, 30 and 66; 32 x 384, 28 and 65 (64 rows no better, 8 worse,
 // columns from 64 to 1024 tried); two threads alike.
 constexpr int64_t kTileRows = 32, kTileColumns = 384;
+static_assert(kTileColumns <= fast::kFixedSpan, "the fixed point's bound covers a tile's row");
 
 struct TiltRow {
     long double sin, cos; // dy*sin, dy*cos in 80 bits

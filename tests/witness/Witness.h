@@ -164,17 +164,17 @@ inline bool fixedLanes(const engines::tiltkernel::TiltFixed& f, int64_t x, int64
     namespace tk = engines::tiltkernel;
     tk::FixedGroup g;
     if (!tk::fixedGroup(f, x, y, j, g)) return false;
-    const int32_t one = 1 << tk::kLaneBits;
+    const int32_t one = 1 << engines::fast::kLaneBits;
     int32_t tx[16], ty[16], fx[16], fy[16];
     bool below = false;
     for (int k = 0; k < 16; ++k) {
-        const int32_t lx = g.x + f.laneX[k], ly = g.y + f.laneY[k];
-        tx[k] = lx >> tk::kLaneBits;
-        ty[k] = ly >> tk::kLaneBits;
+        const int32_t lx = g.x + f.x.lane[k], ly = g.y + f.y.lane[k];
+        tx[k] = lx >> engines::fast::kLaneBits;
+        ty[k] = ly >> engines::fast::kLaneBits;
         fx[k] = lx & (one - 1);
         fy[k] = ly & (one - 1);
-        if (fx[k] < f.fracLow || fx[k] > one - f.fracLow || fy[k] < f.fracLow ||
-            fy[k] > one - f.fracLow || tx[k] < 0 || tx[k] > 19 || ty[k] < 0 || ty[k] > 1)
+        if (fx[k] < f.d.fracLow || fx[k] > one - f.d.fracLow || fy[k] < f.d.fracLow ||
+            fy[k] > one - f.d.fracLow || tx[k] < 0 || tx[k] > 19 || ty[k] < 0 || ty[k] > 1)
             return false;
         below = below || ty[k] == 1;
     }
@@ -183,7 +183,7 @@ inline bool fixedLanes(const engines::tiltkernel::TiltFixed& f, int64_t x, int64
     for (int k = 0; k < 16; ++k) {
         const int64_t m = first + ty[k] * w + tx[k];
         if (!blendSingle(src[m + w + 1], src[m + 1], src[m], src[m + w], fx[k] * 0x1p-26,
-                         fy[k] * 0x1p-26, f.halfLessMarginF, lanes[k]))
+                         fy[k] * 0x1p-26, f.d.halfLessMarginF, lanes[k]))
             return false;
     }
     return true;
@@ -198,17 +198,18 @@ inline bool fixedNearestLanes(const engines::tiltkernel::TiltFixed& f, int64_t x
     tk::FixedGroup g;
     if (!tk::fixedGroup(f, x, y, j, g)) return false;
     const int64_t column = g.column + (g.column < x1), line = g.line + (g.line < y1);
-    const int32_t one = 1 << tk::kLaneBits;
+    const int32_t one = 1 << engines::fast::kLaneBits;
     const int32_t bx = g.x - (column > g.column ? one : 0), by = g.y - (line > g.line ? one : 0);
     int64_t px[16], py[16];
     for (int k = 0; k < 16; ++k) {
-        const int32_t lx = bx + f.laneX[k], ly = by + f.laneY[k];
+        const int32_t lx = bx + f.x.lane[k], ly = by + f.y.lane[k];
         const int32_t fx = lx & (one - 1), fy = ly & (one - 1);
-        if (fx < f.fracLow || fx > one - f.fracLow || fy < f.fracLow || fy > one - f.fracLow)
+        if (fx < f.d.fracLow || fx > one - f.d.fracLow || fy < f.d.fracLow ||
+            fy > one - f.d.fracLow)
             return false;
         // The floors, one on where left of (above) the centre.
-        px[k] = column + (lx >> tk::kLaneBits);
-        py[k] = line + (ly >> tk::kLaneBits);
+        px[k] = column + (lx >> engines::fast::kLaneBits);
+        py[k] = line + (ly >> engines::fast::kLaneBits);
         px[k] += px[k] < x1;
         py[k] += py[k] < y1;
         if (px[k] < column || px[k] > column + 19 || py[k] < line || py[k] > line + 1 ||
@@ -285,7 +286,7 @@ inline Escapes escapes(const TiltCase& c, Scales s) {
     const float halfLess =
         engines::fast::halfLessSingle(engines::fast::blendMarginSingle(e) * s.single);
     const bool nearest = c.sampling == Sampling::Nearest;
-    const double eFixed = tk::fixedBound(e);
+    const double eFixed = engines::fast::fixedBound(e);
     const tk::TiltFixed fixedSteps = tk::tiltFixed(
         cosD, sinD, eFixed * s.position, engines::fast::blendMarginSingle(eFixed) * s.single);
     detail::RowPaths row(W);
@@ -341,9 +342,9 @@ inline Escapes escapes(const TiltCase& c, Scales s) {
             // position.
             int64_t startX = 0, startY = 0;
             const double dx0 = static_cast<double>(x0 - x1);
-            const bool fixed = fixedSteps.usable && tk::fixedStart({x1D + (dx0 * cosD - rowSinD),
-                                                                    y1D + (dx0 * sinD + rowCosD)},
-                                                                   startX, startY);
+            const bool fixed = fixedSteps.d.usable && tk::fixedStart({x1D + (dx0 * cosD - rowSinD),
+                                                                      y1D + (dx0 * sinD + rowCosD)},
+                                                                     startX, startY);
             if (nearest) {
                 // Eight at a time in double.
                 const auto oct = [&](int64_t g) {
