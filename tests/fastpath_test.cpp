@@ -341,6 +341,41 @@ TEST(FastPathFixedPoint, SmallTurnsMatchThePlainLoop) {
     engines::setKernel(before);
 }
 
+// The AVX-512 perspective steps its columns in fixed point where a row's
+// slope lets sixteen of them share a window: trapezoids that shrink a row
+// and that stretch it, and crossed corners whose rows step by more than a
+// pixel (whose lanes would overflow the fixed point), both samplings.
+TEST(FastPathFixedPoint, PerspectiveRowsMatchThePlainLoop) {
+    const Kernel before = engines::activeKernel();
+    if (!engines::setKernel(Kernel::Avx512)) GTEST_SKIP() << "no AVX-512 on this processor";
+    struct Case {
+        int32_t w, h;
+        engines::Corners corners;
+    };
+    const Case cases[] = {
+        {300, 120, {{70, 15}, {235, 12}, {295, 118}, {5, 115}}},
+        {300, 120, {{-40, -10}, {340, -10}, {250, 130}, {50, 130}}},
+        {62, 40, {{-35, 47}, {64, -40}, {-62, -37}, {98, 39}}},
+        {54, 47, {{66, 60}, {85, 15}, {-13, 9}, {101, 69}}},
+    };
+    for (const Case& c : cases) {
+        const PtsImg src = test::randomPicture(c.w, c.h, 31);
+        for (int32_t vertical : {0, 4})
+            for (Sampling s : {Sampling::Nearest, Sampling::Bilinear}) {
+                const engines::PerspectiveParams p{c.corners, vertical, s};
+                PtsImg fast = test::randomPicture(c.w, c.h, 32), ref = fast.clone();
+                const bool drawn =
+                    engines::correctPerspective(src.data(), fast.data(), c.w, c.h, p);
+                ASSERT_EQ(drawn, engines::reference::correctPerspective(src.data(), ref.data(), c.w,
+                                                                        c.h, p));
+                ASSERT_EQ(bytesOf(fast), bytesOf(ref))
+                    << c.w << "x" << c.h << " vertical " << vertical << " sampling "
+                    << static_cast<int>(s);
+            }
+    }
+    engines::setKernel(before);
+}
+
 // The distortion works in tiles of rows and columns about the centre:
 // pictures of several tiles each way, odd and even sides and partial tiles
 // at every edge, each kernel against one plain loop.

@@ -118,10 +118,10 @@ const Witness<witness::DistortionCase> kDistortion[] = {
 const Witness<witness::PerspectiveCase> kPerspective[] = {
     {{59, 46, {{10, 31}, {4, 13}, {117, -22}, {-54, 74}}, 0, Sampling::Nearest, {Pattern::Random, 949, 0, 0}}, Knob::Position, 642, 0.0505},
     {{55, 46, {{-31, 17}, {13, 75}, {12, 31}, {34, 63}}, 0, Sampling::Nearest, {Pattern::Ties, 106, 254, 0}}, Knob::Position, 261, 0.029},
-    {{60, 18, {{76, -3}, {-29, 1}, {63, 15}, {88, -1}}, 0, Sampling::Nearest, {Pattern::Random, 807, 0, 0}}, Knob::Position, 236, 0.0276},
-    {{49, 24, {{14, 44}, {12, 14}, {58, 30}, {54, 30}}, 0, Sampling::Nearest, {Pattern::Random, 958, 0, 0}}, Knob::Position, 18, 0.0874},
-    {{48, 34, {{-18, -19}, {-16, -3}, {95, -29}, {-11, -33}}, 0, Sampling::Nearest, {Pattern::Random, 588, 0, 0}}, Knob::Position, 27, 0.0865},
-    {{33, 34, {{53, 2}, {8, -5}, {52, -4}, {42, 35}}, 0, Sampling::Nearest, {Pattern::Random, 301, 0, 0}}, Knob::Position, 21, 0.0836},
+    {{60, 18, {{76, -3}, {-29, 1}, {63, 15}, {88, -1}}, 0, Sampling::Nearest, {Pattern::Random, 807, 0, 0}}, Knob::Position, 249, 0.5},
+    {{50, 28, {{75, -12}, {73, 13}, {-28, 7}, {44, -26}}, 0, Sampling::Nearest, {Pattern::Random, 110, 0, 0}}, Knob::Position, 32, 0.5},
+    {{56, 23, {{-40, 8}, {-23, -10}, {-50, 44}, {-13, -21}}, 0, Sampling::Nearest, {Pattern::Ties, 904, 0, 0}}, Knob::Position, 20, 0.5},
+    {{55, 36, {{-5, -16}, {-42, 13}, {-9, 20}, {105, -34}}, 0, Sampling::Nearest, {Pattern::Random, 823, 0, 0}}, Knob::Position, 20, 0.5},
     {{48, 41, {{-48, -22}, {-47, 82}, {43, 30}, {96, 36}}, 0, Sampling::Bilinear, {Pattern::Ties, 114, 254, 0}}, Knob::Position, 64, 0.0381},
     {{56, 40, {{78, -16}, {45, 51}, {73, -26}, {57, 66}}, 0, Sampling::Bilinear, {Pattern::Random, 220, 0, 0}}, Knob::Blend, 216, 0.0102},
     {{60, 36, {{97, -19}, {73, 19}, {72, 30}, {-17, -22}}, 0, Sampling::Bilinear, {Pattern::Random, 869, 0, 0}}, Knob::Blend, 204, 0.0119},
@@ -130,11 +130,27 @@ const Witness<witness::PerspectiveCase> kPerspective[] = {
     {{64, 45, {{-5, 90}, {56, 27}, {72, -22}, {111, 3}}, 0, Sampling::Bilinear, {Pattern::Random, 637, 0, 0}}, Knob::Blend, 49, 0.0249},
     {{50, 14, {{-46, 15}, {2, 10}, {50, -13}, {8, 22}}, 0, Sampling::Bilinear, {Pattern::Random, 576, 0, 0}}, Knob::Blend, 31, 0.0229},
     {{36, 45, {{58, 56}, {0, -33}, {9, 23}, {-10, 70}}, 0, Sampling::Bilinear, {Pattern::Random, 73, 0, 0}}, Knob::Single, 3, 0.0492},
-    {{40, 33, {{74, -18}, {156, -17}, {82, 45}, {2, 44}}, 0, Sampling::Bilinear, {Pattern::Random, 443, 0, 0}}, Knob::Single, 3, 0.0991},
     {{64, 42, {{90, -28}, {9, 42}, {-36, 53}, {-24, 8}}, 0, Sampling::Bilinear, {Pattern::Random, 180, 0, 0}}, Knob::Single, 3, 0.0991},
-    {{33, 35, {{22, -30}, {-19, 0}, {65, 50}, {9, 0}}, 0, Sampling::Bilinear, {Pattern::Random, 230, 0, 0}}, Knob::Single, 1, 0.0991},
-    {{48, 40, {{26, 24}, {-14, 34}, {57, 66}, {55, 37}}, 0, Sampling::Bilinear, {Pattern::Random, 824, 0, 0}}, Knob::Single, 1, 0.0991},
-    {{51, 45, {{44, -48}, {145, -49}, {146, 83}, {44, 84}}, 0, Sampling::Bilinear, {Pattern::Random, 553, 0, 0}}, Knob::Single, 1, 0.0991},
+    {{25, 40, {{-9, -27}, {28, 39}, {50, 11}, {-3, 73}}, 0, Sampling::Bilinear, {Pattern::Random, 796, 0, 0}}, Knob::Single, 2, 0.0492},
+    {{64, 39, {{38, 1}, {74, 36}, {85, 25}, {88, 1}}, 0, Sampling::Bilinear, {Pattern::Random, 714, 0, 0}}, Knob::Single, 1, 0.0991},
+    {{58, 38, {{-272, -124}, {-42, -125}, {160, 95}, {-72, 96}}, 0, Sampling::Bilinear, {Pattern::Random, 253, 0, 0}}, Knob::Single, 1, 0.0991},
+    {{64, 43, {{13, 70}, {99, 68}, {-46, 32}, {6, 25}}, 0, Sampling::Bilinear, {Pattern::Random, 351, 0, 0}}, Knob::Single, 1, 0.0991},
+};
+
+// The perspective's AVX-512 fixed-point groups alone.
+const Witness<witness::PerspectiveFixedCase> kPerspectiveFixed[] = {
+    {{{48, 21, {{-30, -7}, {14, -7}, {53, -3}, {27, -20}}, 0, Sampling::Nearest, {Pattern::Random, 648, 0, 0}}}, Knob::Position, 58, 0.5},
+    {{{40, 45, {{27, 50}, {22, -5}, {19, 82}, {14, -22}}, 0, Sampling::Nearest, {Pattern::Random, 307, 0, 0}}}, Knob::Position, 56, 0.5},
+    {{{35, 43, {{5, 5}, {44, 10}, {27, 41}, {-17, -14}}, 0, Sampling::Nearest, {Pattern::Random, 813, 0, 0}}}, Knob::Position, 34, 0.5},
+    {{{36, 10, {{128, -32}, {274, -32}, {216, 25}, {72, 24}}, 0, Sampling::Nearest, {Pattern::Random, 704, 0, 0}}}, Knob::Position, 4, 0.5},
+    {{{30, 25, {{29, 11}, {10, -3}, {-26, 37}, {-2, 7}}, 0, Sampling::Nearest, {Pattern::Random, 937, 0, 0}}}, Knob::Position, 4, 0.5},
+    {{{18, 34, {{9, 49}, {28, 59}, {33, -10}, {23, -14}}, 0, Sampling::Nearest, {Pattern::Random, 900, 0, 0}}}, Knob::Position, 4, 0.5},
+    {{{64, 42, {{90, -28}, {9, 42}, {-36, 53}, {-24, 8}}, 0, Sampling::Bilinear, {Pattern::Random, 180, 0, 0}}}, Knob::Single, 3, 0.0824},
+    {{{45, 30, {{100, -72}, {279, -73}, {180, 67}, {0, 68}}, 0, Sampling::Bilinear, {Pattern::Random, 341, 0, 0}}}, Knob::Single, 2, 0.0824},
+    {{{56, 19, {{-49, 15}, {-18, 17}, {65, -11}, {104, 24}}, 0, Sampling::Bilinear, {Pattern::Random, 222, 0, 0}}}, Knob::Single, 2, 0.0824},
+    {{{32, 6, {{13, 2}, {59, 9}, {22, 11}, {-21, 10}}, 0, Sampling::Bilinear, {Pattern::Random, 904, 0, 0}}}, Knob::Single, 1, 0.0824},
+    {{{46, 34, {{-1, -24}, {13, 29}, {31, -3}, {-1, 40}}, 0, Sampling::Bilinear, {Pattern::Random, 813, 0, 0}}}, Knob::Single, 1, 0.0824},
+    {{{32, 44, {{-184, -68}, {-58, -67}, {48, 106}, {-80, 107}}, 0, Sampling::Bilinear, {Pattern::Random, 587, 0, 0}}}, Knob::Single, 1, 0.0824},
 };
 
 const Witness<witness::ResizeCase> kResize[] = {
@@ -193,8 +209,13 @@ TEST_P(Witnesses, DistortionMatchesThePlainLoop) {
 }
 
 TEST_P(Witnesses, PerspectiveMatchesThePlainLoop) {
-    for (size_t i = 0; i < std::size(kPerspective); ++i) {
-        const witness::PerspectiveCase& c = kPerspective[i].c;
+    std::vector<witness::PerspectiveCase> cases;
+    for (const auto& w : kPerspective)
+        cases.push_back(w.c);
+    for (const auto& w : kPerspectiveFixed)
+        cases.push_back(w.c.perspective);
+    for (size_t i = 0; i < cases.size(); ++i) {
+        const witness::PerspectiveCase& c = cases[i];
         const Pixels src = witness::picture(c.picture, c.w, c.h);
         Pixels fast = witness::initialDestination(c.w, c.h), ref = fast;
         const engines::PerspectiveParams p{c.corners, c.vertical, c.sampling};
@@ -255,6 +276,8 @@ TEST(WitnessTable, EveryCaseStillNeedsTheFallback) {
     checkStillWitnesses("tilt, fixed point", kTiltFixed, std::size(kTiltFixed), sameLibrary);
     checkStillWitnesses("distortion", kDistortion, std::size(kDistortion), sameLibrary);
     checkStillWitnesses("perspective", kPerspective, std::size(kPerspective), sameLibrary);
+    checkStillWitnesses("perspective, fixed point", kPerspectiveFixed,
+                        std::size(kPerspectiveFixed), sameLibrary);
     checkStillWitnesses("resampling", kResize, std::size(kResize), sameLibrary);
 }
 
@@ -292,8 +315,10 @@ TEST(WitnessTable, CoversEveryMargin) {
     };
     for (Knob k : {Knob::Position, Knob::Blend, Knob::Single})
         EXPECT_TRUE(has(kTilt, k));
-    for (Knob k : {Knob::Position, Knob::Single})
+    for (Knob k : {Knob::Position, Knob::Single}) {
         EXPECT_TRUE(has(kTiltFixed, k));
+        EXPECT_TRUE(has(kPerspectiveFixed, k));
+    }
     for (Knob k : {Knob::Position, Knob::Blend, Knob::Single}) {
         EXPECT_TRUE(has(kDistortion, k));
         EXPECT_TRUE(has(kPerspective, k));

@@ -218,6 +218,30 @@ TALVINE_AVX512 inline __m512 toFloat16(__m512d first, __m512d second) {
                               _mm512_cvtpd_ps(second), 1);
 }
 
+// Byte 3i + k (k < 3) of the result is byte at_i + k of the window, for
+// the sixteen 32-bit lanes of `at` (each below 62): sixteen pixels packed.
+TALVINE_AVX512 inline __m512i pixelIndex16(__m512i at) {
+    const __m512i spread = _mm512_set_epi8(
+        0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 60, 60, 60, 56, 56, 56, 52, 52, 52, 48, 48,
+        48, 44, 44, 44, 40, 40, 40, 36, 36, 36, 32, 32, 32, 28, 28, 28, 24, 24, 24, 20, 20, 20, 16,
+        16, 16, 12, 12, 12, 8, 8, 8, 4, 4, 4, 0, 0, 0);
+    const __m512i channel =
+        _mm512_set_epi8(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 1, 0, 2, 1, 0, 2, 1, 0,
+                        2, 1, 0, 2, 1, 0, 2, 1, 0, 2, 1, 0, 2, 1, 0, 2, 1, 0, 2, 1, 0, 2, 1, 0, 2,
+                        1, 0, 2, 1, 0, 2, 1, 0, 2, 1, 0, 2, 1, 0);
+    return _mm512_add_epi8(_mm512_permutexvar_epi8(spread, at), channel);
+}
+
+// Sixteen pixels at the byte offsets `at` of a 64-byte window.
+TALVINE_AVX512 inline __m512i pixels16(__m512i window, __m512i at) {
+    return _mm512_permutexvar_epi8(pixelIndex16(at), window);
+}
+
+// The same from a 128-byte window (`low`, then `high`; offsets below 126).
+TALVINE_AVX512 inline __m512i pixels16(__m512i low, __m512i at, __m512i high) {
+    return _mm512_permutex2var_epi8(low, pixelIndex16(at), high);
+}
+
 // Writes sixteen adjacent pixels from their 48 packed bytes.
 TALVINE_AVX512 inline void store16(TPtImg* out, __m512i packed) {
     _mm512_mask_storeu_epi8(out, 0xffffffffffffull, packed);

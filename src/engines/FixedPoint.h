@@ -41,15 +41,21 @@ inline double fixedBound(double e) {
     return e + 0x1p-25;
 }
 
-// One coordinate's steps.
+// One coordinate's steps.  Sixteen lanes fit a window of 20 pixels only
+// for slopes below 1.25 in magnitude, and then every lane's position from
+// the window's start stays below 2^31 in units of 2^-26; other slopes are
+// not usable.
 struct FixedAxis {
     int64_t step;     // 16 * slope in units of 2^-32
     int64_t low;      // the group's smaller end from its first pixel: min(0, 15 * slope)
     int32_t lane[16]; // k * slope in units of 2^-26
+    bool usable;
 };
 
 inline FixedAxis fixedAxis(double slope) {
     FixedAxis a{};
+    a.usable = std::fabs(slope) < 1.25;
+    if (!a.usable) return a;
     a.step = std::llrint(16 * slope * 0x1p32);
     a.low = std::min<int64_t>(0, std::llrint(15 * slope * 0x1p32));
     for (int k = 0; k < 16; ++k)
@@ -81,15 +87,15 @@ inline bool fixedStart(double position, int64_t& start) {
     return true;
 }
 
-// Group j of the row from `start` (j < kFixedSpan / 16): its window's start
-// and lane 0's position from it in units of 2^-26; false when the window
-// would start before 1.
+// Group j of the row from `start` (j < kFixedSpan / 16) on a usable axis:
+// its window's start and lane 0's position from it in units of 2^-26;
+// false when the window would start before 1.
 inline bool fixedGroup(const FixedAxis& a, int64_t start, int64_t j, int64_t& window,
                        int32_t& lane0) {
     const int64_t p = start + j * a.step, low = p + a.low;
     if (low < (int64_t{1} << 32)) return false;
     window = low >> 32;
-    // Below 16 * 2^26: lane 0 lies at most 15 steps from the smaller end.
+    // Below 20 * 2^26: lane 0 lies at most 15 steps from the smaller end.
     lane0 = static_cast<int32_t>((p - (window << 32)) >> (32 - kLaneBits));
     return true;
 }

@@ -237,20 +237,10 @@ TALVINE_AVX512 inline bool nearestHexFixed(const TiltRun& r, int64_t x, int64_t 
     const char* base = reinterpret_cast<const char*>(r.src);
     const __m512i row0 = _mm512_loadu_si512(base + 3 * first);
     const __m512i row1 = _mm512_loadu_si512(base + 3 * (first + r.W));
-    // Lane i's source starts at byte at_i of the two rows (below 128); byte
-    // 3i + k of the output is byte at_i + k.
+    // Lane i's source starts at byte at_i of the two rows (below 126).
     const __m512i at =
         _mm512_add_epi32(_mm512_add_epi32(_mm512_add_epi32(tx, tx), tx), _mm512_slli_epi32(ty, 6));
-    const __m512i spread = _mm512_set_epi8(
-        0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 60, 60, 60, 56, 56, 56, 52, 52, 52, 48, 48,
-        48, 44, 44, 44, 40, 40, 40, 36, 36, 36, 32, 32, 32, 28, 28, 28, 24, 24, 24, 20, 20, 20, 16,
-        16, 16, 12, 12, 12, 8, 8, 8, 4, 4, 4, 0, 0, 0);
-    const __m512i channel =
-        _mm512_set_epi8(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 1, 0, 2, 1, 0, 2, 1, 0,
-                        2, 1, 0, 2, 1, 0, 2, 1, 0, 2, 1, 0, 2, 1, 0, 2, 1, 0, 2, 1, 0, 2, 1, 0, 2,
-                        1, 0, 2, 1, 0, 2, 1, 0, 2, 1, 0, 2, 1, 0);
-    const __m512i index = _mm512_add_epi8(_mm512_permutexvar_epi8(spread, at), channel);
-    fast::store16(out, _mm512_permutex2var_epi8(row0, index, row1));
+    fast::store16(out, fast::pixels16(row0, at, row1));
     return true;
 }
 

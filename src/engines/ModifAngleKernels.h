@@ -115,8 +115,10 @@ struct TiltFixed {
 };
 
 inline TiltFixed tiltFixed(double cosD, double sinD, double eFixed, double marginSingle) {
-    return {fast::fixedAxis(cosD), fast::fixedAxis(sinD),
-            fast::fixedDecision(eFixed, marginSingle)};
+    TiltFixed f{fast::fixedAxis(cosD), fast::fixedAxis(sinD),
+                fast::fixedDecision(eFixed, marginSingle)};
+    f.d.usable = f.d.usable && f.x.usable && f.y.usable; // always: |cos|, |sin| <= 1
+    return f;
 }
 
 // A tile's row from its first pixel's position: false where it is too far

@@ -80,6 +80,7 @@ std::optional<Plan> planOf(const PerspectiveParams& p, int32_t w, int32_t h) {
 }
 
 constexpr int64_t kTileRows = 16, kTileColumns = 128;
+static_assert(kTileColumns <= fast::kFixedSpan, "the fixed point's bound covers a tile's row");
 
 } // namespace
 

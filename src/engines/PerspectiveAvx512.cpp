@@ -87,6 +87,61 @@ TALVINE_AVX512 inline bool nearestOctAvx512(const PerspectiveRun& r, const Persp
     return true;
 }
 
+// The columns of sixteen pixels in fixed point (PerspectiveKernels.h):
+// group j of the tile's row that starts at `start`.  False unless every
+// lane decides its truncation and the group's bases lie within 19 pixels
+// of the window's start, inside the source; otherwise `first`, the
+// window's first base index, `tx`, the lanes' bases from it, and `fx`,
+// their fractions in units of 2^-26.
+struct FixedColumns {
+    int64_t first;
+    __m512i tx, fx;
+};
+
+TALVINE_AVX512 inline bool fixedColumns(const PerspectiveRow& row, int64_t start, int64_t j,
+                                        FixedColumns& c) {
+    int64_t column = 0;
+    int32_t lane0 = 0;
+    if (!fast::fixedGroup(row.steps, start, j, column, lane0)) return false;
+    const __m512i lx =
+        _mm512_add_epi32(_mm512_set1_epi32(lane0), _mm512_loadu_si512(row.steps.lane));
+    c.tx = _mm512_srai_epi32(lx, fast::kLaneBits);
+    c.fx = _mm512_and_si512(lx, _mm512_set1_epi32((1 << fast::kLaneBits) - 1));
+    // Unsigned: fracLow <= fraction <= 2^26 - fracLow, and a negative base
+    // (a lane before the start) is a huge one.
+    const __m512i low = _mm512_set1_epi32(row.fixed.fracLow);
+    const __m512i span = _mm512_set1_epi32((1 << fast::kLaneBits) - 2 * row.fixed.fracLow);
+    c.first = row.rowBase + column;
+    return (_mm512_cmple_epu32_mask(_mm512_sub_epi32(c.fx, low), span) &
+            _mm512_cmple_epu32_mask(c.tx, _mm512_set1_epi32(19))) == 0xFFFF;
+}
+
+// Sixteen bilinear pixels from fixed-point columns, every base u with
+// 0 <= u and u + W + 1 <= count - 2, cut from the window's two rows.
+TALVINE_AVX512 inline bool hexFixed(const PerspectiveRun& r, const PerspectiveRow& row,
+                                    int64_t start, int64_t j, TPtImg* out) {
+    FixedColumns c;
+    if (!fixedColumns(row, start, j, c) || c.first < 0 || c.first + r.W + 22 > r.count)
+        return false;
+    const __m512 u = _mm512_mul_ps(_mm512_cvtepi32_ps(c.fx), _mm512_set1_ps(0x1p-26f));
+    const __m512 v = _mm512_set1_ps(static_cast<float>(row.fyD));
+    const __m512i at = _mm512_add_epi32(_mm512_add_epi32(c.tx, c.tx), c.tx);
+    return fast::blendAt16f(r.src, r.W, c.first, at, 0, u, v, row.fixed.halfLessMarginF, out);
+}
+
+// Sixteen nearest pixels from fixed-point columns, every base inside the
+// source, cut from the window's row.
+TALVINE_AVX512 inline bool nearestHexFixed(const PerspectiveRun& r, const PerspectiveRow& row,
+                                           int64_t start, int64_t j, TPtImg* out) {
+    FixedColumns c;
+    if (!fixedColumns(row, start, j, c) || c.first < 0 || c.first + 22 > r.count) return false;
+    const __m512i at = _mm512_add_epi32(_mm512_add_epi32(c.tx, c.tx), c.tx);
+    fast::store16(
+        out,
+        fast::pixels16(_mm512_loadu_si512(reinterpret_cast<const char*>(r.src) + 3 * c.first), at));
+    return true;
+}
+
 } // namespace
 
 TALVINE_AVX512 int64_t spanAvx512(const PerspectiveRun r, const PerspectiveRow row, int64_t x0,
@@ -94,16 +149,25 @@ TALVINE_AVX512 int64_t spanAvx512(const PerspectiveRun r, const PerspectiveRow r
     // Rows the double column cannot serve (row.fast) go pixel by pixel.
     if (!row.fast) return spanBaseline(r, row, x0, x1, out);
     int64_t exact = 0;
+    int64_t start = 0;
+    const bool fixed =
+        row.fixed.usable && row.steps.usable &&
+        fast::fixedStart((row.vyfD * static_cast<double>(x0) + row.fvxD) / r.VyD, start);
     const auto one = [&](int64_t x) { exact += perspectivePixel(r, row, x, out + x); };
     if (r.sampling == Sampling::Nearest) {
-        fast::spans<8>(
-            x0, x1, [&](int64_t x) TALVINE_AVX512 { return nearestOctAvx512(r, row, x, out); },
-            one);
+        const auto oct = [&](int64_t x) TALVINE_AVX512 { return nearestOctAvx512(r, row, x, out); };
+        const auto hex = [&](int64_t x) TALVINE_AVX512 {
+            return fixed && nearestHexFixed(r, row, start, (x - x0) / 16, out + x);
+        };
+        fast::hexSpans(x0, x1, hex, oct, one);
         return exact;
     }
     const auto oct = [&](int64_t x) TALVINE_AVX512 { return octAvx512(r, row, x, out); };
-    fast::hexSpans(
-        x0, x1, [&](int64_t x) TALVINE_AVX512 { return hexAvx512(r, row, x, out); }, oct, one);
+    const auto hex = [&](int64_t x) TALVINE_AVX512 {
+        return (fixed && hexFixed(r, row, start, (x - x0) / 16, out + x)) ||
+               hexAvx512(r, row, x, out);
+    };
+    fast::hexSpans(x0, x1, hex, oct, one);
     return exact;
 }
 

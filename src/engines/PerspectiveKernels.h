@@ -6,6 +6,7 @@
 
 #include "engines/Bilinear.h"
 #include "engines/FastBlend.h"
+#include "engines/FixedPoint.h"
 #include "engines/Perspective.h"
 
 #include <cmath>
@@ -69,6 +70,16 @@ inline void sample(const TPtImg* src, TPtImg* dst, int64_t W, int64_t count, Sam
 // 80-bit, so the fraction v is within 2^-54 of its value in double.  Rows
 // whose height is beyond 2^31 go through the exact formula.
 
+//
+// The AVX-512 kernel also steps the column in fixed point (FixedPoint.h),
+// from a tile's first double column by the double slope (Vy - f) / Vy.
+// With the 80-bit column's own rounding (three times 2^-64 of Q) against
+// the real ((Vy - f)*x + f*Vx) / Vy, which is affine, and the slope within
+// 3.01 * 2^-53 of its real (three roundings), n steps of it within
+// 3.01 * 2^-53 * Q over a row (n * |slope| <= Q), a tile's start carried on
+// is within 2^-50 * Q + 2^-60 + 2^-61 * Q + 3.01 * 2^-53 * Q < E of the
+// 80-bit column: fixedBound(E) bounds every lane.
+
 // One destination row of a run: its exact 80-bit quantities, and the double
 // ones of the fast path.
 struct PerspectiveRow {
@@ -77,6 +88,8 @@ struct PerspectiveRow {
     int64_t rowBase;                  // Trunc(H - f) * W
     double vyfD, fvxD, fyD, e, margin;
     float halfLessMarginF; // 1/2 less the single-precision margin, rounded down
+    fast::FixedAxis steps; // the column's fixed-point steps
+    fast::FixedDecision fixed;
 };
 
 // Everything a run needs besides its rows.  The span functions take the run
@@ -109,6 +122,9 @@ inline PerspectiveRow rowOf(const PerspectiveRun& r, int64_t H, long double f, l
     row.margin = fast::blendMargin(row.e);
     row.halfLessMarginF = fast::halfLessSingle(fast::blendMarginSingle(row.e));
     row.fast = row.fast && std::isfinite(row.e);
+    const double eFixed = fast::fixedBound(row.e);
+    row.steps = fast::fixedAxis(row.vyfD / r.VyD);
+    row.fixed = fast::fixedDecision(eFixed, fast::blendMarginSingle(eFixed));
     return row;
 }
 

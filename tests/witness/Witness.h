@@ -563,6 +563,40 @@ inline Escapes escapes(const DistortionCase& c, Scales s) {
 
 // ---------------------------------------------------------- perspective
 
+namespace detail {
+
+// The perspective's sixteen pixels of a row from fixed-point columns, as the
+// AVX-512 kernel takes them; false where it declines the group.
+inline bool fixedColumnLanes(const engines::fast::FixedAxis& steps,
+                             const engines::fast::FixedDecision& d, int64_t start, int64_t j,
+                             int64_t rowBase, bool bilinear, const Pixels& src, int64_t w,
+                             int64_t count, double fy, TPtImg* lanes) {
+    int64_t column = 0;
+    int32_t lane0 = 0;
+    if (!engines::fast::fixedGroup(steps, start, j, column, lane0)) return false;
+    const int32_t one = 1 << engines::fast::kLaneBits;
+    int32_t tx[16], fx[16];
+    for (int k = 0; k < 16; ++k) {
+        const int32_t lx = lane0 + steps.lane[k];
+        tx[k] = lx >> engines::fast::kLaneBits;
+        fx[k] = lx & (one - 1);
+        if (fx[k] < d.fracLow || fx[k] > one - d.fracLow || tx[k] < 0 || tx[k] > 19) return false;
+    }
+    const int64_t first = rowBase + column;
+    if (first < 0 || first + (bilinear ? w : 0) + 22 > count) return false;
+    for (int k = 0; k < 16; ++k) {
+        const int64_t m = first + tx[k];
+        if (!bilinear)
+            lanes[k] = src[m];
+        else if (!blendSingle(src[m + w + 1], src[m + 1], src[m], src[m + w], fx[k] * 0x1p-26, fy,
+                              d.halfLessMarginF, lanes[k]))
+            return false;
+    }
+    return true;
+}
+
+} // namespace detail
+
 struct PerspectiveCase {
     int32_t w, h;
     engines::Corners corners;
@@ -649,40 +683,76 @@ inline Escapes escapes(const PerspectiveCase& c, Scales s) {
             }
         }
         row.startWide();
-        // AVX-512: the nearest method eight at a time, the blends sixteen at
-        // a time in float, within tiles of 128 columns.
-        for (int64_t x0 = 0; x0 < W && fastRow; x0 += 128) {
-            const int64_t x1 = std::min(W, x0 + 128), n = bilinear ? 16 : 8;
-            for (int64_t g = x0; g + n <= x1; g += n) {
-                TPtImg lanes[16];
-                bool decided = true;
-                for (int k = 0; k < n && decided; ++k) {
-                    const double X = columnD(g + k);
-                    lanes[k] = before[y * W + g + k];
-                    if (!bilinear) {
-                        const int64_t tx = detail::cvtt(X - eS);
-                        decided = std::fabs(X) < 0x1p31 && tx == detail::cvtt(X + eS);
-                        const int64_t m = rowBase + tx;
-                        if (decided && m >= 0 && m < count) {
-                            decided = m <= count - 3;
-                            lanes[k] = src[m];
-                        }
-                        continue;
+        // AVX-512, within tiles of 128 columns: sixteen pixels at a time in
+        // fixed point where that decides, else the blends sixteen at a
+        // time in float and the nearest method eight at a time in double.
+        const double eFixed = engines::fast::fixedBound(e);
+        const engines::fast::FixedAxis steps = engines::fast::fixedAxis(vyfD / VyD);
+        const engines::fast::FixedDecision decision = engines::fast::fixedDecision(
+            eFixed * s.position, engines::fast::blendMarginSingle(eFixed) * s.single);
+        const auto group = [&](int64_t g, int64_t n) {
+            TPtImg lanes[16];
+            bool decided = true;
+            for (int k = 0; k < n && decided; ++k) {
+                const double X = columnD(g + k);
+                lanes[k] = before[y * W + g + k];
+                if (!bilinear) {
+                    const int64_t tx = detail::cvtt(X - eS);
+                    decided = std::fabs(X) < 0x1p31 && tx == detail::cvtt(X + eS);
+                    const int64_t m = rowBase + tx;
+                    if (decided && m >= 0 && m < count) {
+                        decided = m <= count - 3;
+                        lanes[k] = src[m];
                     }
-                    engines::fast::Split sx;
-                    decided = engines::fast::splitPosition(X, eS, sx);
-                    if (!decided) break;
-                    const int64_t m = rowBase + sx.trunc;
-                    decided = m >= 0 && m < count - W - 2 &&
-                              detail::blendSingle(src[m + W + 1], src[m + 1], src[m], src[m + W],
-                                                  sx.frac, fyD, halfLess, lanes[k]);
+                    continue;
                 }
-                if (decided) row.acceptGroup(g, n, lanes);
+                engines::fast::Split sx;
+                decided = engines::fast::splitPosition(X, eS, sx);
+                if (!decided) break;
+                const int64_t m = rowBase + sx.trunc;
+                decided = m >= 0 && m < count - W - 2 &&
+                          detail::blendSingle(src[m + W + 1], src[m + 1], src[m], src[m + W],
+                                              sx.frac, fyD, halfLess, lanes[k]);
             }
+            if (decided) row.acceptGroup(g, n, lanes);
+        };
+        for (int64_t x0 = 0; x0 < W && fastRow; x0 += 128) {
+            const int64_t x1 = std::min(W, x0 + 128), hexEnd = x0 + (x1 - x0) / 16 * 16;
+            int64_t start = 0;
+            const bool fixed =
+                decision.usable && steps.usable && engines::fast::fixedStart(columnD(x0), start);
+            for (int64_t g = x0; g < hexEnd; g += 16) {
+                TPtImg lanes[16];
+                if (fixed &&
+                    detail::fixedColumnLanes(steps, decision, start, (g - x0) / 16, rowBase,
+                                             bilinear, src, W, count, fyD, lanes)) {
+                    row.acceptGroup(g, 16, lanes, true);
+                    continue;
+                }
+                if (bilinear) {
+                    group(g, 16);
+                } else {
+                    group(g, 8);
+                    group(g + 8, 8);
+                }
+            }
+            for (int64_t g = hexEnd; g + 8 <= x1 && !bilinear; g += 8)
+                group(g, 8);
         }
         row.count(out);
     }
     return out;
+}
+
+// The same case, counting only the wrong pixels of the AVX-512 kernel's
+// fixed-point groups.
+struct PerspectiveFixedCase {
+    PerspectiveCase perspective;
+};
+
+inline Escapes escapes(const PerspectiveFixedCase& c, Scales s) {
+    const Escapes all = escapes(c.perspective, s);
+    return {0, all.fixed, all.fixed};
 }
 
 // ---------------------------------------------------------- resampling

@@ -22,8 +22,9 @@
 //                a few pixels, leaving the double rounding of 2^31 (2^-22);
 //                with an angle of (n + u)/y1, every pixel's fraction is u,
 //                and on stripes of 252 and 0 every blend sits on a tie
-//                (the same cases again count the wrong pixels of the
-//                AVX-512 tilt's fixed-point groups alone: "tilt, fixed point")
+//                (the same cases, and the perspective's, again count the
+//                wrong pixels of the AVX-512 kernels' fixed-point groups
+//                alone: "tilt, fixed point", "perspective, fixed point")
 //   distortion   the top-left corner of an even picture is at radius Rmax,
 //                where the law is the identity: its offset is an exact
 //                integer in reals, and 80 bits and double miss it apart
@@ -128,11 +129,17 @@ std::string caseText(const TiltFixedCase& c) {
 Sampling samplingOf(const TiltFixedCase& c) {
     return c.tilt.sampling;
 }
+std::string caseText(const PerspectiveFixedCase& c) {
+    return "{" + caseText(c.perspective) + "}";
+}
 Sampling samplingOf(const DistortionCase& c) {
     return c.sampling;
 }
 Sampling samplingOf(const PerspectiveCase& c) {
     return c.sampling;
+}
+Sampling samplingOf(const PerspectiveFixedCase& c) {
+    return c.perspective.sampling;
 }
 Sampling samplingOf(const ResizeCase&) {
     return Sampling::Bilinear;
@@ -241,19 +248,19 @@ PictureSpec stripes() {
                          : PictureSpec{Pattern::Stripes, 0, 0, 252};
 }
 
-// Every tilt case is tried twice: as a witness for any of the tilt's paths,
-// and for the AVX-512 kernel's fixed-point groups alone.
-struct TiltSearch {
-    Search<TiltCase>& any;
-    Search<TiltFixedCase>& fixed;
+// Every tilt and perspective case is tried twice: as a witness for any of
+// the engine's paths, and for the AVX-512 kernel's fixed-point groups alone.
+template <class Case, class FixedCase> struct WithFixed {
+    Search<Case>& any;
+    Search<FixedCase>& fixed;
     bool done() const { return any.done() && fixed.done(); }
-    void tryCase(const TiltCase& c) {
+    void tryCase(const Case& c) {
         if (!any.done()) any.tryCase(c);
         if (!fixed.done()) fixed.tryCase({c});
     }
 };
 
-void searchTilt(TiltSearch s, int64_t rounds) {
+void searchTilt(WithFixed<TiltCase, TiltFixedCase> s, int64_t rounds) {
     for (int64_t i = 0; i < 3000 * rounds; ++i) {
         if (s.done()) return;
         TiltCase c;
@@ -358,7 +365,7 @@ void searchDistortion(Search<DistortionCase>& s, int64_t rounds) {
     }
 }
 
-void searchPerspective(Search<PerspectiveCase>& s, int64_t rounds) {
+void searchPerspective(WithFixed<PerspectiveCase, PerspectiveFixedCase> s, int64_t rounds) {
     for (int64_t i = 0; i < 2500 * rounds; ++i) {
         if (s.done()) return;
         PerspectiveCase c;
@@ -437,21 +444,23 @@ int main(int argc, char** argv) {
                                       check);
     Search<PerspectiveCase> perspective("perspective", {Knob::Position, Knob::Blend, Knob::Single},
                                         check);
+    Search<PerspectiveFixedCase> perspectiveFixed("perspective, fixed point",
+                                                  {Knob::Position, Knob::Single}, check);
     Search<ResizeCase> resize("resampling", {Knob::Blend}, check);
     const auto start = std::chrono::steady_clock::now();
     searchTilt({tilt, tiltFixed}, rounds);
     searchDistortion(distortion, rounds);
-    searchPerspective(perspective, rounds);
+    searchPerspective({perspective, perspectiveFixed}, rounds);
     searchResize(resize, rounds);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (check) {
-        const bool all =
-            tilt.any() && tiltFixed.any() && distortion.any() && perspective.any() && resize.any();
-        std::printf("witnesses found: tilt %d (fixed point %d), distortion %d, perspective %d, "
-                    "resampling %d (%.1f s)\n",
-                    tilt.any(), tiltFixed.any(), distortion.any(), perspective.any(), resize.any(),
-                    seconds);
+        const bool all = tilt.any() && tiltFixed.any() && distortion.any() && perspective.any() &&
+                         perspectiveFixed.any() && resize.any();
+        std::printf("witnesses found: tilt %d (fixed point %d), distortion %d, perspective %d "
+                    "(fixed point %d), resampling %d (%.1f s)\n",
+                    tilt.any(), tiltFixed.any(), distortion.any(), perspective.any(),
+                    perspectiveFixed.any(), resize.any(), seconds);
         return all ? 0 : 1;
     }
     std::printf("// talvine_witness_finder %lld: search %.1f s\n", static_cast<long long>(rounds),
@@ -460,6 +469,7 @@ int main(int argc, char** argv) {
     tiltFixed.print(3);
     distortion.print(3);
     perspective.print(3);
+    perspectiveFixed.print(3);
     resize.print(3);
     return 0;
 }
