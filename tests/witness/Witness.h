@@ -669,7 +669,7 @@ inline Escapes escapes(const PerspectiveCase& c, Scales s) {
                 }
             }
             // The scalar path (the double vector lanes decide alike).
-            engines::fast::Split sx;
+            engines::fast::Split sx{};
             dblDone[x] = fastRow && engines::fast::splitPosition(columnD(x), eS, sx);
             if (!dblDone[x]) continue;
             const int64_t u = rowBase + sx.trunc;
