@@ -175,14 +175,20 @@ std::string firstDifference(const Pixels& a, const Pixels& b, int32_t w) {
     return "sizes differ";
 }
 
+// The cases of an engine's tables, in turn.
+template <class Case, class... Tables> std::vector<Case> casesOf(const Tables&... tables) {
+    std::vector<Case> cases;
+    (..., [&] {
+        for (const auto& w : tables)
+            cases.push_back(witness::caseOf(w.c));
+    }());
+    return cases;
+}
+
 using Witnesses = test::KernelFixture;
 
 TEST_P(Witnesses, TiltMatchesThePlainLoop) {
-    std::vector<witness::TiltCase> cases;
-    for (const auto& w : kTilt)
-        cases.push_back(w.c);
-    for (const auto& w : kTiltFixed)
-        cases.push_back(w.c.tilt);
+    const auto cases = casesOf<witness::TiltCase>(kTilt, kTiltFixed);
     for (size_t i = 0; i < cases.size(); ++i) {
         const witness::TiltCase& c = cases[i];
         const Pixels src = witness::picture(c.picture, c.w, c.h);
@@ -209,11 +215,7 @@ TEST_P(Witnesses, DistortionMatchesThePlainLoop) {
 }
 
 TEST_P(Witnesses, PerspectiveMatchesThePlainLoop) {
-    std::vector<witness::PerspectiveCase> cases;
-    for (const auto& w : kPerspective)
-        cases.push_back(w.c);
-    for (const auto& w : kPerspectiveFixed)
-        cases.push_back(w.c.perspective);
+    const auto cases = casesOf<witness::PerspectiveCase>(kPerspective, kPerspectiveFixed);
     for (size_t i = 0; i < cases.size(); ++i) {
         const witness::PerspectiveCase& c = cases[i];
         const Pixels src = witness::picture(c.picture, c.w, c.h);
@@ -276,8 +278,8 @@ TEST(WitnessTable, EveryCaseStillNeedsTheFallback) {
     checkStillWitnesses("tilt, fixed point", kTiltFixed, std::size(kTiltFixed), sameLibrary);
     checkStillWitnesses("distortion", kDistortion, std::size(kDistortion), sameLibrary);
     checkStillWitnesses("perspective", kPerspective, std::size(kPerspective), sameLibrary);
-    checkStillWitnesses("perspective, fixed point", kPerspectiveFixed,
-                        std::size(kPerspectiveFixed), sameLibrary);
+    checkStillWitnesses("perspective, fixed point", kPerspectiveFixed, std::size(kPerspectiveFixed),
+                        sameLibrary);
     checkStillWitnesses("resampling", kResize, std::size(kResize), sameLibrary);
 }
 
@@ -332,7 +334,7 @@ TEST(WitnessTable, CoversEveryMargin) {
     EXPECT_TRUE(bilinearPosition(kTilt)) << "a position witness that every kernel meets";
     auto nearestPosition = [](const auto& table) {
         for (const auto& w : table)
-            if (w.knob == Knob::Position && w.c.tilt.sampling == Sampling::Nearest) return true;
+            if (w.knob == Knob::Position && w.c.engine.sampling == Sampling::Nearest) return true;
         return false;
     };
     EXPECT_TRUE(nearestPosition(kTiltFixed)) << "the fixed point's nearest method";

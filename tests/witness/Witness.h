@@ -421,16 +421,24 @@ inline Escapes escapes(const TiltCase& c, Scales s) {
     return out;
 }
 
-// The same case, counting only the wrong pixels of the AVX-512 kernel's
-// fixed-point groups: witnesses for the margins of that path.
-struct TiltFixedCase {
-    TiltCase tilt;
-};
+// A tilt or perspective case, counting only the wrong pixels of the AVX-512
+// kernel's fixed-point groups: witnesses for the margins of that path.
+template <class Case> struct FixedPointCase { Case engine; };
 
-inline Escapes escapes(const TiltFixedCase& c, Scales s) {
-    const Escapes all = escapes(c.tilt, s);
+template <class Case> Escapes escapes(const FixedPointCase<Case>& c, Scales s) {
+    const Escapes all = escapes(c.engine, s);
     return {0, all.fixed, all.fixed};
 }
+
+// The engine's case itself, of either kind.
+template <class Case> const Case& caseOf(const Case& c) {
+    return c;
+}
+template <class Case> const Case& caseOf(const FixedPointCase<Case>& c) {
+    return c.engine;
+}
+
+using TiltFixedCase = FixedPointCase<TiltCase>;
 
 // ---------------------------------------------------------- distortion
 
@@ -744,16 +752,7 @@ inline Escapes escapes(const PerspectiveCase& c, Scales s) {
     return out;
 }
 
-// The same case, counting only the wrong pixels of the AVX-512 kernel's
-// fixed-point groups.
-struct PerspectiveFixedCase {
-    PerspectiveCase perspective;
-};
-
-inline Escapes escapes(const PerspectiveFixedCase& c, Scales s) {
-    const Escapes all = escapes(c.perspective, s);
-    return {0, all.fixed, all.fixed};
-}
+using PerspectiveFixedCase = FixedPointCase<PerspectiveCase>;
 
 // ---------------------------------------------------------- resampling
 

@@ -124,13 +124,13 @@ Sampling samplingOf(const TiltCase& c) {
     return c.sampling;
 }
 std::string caseText(const TiltFixedCase& c) {
-    return "{" + caseText(c.tilt) + "}";
+    return "{" + caseText(c.engine) + "}";
 }
 Sampling samplingOf(const TiltFixedCase& c) {
-    return c.tilt.sampling;
+    return c.engine.sampling;
 }
 std::string caseText(const PerspectiveFixedCase& c) {
-    return "{" + caseText(c.perspective) + "}";
+    return "{" + caseText(c.engine) + "}";
 }
 Sampling samplingOf(const DistortionCase& c) {
     return c.sampling;
@@ -139,7 +139,7 @@ Sampling samplingOf(const PerspectiveCase& c) {
     return c.sampling;
 }
 Sampling samplingOf(const PerspectiveFixedCase& c) {
-    return c.perspective.sampling;
+    return c.engine.sampling;
 }
 Sampling samplingOf(const ResizeCase&) {
     return Sampling::Bilinear;
