@@ -8,6 +8,7 @@
 #include "talvine/talvine.h"
 
 #include "engines/FastBlend.h"
+#include "engines/FixedPoint.h"
 #include "engines/Intrinsics.h"
 
 #include <cstdint>
@@ -149,6 +150,18 @@ TALVINE_AVX512 inline __m512i blend8(const TPtImg* src, int64_t w, int64_t count
         out = _mm512_or_si512(out, _mm512_slli_epi64(channel, 8 * k));
     }
     return out;
+}
+
+// The fraction bits of sixteen fixed-point lanes (FixedPoint.h).
+TALVINE_AVX512 inline __m512i fraction16(__m512i lanes) {
+    return _mm512_and_si512(lanes, _mm512_set1_epi32((1 << kLaneBits) - 1));
+}
+
+// The lanes whose fractions decide, fracLow <= fraction <= 2^26 - fracLow
+// (one unsigned comparison).
+TALVINE_AVX512 inline __mmask16 decided16(__m512i fraction, const FixedDecision& d) {
+    return _mm512_cmple_epu32_mask(_mm512_sub_epi32(fraction, _mm512_set1_epi32(d.fracLow)),
+                                   _mm512_set1_epi32((1 << kLaneBits) - 2 * d.fracLow));
 }
 
 // Channel bytes of a 128-byte window (`low`, then `high`) at the byte

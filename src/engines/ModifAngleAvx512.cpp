@@ -13,7 +13,7 @@ namespace {
 // The positions of eight pixels at x: their base indices, fractions, and
 // the lanes whose truncations double decides.
 struct TiltOct {
-    __m512i m, tx, ty;
+    __m512i m;
     __m512d u, v;
     __mmask8 decided;
 };
@@ -30,11 +30,11 @@ TALVINE_AVX512 inline TiltOct positions8(const TiltRun& r, const TiltRow& row, i
     const __m512d e = _mm512_set1_pd(r.e);
     TiltOct o;
     __mmask8 decidedX, decidedY;
-    o.tx = fast::split8(fx, e, o.u, decidedX);
-    o.ty = fast::split8(fy, e, o.v, decidedY);
+    const __m512i tx = fast::split8(fx, e, o.u, decidedX);
+    const __m512i ty = fast::split8(fy, e, o.v, decidedY);
     o.decided = decidedX & decidedY;
     // |ty| < 2^31 and W < 2^31 where decided: a signed 32-bit product is exact.
-    o.m = _mm512_add_epi64(_mm512_mul_epi32(o.ty, _mm512_set1_epi64(r.W)), o.tx);
+    o.m = _mm512_add_epi64(_mm512_mul_epi32(ty, _mm512_set1_epi64(r.W)), tx);
     return o;
 }
 
@@ -89,14 +89,9 @@ TALVINE_AVX512 inline bool hexFixed(const TiltRun& r, int64_t x, int64_t y, int6
     const __m512i ly = _mm512_add_epi32(_mm512_set1_epi32(g.y), _mm512_loadu_si512(f.y.lane));
     const __m512i tx = _mm512_srai_epi32(lx, fast::kLaneBits),
                   ty = _mm512_srai_epi32(ly, fast::kLaneBits);
-    const __m512i fraction = _mm512_set1_epi32((1 << fast::kLaneBits) - 1);
-    const __m512i fx = _mm512_and_si512(lx, fraction), fy = _mm512_and_si512(ly, fraction);
-    // Unsigned comparisons: fracLow <= fraction <= 2^26 - fracLow, and a
-    // negative column or row (a lane before the start) is a huge one.
-    const __m512i low = _mm512_set1_epi32(f.d.fracLow);
-    const __m512i span = _mm512_set1_epi32((1 << fast::kLaneBits) - 2 * f.d.fracLow);
-    if ((_mm512_cmple_epu32_mask(_mm512_sub_epi32(fx, low), span) &
-         _mm512_cmple_epu32_mask(_mm512_sub_epi32(fy, low), span) &
+    const __m512i fx = fast::fraction16(lx), fy = fast::fraction16(ly);
+    // A negative column or row (a lane before the start) is a huge one.
+    if ((fast::decided16(fx, f.d) & fast::decided16(fy, f.d) &
          _mm512_cmple_epu32_mask(tx, _mm512_set1_epi32(19)) &
          _mm512_cmple_epu32_mask(ty, _mm512_set1_epi32(1))) != 0xFFFF)
         return false;
@@ -204,11 +199,7 @@ TALVINE_AVX512 inline bool nearestHexFixed(const TiltRun& r, int64_t x, int64_t 
                                         _mm512_loadu_si512(f.x.lane));
     const __m512i ly = _mm512_add_epi32(_mm512_set1_epi32(g.y - (line > g.line ? back : 0)),
                                         _mm512_loadu_si512(f.y.lane));
-    const __m512i fraction = _mm512_set1_epi32((1 << fast::kLaneBits) - 1);
-    const __m512i low = _mm512_set1_epi32(f.d.fracLow);
-    const __m512i span = _mm512_set1_epi32((1 << fast::kLaneBits) - 2 * f.d.fracLow);
-    if ((_mm512_cmple_epu32_mask(_mm512_sub_epi32(_mm512_and_si512(lx, fraction), low), span) &
-         _mm512_cmple_epu32_mask(_mm512_sub_epi32(_mm512_and_si512(ly, fraction), low), span)) !=
+    if ((fast::decided16(fast::fraction16(lx), f.d) & fast::decided16(fast::fraction16(ly), f.d)) !=
         0xFFFF)
         return false;
     // The floors, then one on where the offset is negative (the floor left

@@ -106,13 +106,10 @@ TALVINE_AVX512 inline bool fixedColumns(const PerspectiveRow& row, int64_t start
     const __m512i lx =
         _mm512_add_epi32(_mm512_set1_epi32(lane0), _mm512_loadu_si512(row.steps.lane));
     c.tx = _mm512_srai_epi32(lx, fast::kLaneBits);
-    c.fx = _mm512_and_si512(lx, _mm512_set1_epi32((1 << fast::kLaneBits) - 1));
-    // Unsigned: fracLow <= fraction <= 2^26 - fracLow, and a negative base
-    // (a lane before the start) is a huge one.
-    const __m512i low = _mm512_set1_epi32(row.fixed.fracLow);
-    const __m512i span = _mm512_set1_epi32((1 << fast::kLaneBits) - 2 * row.fixed.fracLow);
+    c.fx = fast::fraction16(lx);
     c.first = row.rowBase + column;
-    return (_mm512_cmple_epu32_mask(_mm512_sub_epi32(c.fx, low), span) &
+    // A negative base (a lane before the start) is a huge one.
+    return (fast::decided16(c.fx, row.fixed) &
             _mm512_cmple_epu32_mask(c.tx, _mm512_set1_epi32(19))) == 0xFFFF;
 }
 
